@@ -1,0 +1,113 @@
+// Regular expressions with the matching rules of Python's `re` module, on PCRE2 (UTF + UCP).
+//
+// Patterns are written exactly as a Python program holds them (raw string literals here).
+// The layer translates the few places where Python and PCRE2 differ: `\s` also matches
+// U+001C..U+001F, `\Z` is the very end of the text, `\uXXXX`/`\UXXXXXXXX` escapes.
+// Offsets are byte offsets into the UTF-8 subject.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vaskit::re {
+
+enum Flag : unsigned {
+  NOFLAG = 0,
+  IGNORECASE = 1u << 0,
+  MULTILINE = 1u << 1,
+  DOTALL = 1u << 2,
+  VERBOSE = 1u << 3,
+};
+
+// A pattern that does not compile, or a matching failure (match or depth limit).
+class error : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+class Pattern;
+
+// One match. It refers to the subject it was found in: the subject must outlive it.
+class Match {
+public:
+  // Text of group n ("" when the group did not take part). Throws error for a bad index.
+  std::string_view group(std::size_t n = 0) const;
+  std::string_view group(std::string_view name) const;
+  // Whether group n took part in the match.
+  bool matched(std::size_t n) const;
+  // Byte offsets of group n in the subject; npos when the group did not take part.
+  std::size_t start(std::size_t n = 0) const;
+  std::size_t end(std::size_t n = 0) const;
+  // Number of capturing groups in the pattern (group 0 not counted).
+  std::size_t groups() const;
+  // Python's Match.expand: `\1`, `\g<1>`, `\g<name>`, `\n`, `\t`, `\\` ...; unmatched groups give "".
+  std::string expand(std::string_view tmpl) const;
+  std::string_view subject() const { return subject_; }
+
+private:
+  friend class Pattern;
+  std::string_view subject_;
+  std::vector<std::size_t> ovector_; // pairs of start/end, npos for unset
+  std::shared_ptr<const void> code_; // keeps the compiled pattern alive for name lookups
+};
+
+using Replacer = std::function<std::string(const Match &)>;
+
+class Pattern {
+public:
+  // Compiles `pattern` with Python syntax; throws error on a bad pattern.
+  explicit Pattern(std::string_view pattern, unsigned flags = NOFLAG);
+
+  // Leftmost match at or after byte offset `pos`.
+  std::optional<Match> search(std::string_view s, std::size_t pos = 0) const;
+  // Match anchored at `pos` (Python's re.match).
+  std::optional<Match> match(std::string_view s, std::size_t pos = 0) const;
+  // Match covering the whole of `s`.
+  std::optional<Match> fullmatch(std::string_view s) const;
+  // All non-overlapping matches, left to right, with Python 3.7+ empty-match rules.
+  std::vector<Match> finditer(std::string_view s) const;
+  // Python's findall for patterns with at most one group: group 0 without groups, else group 1.
+  // Patterns with several groups throw error (use finditer).
+  std::vector<std::string> findall(std::string_view s) const;
+  // Replace matches (all when count == 0). The template is expanded like Python's re.sub.
+  std::string sub(std::string_view tmpl, std::string_view s, std::size_t count = 0) const;
+  // Replace matches by what `fn` returns; the returned text is inserted literally.
+  std::string sub(const Replacer &fn, std::string_view s, std::size_t count = 0) const;
+  // Like sub, also returning the number of replacements made.
+  std::pair<std::string, std::size_t> subn(const Replacer &fn, std::string_view s,
+                                           std::size_t count = 0) const;
+  // Python's re.split (captured groups are included in the result; unmatched ones as "").
+  std::vector<std::string> split(std::string_view s, std::size_t maxsplit = 0) const;
+
+  const std::string &pattern() const { return source_; }
+  unsigned flags() const { return flags_; }
+
+private:
+  std::string source_;
+  unsigned flags_;
+  std::shared_ptr<const void> code_;
+  template <class F> void scan(std::string_view s, std::size_t count, F &&on_match) const;
+};
+
+// Module-level conveniences, compiling through a small cache (patterns are reused across calls).
+const Pattern &compile(std::string_view pattern, unsigned flags = NOFLAG);
+std::optional<Match> search(std::string_view pattern, std::string_view s, unsigned flags = NOFLAG);
+std::optional<Match> match(std::string_view pattern, std::string_view s, unsigned flags = NOFLAG);
+std::optional<Match> fullmatch(std::string_view pattern, std::string_view s,
+                               unsigned flags = NOFLAG);
+std::string sub(std::string_view pattern, std::string_view tmpl, std::string_view s,
+                unsigned flags = NOFLAG);
+std::string sub(std::string_view pattern, const Replacer &fn, std::string_view s,
+                unsigned flags = NOFLAG);
+std::vector<std::string> split(std::string_view pattern, std::string_view s,
+                               unsigned flags = NOFLAG);
+// re.escape
+std::string escape(std::string_view text);
+
+} // namespace vaskit::re
