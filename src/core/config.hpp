@@ -1,0 +1,37 @@
+// Configuration files as ordered mappings (key order kept, as the tools' templates rely on it).
+// YAML scalars are typed by the YAML 1.1 rules the tools' users wrote their files for: unquoted
+// true/false/yes/no/on/off are booleans, integers and floats are numbers, ~/null/empty are null;
+// quoted scalars always stay text.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace vaskit::config {
+
+using json = nlohmann::ordered_json;
+
+// A file that does not parse; line and column are 1-based (0 when unknown).
+class ParseError : public std::runtime_error {
+public:
+  ParseError(const std::string &msg, int line, int column)
+      : std::runtime_error(msg), line(line), column(column) {}
+  int line;
+  int column;
+};
+
+// Parses YAML text (one document). Throws ParseError.
+json parse_yaml(std::string_view text);
+// Parses JSON text. Throws ParseError.
+json parse_json(std::string_view text);
+// Python truthiness: null, false, 0, 0.0, "" and empty containers are false.
+bool truthy(const json &v);
+// Python str() of a value: None, True/False, integers, floats as repr, text as is; containers in
+// JSON form.
+std::string to_text(const json &v);
+// The value under `key` of a mapping, or `fallback` when the key is absent (like dict.get).
+json get_or(const json &mapping, const std::string &key, const json &fallback);
+
+} // namespace vaskit::config
