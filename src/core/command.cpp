@@ -1,0 +1,438 @@
+#include "core/command.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace vaskit::cli {
+namespace {
+
+constexpr std::size_t kWidth = 78; // help text fits an 80-column terminal
+
+std::size_t term_len(std::string_view s) {
+  std::size_t n = 0;
+  for (unsigned char c : s)
+    if ((c & 0xC0) != 0x80)
+      ++n;
+  return n;
+}
+
+// Python's repr() of a text, as usage errors quote paths.
+std::string py_repr(std::string_view s) {
+  const bool use_double = s.find('\'') != std::string_view::npos && s.find('"') == std::string_view::npos;
+  const char q = use_double ? '"' : '\'';
+  std::string out(1, q);
+  for (unsigned char c : s) {
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == static_cast<unsigned char>(q))
+      out += std::string("\\") + q;
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\t')
+      out += "\\t";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c < 0x20 || c == 0x7f) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02x", c);
+      out += buf;
+    } else
+      out.push_back(static_cast<char>(c));
+  }
+  out.push_back(q);
+  return out;
+}
+
+// Greedy word wrap of one paragraph (words separated by blanks).
+std::vector<std::string> wrap_words(std::string_view text, std::size_t width) {
+  std::vector<std::string> lines;
+  std::istringstream in{std::string(text)};
+  std::string word, line;
+  while (in >> word) {
+    if (line.empty()) {
+      line = word;
+    } else if (term_len(line) + 1 + term_len(word) <= width) {
+      line += " " + word;
+    } else {
+      lines.push_back(line);
+      line = word;
+    }
+  }
+  if (!line.empty())
+    lines.push_back(line);
+  return lines;
+}
+
+// Paragraph-preserving wrap: blank lines separate paragraphs; a paragraph whose first line is
+// "\b" keeps its lines as written (only indented).
+std::string wrap_text(std::string_view text, std::size_t width, const std::string &indent) {
+  struct Par {
+    std::size_t indent;
+    bool raw;
+    std::string text;
+  };
+  std::vector<Par> pars;
+  std::vector<std::string> buf;
+  std::optional<std::size_t> par_indent;
+  auto flush = [&] {
+    if (buf.empty())
+      return;
+    std::string first = buf.front();
+    first.erase(0, first.find_first_not_of(" \t"));
+    if (!first.empty() && first.find_last_not_of(" \t") == 0 && first[0] == '\b') {
+      std::string joined;
+      for (std::size_t i = 1; i < buf.size(); ++i)
+        joined += (i > 1 ? "\n" : "") + buf[i];
+      pars.push_back({par_indent.value_or(0), true, joined});
+    } else {
+      std::string joined;
+      for (std::size_t i = 0; i < buf.size(); ++i)
+        joined += (i ? " " : "") + buf[i];
+      pars.push_back({par_indent.value_or(0), false, joined});
+    }
+    buf.clear();
+  };
+  std::size_t pos = 0;
+  while (pos <= text.size()) {
+    auto nl = text.find('\n', pos);
+    std::string line(text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos));
+    if (line.empty()) {
+      flush();
+      par_indent.reset();
+    } else {
+      if (!par_indent) {
+        const auto stripped = line.find_first_not_of(" \t");
+        par_indent = stripped == std::string::npos ? line.size() : stripped;
+        line.erase(0, *par_indent);
+      }
+      buf.push_back(line);
+    }
+    if (nl == std::string_view::npos)
+      break;
+    pos = nl + 1;
+  }
+  flush();
+
+  std::string out;
+  for (std::size_t p = 0; p < pars.size(); ++p) {
+    if (p)
+      out += "\n\n";
+    const std::string ind = indent + std::string(pars[p].indent, ' ');
+    std::vector<std::string> lines;
+    if (pars[p].raw) {
+      std::size_t s = 0;
+      const auto &t = pars[p].text;
+      while (true) {
+        auto e = t.find('\n', s);
+        lines.push_back(t.substr(s, e == std::string::npos ? std::string::npos : e - s));
+        if (e == std::string::npos)
+          break;
+        s = e + 1;
+      }
+    } else {
+      lines = wrap_words(pars[p].text, width > ind.size() ? width - ind.size() : 10);
+    }
+    for (std::size_t i = 0; i < lines.size(); ++i)
+      out += (i ? "\n" : "") + ind + lines[i];
+  }
+  return out;
+}
+
+std::string metavar(const Option &o) {
+  if (o.is_flag)
+    return "";
+  if (!o.path)
+    return "TEXT";
+  if (o.path->file_okay && !o.path->dir_okay)
+    return "FILE";
+  if (o.path->dir_okay && !o.path->file_okay)
+    return "DIRECTORY";
+  return "PATH";
+}
+
+// Short names first, as the help listing shows them ("-c, --config").
+std::string joined_decls(const Option &o) {
+  auto decls = o.decls;
+  std::stable_sort(decls.begin(), decls.end(), [](const std::string &a, const std::string &b) {
+    auto prefix = [](const std::string &s) { return s.rfind("--", 0) == 0 ? 2 : 1; };
+    return prefix(a) < prefix(b);
+  });
+  std::string out;
+  for (std::size_t i = 0; i < decls.size(); ++i)
+    out += (i ? ", " : "") + decls[i];
+  const auto mv = metavar(o);
+  if (!mv.empty())
+    out += " " + mv;
+  return out;
+}
+
+std::string error_hint(const Option &o) {
+  std::string out;
+  for (std::size_t i = 0; i < o.decls.size(); ++i)
+    out += (i ? " / " : "") + py_repr(o.decls[i]);
+  return out;
+}
+
+[[noreturn]] void usage_error(const Command &cmd, const std::string &prog, const std::string &msg) {
+  (void)cmd;
+  std::cout.flush();
+  std::cerr << "Usage: " << prog << " [OPTIONS]\n"
+            << "Try '" << prog << " --help' for help.\n\n"
+            << "Error: " << msg << "\n";
+  std::cerr.flush();
+  throw Exit{2};
+}
+
+const Option *find_option(const Command &cmd, std::string_view name) {
+  for (const auto &o : cmd.options)
+    for (const auto &d : o.decls)
+      if (d == name)
+        return &o;
+  return nullptr;
+}
+
+void check_path(const Command &cmd, const std::string &prog, const Option &o,
+                const std::string &value) {
+  const auto &pc = *o.path;
+  const char *kind = pc.file_okay && !pc.dir_okay   ? "File"
+                     : pc.dir_okay && !pc.file_okay ? "Directory"
+                                                    : "Path";
+  struct stat st{};
+  const bool exists = !value.empty() && ::stat(value.c_str(), &st) == 0;
+  if (!exists) {
+    if (pc.exists)
+      usage_error(cmd, prog,
+                  "Invalid value for " + error_hint(o) + ": " + kind + " " + py_repr(value) +
+                      " does not exist.");
+    return;
+  }
+  if (!pc.dir_okay && S_ISDIR(st.st_mode))
+    usage_error(cmd, prog,
+                "Invalid value for " + error_hint(o) + ": " + kind + " " + py_repr(value) +
+                    " is a directory.");
+  if (!pc.file_okay && !S_ISDIR(st.st_mode))
+    usage_error(cmd, prog,
+                "Invalid value for " + error_hint(o) + ": " + kind + " " + py_repr(value) +
+                    " is a file.");
+}
+
+} // namespace
+
+std::optional<std::string> Params::value(const std::string &dest) const {
+  auto it = values_.find(dest);
+  if (it == values_.end())
+    return std::nullopt;
+  return it->second;
+}
+
+bool Params::flag(const std::string &dest) const {
+  auto it = flags_.find(dest);
+  return it != flags_.end() && it->second;
+}
+
+std::string help_text(const Command &cmd, const std::string &prog) {
+  std::string out = "Usage: " + prog + " [OPTIONS]\n";
+  if (!cmd.help.empty())
+    out += "\n" + wrap_text(cmd.help, kWidth, "  ") + "\n";
+
+  std::vector<std::pair<std::string, std::string>> rows;
+  for (const auto &o : cmd.options)
+    rows.emplace_back(joined_decls(o), o.help);
+  rows.emplace_back("--help", "Show this message and exit.");
+  std::size_t first_col = 0;
+  for (const auto &r : rows)
+    first_col = std::max(first_col, term_len(r.first));
+  first_col = std::min<std::size_t>(first_col, 30) + 2;
+  const std::size_t text_width = std::max<std::size_t>(kWidth > first_col + 2 ? kWidth - first_col - 2 : 10, 10);
+
+  out += "\nOptions:\n";
+  for (const auto &[first, second] : rows) {
+    out += "  " + first;
+    if (second.empty()) {
+      out += "\n";
+      continue;
+    }
+    if (term_len(first) <= first_col - 2) {
+      out += std::string(first_col - term_len(first), ' ');
+    } else {
+      out += "\n" + std::string(first_col + 2, ' ');
+    }
+    const auto lines = wrap_words(second, text_width);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      if (i)
+        out += std::string(first_col + 2, ' ');
+      out += lines[i] + "\n";
+    }
+  }
+  if (!cmd.epilog.empty())
+    out += "\n" + wrap_text(cmd.epilog, kWidth, "  ") + "\n";
+  return out;
+}
+
+Params parse(const Command &cmd, const std::vector<std::string> &args, const std::string &prog) {
+  Params params;
+  std::vector<std::string> extras;
+  bool only_args = false;
+  std::vector<std::pair<const Option *, std::string>> path_values;
+
+  auto take_value = [&](const Option &o, std::size_t &i, const std::string &name) {
+    if (i + 1 >= args.size())
+      usage_error(cmd, prog, "Option " + py_repr(name) + " requires an argument.");
+    params.set_value(o.dest, args[++i]);
+  };
+
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string &a = args[i];
+    if (only_args || a.size() < 2 || a[0] != '-') {
+      extras.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      only_args = true;
+      continue;
+    }
+    if (a == "--help") {
+      std::cout << help_text(cmd, prog);
+      std::cout.flush();
+      throw Exit{0};
+    }
+    if (a.rfind("--", 0) == 0) {
+      const auto eq = a.find('=');
+      const std::string name = a.substr(0, eq);
+      const Option *o = find_option(cmd, name);
+      if (!o)
+        usage_error(cmd, prog, "No such option: " + name);
+      if (o->is_flag) {
+        if (eq != std::string::npos)
+          usage_error(cmd, prog, "Option " + py_repr(name) + " does not take a value.");
+        params.set_flag(o->dest);
+      } else if (eq != std::string::npos) {
+        params.set_value(o->dest, a.substr(eq + 1));
+      } else {
+        take_value(*o, i, name);
+      }
+      continue;
+    }
+    // Short options: flags may be grouped; a value option takes the rest of the argument.
+    for (std::size_t k = 1; k < a.size(); ++k) {
+      const std::string name = std::string("-") + a[k];
+      const Option *o = find_option(cmd, name);
+      if (!o)
+        usage_error(cmd, prog, "No such option: " + name);
+      if (o->is_flag) {
+        params.set_flag(o->dest);
+        continue;
+      }
+      if (k + 1 < a.size())
+        params.set_value(o->dest, a.substr(k + 1));
+      else
+        take_value(*o, i, name);
+      break;
+    }
+  }
+  if (!extras.empty()) {
+    std::string joined;
+    for (std::size_t i = 0; i < extras.size(); ++i)
+      joined += (i ? " " : "") + extras[i];
+    usage_error(cmd, prog,
+                std::string("Got unexpected extra argument") + (extras.size() > 1 ? "s" : "") +
+                    " (" + joined + ")");
+  }
+  // Path checks run in declaration order, after the whole line has parsed.
+  for (const auto &o : cmd.options)
+    if (o.path)
+      if (auto v = params.value(o.dest))
+        check_path(cmd, prog, o, *v);
+  return params;
+}
+
+std::vector<std::string> bare_option_prepass(const std::vector<std::string> &argv,
+                                             const std::vector<std::string> &names) {
+  std::vector<std::string> out;
+  out.reserve(argv.size() + 2);
+  for (std::size_t i = 0; i < argv.size(); ++i) {
+    out.push_back(argv[i]);
+    const bool named = std::find(names.begin(), names.end(), argv[i]) != names.end();
+    if (named && (i + 1 >= argv.size() || argv[i + 1].rfind('-', 0) == 0))
+      out.emplace_back();
+  }
+  return out;
+}
+
+void echo(std::string_view text, bool err) {
+  if (err) {
+    std::cout.flush();
+    std::cerr << text << '\n';
+    std::cerr.flush();
+  } else {
+    std::cout << text << '\n';
+    std::cout.flush();
+  }
+}
+
+std::optional<std::string> read_line() {
+  std::string line;
+  if (!std::getline(std::cin, line))
+    return std::nullopt;
+  if (!line.empty() && line.back() == '\r')
+    line.pop_back();
+  return line;
+}
+
+bool confirm(std::string_view text, bool default_yes) {
+  while (true) {
+    std::cout << text << (default_yes ? " [Y/n]: " : " [y/N]: ");
+    std::cout.flush();
+    auto answer = read_line();
+    if (!answer) {
+      std::cout << '\n';
+      throw Abort();
+    }
+    std::string a;
+    for (char c : *answer)
+      if (c != ' ' && c != '\t')
+        a.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    if (a.empty())
+      return default_yes;
+    if (a == "y" || a == "yes")
+      return true;
+    if (a == "n" || a == "no")
+      return false;
+    std::cerr << "Error: invalid input\n";
+  }
+}
+
+int run_main(int argc, char **argv,
+             const std::function<void(const std::string &prog, std::vector<std::string> args)> &body) {
+  std::string prog = argc > 0 ? argv[0] : "vaskit";
+  // Started directly, the program is named by its file name.
+  if (prog.find(' ') == std::string::npos) {
+    const auto slash = prog.rfind('/');
+    if (slash != std::string::npos)
+      prog = prog.substr(slash + 1);
+  }
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i)
+    args.emplace_back(argv[i]);
+  try {
+    body(prog, std::move(args));
+  } catch (const Exit &e) {
+    std::cout.flush();
+    return e.code;
+  } catch (const Abort &) {
+    std::cout.flush();
+    std::cerr << "Aborted!\n";
+    return 1;
+  } catch (const std::exception &e) {
+    std::cout.flush();
+    std::cerr << "❌ " << e.what() << "\n";
+    return 1;
+  }
+  std::cout.flush();
+  return 0;
+}
+
+} // namespace vaskit::cli

@@ -1,0 +1,249 @@
+#include "core/config.hpp"
+
+#include "core/re.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <yaml-cpp/yaml.h>
+
+namespace vaskit::config {
+namespace {
+
+// YAML 1.1 implicit types, as the tools' users' files were written for them.
+const re::Pattern &bool_re() {
+  static const re::Pattern p(
+      R"(^(?:yes|Yes|YES|no|No|NO|true|True|TRUE|false|False|FALSE|on|On|ON|off|Off|OFF)$)");
+  return p;
+}
+const re::Pattern &int_re() {
+  static const re::Pattern p(
+      R"(^(?:[-+]?0b[0-1_]+|[-+]?0[0-7_]+|[-+]?(?:0|[1-9][0-9_]*)|[-+]?0x[0-9a-fA-F_]+|[-+]?[1-9][0-9_]*(?::[0-5]?[0-9])+)$)");
+  return p;
+}
+const re::Pattern &float_re() {
+  static const re::Pattern p(
+      R"(^(?:[-+]?(?:[0-9][0-9_]*)\.[0-9_]*(?:[eE][-+][0-9]+)?|\.[0-9][0-9_]*(?:[eE][-+][0-9]+)?|[-+]?[0-9][0-9_]*(?::[0-5]?[0-9])+\.[0-9_]*|[-+]?\.(?:inf|Inf|INF)|\.(?:nan|NaN|NAN))$)");
+  return p;
+}
+
+std::string without_underscores(std::string_view s) {
+  std::string out;
+  for (char c : s)
+    if (c != '_')
+      out.push_back(c);
+  return out;
+}
+
+json resolve_int(std::string s) {
+  s = without_underscores(s);
+  int sign = 1;
+  if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
+    if (s[0] == '-')
+      sign = -1;
+    s.erase(0, 1);
+  }
+  // Sexagesimal: 1:30 is 90.
+  if (s.find(':') != std::string::npos) {
+    long long value = 0;
+    std::size_t pos = 0;
+    while (pos <= s.size()) {
+      auto colon = s.find(':', pos);
+      auto part = s.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
+      value = value * 60 + std::stoll(part);
+      if (colon == std::string::npos)
+        break;
+      pos = colon + 1;
+    }
+    return sign * value;
+  }
+  int base = 10;
+  std::string digits = s;
+  if (s.rfind("0b", 0) == 0) {
+    base = 2;
+    digits = s.substr(2);
+  } else if (s.rfind("0x", 0) == 0) {
+    base = 16;
+    digits = s.substr(2);
+  } else if (s.size() > 1 && s[0] == '0') {
+    base = 8;
+    digits = s.substr(1);
+  }
+  long long value = 0;
+  auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+  if (ec == std::errc::result_out_of_range || ptr != digits.data() + digits.size()) {
+    // Beyond 64 bits: keep the magnitude as a real number rather than failing the whole file.
+    return sign * std::stod(digits);
+  }
+  return sign * value;
+}
+
+json resolve_float(std::string s) {
+  s = without_underscores(s);
+  double sign = 1;
+  if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
+    if (s[0] == '-')
+      sign = -1;
+    s.erase(0, 1);
+  }
+  if (s == ".inf" || s == ".Inf" || s == ".INF")
+    return sign * std::numeric_limits<double>::infinity();
+  if (s == ".nan" || s == ".NaN" || s == ".NAN")
+    return std::numeric_limits<double>::quiet_NaN();
+  if (s.find(':') != std::string::npos) {
+    double value = 0;
+    std::size_t pos = 0;
+    while (true) {
+      auto colon = s.find(':', pos);
+      auto part = s.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
+      value = value * 60 + std::stod(part);
+      if (colon == std::string::npos)
+        break;
+      pos = colon + 1;
+    }
+    return sign * value;
+  }
+  return sign * std::stod(s);
+}
+
+json resolve_plain(const std::string &s) {
+  if (s.empty() || s == "~" || s == "null" || s == "Null" || s == "NULL")
+    return nullptr;
+  if (bool_re().match(s)) {
+    const char c = s[0];
+    return c == 'y' || c == 'Y' || c == 't' || c == 'T' || s == "on" || s == "On" || s == "ON";
+  }
+  if (int_re().match(s))
+    return resolve_int(s);
+  if (float_re().match(s))
+    return resolve_float(s);
+  return s;
+}
+
+json convert(const YAML::Node &node) {
+  switch (node.Type()) {
+  case YAML::NodeType::Null:
+  case YAML::NodeType::Undefined:
+    return nullptr;
+  case YAML::NodeType::Scalar: {
+    const std::string &tag = node.Tag();
+    const std::string &value = node.Scalar();
+    if (tag == "?")
+      return resolve_plain(value);
+    if (tag == "tag:yaml.org,2002:int")
+      return resolve_int(value);
+    if (tag == "tag:yaml.org,2002:float")
+      return resolve_float(value);
+    if (tag == "tag:yaml.org,2002:bool" || tag == "tag:yaml.org,2002:null")
+      return resolve_plain(value);
+    return value; // quoted or explicitly tagged text
+  }
+  case YAML::NodeType::Sequence: {
+    json arr = json::array();
+    for (const auto &item : node)
+      arr.push_back(convert(item));
+    return arr;
+  }
+  case YAML::NodeType::Map: {
+    json obj = json::object();
+    for (const auto &kv : node) {
+      const json key = convert(kv.first);
+      obj[key.is_string() ? key.get<std::string>() : to_text(key)] = convert(kv.second);
+    }
+    return obj;
+  }
+  }
+  return nullptr;
+}
+
+} // namespace
+
+json parse_yaml(std::string_view text) {
+  try {
+    const YAML::Node root = YAML::Load(std::string(text));
+    return convert(root);
+  } catch (const YAML::Exception &e) {
+    const int line = e.mark.is_null() ? 0 : e.mark.line + 1;
+    const int column = e.mark.is_null() ? 0 : e.mark.column + 1;
+    throw ParseError(e.msg, line, column);
+  }
+}
+
+json parse_json(std::string_view text) {
+  try {
+    return json::parse(text.begin(), text.end());
+  } catch (const json::parse_error &e) {
+    // Byte offset to line and column, for a message the user can act on.
+    int line = 1, column = 1;
+    const std::size_t upto = std::min<std::size_t>(e.byte > 0 ? e.byte - 1 : 0, text.size());
+    for (std::size_t i = 0; i < upto; ++i) {
+      if (text[i] == '\n') {
+        ++line;
+        column = 1;
+      } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+        ++column;
+      }
+    }
+    std::string msg = e.what();
+    // nlohmann prefixes "[json.exception.parse_error.101] parse error at line L, column C: ".
+    if (auto colon = msg.find(": "); colon != std::string::npos)
+      msg = msg.substr(colon + 2);
+    throw ParseError(msg, line, column);
+  }
+}
+
+bool truthy(const json &v) {
+  switch (v.type()) {
+  case json::value_t::null:
+  case json::value_t::discarded:
+    return false;
+  case json::value_t::boolean:
+    return v.get<bool>();
+  case json::value_t::number_integer:
+    return v.get<long long>() != 0;
+  case json::value_t::number_unsigned:
+    return v.get<unsigned long long>() != 0;
+  case json::value_t::number_float:
+    return v.get<double>() != 0.0;
+  case json::value_t::string:
+    return !v.get_ref<const std::string &>().empty();
+  case json::value_t::array:
+  case json::value_t::object:
+  case json::value_t::binary:
+    return !v.empty();
+  }
+  return false;
+}
+
+std::string to_text(const json &v) {
+  switch (v.type()) {
+  case json::value_t::null:
+  case json::value_t::discarded:
+    return "None";
+  case json::value_t::boolean:
+    return v.get<bool>() ? "True" : "False";
+  case json::value_t::string:
+    return v.get<std::string>();
+  case json::value_t::number_float: {
+    const double d = v.get<double>();
+    if (std::isnan(d))
+      return "nan";
+    if (std::isinf(d))
+      return d > 0 ? "inf" : "-inf";
+    return v.dump();
+  }
+  default:
+    return v.dump();
+  }
+}
+
+json get_or(const json &mapping, const std::string &key, const json &fallback) {
+  if (mapping.is_object()) {
+    auto it = mapping.find(key);
+    if (it != mapping.end())
+      return *it;
+  }
+  return fallback;
+}
+
+} // namespace vaskit::config
