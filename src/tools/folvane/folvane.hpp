@@ -1,0 +1,165 @@
+// folvane: ride receipts (PDF) renamed after their date, time and amount, merged several to an A4
+// page into one report PDF, and entered into the expense workbook.
+#pragma once
+
+#include "core/command.hpp"
+#include "core/config.hpp"
+#include "vaskern/app_logging.hpp"
+#include "vaskern/fileMg.hpp"
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+
+namespace vaskit::folvane {
+
+using json = vaskit::config::json;
+
+// The tool's logger ("Folvane").
+extern vaskern::app_logging::Logger &log;
+
+// The built-in configuration: {"config": {...}}; what --generate-config writes and what -i uses
+// for the expense description.
+extern const json DEFAULT_CONFIG;
+
+// The command: options, help text and name ("folvane").
+const cli::Command &folvane_command();
+
+// A configuration value that the pass cannot work with (named in the message, e.g.
+// "layout.cols must be a positive integer, got 0").
+class ConfigError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// What one receipt says. Every value is text as found on the receipt, or absent.
+struct ReceiptInfo {
+  std::optional<std::string> date;
+  std::optional<std::string> time;
+  std::optional<std::string> datetime;
+  std::optional<std::string> total;
+  std::optional<std::string> pickup_address;
+  std::optional<std::string> dropoff_address;
+  std::optional<std::string> address;
+  std::vector<std::string> addresses;  // every address line, in text order, each once
+  std::optional<std::string> filename; // set by the report pass: the file's base name
+};
+
+// A value's printed form: the text, or "None" when absent.
+std::string text_or_none(const std::optional<std::string> &v);
+// An optional text as a configuration value (null when absent), e.g. for format_amount_num.
+json to_json(const std::optional<std::string> &v);
+
+// Where and how large one receipt page is drawn in its cell.
+struct LayoutParams {
+  double scale = 0;
+  double tx = 0;
+  double ty = 0;
+  long long rot = 0; // the page's /Rotate as stored
+  double x0 = 0;
+  double y0 = 0;
+  double src_w = 0;
+  double src_h = 0;
+};
+
+// (ok, path): the new path when a file got (or, in a dry run, would get) its standard name;
+// the given path when it keeps its name.
+struct RenameResult {
+  bool ok = false;
+  std::string path;
+};
+
+class Folvaner {
+public:
+  // 處理 PDF 合併與排版的應用類別
+  //
+  // `conf` is the "config" section. Throws ConfigError, before anything touches the disk, when
+  // a value is of a kind the pass cannot use: a folder that is not text, cols or rows that are
+  // not positive integers, a margin that is not a number or not smaller than half the page's
+  // shorter side, a layout or address table that is not a mapping.
+  explicit Folvaner(json conf);
+
+  // The receipts of the input folder: full paths and file names, sorted by name (code-point
+  // order), without the report's own output files. Empty lists when the folder is missing.
+  vaskern::fileMg::FileList get_file_list() const;
+
+  // Reads one receipt's date, time, total and addresses. Never throws: a file that cannot be
+  // read is logged and what was found so far is returned.
+  static ReceiptInfo extract_receipt_info(const std::string &pdf_path);
+
+  // "receipt_<mmdd>_<hhmm>_<amount>.pdf"; `fallback_name` does not change the result.
+  static std::string
+  generate_receipt_filename(const ReceiptInfo &info,
+                            const std::optional<std::string> &fallback_name = std::nullopt);
+  // Renames one receipt to its standard name in its folder; never replaces an existing file.
+  static RenameResult rename_receipt_file(const std::string &pdf_path, bool dry_run = false);
+  // Renames every receipt of the input folder, one console line per file.
+  void rename_input_folder_files(bool dry_run = false) const;
+
+  // The company label of the first entry whose keyword occurs in the address (spaces ignored);
+  // the address itself when none matches; "" for an empty address.
+  static std::string map_address(const std::optional<std::string> &addr_str,
+                                 const json &mapping_dict);
+  static bool check_address_match(const std::optional<std::string> &addr_str,
+                                  const json &mapping_dict);
+  // "<pickup>-><dropoff> <suffix>" with places mapped to company labels; logs the receipts whose
+  // places are missing or unknown. `conf_dict` null or empty means DEFAULT_CONFIG's section.
+  static std::string build_description(const ReceiptInfo &info, const json &conf_dict = json(),
+                                       const std::optional<std::string> &filename = std::nullopt);
+  // "YYYY/MM/DD" from a written or numeric date; the input unchanged when it holds no date;
+  // "" for an empty input.
+  static std::string format_date_slash(const std::optional<std::string> &date_str);
+  // An integer or real number from an amount text ("1,280" -> 1280, "$ 75.50" -> 75.5); the
+  // input unchanged when it is empty or not a number.
+  static json format_amount_num(const json &amount_str);
+
+  // Writes one row group per receipt into the expense workbook; true when it was saved.
+  bool export_receipts_to_excel(const std::vector<ReceiptInfo> &receipt_infos,
+                                const std::optional<std::string> &output_excel_path = std::nullopt);
+
+  // (cell_w, cell_h) of the grid inside the margin.
+  std::pair<double, double> calculate_cell_layout() const;
+  // An output-size page of `writer` that strokes a red frame round the rectangle.
+  QPDFObjectHandle _create_red_frame_page(double x, double y, double w, double h);
+  // Scale and position of `source_page` centred in the cell (x, y, width, height); nothing for
+  // a page whose box has no area.
+  std::optional<LayoutParams> _get_layout_params(QPDFObjectHandle source_page,
+                                                 const std::array<double, 4> &target_rect) const;
+
+  // The report pass: rename, list, read, lay out, save, export.
+  void run();
+  // Writes `writer` to `output_file`.
+  void _save_file();
+
+  json conf;
+  std::string input_folder;
+  std::string output_folder;
+  std::string output_file;
+  std::string output_excel;
+  long long cols = 2;
+  long long rows = 1;
+  bool is_landscape = false;
+  double margin = 20;
+  bool draw_grid = false;
+  double page_width = 595;
+  double page_height = 842;
+  json default_expense_type;
+  std::shared_ptr<QPDF> writer; // the report being built (empty document)
+};
+
+// Checks the values of a "config" section; throws ConfigError naming the first bad key.
+void validate_config(const json &conf);
+
+// The command body: -i inspection, --generate-config, or the report pass from the -c file.
+// Ends with cli::Exit for the statuses other than 0.
+void cmd_folvane(const std::optional<std::string> &config, bool generate_config,
+                 const std::optional<std::string> &extract_info);
+
+} // namespace vaskit::folvane
