@@ -1,0 +1,399 @@
+#include "tools/prosett/prosett.hpp"
+
+#include "core/command.hpp"
+#include "core/fs.hpp"
+#include "core/re.hpp"
+#include "core/text.hpp"
+#include "tools/prosett/fences.hpp"
+#include "tools/prosett/page.hpp"
+#include "tools/prosett/render.hpp"
+#include "tools/prosett/stages.hpp"
+#include "vaskern/fileIO.hpp"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace vaskit::prosett {
+namespace fileIO = vaskern::fileIO;
+using vaskern::app_logging::Logger;
+
+const char *const DEFAULT_YAML_CONTENT = "config:\n"
+                                         "  input_path: \"./\"\n"
+                                         "  output_path: \"./\"\n"
+                                         "  embed_images: true\n"
+                                         "  watermark_enable: false\n"
+                                         "  watermark_text: \"CONFIDENTIAL\"\n";
+
+const std::vector<std::string> MARKDOWN_EXCLUDE_PATHS = {".venv", "build", "dist", "__pycache__",
+                                                         ".agents"};
+
+namespace {
+
+const char *const MSG_LATEST_MD_FOUND = "💬 偵測到最新 Markdown 檔案：";
+const char *const MSG_LATEST_MD_ASK = "，是否直接使用？";
+const char *const MSG_LATEST_MD_CONFIRMED = "✅ 使用者確認使用最新 Markdown 檔案：";
+const char *const MSG_LATEST_MD_FAILED = "⚠️ 偵測最新 Markdown 檔案時發生異常: ";
+const char *const LABEL_MARKDOWN_FILE = "Markdown 檔案";
+const char *const DEBUG_DUMP_SUFFIX = "_debug.md";
+
+std::string text_of(const json &v) { return config::to_text(v); }
+
+bool is_debug_dump(const std::string &name) { return text::ends_with(name, DEBUG_DUMP_SUFFIX); }
+
+// The converter's own debug dumps are outputs, never inputs.
+fileIO::FileList without_debug_dumps(fileIO::FileList found) {
+  fileIO::FileList kept;
+  for (std::size_t i = 0; i < found.paths.size(); ++i) {
+    if (is_debug_dump(found.names[i]))
+      continue;
+    kept.paths.push_back(found.paths[i]);
+    kept.names.push_back(found.names[i]);
+  }
+  return kept;
+}
+
+} // namespace
+
+Logger &log() { return vaskern::app_logging::lazy_logger("Prosett"); }
+
+ProsettConverter::ProsettConverter(const json &config_dict) {
+  config = config::get_or(config_dict, "config", json::object());
+  input_path = text_of(config::get_or(config, "input_path", "./"));
+  output_path = text_of(config::get_or(config, "output_path", "./"));
+  embed_images = config::get_or(config, "embed_images", true);
+  watermark_enable = config::get_or(config, "watermark_enable", false);
+  watermark_text = config::get_or(config, "watermark_text", "CONFIDENTIAL");
+  const char *env = std::getenv("DAVUZ_DEBUG");
+  is_debug = env && std::string_view(env) == "1";
+}
+
+std::optional<std::string> ProsettConverter::_encode_image_base64(const std::string &img_path) const {
+  return encode_image_base64(img_path);
+}
+
+std::string remove_notion_properties(const std::string &md) {
+  static const re::Pattern pattern(
+      R"(^(Person|Created|Updated|language|version\.|Tags|Status|Assignee).*?:.*$)",
+      re::MULTILINE | re::IGNORECASE);
+  return rewrite_outside_fences(md, [](std::string_view part) {
+    return pattern.sub("", part);
+  });
+}
+
+std::string squeeze_blank_lines(const std::string &md) {
+  static const re::Pattern pattern(R"(\n{3,})");
+  return rewrite_outside_fences(md, [](std::string_view part) { return pattern.sub("\n\n", part); });
+}
+
+std::string insert_toc_marker(const std::string &md) {
+  static const re::Pattern author(R"((?m)^(\*\*Author:\*\*.*)$)");
+  // A heading marker must be followed by blanks on its own line: a lone "#" is no heading.
+  static const re::Pattern heading(R"(^#[^\S\n]+.*$)", re::MULTILINE);
+  const auto ranges = fenced_ranges(md);
+  auto outside_code = [&](const re::Match &m) {
+    for (const auto &[begin, end] : ranges)
+      if (m.start() >= begin && m.start() < end)
+        return false;
+    return true;
+  };
+  auto first_outside = [&](const re::Pattern &p) -> std::optional<std::size_t> {
+    std::size_t pos = 0;
+    while (pos <= md.size()) {
+      auto m = p.search(md, pos);
+      if (!m)
+        return std::nullopt;
+      if (outside_code(*m))
+        return m->end();
+      pos = m->end() > m->start() ? m->end() : m->start() + 1;
+    }
+    return std::nullopt;
+  };
+  auto end = first_outside(author);
+  if (!end)
+    end = first_outside(heading);
+  if (end)
+    return md.substr(0, *end) + "\n\n[TOC]\n\n" + md.substr(*end);
+  if (md.find('#') != std::string::npos)
+    return "[TOC]\n\n" + md;
+  return md;
+}
+
+std::string find_version(const std::string &md) {
+  static const re::Pattern pattern(R"(\*\*Version:\*\*\s*\[?`?([^\]\s<&|`]+)`?\]?)");
+  auto m = pattern.search(md);
+  return m ? std::string(m->group(1)) : std::string();
+}
+
+std::string output_name(const std::string &md_name, const std::string &version,
+                        bool watermark_enable, const std::string &watermark_text) {
+  std::vector<std::string> parts{fs::splitext(fs::basename(md_name)).first};
+  if (!version.empty()) {
+    // The version comes from the document: it may name the file, never a path.
+    static const re::Pattern unsafe(R"([^\w.\-]+)");
+    static const re::Pattern dots(R"(\.{2,})");
+    parts.push_back(dots.sub("_", unsafe.sub("_", version)));
+  }
+  if (watermark_enable && !watermark_text.empty()) {
+    static const re::Pattern non_word(R"(\W+)");
+    const std::string safe = text::strip_chars(non_word.sub("_", watermark_text), "_");
+    if (!safe.empty())
+      parts.push_back(safe);
+  }
+  return text::join(parts, "_") + ".html";
+}
+
+std::vector<std::pair<std::string, std::string>>
+ProsettConverter::choose_files(const std::optional<std::string> &target_file) const {
+  std::vector<std::pair<std::string, std::string>> selected;
+  if (target_file && !target_file->empty()) {
+    selected.emplace_back(fs::abspath(*target_file), fs::basename(*target_file));
+    log().info("✅ 已手動指定處理單一檔案：" + *target_file);
+  } else {
+    try {
+      const auto md_files = without_debug_dumps(fileIO::find_files_with_extensions(
+                                                    input_path, {".md"}, false, "",
+                                                    MARKDOWN_EXCLUDE_PATHS, &log()))
+                                .paths;
+      if (!md_files.empty()) {
+        std::size_t latest = 0;
+        auto latest_time = std::filesystem::last_write_time(md_files[0]);
+        for (std::size_t i = 1; i < md_files.size(); ++i) {
+          const auto t = std::filesystem::last_write_time(md_files[i]);
+          if (t > latest_time) {
+            latest = i;
+            latest_time = t;
+          }
+        }
+        const std::string latest_name = fs::basename(md_files[latest]);
+        if (cli::confirm(std::string(MSG_LATEST_MD_FOUND) + latest_name + MSG_LATEST_MD_ASK,
+                         true)) {
+          selected.emplace_back(md_files[latest], latest_name);
+          log().info(MSG_LATEST_MD_CONFIRMED + latest_name);
+        }
+      }
+    } catch (const std::exception &e) {
+      log().warning(MSG_LATEST_MD_FAILED + std::string(e.what()));
+    }
+    if (selected.empty()) {
+      for (auto &pick : fileIO::scan_and_select_files(input_path, {".md"}, MARKDOWN_EXCLUDE_PATHS,
+                                                      LABEL_MARKDOWN_FILE, &log(), true))
+        if (!is_debug_dump(pick.second))
+          selected.push_back(std::move(pick));
+    }
+    if (selected.empty()) {
+      log().error("❌ 使用者未選擇任何 Markdown 檔案，或該路徑下無檔案。");
+      return selected;
+    }
+  }
+  if (is_debug)
+    log().debug("偵錯模式已開啟。找到並選擇了 " + std::to_string(selected.size()) +
+                " 個 Markdown 檔案。");
+  return selected;
+}
+
+bool ProsettConverter::convert_file(const std::string &md_file, const std::string &md_name) const {
+  log().info("✅ 正在處理: " + md_file);
+  std::string md_content =
+      fileIO::load_local_file_content(md_file, "Markdown 檔案: " + md_name, &log());
+  if (md_content.empty())
+    return false;
+
+  md_content = remove_notion_properties(md_content);
+  md_content = squeeze_blank_lines(md_content);
+  md_content = insert_toc_marker(md_content);
+  const std::string version_str = find_version(md_content);
+
+  if (is_debug) {
+    const auto dump_path = fileIO::setup_output_file(output_path, md_name + DEBUG_DUMP_SUFFIX, &log());
+    fileIO::save_local_file_content(dump_path, md_content, "Markdown 偵錯檔: " + md_name, &log());
+    log().debug("[" + md_name + "] 已儲存預處理之 Markdown 至 " + dump_path);
+  }
+
+  md_content = preprocess_details_and_lists(md_content);
+  auto shielded = protect_markdown_code_and_math(md_content);
+  std::string html_body = render_markdown(shielded.text);
+  html_body = restore_markdown_code_and_math(html_body, shielded.code_placeholders,
+                                             shielded.math_placeholders);
+  html_body = process_mermaid_charts(html_body);
+  html_body = process_wavedrom_charts(html_body);
+  html_body = process_markdown_alerts(html_body);
+  if (config::truthy(embed_images)) {
+    html_body = embed_images_in_html(
+        html_body, md_file,
+        [this](const std::string &path) { return _encode_image_base64(path); }, is_debug);
+  }
+
+  const bool watermark_on = config::truthy(watermark_enable);
+  const std::string configured_text = text_of(watermark_text);
+  const std::string page_watermark = watermark_on ? configured_text : std::string();
+  const std::string final_html = generate_final_html(md_name, html_body, page_watermark);
+
+  if (!version_str.empty())
+    log().info("✅ 成功找到版本號碼: " + version_str);
+  else
+    log().info("🔍 未在 Markdown 中找到版本號碼");
+
+  const std::string out_name = output_name(md_name, version_str, watermark_on, configured_text);
+  const std::string out_path = fileIO::setup_output_file(output_path, out_name);
+  return fileIO::save_local_file_content(out_path, final_html, "HTML 頁面:").ok;
+}
+
+Result ProsettConverter::run(const std::optional<std::string> &target_file) const {
+  log().info("✅ 開始 Prosett 轉換程序。輸入路徑：" + input_path);
+  fileIO::setup_output_dir(output_path, &log());
+
+  const auto selected_files = choose_files(target_file);
+  if (selected_files.empty())
+    return {false, "使用者取消或未找到檔案"};
+
+  std::size_t written = 0;
+  for (const auto &[md_file, md_name] : selected_files) {
+    try {
+      if (convert_file(md_file, md_name))
+        ++written;
+    } catch (const std::exception &e) {
+      log().error("❌ 處理 " + md_file + " 失敗: " + e.what());
+    }
+  }
+  // A pass that left files without a page must not report success.
+  if (written < selected_files.size())
+    return {false, "僅寫出 " + std::to_string(written) + " 個頁面（共 " +
+                       std::to_string(selected_files.size()) + " 個檔案）"};
+  return {true, "prosett 執行成功。"};
+}
+
+namespace {
+
+cli::Command make_command() {
+  cli::Command cmd;
+  cmd.name = "prosett";
+  cmd.help = "Convert Notion exported .md files to HTML pages.";
+  struct Example {
+    const char *title;
+    const char *line;
+  };
+  const Example examples[] = {
+      {"Generate config template:", "vas-kit prosett --generate-config"},
+      {"Run with configuration:", "vas-kit prosett -c config.yaml"},
+      {"Run with default settings (Default mode):", "vas-kit prosett"},
+      {"Interactive config selection (when -c is provided without arguments):",
+       "vas-kit prosett -c"},
+      {"Specify the output directory (when -o is provided without arguments, it defaults to "
+       "current directory):",
+       "vas-kit prosett -o"},
+      {"Specify a custom output directory:", "vas-kit prosett -o ./my-outputs"},
+      {"Process a specific Markdown file (skips interactive selection):",
+       "vas-kit prosett -f my_document.md"},
+  };
+  std::string epilog = "\b\nExamples:\n";
+  int k = 1;
+  for (const auto &ex : examples) {
+    if (k > 1)
+      epilog += "\b\n";
+    epilog += "  " + std::to_string(k++) + ". " + ex.title + "\n     " + ex.line + "\n";
+  }
+  cmd.epilog = epilog;
+  cmd.options = {
+      {{"-c", "--config"},
+       "config",
+       false,
+       cli::PathCheck{},
+       "Specify the YAML config file path. If -c is provided without arguments, it will trigger "
+       "interactive config selection."},
+      {{"--generate-config"}, "generate_config", true, std::nullopt,
+       "Generate config_prosett_template.yaml"},
+      {{"--debug"}, "debug", true, std::nullopt, "Enable debug mode"},
+      {{"-o", "--output-dir"},
+       "output_dir",
+       false,
+       cli::PathCheck{},
+       "Specify the output directory for generated files."},
+      {{"-f", "--file"},
+       "file",
+       false,
+       cli::PathCheck{true, true, false},
+       "Specify the Markdown file to process. If provided, skips interactive selection."},
+  };
+  return cmd;
+}
+
+[[noreturn]] void fail(const std::string &text) {
+  cli::echo(text, true);
+  throw cli::Exit{1};
+}
+
+} // namespace
+
+void cmd_prosett(const std::string &prog, const std::vector<std::string> &args) {
+  const cli::Params params = cli::parse(make_command(), args, prog);
+  std::optional<std::string> config_path = params.value("config");
+  const auto output_dir = params.value("output_dir");
+  const auto file = params.value("file");
+
+  const char *env = std::getenv("DAVUZ_DEBUG");
+  const bool is_debug = params.flag("debug") || (env && std::string_view(env) == "1");
+  if (is_debug) {
+    ::setenv("DAVUZ_DEBUG", "1", 1);
+    vaskern::app_logging::setup_logging("VasAgy", true);
+  }
+
+  if (params.flag("generate_config")) {
+    const std::string out_path =
+        fileIO::save_yaml_template(DEFAULT_YAML_CONTENT, "config_prosett_template.yaml");
+    if (out_path.empty())
+      throw cli::Exit{1};
+    cli::echo("✅ Success! Template file created at: " + out_path);
+    throw cli::Exit{0};
+  }
+
+  std::optional<json> loaded_cfg;
+  if (!config_path) {
+    loaded_cfg = fileIO::load_yaml_string(DEFAULT_YAML_CONTENT, "預設設定");
+  } else {
+    if (config_path->empty()) {
+      const auto res_find = fileIO::find_files_with_extensions("./", {".yaml", ".yml"}, false,
+                                                               "config");
+      if (!res_find.paths.empty()) {
+        cli::echo("\n--- 💬 偵測到現有設定檔，請選擇一個使用 (直接按 Enter 取消) ---");
+        const auto selected =
+            fileIO::interactive_select_files(res_find.paths, res_find.names, "");
+        if (!selected.empty())
+          config_path = selected.front().first;
+      }
+      if (config_path->empty())
+        fail("❌ Error: No configuration file selected or found.");
+    }
+    std::error_code ec;
+    if (!std::filesystem::exists(*config_path, ec))
+      fail("❌ Error: Config file '" + *config_path + "' does not exist.");
+    loaded_cfg = fileIO::load_yaml_config(*config_path);
+  }
+  // The loader has said what was wrong with the file; a run without it is a failure.
+  if (!loaded_cfg)
+    throw cli::Exit{1};
+  if (loaded_cfg->is_null())
+    loaded_cfg = json::object();
+  if (!loaded_cfg->is_object() ||
+      (loaded_cfg->contains("config") && !(*loaded_cfg)["config"].is_object() &&
+       !(*loaded_cfg)["config"].is_null()))
+    fail("❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。");
+  if (loaded_cfg->contains("config") && (*loaded_cfg)["config"].is_null())
+    (*loaded_cfg)["config"] = json::object();
+
+  if (output_dir) {
+    const std::string dir = output_dir->empty() ? "./" : *output_dir;
+    (*loaded_cfg)["config"]["output_path"] = dir;
+    log().info("✅ 已手動指定輸出目錄：" + dir);
+  }
+
+  const ProsettConverter app(*loaded_cfg);
+  const Result result = app.run(file);
+  if (result.ok) {
+    cli::echo("Done: " + result.message);
+  } else {
+    cli::echo("Error: " + result.message, true);
+    throw cli::Exit{1};
+  }
+}
+
+} // namespace vaskit::prosett
