@@ -1,0 +1,16 @@
+// Text of PDF pages, line by line in the order the page content draws it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vaskit::pdf {
+
+// The text of every page of the PDF file at `path`, in document order ("" for a page without
+// text). Text is taken in content order, one line per drawn line, from the whole page: a crop
+// box or a /Rotate entry neither hides nor reorders any of it. Files encrypted with an owner
+// password only are read. Throws std::runtime_error for a file that is missing, unreadable,
+// damaged beyond recovery or protected by a user password; the message names the reason.
+std::vector<std::string> extract_page_texts(const std::string &path);
+
+} // namespace vaskit::pdf
