@@ -1,0 +1,140 @@
+#include "core/command.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+using namespace vaskit::cli;
+
+Command sample() {
+  Command cmd;
+  cmd.name = "tool";
+  cmd.help = "Do the thing.";
+  cmd.epilog = "\b\nExamples:\n  1. First:\n     tool -c\n\b\n  2. Second:\n     tool -o x\n";
+  cmd.options = {
+      {{"-c", "--config"}, "config", false, PathCheck{}, "The config file."},
+      {{"--debug"}, "debug", true, std::nullopt, "Enable debug mode"},
+      {{"-v"}, "verbose", true, std::nullopt, "Verbose."},
+      {{"-f", "--file"}, "file", false, PathCheck{true, true, false}, "A file."},
+      {{"--name"}, "name", false, std::nullopt, ""},
+  };
+  return cmd;
+}
+
+// Parses and returns the exit status a usage error or --help asked for (-1 when none).
+int exit_of(const std::vector<std::string> &args) {
+  try {
+    parse(sample(), args, "tool");
+  } catch (const Exit &e) {
+    return e.code;
+  }
+  return -1;
+}
+
+TEST(CommandParse, ValueFormsAndFlags) {
+  struct Case {
+    std::vector<std::string> args;
+    std::optional<std::string> config;
+    bool debug;
+    bool verbose;
+  };
+  const Case cases[] = {
+      {{}, std::nullopt, false, false},
+      {{"-c", "a.yaml"}, "a.yaml", false, false},
+      {{"--config", "a.yaml"}, "a.yaml", false, false},
+      {{"--config=a.yaml"}, "a.yaml", false, false},
+      {{"-ca.yaml"}, "a.yaml", false, false},
+      {{"-c", ""}, "", false, false},
+      {{"-c", "-x"}, "-x", false, false}, // a value may look like an option
+      {{"--debug", "-c", "a", "-c", "b"}, "b", true, false}, // the last one wins
+      {{"-vc", "z"}, "z", false, true},
+  };
+  for (const auto &c : cases) {
+    testing::internal::CaptureStderr();
+    const Params p = parse(sample(), c.args, "tool");
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(p.value("config"), c.config);
+    EXPECT_EQ(p.flag("debug"), c.debug);
+    EXPECT_EQ(p.flag("verbose"), c.verbose);
+  }
+}
+
+TEST(CommandParse, UsageErrorsExitWithTwoAndSayWhy) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"--nope"}, "Error: No such option: --nope\n"},
+      {{"-x"}, "Error: No such option: -x\n"},
+      {{"-c"}, "Error: Option '-c' requires an argument.\n"},
+      {{"--debug=1"}, "Error: Option '--debug' does not take a value.\n"},
+      {{"extra"}, "Error: Got unexpected extra argument (extra)\n"},
+      {{"a", "b"}, "Error: Got unexpected extra arguments (a b)\n"},
+      {{"-f", "/no/such/file.md"},
+       "Error: Invalid value for '-f' / '--file': File '/no/such/file.md' does not exist.\n"},
+      {{"-f", "/tmp"}, "Error: Invalid value for '-f' / '--file': File '/tmp' is a directory.\n"},
+  };
+  for (const auto &c : cases) {
+    testing::internal::CaptureStderr();
+    const int code = exit_of(c.args);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(code, 2) << c.message;
+    EXPECT_EQ(err, "Usage: tool [OPTIONS]\nTry 'tool --help' for help.\n\n" + c.message);
+  }
+}
+
+TEST(CommandHelp, ListsOptionsWrapsHelpAndKeepsRawEpilog) {
+  Command cmd = sample();
+  cmd.options[0].help = "Specify the YAML config file path. If -c is provided without "
+                        "arguments, it will trigger interactive config selection.";
+  const std::string help = help_text(cmd, "vas-kit tool");
+  EXPECT_EQ(help.rfind("Usage: vas-kit tool [OPTIONS]\n\n  Do the thing.\n\nOptions:\n", 0), 0u);
+  // Short names first, metavars by path kind, help aligned in one column and wrapped.
+  EXPECT_NE(help.find("  -c, --config PATH  Specify the YAML config file path. If -c is provided\n"
+                      "                     without arguments, it will trigger interactive config\n"
+                      "                     selection.\n"),
+            std::string::npos)
+      << help;
+  EXPECT_NE(help.find("  -f, --file FILE    A file.\n"), std::string::npos);
+  EXPECT_NE(help.find("  --name TEXT\n"), std::string::npos);
+  EXPECT_NE(help.find("  --help             Show this message and exit.\n"), std::string::npos);
+  // The epilog keeps its line breaks; the inner "\b" marker line stays as written.
+  EXPECT_NE(help.find("\n  Examples:\n    1. First:\n       tool -c\n  \b\n    2. Second:\n"),
+            std::string::npos)
+      << help;
+  EXPECT_EQ(help.substr(help.size() - 17), "       tool -o x\n");
+}
+
+TEST(CommandHelp, HelpOptionPrintsAndExitsZero) {
+  testing::internal::CaptureStdout();
+  const int code = exit_of({"-c", "x", "--help"});
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(out.rfind("Usage: tool [OPTIONS]", 0), 0u);
+}
+
+TEST(BareOptionPrepass, InsertsEmptyValuesOnlyWhereAValueIsMissing) {
+  const std::vector<std::string> names{"-c", "--config", "-o", "--output-dir"};
+  struct Case {
+    std::vector<std::string> in;
+    std::vector<std::string> out;
+  };
+  const Case cases[] = {
+      {{"prog", "-c"}, {"prog", "-c", ""}},
+      {{"prog", "-c", "--debug"}, {"prog", "-c", "", "--debug"}},
+      {{"prog", "-c", "-o"}, {"prog", "-c", "", "-o", ""}},
+      {{"prog", "-o", "-f", "x.md"}, {"prog", "-o", "", "-f", "x.md"}},
+      {{"prog", "-c", "a.yaml"}, {"prog", "-c", "a.yaml"}},
+      {{"prog", "-c", ""}, {"prog", "-c", ""}},           // an explicit empty value stays
+      {{"prog", "--config=-x.yaml"}, {"prog", "--config=-x.yaml"}}, // joined forms untouched
+      {{"prog", "-ca.yaml"}, {"prog", "-ca.yaml"}},
+      {{"prog", "-f", "-c"}, {"prog", "-f", "-c", ""}}, // counts even as another option's value
+      {{"-c"}, {"-c", ""}},                             // the program name is examined too
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(bare_option_prepass(c.in, names), c.out);
+}
+
+} // namespace

@@ -1,0 +1,143 @@
+#include "support/process.hpp"
+#include "vaskern/fileIO.hpp"
+#include "vaskern/fileMg.hpp"
+
+#include <algorithm>
+#include <fstream>
+#include <iostream>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace vaskern;
+using vaskit::testing::TempDir;
+namespace fs = std::filesystem;
+
+void write(const fs::path &p, const std::string &text) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << text;
+}
+
+// Runs `fn` with `input` as standard input and returns what it printed on standard output.
+template <class F> std::string with_stdin(const std::string &input, F &&fn) {
+  TempDir dir;
+  write(dir / "in", input);
+  std::FILE *f = std::freopen((dir / "in").c_str(), "r", stdin);
+  EXPECT_NE(f, nullptr);
+  std::cin.clear();
+  testing::internal::CaptureStdout();
+  fn();
+  return testing::internal::GetCapturedStdout();
+}
+
+TEST(FileSearch, FiltersByExtensionPrefixAndExcludedFolders) {
+  TempDir dir;
+  for (const char *name : {"b.md", "a.MD", "c.txt", "config_x.yaml", "config_y.yml", "x.yaml",
+                           "build/d.md", "sub/e.md", ".md"})
+    write(dir / name, "x");
+  const auto flat = fileIO::find_files_with_extensions(dir.path(), {".md"}, false);
+  EXPECT_EQ(flat.names, (std::vector<std::string>{"a.MD", "b.md"}));
+  EXPECT_EQ(flat.paths.front(), (dir / "a.MD").string());
+
+  const auto deep =
+      fileIO::find_files_with_extensions(dir.path(), {"md"}, true, "", {"build"});
+  EXPECT_EQ(deep.names, (std::vector<std::string>{"a.MD", "b.md", "e.md"}));
+
+  const auto configs =
+      fileIO::find_files_with_extensions(dir.path(), {".yaml", ".yml"}, false, "config");
+  EXPECT_EQ(configs.names, (std::vector<std::string>{"config_x.yaml", "config_y.yml"}));
+  EXPECT_TRUE(fileIO::find_files_with_extensions(dir / "missing", {".md"}, false).paths.empty());
+}
+
+TEST(InteractiveChoice, AcceptsNumbersListsRangesAndCancels) {
+  const std::vector<std::string> paths{"/p/a", "/p/b", "/p/c"};
+  const std::vector<std::string> names{"a", "b", "c"};
+  struct Case {
+    std::string input;
+    std::vector<std::string> chosen;
+  };
+  const Case cases[] = {
+      {"2\n", {"b"}},        {"1,3\n", {"a", "c"}}, {"2-3\n", {"b", "c"}},
+      {"all\n", {"a", "b", "c"}}, {"\n", {}},       {"", {}},
+      {"9\n2\n", {"b"}}, // an invalid answer asks again
+  };
+  for (const auto &c : cases) {
+    fileIO::Selection got;
+    testing::internal::CaptureStderr();
+    const std::string out = with_stdin(c.input, [&] {
+      got = fileIO::interactive_select_files(paths, names, "");
+    });
+    testing::internal::GetCapturedStderr();
+    std::vector<std::string> chosen;
+    for (const auto &[path, name] : got) {
+      EXPECT_EQ(path, "/p/" + name);
+      chosen.push_back(name);
+    }
+    EXPECT_EQ(chosen, c.chosen) << c.input;
+    EXPECT_NE(out.find("[3] c"), std::string::npos);
+  }
+}
+
+TEST(ConfigFiles, ParseFailuresNameTheFileAndPosition) {
+  TempDir dir;
+  write(dir / "bad.yaml", "config:\n  a: [1, 2\n");
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(fileIO::load_yaml_config(dir / "bad.yaml"));
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err.rfind("❌", 0), 0u);
+  EXPECT_NE(err.find("bad.yaml"), std::string::npos);
+  EXPECT_NE(err.find("line "), std::string::npos);
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
+
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(fileIO::load_yaml_config(dir.path()));
+  EXPECT_FALSE(fileIO::load_yaml_config(dir / "none.yaml"));
+  testing::internal::GetCapturedStderr();
+
+  write(dir / "bad.json", "{\"config\": {\"a\": 1,}}");
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(fileMg::load_json_file(dir / "bad.json"));
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("bad.json (line 1, column "), std::string::npos) << out;
+
+  write(dir / "nokey.json", "{\"other\": {}}");
+  write(dir / "good.json", "{\"config\": {\"b\": 2, \"a\": 1}}");
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(fileMg::load_json_file(dir / "nokey.json"));
+  const auto good = fileMg::load_json_file(dir / "good.json");
+  testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(good);
+  EXPECT_EQ(good->dump(), "{\"b\":2,\"a\":1}");
+}
+
+TEST(TextFiles, ReadsRejectBadBytesAndWritesAreWhole) {
+  TempDir dir;
+  write(dir / "bom.md", "\xEF\xBB\xBF# T\n");
+  write(dir / "bad.md", "ok \xC3\x28");
+  EXPECT_EQ(fileIO::load_local_file_content(dir / "bom.md", "label"), "# T\n");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(fileIO::load_local_file_content(dir / "bad.md", "label"), "");
+  EXPECT_EQ(fileIO::load_local_file_content(dir / "none.md", "label"), "");
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("UTF-8"), std::string::npos);
+
+  const auto ok = fileIO::save_local_file_content(dir / "out.html", "<p>x</p>", "HTML");
+  EXPECT_TRUE(ok.ok);
+  testing::internal::CaptureStderr();
+  const auto failed = fileIO::save_local_file_content(dir / "no" / "dir" / "x.html", "x", "HTML");
+  testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(failed.ok);
+  EXPECT_EQ(fileMg::checkFileOrDir(dir / "out.html"), 0);
+  EXPECT_EQ(fileMg::checkFileOrDir(dir / "no"), 1);
+
+  const std::string tmpl = fileMg::generate_json_template(
+      vaskit::config::json::parse(R"({"config":{"z":1,"名稱":"值"}})", nullptr, true, false),
+      (dir / "t.json").string());
+  std::ifstream in(dir / "t.json");
+  const std::string text{std::istreambuf_iterator<char>(in), {}};
+  EXPECT_EQ(text, "{\n    \"config\": {\n        \"z\": 1,\n        \"名稱\": \"值\"\n    }\n}\n");
+  EXPECT_EQ(tmpl, (dir / "t.json").string());
+}
+
+} // namespace
