@@ -4,6 +4,7 @@
 
 #include "core/command.hpp"
 #include "core/config.hpp"
+#include "formats/pdf/nup.hpp"
 #include "vaskern/app_logging.hpp"
 #include "vaskern/fileMg.hpp"
 
@@ -62,7 +63,7 @@ struct LayoutParams {
   double scale = 0;
   double tx = 0;
   double ty = 0;
-  long long rot = 0; // the page's /Rotate as stored
+  double rot = 0; // the page's /Rotate as stored (a real such as 90.5 must not pass for 90)
   double x0 = 0;
   double y0 = 0;
   double src_w = 0;
@@ -127,10 +128,10 @@ public:
   // (cell_w, cell_h) of the grid inside the margin.
   std::pair<double, double> calculate_cell_layout() const;
   // An output-size page of `writer` that strokes a red frame round the rectangle.
-  QPDFObjectHandle _create_red_frame_page(double x, double y, double w, double h);
+  pdf::Page _create_red_frame_page(double x, double y, double w, double h);
   // Scale and position of `source_page` centred in the cell (x, y, width, height); nothing for
   // a page whose box has no area.
-  std::optional<LayoutParams> _get_layout_params(QPDFObjectHandle source_page,
+  std::optional<LayoutParams> _get_layout_params(const pdf::SourcePage &source_page,
                                                  const std::array<double, 4> &target_rect) const;
 
   // The report pass: rename, list, read, lay out, save, export.
@@ -151,7 +152,7 @@ public:
   double page_width = 595;
   double page_height = 842;
   json default_expense_type;
-  std::shared_ptr<QPDF> writer; // the report being built (empty document)
+  pdf::Writer writer; // the report being built; starts empty
 };
 
 // Checks the values of a "config" section; throws ConfigError naming the first bad key.
