@@ -3,7 +3,14 @@
 // Patterns are written exactly as a Python program holds them (raw string literals here).
 // The layer translates the few places where Python and PCRE2 differ: `\s` also matches
 // U+001C..U+001F, `\Z` is the very end of the text, `\uXXXX`/`\UXXXXXXXX` escapes.
-// Offsets are byte offsets into the UTF-8 subject.
+// Offsets are byte offsets into the UTF-8 subject. Python's `{,n}` quantifier is read as `{0,n}`.
+//
+// Known differences from Python that are left as PCRE2 has them:
+//  - IGNORECASE: Python lets U+0130 'İ' match 'i' and U+0131 'ı' match 'I'; PCRE2 10.42
+//    does not (each only matches itself). 'ſ'/'s' and KELVIN SIGN/'k' do match, as in Python.
+//  - `\w` follows PCRE2's UCP rule (letters, numbers, underscore); Python also counts a few
+//    other characters as alphanumeric. `\N{NAME}` escapes are not supported.
+//  - Subjects must be valid UTF-8: matching anything else throws error.
 #pragma once
 
 #include <cstddef>
