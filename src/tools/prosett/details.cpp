@@ -1,0 +1,62 @@
+// Collapsible sections and lists written the way Notion exports them need a little help before
+// rendering: details content is rendered as Markdown, and list items get the blank line that a
+// list after a text line needs.
+#include "core/re.hpp"
+#include "tools/prosett/fences.hpp"
+#include "tools/prosett/stages.hpp"
+
+namespace vaskit::prosett {
+namespace {
+
+// The opening details tag that `text` ends with ("<details open>"), or an empty view.
+std::string_view trailing_details_tag(std::string_view text) {
+  if (text.empty() || text.back() != '>')
+    return {};
+  const std::size_t lt = text.rfind('<');
+  if (lt == std::string_view::npos)
+    return {};
+  static const re::Pattern tag(R"(<details(?:\s[^<>]*)?>)", re::IGNORECASE);
+  return tag.fullmatch(text.substr(lt)) ? text.substr(lt) : std::string_view{};
+}
+
+std::string repair_segment(std::string_view segment) {
+  static const re::Pattern details(R"(<details(?![^>]*markdown=))", re::IGNORECASE);
+  static const re::Pattern summary(
+      R"((?<!<details markdown="1">)(?<!<details>)\s*(<summary>[\s\S]*?</summary>))",
+      re::IGNORECASE);
+  static const re::Pattern doubled(R"(<details markdown="1">\s*<details markdown="1">)",
+                                   re::IGNORECASE);
+  static const re::Pattern list_item(R"(([^\n])\n([ \t]*[-*+]|\d+\.) )");
+
+  std::string text = details.sub(R"(<details markdown="1")", segment);
+  text = summary.sub(
+      [](const re::Match &m) {
+        // A summary that already follows a details tag (with attributes, or after white space)
+        // belongs to it: a second opening tag would leave a details element that never closes.
+        const std::string_view before = m.subject().substr(0, m.start(1));
+        std::size_t end = before.size();
+        while (end > 0 &&
+               std::string_view(" \t\n\r\f\v").find(before[end - 1]) != std::string_view::npos)
+          --end;
+        const std::string_view tag = trailing_details_tag(before.substr(0, end));
+        if (!tag.empty() && !re::fullmatch(R"(<details(?: markdown="1")?>)", tag, re::IGNORECASE)) {
+          if (m.start(1) == m.start(0))
+            return std::string(m.group(0));
+          return "\n" + std::string(m.group(1));
+        }
+        // The two tags the look-behinds know get a second opening tag, which the next step
+        // merges into the first.
+        return "\n<details markdown=\"1\">\n" + std::string(m.group(1));
+      },
+      text);
+  text = doubled.sub(R"(<details markdown="1">)", text);
+  return list_item.sub(R"(\1\n\n\2 )", text);
+}
+
+} // namespace
+
+std::string preprocess_details_and_lists(std::string_view md_content) {
+  return rewrite_outside_fences(md_content, repair_segment);
+}
+
+} // namespace vaskit::prosett

@@ -1,0 +1,200 @@
+// Local images are embedded as data URIs, so that the page carries its pictures with it.
+#include "core/re.hpp"
+#include "core/text.hpp"
+#include "tools/prosett/stages.hpp"
+#include "vaskern/app_logging.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+namespace vaskit::prosett {
+namespace {
+
+vaskern::app_logging::Logger &log() {
+  return vaskern::app_logging::lazy_logger("Prosett");
+}
+
+bool is_remote(std::string_view src) {
+  return src.starts_with("http://") || src.starts_with("https://") || src.starts_with("data:");
+}
+
+// Extension of the last path component, dot included, in lower case; a name's leading dots
+// start no extension (".png" has none).
+std::string extension_of(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || name.find_first_not_of('.') > dot)
+    return {};
+  std::string ext(name.substr(dot));
+  for (char &c : ext)
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c - 'A' + 'a');
+  return ext;
+}
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  return -1;
+}
+
+// "%XX" escapes decoded; each run of them is read as UTF-8, invalid bytes as U+FFFD.
+std::string percent_decode(std::string_view src) {
+  std::string out;
+  out.reserve(src.size());
+  std::size_t i = 0;
+  while (i < src.size()) {
+    std::string bytes;
+    while (i + 2 < src.size() && src[i] == '%' && hex_value(src[i + 1]) >= 0 &&
+           hex_value(src[i + 2]) >= 0) {
+      bytes += static_cast<char>(hex_value(src[i + 1]) * 16 + hex_value(src[i + 2]));
+      i += 3;
+    }
+    if (!bytes.empty()) {
+      out += text::sanitize_utf8(bytes);
+      continue;
+    }
+    out += src[i++];
+  }
+  return out;
+}
+
+// The folder part of a path: text before the last "/", trailing "/" dropped unless it is all.
+std::string dirname(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos)
+    return {};
+  std::string_view head = path.substr(0, slash + 1);
+  const std::size_t keep = head.find_last_not_of('/');
+  if (keep != std::string_view::npos)
+    head = head.substr(0, keep + 1);
+  return std::string(head);
+}
+
+std::string join_path(const std::string &dir, const std::string &name) {
+  if (name.starts_with('/') || dir.empty())
+    return name;
+  return dir.ends_with('/') ? dir + name : dir + "/" + name;
+}
+
+} // namespace
+
+bool is_embeddable_image(std::string_view path) {
+  // A NUL would cut the name short on its way to the file system.
+  if (path.find('\0') != std::string_view::npos)
+    return false;
+  const std::string ext = extension_of(path);
+  for (std::string_view ok : {".png", ".jpg", ".jpeg", ".gif", ".svg", ".webp", ".bmp"})
+    if (ext == ok)
+      return true;
+  return false;
+}
+
+std::string base64_encode(std::string_view bytes) {
+  static constexpr char alphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const unsigned v = byte(i) << 16 | byte(i + 1) << 8 | byte(i + 2);
+    out += alphabet[v >> 18 & 63];
+    out += alphabet[v >> 12 & 63];
+    out += alphabet[v >> 6 & 63];
+    out += alphabet[v & 63];
+  }
+  if (const std::size_t rest = bytes.size() - i; rest > 0) {
+    const unsigned v = byte(i) << 16 | (rest == 2 ? byte(i + 1) << 8 : 0u);
+    out += alphabet[v >> 18 & 63];
+    out += alphabet[v >> 12 & 63];
+    out += rest == 2 ? alphabet[v >> 6 & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+std::optional<std::string> encode_image_base64(const std::string &img_path) {
+  std::error_code ec;
+  if (!is_embeddable_image(img_path) || !std::filesystem::exists(img_path, ec))
+    return std::nullopt;
+  const std::string ext = extension_of(img_path);
+  const char *mime = "image/png";
+  if (ext == ".jpg" || ext == ".jpeg")
+    mime = "image/jpeg";
+  else if (ext == ".gif")
+    mime = "image/gif";
+  else if (ext == ".svg")
+    mime = "image/svg+xml";
+
+  std::string bytes;
+  const char *failure = nullptr;
+  {
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(img_path.c_str(), "rb"),
+                                                          &std::fclose);
+    if (!file) {
+      failure = std::strerror(errno);
+    } else {
+      char buffer[65536];
+      std::size_t got;
+      while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
+        bytes.append(buffer, got);
+      if (std::ferror(file.get()))
+        failure = std::strerror(errno);
+    }
+  }
+  if (failure) {
+    log().warning("⚠️ 無法將圖片 " + img_path + " 編碼為 Base64: " + failure);
+    return std::nullopt;
+  }
+  return "data:" + std::string(mime) + ";base64," + base64_encode(bytes);
+}
+
+std::string embed_images_in_html(std::string_view html_body, const std::string &md_file,
+                                 const EncodeImageFn &encode_image_fn, bool is_debug) {
+  static const re::Pattern img(R"re(<img[^>]+src="([^">]+)")re");
+  const auto matches = img.finditer(html_body);
+  std::size_t local = 0;
+  for (const auto &m : matches)
+    if (!is_remote(m.group(1)))
+      ++local;
+  if (local > 0)
+    log().info("✅ 發現 " + std::to_string(local) + " 張本地圖片進行 Base64 嵌入。");
+
+  const std::string md_dir = dirname(md_file);
+  std::string out;
+  out.reserve(html_body.size());
+  std::size_t copied = 0;
+  for (const auto &m : matches) {
+    const std::string_view src = m.group(1);
+    if (is_remote(src))
+      continue;
+    // The renderer writes "&" in attributes as "&amp;": references first, then %-escapes.
+    const std::string abs_img_path = join_path(md_dir, percent_decode(html_unescape(src)));
+    // Only image files: a page that is passed around must not carry any other local file.
+    std::optional<std::string> b64_src;
+    if (is_embeddable_image(abs_img_path))
+      b64_src = encode_image_fn(abs_img_path);
+    if (!b64_src || b64_src->empty()) {
+      log().warning("⚠️ 轉換過程中找不到圖片: " + abs_img_path);
+      continue;
+    }
+    if (is_debug)
+      log().debug("已嵌入 Base64 圖片: " + abs_img_path);
+    out.append(html_body.substr(copied, m.start(1) - copied));
+    out += *b64_src;
+    copied = m.end(1);
+  }
+  out.append(html_body.substr(copied));
+  return out;
+}
+
+} // namespace vaskit::prosett

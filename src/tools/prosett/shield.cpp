@@ -1,0 +1,402 @@
+// Code and formulas are taken out of the Markdown before rendering and put back afterwards, so
+// that the renderer neither reformats code nor reads TeX as Markdown.
+#include "core/re.hpp"
+#include "tools/prosett/fences.hpp"
+#include "tools/prosett/stages.hpp"
+#include "vaskern/app_logging.hpp"
+
+#include <charconv>
+#include <exception>
+
+namespace vaskit::prosett {
+namespace {
+
+vaskern::app_logging::Logger &log() {
+  return vaskern::app_logging::lazy_logger("Prosett");
+}
+
+constexpr std::string_view kCodeKind = "CODE_PLACEHOLDER_";
+constexpr std::string_view kMathKind = "MATH_PLACEHOLDER_";
+
+std::string code_placeholder(std::size_t n) {
+  return "<!--CODE_PLACEHOLDER_" + std::to_string(n) + "-->";
+}
+std::string math_placeholder(std::size_t n) {
+  return "<!--MATH_PLACEHOLDER_" + std::to_string(n) + "-->";
+}
+
+// The forms in which a placeholder can reach the HTML: as written, escaped as text by the
+// renderer (code it rendered itself, alt texts, attributes), or percent-encoded in a URL.
+enum class Form { Plain, Escaped, Percent };
+
+struct Found {
+  bool is_code;
+  std::size_t index;
+  std::size_t begin; // start of "<!--" (or its escaped form)
+  std::size_t end;   // just after "-->" (or its escaped form)
+  Form form;
+};
+
+bool ieq_ascii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size())
+    return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z')
+      x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z')
+      y = static_cast<char>(y - 'a' + 'A');
+    if (x != y)
+      return false;
+  }
+  return true;
+}
+
+// Reads a placeholder whose "!--" starts at `bang`. Numbers are written without leading zeros.
+std::optional<Found> placeholder_at(std::string_view s, std::size_t bang, bool plain_only) {
+  Form form;
+  std::size_t begin;
+  if (bang >= 1 && s[bang - 1] == '<') {
+    form = Form::Plain;
+    begin = bang - 1;
+  } else if (plain_only) {
+    return std::nullopt;
+  } else if (bang >= 4 && s.substr(bang - 4, 4) == "&lt;") {
+    form = Form::Escaped;
+    begin = bang - 4;
+  } else if (bang >= 3 && ieq_ascii(s.substr(bang - 3, 3), "%3C")) {
+    form = Form::Percent;
+    begin = bang - 3;
+  } else {
+    return std::nullopt;
+  }
+  std::size_t p = bang + 3;
+  const std::string_view rest = s.substr(p);
+  bool is_code;
+  if (rest.starts_with(kCodeKind))
+    is_code = true;
+  else if (rest.starts_with(kMathKind))
+    is_code = false;
+  else
+    return std::nullopt;
+  p += kCodeKind.size();
+  const std::size_t digits_begin = p;
+  while (p < s.size() && s[p] >= '0' && s[p] <= '9' && p - digits_begin < 18)
+    ++p;
+  const std::size_t ndigits = p - digits_begin;
+  if (ndigits == 0 || (ndigits > 1 && s[digits_begin] == '0'))
+    return std::nullopt;
+  std::size_t index = 0;
+  std::from_chars(s.data() + digits_begin, s.data() + p, index);
+  const std::string_view tail = s.substr(p);
+  std::size_t close = 0;
+  switch (form) {
+  case Form::Plain:
+    close = tail.starts_with("-->") ? 3 : 0;
+    break;
+  case Form::Escaped:
+    close = tail.starts_with("--&gt;") ? 6 : 0;
+    break;
+  case Form::Percent:
+    close =
+        tail.size() >= 5 && tail.starts_with("--") && ieq_ascii(tail.substr(2, 3), "%3E") ? 5 : 0;
+    break;
+  }
+  if (close == 0)
+    return std::nullopt;
+  return Found{is_code, index, begin, p + close, form};
+}
+
+// Calls on_text for the stretches between placeholders and on_placeholder for each one whose
+// number `valid` accepts; other placeholders are passed on as text.
+template <class Valid, class OnText, class OnPlaceholder>
+void scan_placeholders(std::string_view s, bool plain_only, Valid &&valid, OnText &&on_text,
+                       OnPlaceholder &&on_placeholder) {
+  std::size_t copied = 0;
+  std::size_t pos = 0;
+  while ((pos = s.find("!--", pos)) != std::string_view::npos) {
+    auto found = placeholder_at(s, pos, plain_only);
+    if (!found || !valid(*found)) {
+      pos += 3;
+      continue;
+    }
+    on_text(s.substr(copied, found->begin - copied));
+    on_placeholder(*found);
+    copied = pos = found->end;
+  }
+  on_text(s.substr(copied));
+}
+
+// Escaping for text shown where the renderer had escaped the placeholder: quotes too, since
+// that may be an attribute value.
+void append_escaped_text(std::string &out, std::string_view text) {
+  for (char c : text) {
+    switch (c) {
+    case '&':
+      out += "&amp;";
+      break;
+    case '<':
+      out += "&lt;";
+      break;
+    case '>':
+      out += "&gt;";
+      break;
+    case '"':
+      out += "&quot;";
+      break;
+    default:
+      out += c;
+    }
+  }
+}
+
+// The renderer's escaping of link destinations: unsafe bytes percent-encoded, "&" and "'" as
+// character references.
+void append_href_escaped(std::string &out, std::string_view text) {
+  static constexpr std::string_view safe = "-_.+!*(),%#@?=;:/$~";
+  static constexpr char hex[] = "0123456789ABCDEF";
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+        safe.find(ch) != std::string_view::npos) {
+      out += ch;
+    } else if (c == '&') {
+      out += "&amp;";
+    } else if (c == '\'') {
+      out += "&#x27;";
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 0xF];
+    }
+  }
+}
+
+struct Piece {
+  std::string text;
+  bool code; // fenced code: no formula is looked for in it
+};
+
+bool is_fence_tag(std::string_view info) {
+  for (char c : info) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '_' || c == '-' || c == '+';
+    if (!ok)
+      return false;
+  }
+  return true;
+}
+
+} // namespace
+
+std::string escape_html(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  for (char c : text) {
+    switch (c) {
+    case '&':
+      out += "&amp;";
+      break;
+    case '<':
+      out += "&lt;";
+      break;
+    case '>':
+      out += "&gt;";
+      break;
+    default:
+      out += c;
+    }
+  }
+  return out;
+}
+
+ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
+  static const re::Pattern inline_code(R"((`[^`\r\n]+`))");
+  static const re::Pattern display_math(R"(\$\$\s*([\s\S]*?)\s*\$\$)");
+  static const re::Pattern env_math(
+      R"(\$\r?\n\s*(\\begin\{[a-zA-Z0-9_*]+\}[\s\S]*?\\end\{[a-zA-Z0-9_*]+\})\r?\n\s*\$)");
+  static const re::Pattern inline_math(R"(\$(?!\s)([^\$\r\n]+?)(?<!\s)\$)");
+
+  ShieldedMarkdown result;
+  auto &code = result.code_placeholders;
+  auto &math = result.math_placeholders;
+  std::vector<Piece> pieces;
+  bool pieces_ready = false;
+  // A formula placeholder that a later formula swallowed goes back into that formula as its
+  // source text, once; otherwise it would reach the page as a bare comment.
+  std::vector<bool> swallowed;
+
+  auto code_replacer = [&](const re::Match &m) {
+    const std::string_view inline_span = m.group(1);
+    std::string html =
+        "<code>" + escape_html(inline_span.substr(1, inline_span.size() - 2)) + "</code>";
+    std::string placeholder = code_placeholder(code.size());
+    code.push_back({placeholder, std::move(html), std::string(inline_span)});
+    return placeholder;
+  };
+
+  auto unswallow = [&](std::string_view text) {
+    std::string out;
+    scan_placeholders(
+        text, true,
+        [&](const Found &f) { return !f.is_code && f.index < math.size() && !swallowed[f.index]; },
+        [&](std::string_view t) { out.append(t); },
+        [&](const Found &f) {
+          swallowed[f.index] = true;
+          out += math[f.index].source;
+        });
+    return out;
+  };
+
+  auto math_replacer = [&](const re::Match &m, bool is_block) {
+    const std::string_view whole = m.group(0);
+    const std::size_t lead = m.start(1) - m.start(0);
+    const std::size_t trail_begin = m.end(1) - m.start(0);
+    std::string content = unswallow(m.group(1));
+    std::string source =
+        std::string(whole.substr(0, lead)) + content + std::string(whole.substr(trail_begin));
+    std::string placeholder = math_placeholder(math.size());
+    math.push_back({placeholder, std::move(content), is_block, std::move(source)});
+    swallowed.push_back(false);
+    return placeholder;
+  };
+
+  auto joined = [&] {
+    std::string text;
+    text.reserve(md_content.size());
+    for (const auto &piece : pieces)
+      text += piece.text;
+    return text;
+  };
+
+  try {
+    // Fenced blocks by the line scanner; inline spans only between them.
+    std::size_t pos = 0;
+    for (const auto &block : scan_fenced_blocks(md_content)) {
+      pieces.push_back(
+          {inline_code.sub(code_replacer, md_content.substr(pos, block.begin - pos)), false});
+      if (block.fence_char == '`' && is_fence_tag(block.info)) {
+        const std::string lang(block.info);
+        const std::string class_attr = lang.empty() ? "" : " class=\"language-" + lang + "\"";
+        std::string html =
+            "<pre><code" + class_attr + ">" + escape_html(block.code) + "</code></pre>";
+        std::string placeholder = code_placeholder(code.size());
+        code.push_back({placeholder, std::move(html),
+                        std::string(md_content.substr(block.fence_begin,
+                                                      block.fence_end - block.fence_begin))});
+        // The container prefix before the fence and the blanks after the closing fence stay, so
+        // the placeholder sits in the list item or quote the block was in.
+        pieces.push_back(
+            {std::string(md_content.substr(block.begin, block.fence_begin - block.begin)) +
+                 placeholder +
+                 std::string(md_content.substr(block.fence_end, block.end - block.fence_end)),
+             true});
+      } else {
+        // Other fences (tildes, free-form info text) are the renderer's to draw.
+        pieces.push_back(
+            {std::string(md_content.substr(block.begin, block.end - block.begin)), true});
+      }
+      pos = block.end;
+    }
+    pieces.push_back({inline_code.sub(code_replacer, md_content.substr(pos)), false});
+    pieces_ready = true;
+
+    // Display formulas first, then environments, then inline formulas: the numbering follows
+    // this order. A formula never reaches across fenced code.
+    const std::pair<const re::Pattern *, bool> math_steps[] = {
+        {&display_math, true}, {&env_math, true}, {&inline_math, false}};
+    for (const auto &[pattern, is_block] : math_steps) {
+      const bool block = is_block;
+      for (auto &piece : pieces) {
+        if (!piece.code)
+          piece.text =
+              pattern->sub([&](const re::Match &m) { return math_replacer(m, block); }, piece.text);
+      }
+    }
+    if (!code.empty() || !math.empty())
+      log().info("✅ 成功保護 " + std::to_string(code.size()) + " 個程式碼區塊與 " +
+                 std::to_string(math.size()) + " 個數學公式。");
+  } catch (const std::exception &e) {
+    log().warning(std::string("⚠️ 公式或程式碼預處理出錯: ") + e.what());
+    if (!pieces_ready) {
+      // Nothing of the text was replaced yet; entries made so far reach no placeholder.
+      result.text = std::string(md_content);
+      return result;
+    }
+  }
+  result.text = joined();
+  return result;
+}
+
+std::string restore_markdown_code_and_math(std::string_view html_body,
+                                           const std::vector<CodePlaceholder> &code_placeholders,
+                                           const std::vector<MathPlaceholder> &math_placeholders) {
+  const auto &code = code_placeholders;
+  const auto &math = math_placeholders;
+  if (code.empty() && math.empty())
+    return std::string(html_body);
+  try {
+    log().info("✅ 還原 " + std::to_string(code.size()) + " 個程式碼區塊與 " +
+               std::to_string(math.size()) + " 個數學公式。");
+    auto known = [&](const Found &f) { return f.index < (f.is_code ? code.size() : math.size()); };
+    auto known_code = [&](const Found &f) { return f.is_code && f.index < code.size(); };
+
+    // Formula HTML: escaped source between the delimiters, code inside it as code HTML.
+    auto append_formula = [&](std::string &out, const MathPlaceholder &m) {
+      out += m.is_block ? "$$" : "\\(";
+      scan_placeholders(
+          m.content, true, known_code,
+          [&](std::string_view t) {
+            for (char c : t) {
+              if (c == '&')
+                out += "&amp;";
+              else if (c == '<')
+                out += "&lt;";
+              else if (c == '>')
+                out += "&gt;";
+              else
+                out += c;
+            }
+          },
+          [&](const Found &f) { out += code[f.index].html_code; });
+      out += m.is_block ? "$$" : "\\)";
+    };
+    // What the author wrote, with the code placeholders inside a formula written back.
+    auto source_of = [&](const Found &f) {
+      if (f.is_code)
+        return code[f.index].source;
+      std::string text;
+      scan_placeholders(
+          math[f.index].source, true, known_code, [&](std::string_view t) { text.append(t); },
+          [&](const Found &inner) { text += code[inner.index].source; });
+      return text;
+    };
+
+    std::string out;
+    out.reserve(html_body.size() + html_body.size() / 4);
+    scan_placeholders(
+        html_body, false, known, [&](std::string_view t) { out.append(t); },
+        [&](const Found &f) {
+          switch (f.form) {
+          case Form::Plain:
+            if (f.is_code)
+              out += code[f.index].html_code;
+            else
+              append_formula(out, math[f.index]);
+            break;
+          case Form::Escaped:
+            append_escaped_text(out, source_of(f));
+            break;
+          case Form::Percent:
+            append_href_escaped(out, source_of(f));
+            break;
+          }
+        });
+    return out;
+  } catch (const std::exception &e) {
+    log().warning(std::string("⚠️ 公式或程式碼還原出錯: ") + e.what());
+    return std::string(html_body);
+  }
+}
+
+} // namespace vaskit::prosett

@@ -1,0 +1,107 @@
+// The transformation stages that the conversion pass runs around the Markdown renderer.
+// Each stage takes text and returns text; the guarded ones log one warning and hand their
+// input back when they fail, so the pass can always go on with what it gets.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vaskit::prosett {
+
+// ---- Code and math shielding ----
+
+// A code block or span taken out of the Markdown text.
+struct CodePlaceholder {
+  std::string placeholder; // "<!--CODE_PLACEHOLDER_<n>-->"
+  std::string html_code;   // the finished, escaped HTML of the block or span
+  std::string source;      // the Markdown text it replaced, for contexts that show text
+};
+
+// A TeX formula taken out of the Markdown text.
+struct MathPlaceholder {
+  std::string placeholder; // "<!--MATH_PLACEHOLDER_<n>-->"
+  std::string content;     // formula source without delimiters (may hold code placeholders)
+  bool is_block = false;   // display formula
+  std::string source;      // the Markdown text it replaced, delimiters included
+};
+
+struct ShieldedMarkdown {
+  std::string text;
+  std::vector<CodePlaceholder> code_placeholders;
+  std::vector<MathPlaceholder> math_placeholders;
+};
+
+// Replaces fenced code blocks (backtick fences whose tag holds only letters, digits, "_", "-"
+// and "+"), single-backtick code spans outside fenced code and dollar formulas outside any
+// fenced code by numbered placeholders. Never throws: on a failure it logs a warning and returns
+// the text and lists as far as they got.
+ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content);
+
+// Puts back what `protect_markdown_code_and_math` took out, in one pass over `html_body`.
+// Placeholders the renderer escaped ("&lt;!--…--&gt;", or percent-encoded in a URL) come back as
+// their escaped Markdown source. Formulas are HTML-escaped between \( \) or $$ $$. Never throws.
+std::string restore_markdown_code_and_math(std::string_view html_body,
+                                           const std::vector<CodePlaceholder> &code_placeholders,
+                                           const std::vector<MathPlaceholder> &math_placeholders);
+
+// The escaping of code and restored formulas: "&", "<" and ">" only.
+std::string escape_html(std::string_view text);
+
+// ---- Details and list repair ----
+
+// Gives details tags markdown="1", opens a details element before a summary that has none and
+// puts a blank line before list items that follow a text line. Fenced code is left as written.
+std::string preprocess_details_and_lists(std::string_view md_content);
+
+// ---- Diagram blocks ----
+
+// `<pre><code class="language-mermaid">` blocks become `<div class="mermaid">`, WaveDrom blocks
+// become `<script type="WaveDrom">`, their text decoded. On failure: the input, unchanged.
+std::string process_mermaid_charts(std::string_view html_body);
+std::string process_wavedrom_charts(std::string_view html_body);
+
+// Decodes HTML character references in one left-to-right pass with the HTML5 rules: named
+// references (legacy names also without ";"), decimal and hexadecimal references and the
+// repairs for invalid numeric ones.
+std::string html_unescape(std::string_view text);
+
+// ---- Alert boxes ----
+
+struct AlertKind {
+  std::string_view key;
+  std::string_view title;
+  std::string_view css_class;
+  std::string_view svg;
+};
+// The five kinds, in the order note, tip, important, warning, caution.
+extern const AlertKind ALERT_CONFIG[5];
+
+// Block quotes that open with "[!NOTE]" and the like become alert boxes. On failure: the input.
+std::string process_markdown_alerts(std::string_view html_body);
+
+// ---- Local image embedding ----
+
+// Returns the data URI of an image file, or nullopt when the file is missing or unreadable.
+using EncodeImageFn = std::function<std::optional<std::string>(const std::string &)>;
+
+// Rewrites the src of every `<img … src="…">` that names a local image file (relative to the
+// folder of `md_file`) into a base64 data URI produced by `encode_image_fn`. Sources that are
+// not image files are left as they are.
+std::string embed_images_in_html(std::string_view html_body, const std::string &md_file,
+                                 const EncodeImageFn &encode_image_fn, bool is_debug = false);
+
+// Whether `path` names an image file that may be embedded (by its extension).
+bool is_embeddable_image(std::string_view path);
+
+// "data:<mime>;base64,<bytes>" for the image file at `img_path`; nullopt when nothing exists
+// there, when it is no image file, or when it cannot be read (the last is logged).
+std::optional<std::string> encode_image_base64(const std::string &img_path);
+
+// Standard base64 (RFC 4648, "=" padding, no line breaks).
+std::string base64_encode(std::string_view bytes);
+
+} // namespace vaskit::prosett
