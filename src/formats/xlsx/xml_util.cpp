@@ -1,0 +1,223 @@
+#include "formats/xlsx/xml_util.hpp"
+
+#include "formats/xlsx/package.hpp"
+#include "formats/xlsx/workbook.hpp"
+
+#include <sstream>
+
+namespace vaskit::xlsx::detail {
+
+namespace {
+
+std::string_view after_colon(std::string_view name) {
+  std::size_t colon = name.find(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+bool is_hex(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  return (c >= 'a' && c <= 'f') ? c - 'a' + 10 : c - 'A' + 10;
+}
+
+// "_xHHHH_" at position i.
+bool escape_at(std::string_view text, std::size_t i) {
+  return i + 7 <= text.size() && text[i] == '_' && text[i + 1] == 'x' && is_hex(text[i + 2]) &&
+         is_hex(text[i + 3]) && is_hex(text[i + 4]) && is_hex(text[i + 5]) && text[i + 6] == '_';
+}
+
+void append_utf8(std::string &out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+} // namespace
+
+std::string_view local_name(const pugi::xml_node &node) {
+  return after_colon(node.name());
+}
+std::string_view local_name(const pugi::xml_attribute &attr) {
+  return after_colon(attr.name());
+}
+
+pugi::xml_node child(const pugi::xml_node &parent, std::string_view name) {
+  for (pugi::xml_node node = parent.first_child(); node; node = node.next_sibling()) {
+    if (node.type() == pugi::node_element && local_name(node) == name) {
+      return node;
+    }
+  }
+  return {};
+}
+
+std::string same_prefix(const pugi::xml_node &node, std::string_view name) {
+  std::string_view full = node.name();
+  std::size_t colon = full.find(':');
+  std::string out;
+  if (colon != std::string_view::npos) {
+    out = std::string(full.substr(0, colon + 1));
+  }
+  out += name;
+  return out;
+}
+
+std::string_view attr_by_local(const pugi::xml_node &node, std::string_view name) {
+  for (pugi::xml_attribute attr = node.first_attribute(); attr; attr = attr.next_attribute()) {
+    if (local_name(attr) == name && std::string_view(attr.name()).find(':') != std::string::npos) {
+      return attr.value();
+    }
+  }
+  return node.attribute(std::string(name).c_str()).value();
+}
+
+void parse_part(const Package &package, std::string_view name, pugi::xml_document &doc) {
+  std::string data = package.read(name);
+  constexpr unsigned options =
+      pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata;
+  pugi::xml_parse_result result = doc.load_buffer(data.data(), data.size(), options);
+  if (!result) {
+    throw Error(package.path().string() + ": malformed XML in " + std::string(name) + ": " +
+                result.description() + " at byte " + std::to_string(result.offset));
+  }
+  if (!doc.document_element()) {
+    throw Error(package.path().string() + ": malformed XML in " + std::string(name) +
+                ": no root element");
+  }
+}
+
+std::string serialize(const pugi::xml_document &doc) {
+  std::ostringstream out;
+  doc.save(out, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+  std::string text = out.str();
+  // A document without a declaration (a new part) gets the one every producer writes.
+  if (doc.first_child().type() != pugi::node_declaration) {
+    text.insert(0, "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n");
+  }
+  return text;
+}
+
+std::string serialize(const pugi::xml_node &node) {
+  std::ostringstream out;
+  node.print(out, "", pugi::format_raw, pugi::encoding_utf8);
+  return out.str();
+}
+
+std::string clean_text(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  while (i < n) {
+    unsigned char c = byte(i);
+    if (c < 0x80) {
+      if (c >= 0x20 || c == '\t' || c == '\n' || c == '\r') {
+        out += static_cast<char>(c);
+      }
+      ++i;
+      continue;
+    }
+    // Length and the allowed range of the second byte (which rules out overlongs, surrogates
+    // and code points above U+10FFFF); one U+FFFD per maximal invalid prefix.
+    std::size_t len = 0;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      lo = c == 0xE0 ? 0xA0 : 0x80;
+      hi = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      lo = c == 0xF0 ? 0x90 : 0x80;
+      hi = c == 0xF4 ? 0x8F : 0xBF;
+    }
+    if (len == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+      continue;
+    }
+    std::size_t k = 1;
+    for (; k < len && i + k < n; ++k) {
+      unsigned char b = byte(i + k);
+      unsigned char min = k == 1 ? lo : 0x80;
+      unsigned char max = k == 1 ? hi : 0xBF;
+      if (b < min || b > max) {
+        break;
+      }
+    }
+    if (k < len) {
+      out += "\xEF\xBF\xBD";
+      i += k;
+      continue;
+    }
+    char32_t cp = c & (len == 2 ? 0x1F : len == 3 ? 0x0F : 0x07);
+    for (std::size_t j = 1; j < len; ++j) {
+      cp = (cp << 6) | (byte(i + j) & 0x3F);
+    }
+    if (cp != 0xFFFE && cp != 0xFFFF) {
+      out.append(text.substr(i, len));
+    }
+    i += len;
+  }
+  return out;
+}
+
+std::string escape_cell_text(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (escape_at(text, i)) {
+      out += "_x005F";
+    }
+    if (text[i] == '\r') {
+      out += "_x000D_";
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string unescape_cell_text(std::string_view text) {
+  if (text.find("_x") == std::string_view::npos) {
+    return std::string(text);
+  }
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (escape_at(text, i)) {
+      char32_t cp = 0;
+      for (std::size_t k = 2; k < 6; ++k) {
+        cp = cp * 16 + static_cast<char32_t>(hex_value(text[i + k]));
+      }
+      if (cp >= 0xD800 && cp <= 0xDFFF) {
+        cp = 0xFFFD;
+      }
+      append_utf8(out, cp);
+      i += 7;
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
+}
+
+} // namespace vaskit::xlsx::detail
