@@ -5,12 +5,11 @@
 // U+001C..U+001F, `\Z` is the very end of the text, `\uXXXX`/`\UXXXXXXXX` escapes.
 // Offsets are byte offsets into the UTF-8 subject. Python's `{,n}` quantifier is read as `{0,n}`.
 //
-// Known differences from Python that are left as PCRE2 has them:
-//  - IGNORECASE: Python lets U+0130 'İ' match 'i' and U+0131 'ı' match 'I'; PCRE2 10.42
-//    does not (each only matches itself). 'ſ'/'s' and KELVIN SIGN/'k' do match, as in Python.
-//  - `\w` follows PCRE2's UCP rule (letters, numbers, underscore); Python also counts a few
-//    other characters as alphanumeric. `\N{NAME}` escapes are not supported.
-//  - Subjects must be valid UTF-8: matching anything else throws error.
+// `\w`, `\d`, `\s`, `\S` and `\b` agree with Python 3.11 for every code point, and so do
+// IGNORECASE matches between single characters, with one exception left as PCRE2 has it:
+// Python treats 'İ' (U+0130), 'ı' (U+0131), 'i' and 'I' as all equal under IGNORECASE;
+// PCRE2 10.42 pairs only 'i'/'I', and 'İ' and 'ı' match only themselves.
+// Not supported: `\N{NAME}` escapes. Subjects must be valid UTF-8 (else error is thrown).
 #pragma once
 
 #include <cstddef>
