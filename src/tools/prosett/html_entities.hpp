@@ -9,6 +9,7 @@
 
 namespace vaskit::prosett::html_entities {
 
+// clang-format off
 struct NamedReference {
   std::string_view name;
   std::string_view value;
@@ -2315,5 +2316,7 @@ inline constexpr char32_t kInvalidCodepoints[] = {
     0xAFFFE, 0xAFFFF, 0xBFFFE, 0xBFFFF, 0xCFFFE, 0xCFFFF, 0xDFFFE, 0xDFFFF,
     0xEFFFE, 0xEFFFF, 0xFFFFE, 0xFFFFF, 0x10FFFE, 0x10FFFF,
 };
+
+// clang-format on
 
 } // namespace vaskit::prosett::html_entities

@@ -5,6 +5,7 @@
 #include "tools/prosett/stages.hpp"
 #include "vaskern/app_logging.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <exception>
 
@@ -170,6 +171,54 @@ void append_href_escaped(std::string &out, std::string_view text) {
       out += hex[c & 0xF];
     }
   }
+}
+
+struct Tag {
+  std::size_t end; // after its ">"
+  bool closing;
+  bool self_closing;
+  bool is_code_element; // pre or code
+};
+
+// The start or end tag at `lt`, if one stands there. Quoted attribute values may hold ">" and
+// placeholders ("<!--…-->").
+std::optional<Tag> tag_at(std::string_view s, std::size_t lt) {
+  std::size_t p = lt + 1;
+  const bool closing = p < s.size() && s[p] == '/';
+  if (closing)
+    ++p;
+  auto is_alpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (p >= s.size() || !is_alpha(s[p]))
+    return std::nullopt;
+  const std::size_t name_begin = p;
+  while (p < s.size() && (is_alpha(s[p]) || (s[p] >= '0' && s[p] <= '9') || s[p] == '-'))
+    ++p;
+  const std::string_view name = s.substr(name_begin, p - name_begin);
+  if (p < s.size() && s[p] != '>' && s[p] != '/' && s[p] != ' ' && s[p] != '\t' && s[p] != '\n' &&
+      s[p] != '\r' && s[p] != '\f')
+    return std::nullopt;
+  char quote = 0;
+  while (p < s.size()) {
+    const char c = s[p];
+    if (quote) {
+      if (c == quote) {
+        quote = 0;
+      } else if (c == '<' && s.substr(p, 4) == "<!--") {
+        const std::size_t close = s.find("-->", p + 4);
+        if (close == std::string_view::npos)
+          return std::nullopt;
+        p = close + 3;
+        continue;
+      }
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '>') {
+      const bool self_closing = s[p - 1] == '/';
+      return Tag{p + 1, closing, self_closing, ieq_ascii(name, "pre") || ieq_ascii(name, "code")};
+    }
+    ++p;
+  }
+  return std::nullopt;
 }
 
 struct Piece {
@@ -374,24 +423,61 @@ std::string restore_markdown_code_and_math(std::string_view html_body,
 
     std::string out;
     out.reserve(html_body.size() + html_body.size() / 4);
-    scan_placeholders(
-        html_body, false, known, [&](std::string_view t) { out.append(t); },
-        [&](const Found &f) {
-          switch (f.form) {
-          case Form::Plain:
-            if (f.is_code)
-              out += code[f.index].html_code;
+    // Escaped and percent-encoded forms stand where the renderer wrote text: the source again.
+    auto restore_escaped = [&](std::string_view part) {
+      scan_placeholders(
+          part, false, known, [&](std::string_view t) { out.append(t); },
+          [&](const Found &f) {
+            if (f.form == Form::Percent)
+              append_href_escaped(out, source_of(f));
             else
-              append_formula(out, math[f.index]);
-            break;
-          case Form::Escaped:
-            append_escaped_text(out, source_of(f));
-            break;
-          case Form::Percent:
-            append_href_escaped(out, source_of(f));
-            break;
-          }
-        });
+              append_escaped_text(out, source_of(f));
+          });
+    };
+
+    // One pass. A placeholder written as it stands is restored as code or formula HTML in
+    // ordinary text, but as its escaped source inside an attribute value or inside a code
+    // element the renderer drew (whose text holds no other tag), where HTML would not belong.
+    const std::string_view html = html_body;
+    const std::size_t n = html.size();
+    int code_depth = 0;
+    std::size_t i = 0;
+    while (i < n) {
+      const std::size_t lt = html.find('<', i);
+      restore_escaped(html.substr(i, (lt == std::string_view::npos ? n : lt) - i));
+      if (lt == std::string_view::npos)
+        break;
+      if (auto f = placeholder_at(html, lt + 1, true); f && known(*f)) {
+        if (code_depth > 0)
+          append_escaped_text(out, source_of(*f));
+        else if (f->is_code)
+          out += code[f->index].html_code;
+        else
+          append_formula(out, math[f->index]);
+        i = f->end;
+        continue;
+      }
+      const auto tag = tag_at(html, lt);
+      if (!tag) {
+        out += '<';
+        i = lt + 1;
+        continue;
+      }
+      // Attribute values: every form is shown as the escaped source there.
+      scan_placeholders(
+          html.substr(lt, tag->end - lt), false, known, [&](std::string_view t) { out.append(t); },
+          [&](const Found &f) {
+            if (f.form == Form::Percent)
+              append_href_escaped(out, source_of(f));
+            else
+              append_escaped_text(out, source_of(f));
+          });
+      if (tag->is_code_element && !tag->self_closing)
+        code_depth = tag->closing ? std::max(code_depth - 1, 0) : code_depth + 1;
+      else
+        code_depth = 0;
+      i = tag->end;
+    }
     return out;
   } catch (const std::exception &e) {
     log().warning(std::string("⚠️ 公式或程式碼還原出錯: ") + e.what());
