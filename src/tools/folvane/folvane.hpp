@@ -16,9 +16,6 @@
 #include <utility>
 #include <vector>
 
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFObjectHandle.hh>
-
 namespace vaskit::folvane {
 
 using json = vaskit::config::json;

@@ -1,0 +1,260 @@
+// The folvane command, its configuration, the receipt inspection mode and the input list.
+#include "tools/folvane/folvane.hpp"
+
+#include "core/fs.hpp"
+#include "core/text.hpp"
+#include "tools/folvane/numbers.hpp"
+
+#include <algorithm>
+
+namespace vaskit::folvane {
+
+vaskern::app_logging::Logger &log = vaskern::app_logging::lazy_logger("Folvane");
+
+namespace {
+
+json make_default_config() {
+  json layout = json::object();
+  layout["cols"] = 2;
+  layout["rows"] = 2;
+  layout["landscape"] = false;
+
+  json mapping = json::object();
+  mapping["ZVT(松山)"] = json::array({"敦化北路", "民生東路", "Minsheng E. Rd", "松山車站"});
+  mapping["Brannor(內湖)"] = "瑞光路188號";
+  mapping["Norvale(內湖)"] = "洲子街12號";
+  mapping["Tessik(深坑)"] = "北深路三段";
+  mapping["Quelby(內湖)"] = "港墘路221號";
+
+  json cfg = json::object();
+  cfg["input_folder"] = "./data_folvane";
+  cfg["output_folder"] = "./data_folvane";
+  cfg["layout"] = layout;
+  cfg["page_size"] = "A4";
+  cfg["margin"] = 20;
+  cfg["debug_grid"] = false;
+  cfg["address_mapping"] = mapping;
+  cfg["default_expense_type"] = "Transportation_Taxi_Limo";
+  cfg["description_suffix"] = "radar support";
+
+  json root = json::object();
+  root["config"] = cfg;
+  return root;
+}
+
+// A4 in points; landscape swaps the sides, so the shorter side is always the width.
+constexpr double kA4Width = 595;
+constexpr double kA4Height = 842;
+
+const char *const kReportNames[] = {"taxi_receipt.pdf", "merged_report.pdf"};
+
+std::string shown(const json &v) {
+  return text::printable(v.dump(-1, ' ', false, json::error_handler_t::replace));
+}
+
+[[noreturn]] void bad(const std::string &key, const std::string &what, const json &v) {
+  throw ConfigError(key + " must be " + what + ", got " + shown(v));
+}
+
+void check_text(const json &conf, const char *key) {
+  if (conf.contains(key) && !conf.at(key).is_string())
+    bad(key, "text (a folder path)", conf.at(key));
+}
+
+void check_count(const json &layout, const char *key) {
+  if (!layout.contains(key))
+    return;
+  const json &v = layout.at(key);
+  const bool ok = (v.is_number_unsigned() && v.get<unsigned long long>() > 0) ||
+                  (v.is_number_integer() && v.get<long long>() > 0);
+  // Grids beyond a few thousand cells are never meant; the bound keeps cols × rows exact.
+  if (!ok || v.get<double>() > 1e6)
+    bad(std::string("layout.") + key, "a positive integer", v);
+}
+
+} // namespace
+
+const json DEFAULT_CONFIG = make_default_config();
+
+std::string text_or_none(const std::optional<std::string> &v) {
+  return v ? *v : "None";
+}
+
+json to_json(const std::optional<std::string> &v) {
+  return v ? json(*v) : json();
+}
+
+void validate_config(const json &conf) {
+  if (!conf.is_object())
+    bad("config", "a mapping", conf);
+  check_text(conf, "input_folder");
+  check_text(conf, "output_folder");
+  if (conf.contains("layout")) {
+    const json &layout = conf.at("layout");
+    if (!layout.is_object())
+      bad("layout", "a mapping", layout);
+    check_count(layout, "cols");
+    check_count(layout, "rows");
+  }
+  if (conf.contains("margin")) {
+    const json &m = conf.at("margin");
+    const double half = kA4Width / 2;
+    if (!m.is_number() || m.get<double>() < 0 || m.get<double>() >= half)
+      bad("margin",
+          "a number from 0 to less than " + numbers::real_repr(half) +
+              " (half the page's shorter side)",
+          m);
+  }
+  if (conf.contains("address_mapping")) {
+    const json &mapping = conf.at("address_mapping");
+    if (!mapping.is_null() && !mapping.is_object())
+      bad("address_mapping", "a mapping of company names to keywords", mapping);
+    if (mapping.is_object())
+      for (auto it = mapping.begin(); it != mapping.end(); ++it)
+        if (it.value().is_array())
+          for (const auto &kw : it.value())
+            if (!kw.is_string())
+              bad("address_mapping." + text::printable(it.key()), "a list of texts", it.value());
+  }
+}
+
+Folvaner::Folvaner(json conf_in) : conf(std::move(conf_in)) {
+  validate_config(conf);
+  input_folder = config::get_or(conf, "input_folder", "./data_folvane").get<std::string>();
+  output_folder = config::get_or(conf, "output_folder", input_folder).get<std::string>();
+  output_file = fs::join(output_folder, "taxi_receipt.pdf");
+  output_excel = fs::join(output_folder, "payList_tool.xlsm");
+
+  const json layout = config::get_or(conf, "layout", json::object());
+  cols = config::get_or(layout, "cols", 2).get<long long>();
+  rows = config::get_or(layout, "rows", 1).get<long long>();
+  const json landscape = config::get_or(layout, "landscape", false);
+  is_landscape = config::truthy(landscape);
+
+  margin = config::get_or(conf, "margin", 20).get<double>();
+  draw_grid = config::truthy(config::get_or(conf, "debug_grid", false));
+  page_width = is_landscape ? kA4Height : kA4Width;
+  page_height = is_landscape ? kA4Width : kA4Height;
+  default_expense_type = config::get_or(conf, "default_expense_type", "Transportation_Taxi_Limo");
+
+  log.info("[INIT] Layout: " + std::to_string(cols) + "x" + std::to_string(rows) +
+           ", Landscape=" + text::printable(config::to_text(landscape)));
+}
+
+vaskern::fileMg::FileList Folvaner::get_file_list() const {
+  if (vaskern::fileMg::checkFileOrDir(input_folder) != 0) {
+    log.error("Error: Input folder not found: " + text::printable(input_folder));
+    return {};
+  }
+  const auto found = vaskern::fileMg::find_files_with_extensions(input_folder, {"pdf"}, false);
+  const std::string own_name = fs::basename(output_file);
+  std::vector<std::size_t> keep;
+  for (std::size_t i = 0; i < found.paths.size() && i < found.names.size(); ++i) {
+    const std::string &name = found.names[i];
+    if (name == own_name || name == kReportNames[0] || name == kReportNames[1])
+      continue;
+    keep.push_back(i);
+  }
+  // Byte order of UTF-8 is code-point order.
+  std::stable_sort(keep.begin(), keep.end(),
+                   [&](std::size_t a, std::size_t b) { return found.names[a] < found.names[b]; });
+  vaskern::fileMg::FileList out;
+  for (std::size_t i : keep) {
+    out.paths.push_back(found.paths[i]);
+    out.names.push_back(found.names[i]);
+  }
+  return out;
+}
+
+const cli::Command &folvane_command() {
+  static const cli::Command cmd = [] {
+    cli::Command c;
+    c.name = "folvane";
+    c.help = "Merge multiple PDF files into a single layout report.";
+    c.options = {
+        {{"--config", "-c"},
+         "config",
+         false,
+         cli::PathCheck{true, true, true},
+         "Specify the JSON config file path"},
+        {{"--generate-config"},
+         "generate_config",
+         true,
+         std::nullopt,
+         "Generate a config_folvane_template.json in the current directory"},
+        {{"--extract-info", "-i"},
+         "extract_info",
+         false,
+         cli::PathCheck{true, true, true},
+         "Extract and print receipt date, time, and total amount from a PDF file"},
+    };
+    return c;
+  }();
+  return cmd;
+}
+
+namespace {
+
+// Shows what the tool reads from one receipt and the name it would give it; renames nothing.
+void inspect(const std::string &path) {
+  const std::string base = fs::basename(path);
+  const ReceiptInfo info = Folvaner::extract_receipt_info(path);
+  const std::string suggested = Folvaner::generate_receipt_filename(info, base);
+  const std::string description =
+      Folvaner::build_description(info, DEFAULT_CONFIG.at("config"), base);
+  const std::string slash_date = Folvaner::format_date_slash(info.date);
+
+  const auto show = [](const std::string &label, const std::optional<std::string> &v) {
+    if (v && !v->empty())
+      cli::echo(label + text::printable(*v));
+  };
+  cli::echo("📄 檔案: " + text::printable(path));
+  cli::echo("📅 日期: " + text::printable(text_or_none(info.date)) +
+            " (標準化: " + text::printable(slash_date) + ")");
+  show("⏰ 時間: ", info.time);
+  show("🕒 完整日期時間: ", info.datetime);
+  cli::echo("💰 總計金額: $" + text::printable(text_or_none(info.total)));
+  show("📍 行程地址: ", info.address);
+  show("  └ 起點: ", info.pickup_address);
+  show("  └ 迄點: ", info.dropoff_address);
+  cli::echo("📝 報表說明 (Description): " + text::printable(description));
+  cli::echo("🏷️ 建議檔名: " + text::printable(suggested));
+}
+
+} // namespace
+
+void cmd_folvane(const std::optional<std::string> &config, bool generate_config,
+                 const std::optional<std::string> &extract_info) {
+  // The PDF libraries are linked into this program, so there is no package check to make.
+  if (extract_info) {
+    inspect(*extract_info);
+    return;
+  }
+  if (generate_config) {
+    const std::string path =
+        vaskern::fileMg::generate_json_template(DEFAULT_CONFIG, "config_folvane_template.json");
+    // The helper has said why the template could not be written.
+    if (path.empty())
+      throw cli::Exit{1};
+    cli::echo("Success! Template file created at: " + path);
+    throw cli::Exit{0};
+  }
+  if (!config || config->empty()) {
+    cli::echo("Error: Please provide a JSON file path using --config or -c.");
+    cli::echo("Hint: Run 'vaskit folvane --generate-config' to get a template.");
+    throw cli::Exit{1};
+  }
+  const auto conf = vaskern::fileMg::load_json_file(*config, {"config"});
+  if (!conf)
+    return;
+  std::optional<Folvaner> app;
+  try {
+    app.emplace(*conf);
+  } catch (const ConfigError &e) {
+    cli::echo(std::string("Error: ") + e.what());
+    throw cli::Exit{1};
+  }
+  app->run();
+}
+
+} // namespace vaskit::folvane
