@@ -382,26 +382,41 @@ void Workbook::Impl::write_calc_chain() {
   }
   // An empty chain is not allowed; without one the application rebuilds it.
   package.remove(calc_chain_part);
-  const std::string rels_part = detail::rels_part_of(workbook_part);
-  pugi::xml_document rels;
-  detail::parse_part(package, rels_part, rels);
-  for (pugi::xml_node rel : rels.document_element().children()) {
-    if (ends_with(rel.attribute("Type").value(), "/calcChain")) {
-      rels.document_element().remove_child(rel);
-      break;
+  remove_workbook_relationship("/calcChain");
+  const std::string part_name = lower_ascii("/" + calc_chain_part);
+  edit_part("[Content_Types].xml", [&](pugi::xml_node types) {
+    for (pugi::xml_node type : types.children()) {
+      if (lower_ascii(type.attribute("PartName").value()) == part_name) {
+        types.remove_child(type);
+        break;
+      }
     }
-  }
-  package.write(rels_part, detail::serialize(rels));
-  pugi::xml_document types;
-  detail::parse_part(package, "[Content_Types].xml", types);
-  for (pugi::xml_node type : types.document_element().children()) {
-    if (lower_ascii(type.attribute("PartName").value()) == lower_ascii("/" + calc_chain_part)) {
-      types.document_element().remove_child(type);
-      break;
-    }
-  }
-  package.write("[Content_Types].xml", detail::serialize(types));
+  });
   calc_chain_part.clear();
+}
+
+void Workbook::Impl::edit_part(const std::string &part,
+                               const std::function<void(pugi::xml_node root)> &edit) {
+  pugi::xml_document doc;
+  detail::parse_part(package, part, doc);
+  edit(doc.document_element());
+  package.write(part, detail::serialize(doc));
+}
+
+void Workbook::Impl::remove_workbook_relationship(std::string_view type_suffix) {
+  const std::string rels_part = detail::rels_part_of(workbook_part);
+  if (!package.contains(rels_part)) {
+    return;
+  }
+  edit_part(rels_part, [&](pugi::xml_node rels) {
+    for (pugi::xml_node rel = rels.first_child(); rel;) {
+      pugi::xml_node next = rel.next_sibling();
+      if (ends_with(rel.attribute("Type").value(), type_suffix)) {
+        rels.remove_child(rel);
+      }
+      rel = next;
+    }
+  });
 }
 
 void Workbook::Impl::save_to(const std::filesystem::path &target) {
@@ -509,6 +524,79 @@ Worksheet &Workbook::sheet(std::string_view title) {
     }
   }
   throw Error(impl_->package.path().string() + ": no sheet named '" + std::string(title) + "'");
+}
+
+bool Workbook::has_macro_project() const {
+  for (const Impl::Relationship &rel : impl_->relationships(impl_->workbook_part)) {
+    if (ends_with(rel.type, "/vbaProject") && !rel.external &&
+        impl_->package.contains(rel.target)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void Workbook::remove_macro_project() {
+  Impl &impl = *impl_;
+  std::vector<std::string> removed;
+  for (const Impl::Relationship &rel : impl.relationships(impl.workbook_part)) {
+    if (!ends_with(rel.type, "/vbaProject") || rel.external) {
+      continue;
+    }
+    // The project's own relationships lead to its signatures.
+    for (const Impl::Relationship &inner : impl.relationships(rel.target)) {
+      if (!inner.external) {
+        removed.push_back(inner.target);
+      }
+    }
+    removed.push_back(detail::rels_part_of(rel.target));
+    removed.push_back(rel.target);
+  }
+  if (removed.empty()) {
+    return;
+  }
+  for (const std::string &part : removed) {
+    impl.package.remove(part);
+  }
+  impl.remove_workbook_relationship("/vbaProject");
+
+  static const std::vector<std::pair<std::string_view, std::string_view>> plain_types = {
+      {"application/vnd.ms-excel.sheet.macroEnabled.main+xml",
+       "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"},
+      {"application/vnd.ms-excel.template.macroEnabled.main+xml",
+       "application/vnd.openxmlformats-officedocument.spreadsheetml.template.main+xml"},
+      {"application/vnd.ms-excel.addin.macroEnabled.main+xml",
+       "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"},
+  };
+  bool other_bin_parts = false;
+  for (const std::string &name : impl.package.names()) {
+    other_bin_parts = other_bin_parts || ends_with(lower_ascii(name), ".bin");
+  }
+  impl.edit_part("[Content_Types].xml", [&](pugi::xml_node types) {
+    for (pugi::xml_node type = types.first_child(); type;) {
+      pugi::xml_node next = type.next_sibling();
+      const std::string part = lower_ascii(type.attribute("PartName").value());
+      bool drop = false;
+      for (const std::string &gone : removed) {
+        drop = drop || part == lower_ascii("/" + gone);
+      }
+      if (std::string_view(type.attribute("ContentType").value()) ==
+              "application/vnd.ms-office.vbaProject" &&
+          local_name(type) == "Default" && !other_bin_parts) {
+        drop = true;
+      }
+      if (drop) {
+        types.remove_child(type);
+      } else if (part == lower_ascii("/" + impl.workbook_part)) {
+        for (const auto &[macro, plain] : plain_types) {
+          if (macro == type.attribute("ContentType").value()) {
+            type.attribute("ContentType") = std::string(plain).c_str();
+          }
+        }
+      }
+      type = next;
+    }
+  });
 }
 
 void Workbook::set_full_calc_on_load() {

@@ -62,6 +62,12 @@ struct Alignment {
   bool wrap_text = false;
 };
 
+// The value as text, the way Python's str() shows the value a Python spreadsheet reader returns:
+// "" for an empty cell (there is no None here), "120", "120.5", "1e+20", "True", the error
+// code, "2024-05-03 00:00:00" (with ".500000" when there are microseconds), or "12:30:00"
+// for a time of day.
+std::string to_text(const CellValue &value);
+
 // 1-based row and column of a cell.
 struct CellRef {
   int row = 0;
@@ -91,6 +97,10 @@ public:
   Worksheet &operator=(const Worksheet &) = delete;
 
   const std::string &name() const;
+  // The largest row and column number that holds a cell element (0 for an empty sheet).
+  // Cells may exist without a value, as styled blanks do.
+  int max_row() const;
+  int max_column() const;
 
   // The cell's value (see CellValue). Throws std::invalid_argument for a bad address or
   // position, Error when the cell refers to a shared string the file does not hold.
@@ -138,6 +148,13 @@ public:
   Worksheet &active_sheet();
   // Throws Error when no worksheet has exactly this title.
   Worksheet &sheet(std::string_view title);
+
+  // Whether the package holds a macro project.
+  bool has_macro_project() const;
+  // Drops the macro project (and its signatures) and turns the package into a plain
+  // workbook, as a workbook saved under an .xlsx name must be. Shapes and form controls that
+  // name macros stay; they only do nothing.
+  void remove_macro_project();
 
   // Asks the spreadsheet application to recalculate every formula when it opens the file.
   void set_full_calc_on_load();

@@ -7,6 +7,7 @@
 
 #include <pugixml.hpp>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -87,6 +88,10 @@ struct Workbook::Impl {
   // the package had none.
   detail::Styles &style_sheet_for_edit();
   void write_calc_chain();
+  // Parses a part, lets `edit` change it and stores the result.
+  void edit_part(const std::string &part, const std::function<void(pugi::xml_node root)> &edit);
+  // Drops the workbook relationship(s) whose type ends with `type_suffix`.
+  void remove_workbook_relationship(std::string_view type_suffix);
   void save_to(const std::filesystem::path &target);
 };
 

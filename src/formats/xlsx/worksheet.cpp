@@ -2,6 +2,7 @@
 #include "formats/xlsx/workbook_impl.hpp"
 #include "formats/xlsx/xml_util.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -353,6 +354,25 @@ Worksheet::~Worksheet() = default;
 
 const std::string &Worksheet::name() const {
   return impl_->name;
+}
+
+int Worksheet::max_row() const {
+  for (auto row = impl_->rows.rbegin(); row != impl_->rows.rend(); ++row) {
+    if (!row->second.cells.empty()) {
+      return row->first;
+    }
+  }
+  return 0;
+}
+
+int Worksheet::max_column() const {
+  int last = 0;
+  for (const auto &[number, row] : impl_->rows) {
+    if (!row.cells.empty()) {
+      last = std::max(last, row.cells.rbegin()->first);
+    }
+  }
+  return last;
 }
 
 CellValue Worksheet::value(std::string_view address) const {

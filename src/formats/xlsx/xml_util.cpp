@@ -100,6 +100,12 @@ void parse_part(const Package &package, std::string_view name, pugi::xml_documen
     throw Error(package.path().string() + ": malformed XML in " + std::string(name) +
                 ": no root element");
   }
+  // Parts are written back as UTF-8 whatever they were read as, so the declaration must
+  // say so.
+  pugi::xml_node declaration = doc.first_child();
+  if (declaration.type() == pugi::node_declaration && declaration.attribute("encoding")) {
+    declaration.attribute("encoding") = "UTF-8";
+  }
 }
 
 std::string serialize(const pugi::xml_document &doc) {

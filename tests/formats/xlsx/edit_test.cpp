@@ -74,8 +74,8 @@ TEST_F(EditTest, UntouchedPartsStayByteIdentical) {
       continue;
     }
     // Same bytes, and the same compressed bytes: copied, not re-deflated.
-    EXPECT_EQ(saved[i].data, original[i].data) << saved[i].name;
-    EXPECT_EQ(saved[i].compressed, original[i].compressed) << saved[i].name;
+    EXPECT_TRUE(saved[i].data == original[i].data) << saved[i].name;
+    EXPECT_TRUE(saved[i].compressed == original[i].compressed) << saved[i].name;
     EXPECT_EQ(saved[i].method, original[i].method) << saved[i].name;
     EXPECT_EQ(saved[i].crc, original[i].crc) << saved[i].name;
   }

@@ -168,3 +168,93 @@ TEST_F(ReadTest, DamagedPartsFailWhenNeeded) {
 }
 
 } // namespace
+
+namespace {
+
+class ReadExtentTest : public TempDirTest {};
+
+TEST_F(ReadExtentTest, MaxRowAndColumn) {
+  auto path = dir / "tool.xlsm";
+  xlsx_test::write_rich_xlsm(path);
+  auto book = xlsx::Workbook::open(path);
+  EXPECT_EQ(book.active_sheet().max_row(), 8);
+  EXPECT_EQ(book.active_sheet().max_column(), 18);
+  EXPECT_EQ(book.sheet("Data").max_row(), 3);
+  EXPECT_EQ(book.sheet("Data").max_column(), 2);
+  book.sheet("Data").set_value("C40", 1LL);
+  EXPECT_EQ(book.sheet("Data").max_row(), 40);
+  EXPECT_EQ(book.sheet("Data").max_column(), 3);
+  auto fresh = xlsx::Workbook::create(dir / "new.xlsx", "PayList");
+  EXPECT_EQ(fresh.active_sheet().max_row(), 0);
+  EXPECT_EQ(fresh.active_sheet().max_column(), 0);
+}
+
+TEST_F(ReadExtentTest, ImplicitPositionsAndPrefixedNames) {
+  // Rows and cells without "r" follow the one before; elements may carry a namespace prefix.
+  auto entries = xlsx_test::rich_entries();
+  for (auto &e : entries) {
+    if (e.name == "xl/worksheets/sheet1.xml") {
+      e.data = "<x:worksheet xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+               "<x:sheetData><x:row r=\"2\"><x:c><x:v>1</x:v></x:c><x:c r=\"D2\"><x:v>4</x:v></x:c>"
+               "<x:c><x:v>5</x:v></x:c></x:row><x:row><x:c><x:v>6</x:v></x:c></x:row>"
+               "</x:sheetData></x:worksheet>";
+    }
+  }
+  auto path = dir / "implicit.xlsm";
+  xlsx_test::write_zip(path, entries);
+  {
+    auto book = xlsx::Workbook::open(path);
+    auto &ws = book.sheet("Data");
+    EXPECT_EQ(ws.value("A2"), xlsx::CellValue{1LL});
+    EXPECT_EQ(ws.value("D2"), xlsx::CellValue{4LL});
+    EXPECT_EQ(ws.value("E2"), xlsx::CellValue{5LL});
+    EXPECT_EQ(ws.value("A3"), xlsx::CellValue{6LL});
+    ws.set_value("B2", std::string("new"));
+    book.save();
+  }
+  auto book = xlsx::Workbook::open(path);
+  auto &ws = book.sheet("Data");
+  EXPECT_EQ(ws.value("A2"), xlsx::CellValue{1LL});
+  EXPECT_EQ(ws.value("B2"), xlsx::CellValue{std::string("new")});
+  EXPECT_EQ(ws.value("E2"), xlsx::CellValue{5LL});
+  EXPECT_EQ(ws.value("A3"), xlsx::CellValue{6LL});
+  const std::string xml =
+      xlsx_test::entry(xlsx_test::read_zip(path), "xl/worksheets/sheet1.xml").data;
+  EXPECT_NE(xml.find("<x:c r=\"B2\" t=\"inlineStr\"><x:is><x:t>new</x:t></x:is></x:c>"),
+            std::string::npos)
+      << xml;
+}
+
+TEST_F(ReadExtentTest, Utf16PartIsRewrittenAsUtf8) {
+  auto entries = xlsx_test::rich_entries();
+  for (auto &e : entries) {
+    if (e.name == "xl/worksheets/sheet1.xml") {
+      const std::string xml =
+          "<?xml version=\"1.0\" encoding=\"UTF-16\"?><worksheet "
+          "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
+          "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>utf16</t></is></c></row></sheetData>"
+          "</worksheet>";
+      e.data = "\xFF\xFE";
+      for (char c : xml) {
+        e.data += c;
+        e.data += '\0';
+      }
+    }
+  }
+  auto path = dir / "utf16.xlsm";
+  xlsx_test::write_zip(path, entries);
+  {
+    auto book = xlsx::Workbook::open(path);
+    EXPECT_EQ(book.sheet("Data").value("A1"), xlsx::CellValue{std::string("utf16")});
+    book.sheet("Data").set_value("B1", 2LL);
+    book.save();
+  }
+  const std::string xml =
+      xlsx_test::entry(xlsx_test::read_zip(path), "xl/worksheets/sheet1.xml").data;
+  EXPECT_EQ(xml.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>", 0), 0u) << xml;
+  auto book = xlsx::Workbook::open(path);
+  EXPECT_EQ(book.sheet("Data").value("A1"), xlsx::CellValue{std::string("utf16")});
+  EXPECT_EQ(book.sheet("Data").value("B1"), xlsx::CellValue{2LL});
+}
+
+} // namespace

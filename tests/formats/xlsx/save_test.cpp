@@ -235,3 +235,54 @@ TEST_F(SaveTest, OpenpyxlReadsEditedAndNewWorkbooks) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(SaveTest, RemovingTheMacroProject) {
+  auto entries = xlsx_test::rich_entries();
+  entries.push_back({"xl/_rels/vbaProject.bin.rels",
+                     "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+                     "relationships\"><Relationship Id=\"rId1\" "
+                     "Type=\"http://schemas.microsoft.com/office/2006/relationships/"
+                     "vbaProjectSignature\" Target=\"vbaProjectSignature.bin\"/></Relationships>"});
+  entries.push_back({"xl/vbaProjectSignature.bin", "signature"});
+  for (auto &e : entries) {
+    if (e.name == "[Content_Types].xml") {
+      e.data.insert(e.data.find("</Types>"),
+                    "<Override PartName=\"/xl/vbaProjectSignature.bin\" "
+                    "ContentType=\"application/vnd.ms-office.vbaProjectSignature\"/>");
+    }
+  }
+  auto path = dir / "renamed.xlsx";
+  xlsx_test::write_zip(path, entries);
+  {
+    auto book = xlsx::Workbook::open(path);
+    EXPECT_TRUE(book.has_macro_project());
+    book.remove_macro_project();
+    EXPECT_FALSE(book.has_macro_project());
+    book.active_sheet().set_value("M5", std::string("kept"));
+    book.save();
+  }
+  auto saved = xlsx_test::read_zip(path);
+  for (const auto &e : saved) {
+    EXPECT_EQ(e.name.find("vbaProject"), std::string::npos) << e.name;
+  }
+  const std::string types = xlsx_test::entry(saved, "[Content_Types].xml").data;
+  EXPECT_EQ(types.find("macroEnabled"), std::string::npos) << types;
+  EXPECT_EQ(types.find("vbaProject"), std::string::npos) << types;
+  EXPECT_NE(types.find("spreadsheetml.sheet.main+xml"), std::string::npos) << types;
+  EXPECT_EQ(xlsx_test::entry(saved, "xl/_rels/workbook.xml.rels").data.find("vbaProject"),
+            std::string::npos);
+  // Everything else is still there.
+  EXPECT_EQ(saved.size(), entries.size() - 3);
+  auto book = xlsx::Workbook::open(path);
+  EXPECT_FALSE(book.has_macro_project());
+  EXPECT_EQ(book.active_sheet().value("M5"), xlsx::CellValue{std::string("kept")});
+  // A workbook without a project is left alone.
+  auto fresh = xlsx::Workbook::create(dir / "plain.xlsx", "PayList");
+  fresh.remove_macro_project();
+  fresh.save();
+  EXPECT_EQ(xlsx_test::read_zip(dir / "plain.xlsx").size(), 6u);
+}
+
+} // namespace

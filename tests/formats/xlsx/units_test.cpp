@@ -175,3 +175,42 @@ TEST(Formula, ShiftRelativeReferences) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(ValueText, MatchesPythonStr) {
+  xlsx::DateTime day = dt(2024, 5, 3);
+  xlsx::DateTime precise = dt(2024, 5, 3, 1, 2, 3, 500000);
+  xlsx::DateTime time = dt(1899, 12, 30, 12, 30);
+  time.time_only = true;
+  const std::vector<std::pair<xlsx::CellValue, std::string>> cases = {
+      {xlsx::CellValue{}, ""},
+      {std::string("Ann"), "Ann"},
+      {120LL, "120"},
+      {-7LL, "-7"},
+      {120.5, "120.5"},
+      {120.0, "120.0"},
+      {1e20, "1e+20"},
+      {1e16, "1e+16"},
+      {1e15, "1000000000000000.0"},
+      {0.0001, "0.0001"},
+      {0.00001, "1e-05"},
+      {-2.5, "-2.5"},
+      {0.1 + 0.2, "0.30000000000000004"},
+      {123456789.123, "123456789.123"},
+      {-0.0, "-0.0"},
+      {1.5e-7, "1.5e-07"},
+      {1180591620717411303424.0, "1.1805916207174113e+21"},
+      {true, "True"},
+      {false, "False"},
+      {xlsx::CellError{"#N/A"}, "#N/A"},
+      {day, "2024-05-03 00:00:00"},
+      {precise, "2024-05-03 01:02:03.500000"},
+      {time, "12:30:00"},
+  };
+  for (const auto &[value, text] : cases) {
+    EXPECT_EQ(xlsx::to_text(value), text) << text;
+  }
+}
+
+} // namespace
