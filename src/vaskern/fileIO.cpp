@@ -210,9 +210,16 @@ Selection scan_and_select_files(const std::string &folder,
                                 const std::vector<std::string> &extensions,
                                 const std::vector<std::string> &exclude_paths,
                                 const std::string &label, const Logger *logger,
-                                bool auto_select_single) {
-  const auto found = find_files_with_extensions(folder, extensions, false, "", exclude_paths,
-                                                logger);
+                                bool auto_select_single,
+                                const std::function<bool(const std::string &)> &keep) {
+  FileList found;
+  const auto all = find_files_with_extensions(folder, extensions, false, "", exclude_paths, logger);
+  for (std::size_t i = 0; i < all.paths.size(); ++i) {
+    if (keep && !keep(all.names[i]))
+      continue;
+    found.paths.push_back(all.paths[i]);
+    found.names.push_back(all.names[i]);
+  }
   if (found.paths.empty()) {
     if (logger)
       logger->warning("⚠️ 在 " + folder + " 中找不到任何" + label);

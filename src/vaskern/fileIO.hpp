@@ -6,6 +6,7 @@
 #include "core/result.hpp"
 #include "vaskern/app_logging.hpp"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -46,12 +47,14 @@ Selection interactive_select_files(const std::vector<std::string> &paths,
                                    const std::vector<std::string> &names,
                                    const std::string &extension = "");
 // Searches (non-recursively) and lets the user choose; a single file is taken without asking
-// when `auto_select_single` is set. Empty when nothing was found or the user cancelled.
+// when `auto_select_single` is set. `keep`, when given, decides by file name which found files
+// are offered. Empty when nothing was found or the user cancelled.
 Selection scan_and_select_files(const std::string &folder,
                                 const std::vector<std::string> &extensions,
                                 const std::vector<std::string> &exclude_paths,
                                 const std::string &label, const Logger *logger,
-                                bool auto_select_single);
+                                bool auto_select_single,
+                                const std::function<bool(const std::string &)> &keep = {});
 
 // Creates the folder (and its parents) when missing.
 void setup_output_dir(const std::string &folder, const Logger *logger = nullptr);

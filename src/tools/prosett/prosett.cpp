@@ -175,10 +175,9 @@ ProsettConverter::choose_files(const std::optional<std::string> &target_file) co
       log().warning(MSG_LATEST_MD_FAILED + std::string(e.what()));
     }
     if (selected.empty()) {
-      for (auto &pick : fileIO::scan_and_select_files(input_path, {".md"}, MARKDOWN_EXCLUDE_PATHS,
-                                                      LABEL_MARKDOWN_FILE, &log(), true))
-        if (!is_debug_dump(pick.second))
-          selected.push_back(std::move(pick));
+      selected = fileIO::scan_and_select_files(
+          input_path, {".md"}, MARKDOWN_EXCLUDE_PATHS, LABEL_MARKDOWN_FILE, &log(), true,
+          [](const std::string &name) { return !is_debug_dump(name); });
     }
     if (selected.empty()) {
       log().error("❌ 使用者未選擇任何 Markdown 檔案，或該路徑下無檔案。");
