@@ -176,7 +176,7 @@ TEST_F(SaveTest, WorkbookWithoutStyleSheetGetsOne) {
             std::string::npos);
 }
 
-// openpyxl is the reader the original tools were written against; it must see our output.
+// An independent reader must see the values, alignments and macro project we wrote.
 TEST_F(SaveTest, OpenpyxlReadsEditedAndNewWorkbooks) {
   if (!xlsx_test::have_openpyxl()) {
     GTEST_SKIP() << "python3-openpyxl is not installed";
