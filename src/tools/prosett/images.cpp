@@ -152,7 +152,8 @@ std::optional<std::string> encode_image_base64(const std::string &img_path) {
     }
   }
   if (failure) {
-    log().warning("⚠️ 無法將圖片 " + img_path + " 編碼為 Base64: " + failure);
+    log().warning("⚠️ 無法將圖片 " + text::printable(img_path) +
+                  " 編碼為 Base64: " + failure);
     return std::nullopt;
   }
   return "data:" + std::string(mime) + ";base64," + base64_encode(bytes);
@@ -178,17 +179,18 @@ std::string embed_images_in_html(std::string_view html_body, const std::string &
     if (is_remote(src))
       continue;
     // The renderer writes "&" in attributes as "&amp;": references first, then %-escapes.
+    // Log lines show the path with control characters replaced: it comes from the document.
     const std::string abs_img_path = join_path(md_dir, percent_decode(html_unescape(src)));
     // Only image files: a page that is passed around must not carry any other local file.
     std::optional<std::string> b64_src;
     if (is_embeddable_image(abs_img_path))
       b64_src = encode_image_fn(abs_img_path);
     if (!b64_src || b64_src->empty()) {
-      log().warning("⚠️ 轉換過程中找不到圖片: " + abs_img_path);
+      log().warning("⚠️ 轉換過程中找不到圖片: " + text::printable(abs_img_path));
       continue;
     }
     if (is_debug)
-      log().debug("已嵌入 Base64 圖片: " + abs_img_path);
+      log().debug("已嵌入 Base64 圖片: " + text::printable(abs_img_path));
     out.append(html_body.substr(copied, m.start(1) - copied));
     out += *b64_src;
     copied = m.end(1);

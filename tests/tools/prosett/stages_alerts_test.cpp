@@ -1,0 +1,103 @@
+#include "stages_log_capture.hpp"
+#include "tools/prosett/stages.hpp"
+
+#include <gtest/gtest.h>
+
+namespace vaskit::prosett {
+namespace {
+
+using testing::LogCapture;
+
+std::string svg(std::string_view key) {
+  for (const auto &k : ALERT_CONFIG)
+    if (k.key == key)
+      return std::string(k.svg);
+  return "?";
+}
+
+std::string box(std::string_view key, const std::string &title, const std::string &body) {
+  std::string out = "<div class=\"markdown-alert markdown-alert-" + std::string(key) +
+                    "\"><p class=\"markdown-alert-title\">" + svg(key) + title + "</p>";
+  if (!body.empty())
+    out += "\n" + body;
+  return out + "</div>";
+}
+
+struct AlertCase {
+  const char *name;
+  std::string html;
+  std::string want;
+};
+
+class Alerts : public ::testing::TestWithParam<AlertCase> {};
+
+TEST_P(Alerts, Convert) {
+  EXPECT_EQ(process_markdown_alerts(GetParam().html), GetParam().want);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Alerts,
+    ::testing::Values(
+        AlertCase{"MarkerAndBodyInOneParagraph",
+                  "<blockquote>\n<p>[!NOTE]<br />\nBody line</p>\n</blockquote>",
+                  box("note", "Note", "<p>Body line</p>")},
+        AlertCase{"MarkerAloneThenParagraphs",
+                  "<blockquote>\n<p>[!TIP]</p>\n<p>One</p>\n<p>Two</p>\n</blockquote>",
+                  box("tip", "Tip", "<p>One</p>\n<p>Two</p>")},
+        AlertCase{
+            "CustomTitleEndsAtMarkup",
+            "<blockquote>\n<p>[!WARNING]  My  title <em>x</em> more<br />\nbody</p>\n</blockquote>",
+            box("warning", "My  title", "<p><em>x</em> more<br />\nbody</p>")},
+        AlertCase{"LowerAndMixedCase",
+                  "<blockquote><p>[!caution]</p></blockquote><blockquote><p>[!ImPortant]</p></"
+                  "blockquote>",
+                  box("caution", "Caution", "") + box("important", "Important", "")},
+        AlertCase{"NoMarkerUnchanged", "<blockquote>\n<p>Quote</p>\n</blockquote>",
+                  "<blockquote>\n<p>Quote</p>\n</blockquote>"},
+        AlertCase{"TextBeforeMarkerUnchanged", "<blockquote><p>So [!NOTE]</p></blockquote>",
+                  "<blockquote><p>So [!NOTE]</p></blockquote>"},
+        AlertCase{"UnknownKindUnchanged", "<blockquote><p>[!DANGER]</p></blockquote>",
+                  "<blockquote><p>[!DANGER]</p></blockquote>"},
+        AlertCase{"NestedQuoteInsideQuoteUnchanged",
+                  "<blockquote>\n<blockquote>\n<p>[!NOTE]</p>\n</blockquote>\n</blockquote>",
+                  "<blockquote>\n<blockquote>\n<p>[!NOTE]</p>\n</blockquote>\n</blockquote>"},
+        AlertCase{"AlertHoldingNestedQuote",
+                  "<blockquote>\n<p>[!NOTE]</p>\n<blockquote>\n<p>q</p>\n</blockquote>\n<p>after</"
+                  "p>\n</blockquote>",
+                  box("note", "Note", "<p><blockquote>\n<p>q</p>") +
+                      "\n<p>after</p>\n</blockquote>"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(Alerts, CountsInOneLineAndSilentWithoutAlerts) {
+  {
+    LogCapture logs;
+    const std::string one = "<blockquote><p>[!NOTE] a</p></blockquote>";
+    process_markdown_alerts(one + "<blockquote><p>plain</p></blockquote>" + one + one);
+    EXPECT_EQ(logs.texts("INFO"), std::vector<std::string>{"✅ 成功轉換 3 個 GitHub Alert 區塊。"});
+  }
+  {
+    LogCapture logs;
+    process_markdown_alerts("<blockquote><p>plain</p></blockquote>");
+    EXPECT_TRUE(logs.all().empty());
+  }
+}
+
+TEST(Alerts, ConfigHoldsTheFiveOcticons) {
+  const char *keys[] = {"note", "tip", "important", "warning", "caution"};
+  const char *icons[] = {"info", "light-bulb", "report", "alert", "stop"};
+  for (int i = 0; i < 5; ++i) {
+    const auto &k = ALERT_CONFIG[i];
+    EXPECT_EQ(k.key, keys[i]);
+    EXPECT_EQ(k.css_class, "markdown-alert-" + std::string(keys[i]));
+    const std::string open = "<svg class=\"octicon octicon-" + std::string(icons[i]) +
+                             "\" viewBox=\"0 0 16 16\" width=\"16\" height=\"16\" "
+                             "fill=\"currentColor\" aria-hidden=\"true\"><path d=\"M";
+    EXPECT_TRUE(k.svg.starts_with(open)) << k.svg;
+    EXPECT_TRUE(k.svg.ends_with("Z\"></path></svg>")) << k.svg;
+    EXPECT_EQ(k.svg.find('\n'), std::string_view::npos);
+  }
+  EXPECT_EQ(ALERT_CONFIG[2].title, "Important");
+}
+
+} // namespace
+} // namespace vaskit::prosett
