@@ -31,7 +31,7 @@ std::vector<pugi::xml_node> cell_formats(const pugi::xml_document &styles) {
   return out;
 }
 
-class EditTest : public TempDirTest {
+class XlsxEditTest : public TempDirTest {
 protected:
   void SetUp() override {
     TempDirTest::SetUp();
@@ -55,7 +55,7 @@ void write_receipt_row(xlsx::Worksheet &ws, int row, const xlsx::CellInput &amou
   ws.set_alignment(row, 17, {"center", "center", false});
 }
 
-TEST_F(EditTest, UntouchedPartsStayByteIdentical) {
+TEST_F(XlsxEditTest, UntouchedPartsStayByteIdentical) {
   {
     auto book = xlsx::Workbook::open(path);
     write_receipt_row(book.active_sheet(), 5, 120LL);
@@ -89,7 +89,7 @@ TEST_F(EditTest, UntouchedPartsStayByteIdentical) {
   EXPECT_STREQ(calc.attribute("calcId").value(), "191029");
 }
 
-TEST_F(EditTest, WrittenValuesReadBack) {
+TEST_F(XlsxEditTest, WrittenValuesReadBack) {
   const std::vector<std::tuple<std::string, xlsx::CellInput, xlsx::CellValue>> cases = {
       {"M5", std::string("2024/05/03"), std::string("2024/05/03")}, // was a shared string
       {"Q5", 120LL, 120LL},                                         // was a formula
@@ -153,7 +153,7 @@ TEST_F(EditTest, WrittenValuesReadBack) {
   EXPECT_EQ(other.value("A1"), xlsx::CellValue{1LL});
 }
 
-TEST_F(EditTest, CellsAreInsertedInRowAndColumnOrder) {
+TEST_F(XlsxEditTest, CellsAreInsertedInRowAndColumnOrder) {
   {
     auto book = xlsx::Workbook::open(path);
     auto &ws = book.active_sheet();
@@ -197,7 +197,7 @@ TEST_F(EditTest, CellsAreInsertedInRowAndColumnOrder) {
   EXPECT_TRUE(sheet.child("worksheet").child("legacyDrawing"));
 }
 
-TEST_F(EditTest, AlignmentReplacesOnlyTheAlignment) {
+TEST_F(XlsxEditTest, AlignmentReplacesOnlyTheAlignment) {
   {
     auto book = xlsx::Workbook::open(path);
     auto &ws = book.active_sheet();
@@ -263,7 +263,7 @@ TEST_F(EditTest, AlignmentReplacesOnlyTheAlignment) {
   EXPECT_EQ(book.active_sheet().value("Q5"), xlsx::CellValue{121LL});
 }
 
-TEST_F(EditTest, OverwritingASharedFormulaKeepsItsDependents) {
+TEST_F(XlsxEditTest, OverwritingASharedFormulaKeepsItsDependents) {
   {
     auto book = xlsx::Workbook::open(path);
     book.active_sheet().set_value("R5", 5LL);
@@ -293,7 +293,7 @@ TEST_F(EditTest, OverwritingASharedFormulaKeepsItsDependents) {
   EXPECT_EQ(entries, (std::vector<std::string>{"Q5@2", "R6@", "R7@", "I2@", "M2@", "B3@1"}));
 }
 
-TEST_F(EditTest, CalcChainEntriesFollowRemovedFormulas) {
+TEST_F(XlsxEditTest, CalcChainEntriesFollowRemovedFormulas) {
   {
     auto book = xlsx::Workbook::open(path);
     book.active_sheet().set_value("Q5", 1LL); // the first entry, which names the sheet
@@ -324,7 +324,7 @@ TEST_F(EditTest, CalcChainEntriesFollowRemovedFormulas) {
   EXPECT_NO_THROW(xlsx::Workbook::open(path).active_sheet().value("R7"));
 }
 
-TEST_F(EditTest, SavingTwiceGivesTheSameBytes) {
+TEST_F(XlsxEditTest, SavingTwiceGivesTheSameBytes) {
   std::vector<std::string> outputs;
   for (const char *name : {"one.xlsm", "two.xlsm"}) {
     auto book = xlsx::Workbook::open(path);

@@ -19,9 +19,9 @@ xlsx::DateTime date(int y, int m, int d, int h = 0, int mi = 0, int s = 0) {
   return out;
 }
 
-class ReadTest : public TempDirTest {};
+class XlsxReadTest : public TempDirTest {};
 
-TEST_F(ReadTest, SheetsAndActiveSheet) {
+TEST_F(XlsxReadTest, SheetsAndActiveSheet) {
   auto path = dir / "tool.xlsm";
   xlsx_test::write_rich_xlsm(path);
   auto book = xlsx::Workbook::open(path);
@@ -35,7 +35,7 @@ TEST_F(ReadTest, SheetsAndActiveSheet) {
   EXPECT_EQ(xlsx::Workbook::open(path).active_sheet().name(), "Data");
 }
 
-TEST_F(ReadTest, CellValuesOfEveryKind) {
+TEST_F(XlsxReadTest, CellValuesOfEveryKind) {
   auto path = dir / "tool.xlsm";
   xlsx_test::write_rich_xlsm(path);
   auto book = xlsx::Workbook::open(path);
@@ -70,7 +70,7 @@ TEST_F(ReadTest, CellValuesOfEveryKind) {
   EXPECT_EQ(book.sheet("Data").value("B3"), xlsx::CellValue{3LL});
 }
 
-TEST_F(ReadTest, Date1904System) {
+TEST_F(XlsxReadTest, Date1904System) {
   auto path = dir / "mac.xlsm";
   xlsx_test::write_rich_xlsm(path, {.date1904 = true, .active_tab = 1});
   auto book = xlsx::Workbook::open(path);
@@ -78,7 +78,7 @@ TEST_F(ReadTest, Date1904System) {
   EXPECT_EQ(book.active_sheet().value("E2"), xlsx::CellValue{date(2027, 3, 16)});
 }
 
-TEST_F(ReadTest, BadAddressesAreRejected) {
+TEST_F(XlsxReadTest, BadAddressesAreRejected) {
   auto path = dir / "tool.xlsm";
   xlsx_test::write_rich_xlsm(path);
   auto book = xlsx::Workbook::open(path);
@@ -88,7 +88,7 @@ TEST_F(ReadTest, BadAddressesAreRejected) {
   EXPECT_THROW(book.active_sheet().value(0, 1), std::invalid_argument);
 }
 
-TEST_F(ReadTest, FilesThatAreNotWorkbooksFailNamingTheFile) {
+TEST_F(XlsxReadTest, FilesThatAreNotWorkbooksFailNamingTheFile) {
   struct Case {
     const char *name;
     std::function<void(const std::filesystem::path &)> make;
@@ -140,7 +140,7 @@ TEST_F(ReadTest, FilesThatAreNotWorkbooksFailNamingTheFile) {
   EXPECT_THROW(xlsx::Workbook::open(dir), xlsx::Error);
 }
 
-TEST_F(ReadTest, DamagedPartsFailWhenNeeded) {
+TEST_F(XlsxReadTest, DamagedPartsFailWhenNeeded) {
   auto entries = xlsx_test::rich_entries();
   for (auto &e : entries) {
     if (e.name == "xl/worksheets/sheet2.xml") {
@@ -171,9 +171,9 @@ TEST_F(ReadTest, DamagedPartsFailWhenNeeded) {
 
 namespace {
 
-class ReadExtentTest : public TempDirTest {};
+class XlsxReadExtentTest : public TempDirTest {};
 
-TEST_F(ReadExtentTest, MaxRowAndColumn) {
+TEST_F(XlsxReadExtentTest, MaxRowAndColumn) {
   auto path = dir / "tool.xlsm";
   xlsx_test::write_rich_xlsm(path);
   auto book = xlsx::Workbook::open(path);
@@ -189,7 +189,7 @@ TEST_F(ReadExtentTest, MaxRowAndColumn) {
   EXPECT_EQ(fresh.active_sheet().max_column(), 0);
 }
 
-TEST_F(ReadExtentTest, ImplicitPositionsAndPrefixedNames) {
+TEST_F(XlsxReadExtentTest, ImplicitPositionsAndPrefixedNames) {
   // Rows and cells without "r" follow the one before; elements may carry a namespace prefix.
   auto entries = xlsx_test::rich_entries();
   for (auto &e : entries) {
@@ -225,7 +225,7 @@ TEST_F(ReadExtentTest, ImplicitPositionsAndPrefixedNames) {
       << xml;
 }
 
-TEST_F(ReadExtentTest, Utf16PartIsRewrittenAsUtf8) {
+TEST_F(XlsxReadExtentTest, Utf16PartIsRewrittenAsUtf8) {
   auto entries = xlsx_test::rich_entries();
   for (auto &e : entries) {
     if (e.name == "xl/worksheets/sheet1.xml") {

@@ -23,7 +23,7 @@ std::vector<std::string> folder_listing(const fs::path &dir) {
   return names;
 }
 
-class SaveTest : public TempDirTest {
+class XlsxSaveTest : public TempDirTest {
 protected:
   void TearDown() override {
     detail::set_save_fault_hook(nullptr);
@@ -31,7 +31,7 @@ protected:
   }
 };
 
-TEST_F(SaveTest, FailedSaveLeavesTheOriginalAndNoTemporaryFile) {
+TEST_F(XlsxSaveTest, FailedSaveLeavesTheOriginalAndNoTemporaryFile) {
   struct Case {
     const char *what;
     detail::SaveStage stage;
@@ -77,13 +77,13 @@ TEST_F(SaveTest, FailedSaveLeavesTheOriginalAndNoTemporaryFile) {
   }
 }
 
-TEST_F(SaveTest, SaveIntoAMissingFolderFailsCleanly) {
+TEST_F(XlsxSaveTest, SaveIntoAMissingFolderFailsCleanly) {
   auto book = xlsx::Workbook::create(dir / "missing" / "new.xlsx", "PayList");
   EXPECT_THROW(book.save(), xlsx::Error);
   EXPECT_FALSE(fs::exists(dir / "missing"));
 }
 
-TEST_F(SaveTest, SaveKeepsPermissionBitsAndReplacesLinkTarget) {
+TEST_F(XlsxSaveTest, SaveKeepsPermissionBitsAndReplacesLinkTarget) {
   auto path = dir / "tool.xlsm";
   xlsx_test::write_rich_xlsm(path);
   ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
@@ -100,7 +100,7 @@ TEST_F(SaveTest, SaveKeepsPermissionBitsAndReplacesLinkTarget) {
             xlsx::CellValue{std::string("changed")});
 }
 
-TEST_F(SaveTest, NewWorkbooks) {
+TEST_F(XlsxSaveTest, NewWorkbooks) {
   struct Case {
     const char *file;
     const char *main_type;
@@ -150,7 +150,7 @@ TEST_F(SaveTest, NewWorkbooks) {
   EXPECT_NO_THROW(xlsx::Workbook::create(dir / "x.xlsx", "費用 & <明細>"));
 }
 
-TEST_F(SaveTest, WorkbookWithoutStyleSheetGetsOne) {
+TEST_F(XlsxSaveTest, WorkbookWithoutStyleSheetGetsOne) {
   auto entries = xlsx_test::rich_entries();
   std::erase_if(entries, [](const auto &e) { return e.name == "xl/styles.xml"; });
   for (auto &e : entries) {
@@ -177,7 +177,7 @@ TEST_F(SaveTest, WorkbookWithoutStyleSheetGetsOne) {
 }
 
 // An independent reader must see the values, alignments and macro project we wrote.
-TEST_F(SaveTest, OpenpyxlReadsEditedAndNewWorkbooks) {
+TEST_F(XlsxSaveTest, OpenpyxlReadsEditedAndNewWorkbooks) {
   if (!xlsx_test::have_openpyxl()) {
     GTEST_SKIP() << "python3-openpyxl is not installed";
   }
@@ -238,7 +238,7 @@ TEST_F(SaveTest, OpenpyxlReadsEditedAndNewWorkbooks) {
 
 namespace {
 
-TEST_F(SaveTest, RemovingTheMacroProject) {
+TEST_F(XlsxSaveTest, RemovingTheMacroProject) {
   auto entries = xlsx_test::rich_entries();
   entries.push_back({"xl/_rels/vbaProject.bin.rels",
                      "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"

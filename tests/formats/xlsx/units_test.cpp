@@ -11,7 +11,7 @@ namespace detail = vaskit::xlsx::detail;
 
 namespace {
 
-TEST(Address, ParseAndFormat) {
+TEST(XlsxAddress, ParseAndFormat) {
   const std::vector<std::tuple<std::string, int, int>> cases = {
       {"A1", 1, 1},    {"Z9", 9, 26},  {"AA10", 10, 27},
       {"p56", 56, 16}, {"$D$6", 6, 4}, {"XFD1048576", 1048576, 16384},
@@ -40,7 +40,7 @@ xlsx::DateTime dt(int y, int m, int d, int h = 0, int mi = 0, int s = 0, int us 
   return out;
 }
 
-TEST(Dates, SerialNumbers) {
+TEST(XlsxDates, SerialNumbers) {
   struct Case {
     double serial;
     bool date1904;
@@ -72,7 +72,7 @@ TEST(Dates, SerialNumbers) {
   EXPECT_FALSE(detail::date_from_serial(1e300, false).has_value());
 }
 
-TEST(Dates, IsoText) {
+TEST(XlsxDates, IsoText) {
   EXPECT_EQ(detail::parse_iso_datetime("2024-05-03"), dt(2024, 5, 3));
   EXPECT_EQ(detail::parse_iso_datetime("2024-05-03T10:20:30.25Z"),
             dt(2024, 5, 3, 10, 20, 30, 250000));
@@ -85,7 +85,7 @@ TEST(Dates, IsoText) {
   }
 }
 
-TEST(Dates, FormatCodes) {
+TEST(XlsxDates, FormatCodes) {
   const std::vector<std::pair<std::string, bool>> cases = {
       {"yyyy/mm/dd", true},
       {"d-mmm-yy", true},
@@ -117,7 +117,7 @@ TEST(Dates, FormatCodes) {
   }
 }
 
-TEST(Text, CleanText) {
+TEST(XlsxText, CleanText) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"plain", "plain"},
       {"tab\tlf\ncr\r", "tab\tlf\ncr\r"},
@@ -136,7 +136,7 @@ TEST(Text, CleanText) {
   }
 }
 
-TEST(Text, CellEscapesRoundTrip) {
+TEST(XlsxText, CellEscapesRoundTrip) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"a\r\nb", "a_x000D_\nb"},
       {"_x0041_", "_x005F_x0041_"},
@@ -150,7 +150,7 @@ TEST(Text, CellEscapesRoundTrip) {
   EXPECT_EQ(detail::unescape_cell_text("_x0041__x00e9_"), "A\xC3\xA9");
 }
 
-TEST(Formula, ShiftRelativeReferences) {
+TEST(XlsxFormula, ShiftRelativeReferences) {
   struct Case {
     std::string formula;
     int rows, cols;
@@ -178,7 +178,7 @@ TEST(Formula, ShiftRelativeReferences) {
 
 namespace {
 
-TEST(ValueText, MatchesPythonStr) {
+TEST(XlsxValueText, MatchesPythonStr) {
   xlsx::DateTime day = dt(2024, 5, 3);
   xlsx::DateTime precise = dt(2024, 5, 3, 1, 2, 3, 500000);
   xlsx::DateTime time = dt(1899, 12, 30, 12, 30);
