@@ -4,7 +4,7 @@
 // A marker page fills its media box grey (seen only when clipping to the crop box fails), its
 // visible area yellow, and draws a red square at the corner that a viewer shows top-left,
 // whatever the page's /Rotate. Optional text (Helvetica) lets the receipt reader find a date,
-// time and amount.
+// time and amount; it is black, so that its anti-aliased edges never look grey.
 #pragma once
 
 #include <qpdf/QPDF.hh>
@@ -66,8 +66,8 @@ inline std::string marker_content(const MarkerPage &p) {
   c += "1 1 0 rg\n" + rect(x0, y0, x1 - x0, y1 - y0);
   c += "1 0 0 rg\n" + rect(mx, my, s, s);
   if (!p.text.empty()) {
-    c += "0 0 1 rg\nBT /F1 8 Tf " + pdf_num(x0 + 4) + " " + pdf_num((y0 + y1) / 2) + " Td (" +
-         p.text + ") Tj ET\n";
+    c += "0 g\nBT /F1 8 Tf " + pdf_num(x0 + 4) + " " + pdf_num((y0 + y1) / 2) + " Td (" + p.text +
+         ") Tj ET\n";
   }
   return c;
 }
@@ -130,8 +130,9 @@ struct Image {
 // Page `page` (1-based) of `pdf` at 72 dpi: one pixel per point, y from the top.
 inline Image render_page(const std::filesystem::path &pdf, int page) {
   auto prefix = pdf.parent_path() / ("render-" + pdf.stem().string() + "-" + std::to_string(page));
-  std::string cmd = "pdftoppm -r 72 -f " + std::to_string(page) + " -l " + std::to_string(page) +
-                    " -singlefile '" + pdf.string() + "' '" + prefix.string() + "'";
+  std::string cmd = "pdftoppm -aa no -aaVector no -r 72 -f " + std::to_string(page) + " -l " +
+                    std::to_string(page) + " -singlefile '" + pdf.string() + "' '" +
+                    prefix.string() + "'";
   if (run_command(cmd) != 0)
     throw std::runtime_error("pdftoppm failed: " + cmd);
   auto file = prefix.string() + ".ppm";
@@ -208,6 +209,21 @@ inline std::vector<std::array<double, 6>> cm_matrices(const std::string &content
     toks.push_back(t);
   }
   return out;
+}
+
+// Pixels that satisfy `pred` together with their eight neighbours: areas, not the one-pixel
+// seams a rasterizer may leave where a fill meets a clip edge.
+template <class Pred> int count_solid(const Image &img, Pred pred) {
+  int n = 0;
+  for (int y = 1; y + 1 < img.height; ++y)
+    for (int x = 1; x + 1 < img.width; ++x) {
+      bool all = true;
+      for (int dy = -1; dy <= 1 && all; ++dy)
+        for (int dx = -1; dx <= 1 && all; ++dx)
+          all = pred(img.at(x + dx, y + dy));
+      n += all;
+    }
+  return n;
 }
 
 } // namespace vaskit::testing
