@@ -1,0 +1,61 @@
+// Grid geometry of the merged report: cell size, the place of one receipt page in its cell, and
+// the red debug frame round a cell.
+#include "tools/folvane/folvane.hpp"
+
+#include <cstdio>
+#include <string>
+
+namespace vaskit::folvane {
+
+std::pair<double, double> Folvaner::calculate_cell_layout() const {
+  // The constructor rejects these already; the fields are public, so check before dividing.
+  if (cols <= 0) {
+    throw ConfigError("layout.cols must be a positive integer, got " + std::to_string(cols));
+  }
+  if (rows <= 0) {
+    throw ConfigError("layout.rows must be a positive integer, got " + std::to_string(rows));
+  }
+  double usable_w = page_width - 2 * margin;
+  double usable_h = page_height - 2 * margin;
+  return {usable_w / static_cast<double>(cols), usable_h / static_cast<double>(rows)};
+}
+
+std::optional<LayoutParams>
+Folvaner::_get_layout_params(const pdf::SourcePage &source_page,
+                             const std::array<double, 4> &target_rect) const {
+  const auto [x, y, cell_w, cell_h] = target_rect;
+  // Compared as stored: -90 or 450 are not quarter turns here.
+  double rot = source_page.rotate();
+  pdf::Box box = source_page.cropbox();
+  bool quarter = rot == 90 || rot == 270;
+  double src_w = quarter ? box.height : box.width;
+  double src_h = quarter ? box.width : box.height;
+  if (src_w == 0 || src_h == 0) {
+    return std::nullopt;
+  }
+  double scale_w = cell_w / src_w;
+  double scale_h = cell_h / src_h;
+  double scale = (scale_h < scale_w ? scale_h : scale_w) * 0.95;
+  double final_w = src_w * scale;
+  double final_h = src_h * scale;
+  LayoutParams p;
+  p.scale = scale;
+  p.tx = x + (cell_w - final_w) / 2;
+  p.ty = y + (cell_h - final_h) / 2;
+  p.rot = rot;
+  p.x0 = box.left;
+  p.y0 = box.bottom;
+  p.src_w = src_w;
+  p.src_h = src_h;
+  return p;
+}
+
+pdf::Page Folvaner::_create_red_frame_page(double x, double y, double w, double h) {
+  pdf::Page page = writer.create_blank_page(page_width, page_height);
+  char ops[512];
+  std::snprintf(ops, sizeof ops, "q 1 0 0 RG 2 w %.2f %.2f %.2f %.2f re S Q", x, y, w, h);
+  page.set_contents(ops);
+  return page;
+}
+
+} // namespace vaskit::folvane

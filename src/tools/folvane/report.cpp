@@ -1,0 +1,141 @@
+// The report pass: old report removed, receipts renamed and listed, every receipt page laid into
+// the next cell of the grid, and the merged report saved.
+#include "tools/folvane/folvane.hpp"
+
+#include "core/command.hpp"
+#include "core/text.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
+
+namespace vaskit::folvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool present(const std::optional<std::string> &v) {
+  return v && !v->empty();
+}
+
+// Steps that take a receipt page from its own user space into its box on the output page. After
+// the turn the page must lie in (0, 0)..(src_w, src_h): a clockwise quarter turn puts it below
+// the x axis (shift up by its displayed height), three quarters left of the y axis (shift right
+// by its displayed width).
+pdf::Matrix placement(const LayoutParams &p) {
+  pdf::Matrix op = pdf::Matrix{}.translate(-p.x0, -p.y0);
+  if (p.rot == 90) {
+    op = op.rotate(-90).translate(0, p.src_h);
+  } else if (p.rot == 180) {
+    op = op.rotate(-180).translate(p.src_w, p.src_h);
+  } else if (p.rot == 270) {
+    op = op.rotate(-270).translate(p.src_w, 0);
+  }
+  return op.scale(p.scale, p.scale).translate(p.tx, p.ty);
+}
+
+} // namespace
+
+void Folvaner::run() {
+  if (fs::exists(output_file)) {
+    // unlink, not remove: a folder in the report's place is not ours to delete.
+    if (::unlink(output_file.c_str()) == 0) {
+      log.info("🗑️ 已先移除舊有的合併檔案: " + output_file);
+    } else {
+      log.warning("⚠️ 移除舊檔案失敗 " + output_file + ": " + std::strerror(errno));
+    }
+  }
+
+  rename_input_folder_files();
+
+  const auto files = get_file_list();
+  if (files.paths.empty()) {
+    log.warning("No PDF files found to merge.");
+    return;
+  }
+
+  const auto [cell_w, cell_h] = calculate_cell_layout();
+  std::optional<pdf::Page> current_output_page;
+  long long item_index = 0;
+  const long long items_per_page = cols * rows;
+  log.info("[STEP 1] Processing " + std::to_string(files.paths.size()) + " files...");
+
+  std::vector<ReceiptInfo> receipt_infos;
+  std::size_t placed = 0;
+  for (std::size_t i = 0; i < files.paths.size(); ++i) {
+    const std::string &f_path = files.paths[i];
+    const std::string &f_name = files.names[i];
+    // File names and receipt text go to the terminal: no control sequences from them.
+    const std::string shown_name = text::printable(f_name);
+    try {
+      ReceiptInfo info = extract_receipt_info(f_path);
+      info.filename = f_name;
+      receipt_infos.push_back(info);
+
+      std::string dt_text = present(info.datetime) ? *info.datetime
+                            : present(info.date)   ? *info.date
+                                                   : "未知";
+      std::string addr_text = present(info.address) ? " | 地址: " + *info.address : "";
+      std::string tail = text::printable("檔案: " + f_name + " | 日期時間: " + dt_text +
+                                         " | 總計: $" + text_or_none(info.total) + addr_text);
+      log.info("✅ " + tail);
+      cli::echo("[收據資訊] " + tail);
+
+      pdf::Reader reader(f_path);
+      for (const auto &source_page : reader.pages()) {
+        if (item_index % items_per_page == 0) {
+          if (current_output_page) {
+            writer.add_page(*current_output_page);
+          }
+          current_output_page = writer.create_blank_page(page_width, page_height);
+          item_index = 0;
+        }
+        const long long col = item_index % cols;
+        const long long row = item_index / cols;
+        const double x_pos = margin + static_cast<double>(col) * cell_w;
+        const double y_pos = page_height - margin - static_cast<double>(row + 1) * cell_h;
+
+        if (auto params = _get_layout_params(source_page, {x_pos, y_pos, cell_w, cell_h})) {
+          current_output_page->merge_transformed_page(source_page, placement(*params));
+          ++placed;
+        }
+        if (draw_grid) {
+          current_output_page->merge_page(_create_red_frame_page(x_pos, y_pos, cell_w, cell_h));
+        }
+        ++item_index;
+      }
+    } catch (const std::exception &e) {
+      log.error("Failed " + shown_name + ": " + text::printable(e.what()));
+    }
+  }
+
+  if (current_output_page) {
+    writer.add_page(*current_output_page);
+  }
+  // Pages of blank cells only are no report; the old one is gone, so nothing stale is left.
+  if (placed == 0) {
+    log.warning("No receipt pages could be placed; merged report not written: " + output_file);
+  } else {
+    _save_file();
+  }
+}
+
+void Folvaner::_save_file() {
+  const fs::path out(output_file);
+  const fs::path output_dir = out.parent_path();
+  if (!output_dir.empty() && !fs::exists(output_dir)) {
+    fs::create_directories(output_dir);
+  }
+  try {
+    // Written beside the target and renamed over it: a failed save leaves no truncated report.
+    writer.write(output_file);
+    log.info("[DONE] Successfully saved merged report: " + output_file);
+    cli::echo("Success: " + output_file);
+  } catch (const std::exception &e) {
+    log.error("Save failed: " + text::printable(e.what()));
+  }
+}
+
+} // namespace vaskit::folvane
