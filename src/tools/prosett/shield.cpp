@@ -200,16 +200,18 @@ std::optional<Tag> tag_at(std::string_view s, std::size_t lt) {
   char quote = 0;
   while (p < s.size()) {
     const char c = s[p];
+    if (c == '<') {
+      // Only a placeholder may stand in an attribute value; any other "<" ends the attempt, so
+      // that each stretch of the text is looked at once however broken the markup is.
+      const auto f = quote ? placeholder_at(s, p + 1, true) : std::nullopt;
+      if (!f)
+        return std::nullopt;
+      p = f->end;
+      continue;
+    }
     if (quote) {
-      if (c == quote) {
+      if (c == quote)
         quote = 0;
-      } else if (c == '<' && s.substr(p, 4) == "<!--") {
-        const std::size_t close = s.find("-->", p + 4);
-        if (close == std::string_view::npos)
-          return std::nullopt;
-        p = close + 3;
-        continue;
-      }
     } else if (c == '"' || c == '\'') {
       quote = c;
     } else if (c == '>') {

@@ -199,6 +199,16 @@ TEST(Restore, ThousandsOfPlaceholdersInOnePass) {
   EXPECT_NE(html.find("Line <code>code 99999</code> and \\(x_99999\\).\n"), std::string::npos);
   // A replace-per-placeholder restore needs minutes here.
   EXPECT_LT(seconds, 20.0);
+
+  // Broken markup (quotes that never close) costs no second look at the rest of the text.
+  std::string broken;
+  for (int i = 0; i < 50000; ++i)
+    broken += "<p a=\"b <!--MATH_PLACEHOLDER_0--> ";
+  const auto again = std::chrono::steady_clock::now();
+  const std::string fixed =
+      restore_markdown_code_and_math(broken, s.code_placeholders, s.math_placeholders);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - again).count(), 20.0);
+  EXPECT_EQ(fixed.find("PLACEHOLDER"), std::string::npos);
 }
 
 // With the real renderer: whatever context a placeholder lands in, no placeholder text reaches
