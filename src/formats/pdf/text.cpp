@@ -25,9 +25,13 @@ void quiet(const std::string &, void *) {}
 // A decrypted copy in which every page shows its whole drawing surface unrotated: poppler then
 // keeps all text (it drops text outside the crop box) and emits it in drawing order.
 std::shared_ptr<Buffer> normalised_copy(const std::string &path) {
+  // A pipe or device would be read without end.
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec))
+  const auto st = std::filesystem::status(path, ec);
+  if (std::filesystem::is_directory(st))
     throw std::runtime_error(path + ": is a folder, not a PDF file");
+  if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st))
+    throw std::runtime_error(path + ": is not a regular file");
   QPDF pdf;
   pdf.setSuppressWarnings(true);
   pdf.processFile(path.c_str());

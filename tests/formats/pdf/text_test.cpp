@@ -118,7 +118,7 @@ TEST(PdfText, UnreadableFilesThrowQuietly) {
   const fs::path not_pdf = receipts() / "notes.pdf";
   { std::ofstream(not_pdf) << "just some text, no PDF at all\n"; }
   for (const auto &path : {pdf("locked"), pdf("damaged"), (receipts() / "missing.pdf").string(),
-                           not_pdf.string(), receipts().string()}) {
+                           not_pdf.string(), receipts().string(), std::string("/dev/zero")}) {
     SCOPED_TRACE(path);
     testing::internal::CaptureStderr();
     std::string message;
