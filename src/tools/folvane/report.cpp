@@ -120,6 +120,10 @@ void Folvaner::run() {
   } else {
     _save_file();
   }
+  // After the report, and even when its save failed: the workbook reports its own outcome.
+  if (!receipt_infos.empty()) {
+    export_receipts_to_excel(receipt_infos);
+  }
 }
 
 void Folvaner::_save_file() {

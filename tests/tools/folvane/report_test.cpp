@@ -334,8 +334,10 @@ TEST_F(ReportTest, NothingPlacedWritesNoReport) {
   EXPECT_TRUE(logged("INFO 🗑️ 已先移除舊有的合併檔案: " + report().string()));
   EXPECT_TRUE(logged("WARNING No receipt pages could be placed; merged report not written: " +
                      report().string()));
+  // The receipts still go into the workbook; nothing else may be left.
   for (auto &e : fs::directory_iterator(out))
-    ADD_FAILURE() << "left behind: " << e.path();
+    if (e.path().filename() != "payList_tool.xlsm")
+      ADD_FAILURE() << "left behind: " << e.path();
 }
 
 TEST_F(ReportTest, EmptyInputFolderLeavesNoReport) {
@@ -393,7 +395,9 @@ TEST_F(ReportTest, FailedSaveIsReportedAndLeavesNoPartialFile) {
   std::vector<std::string> names;
   for (auto &e : fs::directory_iterator(out))
     names.push_back(e.path().filename().string());
-  EXPECT_EQ(names, std::vector<std::string>{"taxi_receipt.pdf"});
+  // The workbook is written even though the report could not be.
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"payList_tool.xlsm", "taxi_receipt.pdf"}));
   EXPECT_TRUE(fs::exists(report() / "keep"));
 }
 
