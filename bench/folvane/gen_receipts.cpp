@@ -112,7 +112,8 @@ void write_receipt(const std::filesystem::path &path, int i) {
           "/CropBox", QPDFObjectHandle::newArray(QPDFObjectHandle::Rectangle(5, 5, 295, 495)));
     }
   }
-  QPDFWriter w(q, path.string().c_str());
+  const std::string name = path.string(); // QPDFWriter keeps the pointer
+  QPDFWriter w(q, name.c_str());
   w.setStaticID(true);
   w.write();
 }

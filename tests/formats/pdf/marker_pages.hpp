@@ -104,7 +104,8 @@ inline void write_marker_pdf(const std::filesystem::path &path,
     dict.replaceKey("/Contents", q.newStream(marker_content(p)));
     QPDFPageDocumentHelper(q).addPage(QPDFPageObjectHelper(q.makeIndirectObject(dict)), false);
   }
-  QPDFWriter w(q, path.string().c_str());
+  const std::string name = path.string(); // QPDFWriter keeps the pointer
+  QPDFWriter w(q, name.c_str());
   w.setStaticID(true);
   w.setMinimumPDFVersion(version);
   w.write();

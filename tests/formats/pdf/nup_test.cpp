@@ -136,7 +136,8 @@ TEST_F(NupTest, RotationInheritedFromPageTree) {
     page.removeKey("/MediaBox");
     q.getRoot().getKey("/Pages").replaceKey("/MediaBox",
                                             vaskit::testing::pdf_rect({0, 0, 300, 600}));
-    QPDFWriter w(q, (dir / "inh2.pdf").string().c_str());
+    const std::string name = (dir / "inh2.pdf").string(); // QPDFWriter keeps the pointer
+    QPDFWriter w(q, name.c_str());
     w.write();
   }
   Reader r((dir / "inh2.pdf").string());
@@ -167,7 +168,8 @@ TEST_F(NupTest, PlacedPageIsClippedToItsCropBoxAndDrawnWhereTheMatrixSays) {
     q.processFile(in.string().c_str());
     QPDFPageDocumentHelper(q).getAllPages().at(0).getObjectHandle().replaceKey(
         "/TrimBox", vaskit::testing::pdf_rect({100, 200, 150, 250}));
-    QPDFWriter wq(q, (dir / "trim.pdf").string().c_str());
+    const std::string name = (dir / "trim.pdf").string(); // QPDFWriter keeps the pointer
+    QPDFWriter wq(q, name.c_str());
     wq.write();
     in = dir / "trim.pdf";
   }
