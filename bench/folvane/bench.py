@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Times one folvane pass (renaming, text extraction, merged report) over generated receipts,
-and the pypdf peer on the same receipts in the same run.
+"""Times one folvane pass (renaming, text extraction, merged report, workbook rows) over
+generated receipts, and the pypdf peer on the same receipts in the same run.
 
 bench.py --tool vaskit-folvane --gen gen_receipts [--count 200] [--runs 3]
 """
@@ -41,7 +41,7 @@ def main():
     ap.add_argument("--gen", required=True)
     ap.add_argument("--count", type=int, default=200)
     ap.add_argument("--runs", type=int, default=3)
-    ap.add_argument("--peer-runs", type=int, default=1)
+    ap.add_argument("--peer-runs", type=int, default=2)
     args = ap.parse_args()
 
     import pypdf  # installed by bench/folvane/run
