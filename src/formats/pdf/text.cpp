@@ -1,5 +1,7 @@
 #include "formats/pdf/text.hpp"
 
+#include "core/fs.hpp"
+
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -32,9 +34,11 @@ std::shared_ptr<Buffer> normalised_copy(const std::string &path) {
     throw std::runtime_error(path + ": is a folder, not a PDF file");
   if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st))
     throw std::runtime_error(path + ": is not a regular file");
+  // One read of the whole file: qpdf seeks a great deal, and small receipts fit in memory.
+  const std::string bytes = vaskit::fs::read_file(path);
   QPDF pdf;
   pdf.setSuppressWarnings(true);
-  pdf.processFile(path.c_str());
+  pdf.processMemoryFile(path.c_str(), bytes.data(), bytes.size());
   pdf.pushInheritedAttributesToPage();
   for (auto &page : QPDFPageDocumentHelper(pdf).getAllPages()) {
     auto obj = page.getObjectHandle();

@@ -205,7 +205,7 @@ void Worksheet::Impl::extend_dimension(int row, int col) {
   b = {std::max(b.row, row), std::max(b.col, col)};
   std::string ref = format_address(a.row, a.col);
   if (!(a == b)) {
-    ref += ":" + format_address(b.row, b.col);
+    ref.append(":").append(format_address(b.row, b.col));
   }
   dim.attribute("ref") = ref.c_str();
 }
