@@ -42,11 +42,11 @@ std::string repair_segment(std::string_view segment) {
         if (!tag.empty() && !re::fullmatch(R"(<details(?: markdown="1")?>)", tag, re::IGNORECASE)) {
           if (m.start(1) == m.start(0))
             return std::string(m.group(0));
-          return "\n" + std::string(m.group(1));
+          return std::string("\n").append(m.group(1));
         }
         // The two tags the look-behinds know get a second opening tag, which the next step
         // merges into the first.
-        return "\n<details markdown=\"1\">\n" + std::string(m.group(1));
+        return std::string("\n<details markdown=\"1\">\n").append(m.group(1));
       },
       text);
   text = doubled.sub(R"(<details markdown="1">)", text);
