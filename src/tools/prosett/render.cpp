@@ -87,13 +87,18 @@ std::string shield_placeholders(std::string_view md) {
   out.reserve(md.size() + md.size() / 8);
   std::size_t i = 0;
   while (i < md.size()) {
-    const std::size_t j = md.find_first_of("<\xEE", i);
+    const std::size_t j = md.find_first_of("<\xEE\r", i);
     if (j == npos) {
       out.append(md.substr(i));
       break;
     }
     out.append(md.substr(i, j - i));
     i = j;
+    if (md[j] == '\r') { // CR LF and lone CR end lines, as the renderer we stand in for reads them
+      out += '\n';
+      i += md.substr(j, 2) == "\r\n" ? 2 : 1;
+      continue;
+    }
     const std::string_view rest = md.substr(j);
     if (rest.starts_with(kCodePlaceholder) || rest.starts_with(kMathPlaceholder)) {
       const std::size_t d0 = kCodePlaceholder.size();
@@ -802,9 +807,16 @@ bool holds_token(cmark_node *para) {
   return false;
 }
 
+struct NodeDeleter {
+  void operator()(cmark_node *n) const { cmark_node_free(n); }
+};
+using NodePtr = std::unique_ptr<cmark_node, NodeDeleter>;
+
 // A placeholder alone on a paragraph line leaves the paragraph as a block of its own, as a
 // line-start HTML comment does in the renderer we stand in for.
-void split_lone_tokens(cmark_node *para) {
+// Inline literals point into their paragraph's buffer, so the emptied paragraph is kept alive
+// in `graveyard` until rendering is over.
+void split_lone_tokens(cmark_node *para, std::vector<NodePtr> &graveyard) {
   std::vector<std::vector<cmark_node *>> lines(1);
   std::vector<cmark_node *> breaks;
   for (cmark_node *c = cmark_node_first_child(para); c; c = cmark_node_next(c)) {
@@ -862,13 +874,9 @@ void split_lone_tokens(cmark_node *para) {
     for (cmark_node *c : lines[k])
       cmark_node_append_child(group, c);
   }
-  cmark_node_free(para);
+  cmark_node_unlink(para);
+  graveyard.emplace_back(para);
 }
-
-struct NodeDeleter {
-  void operator()(cmark_node *n) const { cmark_node_free(n); }
-};
-using NodePtr = std::unique_ptr<cmark_node, NodeDeleter>;
 
 cmark_node *parse(const std::string &md) {
   table_extension_list(); // registers the extensions
@@ -944,6 +952,7 @@ private:
 
   SplitText &split_;
   std::vector<NodePtr> docs_;
+  std::vector<NodePtr> graveyard_;  // emptied nodes whose buffers moved children still use
   std::vector<std::size_t> parent_; // segment holding each details sentinel
   std::vector<cmark_node *> headings_, toc_markers_, token_paragraphs_;
   std::vector<TocEntry> toc_;
@@ -1044,7 +1053,7 @@ void Renderer::transform() {
       replace_with_html_block(marker, toc);
   }
   for (cmark_node *para : token_paragraphs_)
-    split_lone_tokens(para);
+    split_lone_tokens(para, graveyard_);
 }
 
 // Writes the document with every details element in its place; iterative for deep nesting.
