@@ -475,4 +475,35 @@ std::string printable(std::string_view s) {
   return out;
 }
 
+void append_html_escaped(std::string &out, std::string_view s, bool quote) {
+  for (char c : s) {
+    switch (c) {
+    case '&':
+      out += "&amp;";
+      break;
+    case '<':
+      out += "&lt;";
+      break;
+    case '>':
+      out += "&gt;";
+      break;
+    case '"':
+      if (quote) {
+        out += "&quot;";
+        break;
+      }
+      [[fallthrough]];
+    default:
+      out += c;
+    }
+  }
+}
+
+std::string html_escape(std::string_view s, bool quote) {
+  std::string out;
+  out.reserve(s.size() + s.size() / 8);
+  append_html_escaped(out, s, quote);
+  return out;
+}
+
 } // namespace vaskit::text

@@ -43,6 +43,10 @@ bool starts_with(std::string_view s, std::string_view prefix);
 bool ends_with(std::string_view s, std::string_view suffix);
 std::string join(const std::vector<std::string> &parts, std::string_view sep);
 
+// "&", "<" and ">" as character references; with `quote` also '"' (for attribute values).
+void append_html_escaped(std::string &out, std::string_view s, bool quote = false);
+std::string html_escape(std::string_view s, bool quote = false);
+
 // Replaces C0 control characters (other than tab and line feed), DEL and C1 controls by
 // U+FFFD, so that text from files cannot drive the terminal.
 std::string printable(std::string_view s);

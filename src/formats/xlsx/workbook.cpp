@@ -1,5 +1,6 @@
 #include "formats/xlsx/workbook_impl.hpp"
 
+#include "core/text.hpp"
 #include "formats/xlsx/xml_util.hpp"
 
 #include <algorithm>
@@ -31,28 +32,6 @@ std::string lower_ascii(std::string s) {
   return s;
 }
 
-std::string xml_escape(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-    case '&':
-      out += "&amp;";
-      break;
-    case '<':
-      out += "&lt;";
-      break;
-    case '>':
-      out += "&gt;";
-      break;
-    case '"':
-      out += "&quot;";
-      break;
-    default:
-      out += c;
-    }
-  }
-  return out;
-}
 
 void check_sheet_title(std::string_view title) {
   auto bad = [&](const std::string &why) {
@@ -481,7 +460,7 @@ Workbook Workbook::create(const std::filesystem::path &path, std::string_view sh
                     rel.substr(0, rel.size() - 1) +
                     "\"><bookViews><workbookView activeTab=\"0\"/></bookViews>"
                     "<sheets><sheet name=\"" +
-                    xml_escape(sheet_title) +
+                    text::html_escape(sheet_title, true) +
                     "\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>");
   package.write("xl/_rels/workbook.xml.rels",
                 decl + "<Relationships xmlns=\"" + std::string(rel_ns) +

@@ -1,5 +1,6 @@
 #include "formats/xlsx/xml_util.hpp"
 
+#include "core/text.hpp"
 #include "formats/xlsx/package.hpp"
 #include "formats/xlsx/workbook.hpp"
 
@@ -31,23 +32,6 @@ bool escape_at(std::string_view text, std::size_t i) {
          is_hex(text[i + 3]) && is_hex(text[i + 4]) && is_hex(text[i + 5]) && text[i + 6] == '_';
 }
 
-void append_utf8(std::string &out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 } // namespace
 
@@ -217,7 +201,7 @@ std::string unescape_cell_text(std::string_view text) {
       if (cp >= 0xD800 && cp <= 0xDFFF) {
         cp = 0xFFFD;
       }
-      append_utf8(out, cp);
+      text::append_utf8(out, cp);
       i += 7;
     } else {
       out += text[i++];

@@ -1,6 +1,7 @@
 // Code and formulas are taken out of the Markdown before rendering and put back afterwards, so
 // that the renderer neither reformats code nor reads TeX as Markdown.
 #include "core/re.hpp"
+#include "core/text.hpp"
 #include "tools/prosett/fences.hpp"
 #include "tools/prosett/stages.hpp"
 #include "vaskern/app_logging.hpp"
@@ -131,24 +132,7 @@ void scan_placeholders(std::string_view s, bool plain_only, Valid &&valid, OnTex
 // Escaping for text shown where the renderer had escaped the placeholder: quotes too, since
 // that may be an attribute value.
 void append_escaped_text(std::string &out, std::string_view text) {
-  for (char c : text) {
-    switch (c) {
-    case '&':
-      out += "&amp;";
-      break;
-    case '<':
-      out += "&lt;";
-      break;
-    case '>':
-      out += "&gt;";
-      break;
-    case '"':
-      out += "&quot;";
-      break;
-    default:
-      out += c;
-    }
-  }
+  text::append_html_escaped(out, text, true);
 }
 
 // The renderer's escaping of link destinations: unsafe bytes percent-encoded, "&" and "'" as
@@ -240,26 +224,7 @@ bool is_fence_tag(std::string_view info) {
 
 } // namespace
 
-std::string escape_html(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 8);
-  for (char c : text) {
-    switch (c) {
-    case '&':
-      out += "&amp;";
-      break;
-    case '<':
-      out += "&lt;";
-      break;
-    case '>':
-      out += "&gt;";
-      break;
-    default:
-      out += c;
-    }
-  }
-  return out;
-}
+std::string escape_html(std::string_view text) { return text::html_escape(text); }
 
 ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
   static const re::Pattern inline_code(R"((`[^`\r\n]+`))");
