@@ -1024,11 +1024,8 @@ void Renderer::collect() {
       for (const SentinelHit &h : find_sentinels(lit))
         if (is_child(seg, h.id) && !visited[h.id])
           found.push_back(h.id);
-      for (auto id = found.rbegin(); id != found.rend(); ++id) {
-        visited[*id] = true;
-        const std::size_t body = split_.details[*id].body;
-        stack.push_back({body, cmark_iter_new(docs_[body].get()), 0});
-      }
+      for (auto id = found.rbegin(); id != found.rend(); ++id)
+        enter(*id);
       break;
     }
     default:
