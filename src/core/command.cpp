@@ -333,6 +333,11 @@ Params parse(const Command &cmd, const std::vector<std::string> &args, const std
       break;
     }
   }
+  // Path checks run in declaration order, before leftover arguments are reported.
+  for (const auto &o : cmd.options)
+    if (o.path)
+      if (auto v = params.value(o.dest))
+        check_path(cmd, prog, o, *v);
   if (!extras.empty()) {
     std::string joined;
     for (std::size_t i = 0; i < extras.size(); ++i)
@@ -341,11 +346,6 @@ Params parse(const Command &cmd, const std::vector<std::string> &args, const std
                 std::string("Got unexpected extra argument") + (extras.size() > 1 ? "s" : "") +
                     " (" + joined + ")");
   }
-  // Path checks run in declaration order, after the whole line has parsed.
-  for (const auto &o : cmd.options)
-    if (o.path)
-      if (auto v = params.value(o.dest))
-        check_path(cmd, prog, o, *v);
   return params;
 }
 
@@ -387,10 +387,8 @@ bool confirm(std::string_view text, bool default_yes) {
     std::cout << text << (default_yes ? " [Y/n]: " : " [y/N]: ");
     std::cout.flush();
     auto answer = read_line();
-    if (!answer) {
-      std::cout << '\n';
+    if (!answer)
       throw Abort();
-    }
     std::string a;
     for (char c : *answer)
       if (c != ' ' && c != '\t')
@@ -401,7 +399,7 @@ bool confirm(std::string_view text, bool default_yes) {
       return true;
     if (a == "n" || a == "no")
       return false;
-    std::cerr << "Error: invalid input\n";
+    std::cout << "Error: invalid input\n";
   }
 }
 

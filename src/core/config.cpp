@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <yaml-cpp/yaml.h>
 
@@ -35,47 +36,97 @@ std::string without_underscores(std::string_view s) {
   return out;
 }
 
+int digit_value(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  return -1;
+}
+
+// Python integers have no size limit; one that does not fit 64 bits becomes a real number
+// (infinity beyond the double range) instead of failing the whole file or wrapping around.
+class Accumulator {
+public:
+  void push(int base, unsigned digit) {
+    Accumulator d;
+    d.value_ = digit;
+    d.real_ = digit;
+    fold(static_cast<unsigned>(base), d);
+  }
+  // this = this * base + part
+  void fold(unsigned base, const Accumulator &part) {
+    real_ = real_ * base + part.real_;
+    if (exact_ && part.exact_) {
+      const auto limit = static_cast<unsigned __int128>(std::numeric_limits<long long>::max()) + 1;
+      if (value_ > limit / base || value_ * base > limit - part.value_)
+        exact_ = false;
+      else
+        value_ = value_ * base + part.value_;
+    } else {
+      exact_ = false;
+    }
+  }
+  json result(bool negative) const {
+    const auto max = static_cast<unsigned __int128>(std::numeric_limits<long long>::max());
+    if (exact_ && (value_ <= max || (negative && value_ == max + 1)))
+      return negative ? static_cast<long long>(-static_cast<__int128>(value_))
+                      : static_cast<long long>(value_);
+    const double d = static_cast<double>(real_);
+    return negative ? -d : d;
+  }
+
+private:
+  unsigned __int128 value_ = 0;
+  long double real_ = 0;
+  bool exact_ = true;
+};
+
 json resolve_int(std::string s) {
   s = without_underscores(s);
-  int sign = 1;
+  bool negative = false;
   if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
-    if (s[0] == '-')
-      sign = -1;
+    negative = s[0] == '-';
     s.erase(0, 1);
   }
+  Accumulator acc;
   // Sexagesimal: 1:30 is 90.
   if (s.find(':') != std::string::npos) {
-    long long value = 0;
     std::size_t pos = 0;
-    while (pos <= s.size()) {
-      auto colon = s.find(':', pos);
-      auto part = s.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
-      value = value * 60 + std::stoll(part);
+    while (true) {
+      const auto colon = s.find(':', pos);
+      Accumulator part;
+      for (std::size_t i = pos; i < (colon == std::string::npos ? s.size() : colon); ++i)
+        part.push(10, static_cast<unsigned>(digit_value(s[i])));
+      acc.fold(60, part);
       if (colon == std::string::npos)
         break;
       pos = colon + 1;
     }
-    return sign * value;
+    return acc.result(negative);
   }
   int base = 10;
-  std::string digits = s;
+  std::size_t start = 0;
   if (s.rfind("0b", 0) == 0) {
     base = 2;
-    digits = s.substr(2);
+    start = 2;
   } else if (s.rfind("0x", 0) == 0) {
     base = 16;
-    digits = s.substr(2);
+    start = 2;
   } else if (s.size() > 1 && s[0] == '0') {
     base = 8;
-    digits = s.substr(1);
+    start = 1;
   }
-  long long value = 0;
-  auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-  if (ec == std::errc::result_out_of_range || ptr != digits.data() + digits.size()) {
-    // Beyond 64 bits: keep the magnitude as a real number rather than failing the whole file.
-    return sign * std::stod(digits);
-  }
-  return sign * value;
+  for (std::size_t i = start; i < s.size(); ++i)
+    acc.push(base, static_cast<unsigned>(digit_value(s[i])));
+  return acc.result(negative);
+}
+
+double to_double(const std::string &s) {
+  // strtod gives infinity on overflow and zero on underflow, as Python's float() does.
+  return std::strtod(s.c_str(), nullptr);
 }
 
 json resolve_float(std::string s) {
@@ -96,14 +147,14 @@ json resolve_float(std::string s) {
     while (true) {
       auto colon = s.find(':', pos);
       auto part = s.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
-      value = value * 60 + std::stod(part);
+      value = value * 60 + to_double(part);
       if (colon == std::string::npos)
         break;
       pos = colon + 1;
     }
     return sign * value;
   }
-  return sign * std::stod(s);
+  return sign * to_double(s);
 }
 
 json resolve_plain(const std::string &s) {

@@ -97,8 +97,10 @@ std::optional<json> load_yaml_string(const std::string &text, const std::string 
     return vaskit::config::parse_yaml(text);
   } catch (const vaskit::config::ParseError &e) {
     report_error(nullptr, parse_error_text(label, e));
-    return std::nullopt;
+  } catch (const std::exception &e) {
+    report_error(nullptr, "❌ 無法解析 " + label + ": " + e.what());
   }
+  return std::nullopt;
 }
 
 std::optional<json> load_yaml_config(const std::string &path) {
@@ -119,8 +121,10 @@ std::optional<json> load_yaml_config(const std::string &path) {
     return vaskit::config::parse_yaml(data);
   } catch (const vaskit::config::ParseError &e) {
     report_error(nullptr, parse_error_text(path, e));
-    return std::nullopt;
+  } catch (const std::exception &e) {
+    report_error(nullptr, "❌ 無法解析 " + path + ": " + e.what());
   }
+  return std::nullopt;
 }
 
 FileList find_files_with_extensions(const std::string &folder,
@@ -236,9 +240,10 @@ void setup_output_dir(const std::string &folder, const Logger *logger) {
   if (folder.empty() || stdfs::is_directory(folder, ec))
     return;
   stdfs::create_directories(folder, ec);
+  // The caller goes on; every write into the folder then fails and is reported on its own.
   if (ec) {
     report_error(logger, "❌ 無法建立輸出資料夾 " + folder + ": " + ec.message());
-    throw std::system_error(ec, folder);
+    return;
   }
   if (logger)
     logger->info("✅ 已建立輸出資料夾：" + folder);

@@ -75,6 +75,9 @@ TEST(CommandParse, UsageErrorsExitWithTwoAndSayWhy) {
       {{"-f", "/no/such/file.md"},
        "Error: Invalid value for '-f' / '--file': File '/no/such/file.md' does not exist.\n"},
       {{"-f", "/tmp"}, "Error: Invalid value for '-f' / '--file': File '/tmp' is a directory.\n"},
+      // A bad path is reported before leftover arguments.
+      {{"-f", "/no/x.md", "stray"},
+       "Error: Invalid value for '-f' / '--file': File '/no/x.md' does not exist.\n"},
   };
   for (const auto &c : cases) {
     testing::internal::CaptureStderr();

@@ -1,6 +1,7 @@
 #include "core/config.hpp"
 
 #include <cmath>
+#include <limits>
 #include <gtest/gtest.h>
 
 namespace {
@@ -27,6 +28,18 @@ TEST(YamlScalars, FollowYaml11Typing) {
     EXPECT_EQ(parsed["v"], c.expected) << c.scalar;
   }
   EXPECT_TRUE(std::isinf(parse_yaml("v: -.inf")["v"].get<double>()));
+}
+
+TEST(YamlScalars, NumbersBeyondSixtyFourBitsNeitherFailNorWrap) {
+  EXPECT_EQ(parse_yaml("v: 9223372036854775807")["v"], 9223372036854775807LL);
+  EXPECT_EQ(parse_yaml("v: -9223372036854775808")["v"].get<long long>(),
+            std::numeric_limits<long long>::min());
+  EXPECT_DOUBLE_EQ(parse_yaml("v: 0x1FFFFFFFFFFFFFFFFF")["v"].get<double>(), 5.902958103587057e+20);
+  EXPECT_DOUBLE_EQ(parse_yaml("v: 9223372036854775808")["v"].get<double>(), 9223372036854775808.0);
+  EXPECT_DOUBLE_EQ(parse_yaml("v: 100000000000000000000:00")["v"].get<double>(), 6e21);
+  EXPECT_TRUE(std::isinf(parse_yaml("v: 1.0e+999")["v"].get<double>()));
+  EXPECT_EQ(parse_yaml("v: 1.0e-400")["v"].get<double>(), 0.0);
+  EXPECT_EQ(parse_yaml("v: -1:30")["v"], -90);
 }
 
 TEST(YamlDocuments, KeepKeyOrderAndNesting) {

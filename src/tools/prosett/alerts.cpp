@@ -2,16 +2,12 @@
 #include "core/re.hpp"
 #include "core/text.hpp"
 #include "tools/prosett/stages.hpp"
-#include "vaskern/app_logging.hpp"
+#include "tools/prosett/log.hpp"
 
 #include <exception>
 
 namespace vaskit::prosett {
 namespace {
-
-vaskern::app_logging::Logger &log() {
-  return vaskern::app_logging::lazy_logger("Prosett");
-}
 
 #define PROSETT_OCTICON(name, path)                                                                \
   "<svg class=\"octicon octicon-" name "\" viewBox=\"0 0 16 16\" width=\"16\" height=\"16\" "      \
@@ -68,7 +64,9 @@ const AlertKind ALERT_CONFIG[5] = {
 std::string process_markdown_alerts(std::string_view html_body) {
   static const re::Pattern quote(R"(<blockquote>([\s\S]*?)</blockquote>)");
   static const re::Pattern marker(
-      R"(^(?:<p>\s*)?\[!(NOTE|TIP|IMPORTANT|WARNING|CAUTION)\]([^\n<]*)(?:<br\s*/?>)?\s*(?:</p>)?)",
+      // "İ" and "ı" match "I" when letter case is ignored in the marker's kind word, as users of the
+      // notation expect; PCRE2's case folding leaves those two out, so they are spelled here.
+      R"(^(?:<p>\s*)?\[!(NOTE|T[Iİı]P|[Iİı]MPORTANT|WARN[Iİı]NG|CAUT[Iİı]ON)\]([^\n<]*)(?:<br\s*/?>)?\s*(?:</p>)?)",
       re::IGNORECASE);
   try {
     int alert_count = 0;

@@ -3,17 +3,13 @@
 #include "core/text.hpp"
 #include "tools/prosett/html_entities.hpp"
 #include "tools/prosett/stages.hpp"
-#include "vaskern/app_logging.hpp"
+#include "tools/prosett/log.hpp"
 
 #include <algorithm>
 #include <exception>
 
 namespace vaskit::prosett {
 namespace {
-
-vaskern::app_logging::Logger &log() {
-  return vaskern::app_logging::lazy_logger("Prosett");
-}
 
 std::optional<std::string_view> named_reference(std::string_view name) {
   const auto *first = std::begin(html_entities::kNamed);

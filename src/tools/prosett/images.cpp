@@ -1,8 +1,9 @@
 // Local images are embedded as data URIs, so that the page carries its pictures with it.
+#include "core/fs.hpp"
 #include "core/re.hpp"
 #include "core/text.hpp"
 #include "tools/prosett/stages.hpp"
-#include "vaskern/app_logging.hpp"
+#include "tools/prosett/log.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -13,28 +14,10 @@
 namespace vaskit::prosett {
 namespace {
 
-vaskern::app_logging::Logger &log() {
-  return vaskern::app_logging::lazy_logger("Prosett");
-}
-
 bool is_remote(std::string_view src) {
   return src.starts_with("http://") || src.starts_with("https://") || src.starts_with("data:");
 }
 
-// Extension of the last path component, dot included, in lower case; a name's leading dots
-// start no extension (".png" has none).
-std::string extension_of(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-  const std::size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos || name.find_first_not_of('.') > dot)
-    return {};
-  std::string ext(name.substr(dot));
-  for (char &c : ext)
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  return ext;
-}
 
 int hex_value(char c) {
   if (c >= '0' && c <= '9')
@@ -67,23 +50,7 @@ std::string percent_decode(std::string_view src) {
   return out;
 }
 
-// The folder part of a path: text before the last "/", trailing "/" dropped unless it is all.
-std::string dirname(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string_view::npos)
-    return {};
-  std::string_view head = path.substr(0, slash + 1);
-  const std::size_t keep = head.find_last_not_of('/');
-  if (keep != std::string_view::npos)
-    head = head.substr(0, keep + 1);
-  return std::string(head);
-}
 
-std::string join_path(const std::string &dir, const std::string &name) {
-  if (name.starts_with('/') || dir.empty())
-    return name;
-  return dir.ends_with('/') ? dir + name : dir + "/" + name;
-}
 
 } // namespace
 
@@ -91,7 +58,7 @@ bool is_embeddable_image(std::string_view path) {
   // A NUL would cut the name short on its way to the file system.
   if (path.find('\0') != std::string_view::npos)
     return false;
-  const std::string ext = extension_of(path);
+  const std::string ext = text::lower(fs::splitext(fs::basename(path)).second);
   for (std::string_view ok : {".png", ".jpg", ".jpeg", ".gif", ".svg", ".webp", ".bmp"})
     if (ext == ok)
       return true;
@@ -126,7 +93,7 @@ std::optional<std::string> encode_image_base64(const std::string &img_path) {
   std::error_code ec;
   if (!is_embeddable_image(img_path) || !std::filesystem::exists(img_path, ec))
     return std::nullopt;
-  const std::string ext = extension_of(img_path);
+  const std::string ext = text::lower(fs::splitext(fs::basename(img_path)).second);
   const char *mime = "image/png";
   if (ext == ".jpg" || ext == ".jpeg")
     mime = "image/jpeg";
@@ -170,7 +137,7 @@ std::string embed_images_in_html(std::string_view html_body, const std::string &
   if (local > 0)
     log().info("✅ 發現 " + std::to_string(local) + " 張本地圖片進行 Base64 嵌入。");
 
-  const std::string md_dir = dirname(md_file);
+  const std::string md_dir = fs::dirname(md_file);
   std::string out;
   out.reserve(html_body.size());
   std::size_t copied = 0;
@@ -180,7 +147,7 @@ std::string embed_images_in_html(std::string_view html_body, const std::string &
       continue;
     // The renderer writes "&" in attributes as "&amp;": references first, then %-escapes.
     // Log lines show the path with control characters replaced: it comes from the document.
-    const std::string abs_img_path = join_path(md_dir, percent_decode(html_unescape(src)));
+    const std::string abs_img_path = fs::join(md_dir, percent_decode(html_unescape(src)));
     // Only image files: a page that is passed around must not carry any other local file.
     std::optional<std::string> b64_src;
     if (is_embeddable_image(abs_img_path))

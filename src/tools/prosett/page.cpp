@@ -1,6 +1,7 @@
 #include "tools/prosett/page.hpp"
 
-#include "vaskern/app_logging.hpp"
+#include "core/text.hpp"
+#include "tools/prosett/log.hpp"
 
 #include <cstdio>
 #include <stdexcept>
@@ -440,28 +441,7 @@ constexpr std::string_view kWatermarkTail = "</text></svg>\");\n"
 // character as syntax. C0 controls other than tab and line breaks are not allowed in XML at all
 // and are dropped; every other character, UTF-8 included, goes in as it is.
 std::string escape_watermark_text(std::string_view text) {
-  std::string xml;
-  for (char c : text) {
-    switch (c) {
-    case '&':
-      xml += "&amp;";
-      break;
-    case '<':
-      xml += "&lt;";
-      break;
-    case '>':
-      xml += "&gt;";
-      break;
-    case '"':
-      xml += "&quot;";
-      break;
-    case '\'':
-      xml += "&apos;";
-      break;
-    default:
-      xml += c;
-    }
-  }
+  const std::string xml = text::replace_all(text::html_escape(text, true), "'", "&apos;");
   std::string out;
   for (char ch : xml) {
     const auto c = static_cast<unsigned char>(ch);
@@ -480,20 +460,6 @@ std::string escape_watermark_text(std::string_view text) {
   return out;
 }
 
-std::string escape_title(std::string_view s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '&')
-      out += "&amp;";
-    else if (c == '<')
-      out += "&lt;";
-    else if (c == '>')
-      out += "&gt;";
-    else
-      out += c;
-  }
-  return out;
-}
 
 // Fills named {slots} in one left-to-right pass; "{{" and "}}" give single braces.
 std::string fill_template(std::string_view tmpl, std::string_view title, std::string_view css,
@@ -541,8 +507,8 @@ std::string watermark_css(std::string_view watermark_text) {
 
 std::string generate_final_html(const std::string &md_name, const std::string &html_body,
                                 const std::string &watermark_text) {
-  vaskern::app_logging::lazy_logger("Prosett").info("✅ 生成最終 HTML 頁面：" + md_name);
-  return fill_template(PAGE_TEMPLATE, escape_title(md_name), watermark_css(watermark_text),
+  log().info("✅ 生成最終 HTML 頁面：" + md_name);
+  return fill_template(PAGE_TEMPLATE, text::html_escape(md_name), watermark_css(watermark_text),
                        html_body);
 }
 

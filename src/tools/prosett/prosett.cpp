@@ -88,7 +88,7 @@ std::string squeeze_blank_lines(const std::string &md) {
 std::string insert_toc_marker(const std::string &md) {
   static const re::Pattern author(R"((?m)^(\*\*Author:\*\*.*)$)");
   // A heading marker must be followed by blanks on its own line: a lone "#" is no heading.
-  static const re::Pattern heading(R"(^#[^\S\n]+.*$)", re::MULTILINE);
+  static const re::Pattern heading(R"(^#[^\S\r\n]+.*$)", re::MULTILINE);
   const auto ranges = fenced_ranges(md);
   auto outside_code = [&](const re::Match &m) {
     for (const auto &[begin, end] : ranges)
@@ -194,8 +194,13 @@ bool ProsettConverter::convert_file(const std::string &md_file, const std::strin
   log().info("✅ 正在處理: " + md_file);
   std::string md_content =
       fileIO::load_local_file_content(md_file, "Markdown 檔案: " + md_name, &log());
-  if (md_content.empty())
+  if (md_content.empty()) {
+    // Unreadable files were reported by the reader; an empty one is said here.
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(md_file, ec) && std::filesystem::file_size(md_file, ec) == 0)
+      log().warning("⚠️ 檔案內容為空，未產生頁面: " + md_file);
     return false;
+  }
 
   md_content = remove_notion_properties(md_content);
   md_content = squeeze_blank_lines(md_content);

@@ -3,7 +3,7 @@
 
 #include "core/config.hpp"
 #include "core/result.hpp"
-#include "vaskern/app_logging.hpp"
+#include "tools/prosett/log.hpp"
 
 #include <optional>
 #include <string>
@@ -15,8 +15,6 @@ using config::json;
 
 extern const char *const DEFAULT_YAML_CONTENT;
 extern const std::vector<std::string> MARKDOWN_EXCLUDE_PATHS;
-
-vaskern::app_logging::Logger &log();
 
 class ProsettConverter {
 public:

@@ -4,7 +4,7 @@
 #include "core/text.hpp"
 #include "tools/prosett/fences.hpp"
 #include "tools/prosett/stages.hpp"
-#include "vaskern/app_logging.hpp"
+#include "tools/prosett/log.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -12,10 +12,6 @@
 
 namespace vaskit::prosett {
 namespace {
-
-vaskern::app_logging::Logger &log() {
-  return vaskern::app_logging::lazy_logger("Prosett");
-}
 
 constexpr std::string_view kCodeKind = "CODE_PLACEHOLDER_";
 constexpr std::string_view kMathKind = "MATH_PLACEHOLDER_";

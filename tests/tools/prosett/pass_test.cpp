@@ -44,6 +44,8 @@ TEST(TocMarker, FirstRuleThatAppliesPlacesIt) {
       {"No heading here", "No heading here"},
       // A lone "#" is no heading; the match never runs across a line break.
       {"#\n\nBody # x", "[TOC]\n\n#\n\nBody # x"},
+      {"#\r\n\r\nBody", "[TOC]\n\n#\r\n\r\nBody"},
+      {"# T\r\nx", "# T\r\n\n[TOC]\n\n\nx"},
       // A heading-like line inside fenced code is not the document's heading.
       {"```\n# install\n```\n# Real\n", "```\n# install\n```\n# Real\n\n[TOC]\n\n\n"},
   };

@@ -52,6 +52,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "<blockquote><p>[!caution]</p></blockquote><blockquote><p>[!ImPortant]</p></"
                   "blockquote>",
                   box("caution", "Caution", "") + box("important", "Important", "")},
+        // A kind word the case-blind match accepts but the table does not know takes the note box.
+        AlertCase{"DottedCapitalIFallsBackToNote", "<blockquote><p>[!İMPORTANT]</p></blockquote>",
+                  box("note", "Note", "")},
         AlertCase{"NoMarkerUnchanged", "<blockquote>\n<p>Quote</p>\n</blockquote>",
                   "<blockquote>\n<p>Quote</p>\n</blockquote>"},
         AlertCase{"TextBeforeMarkerUnchanged", "<blockquote><p>So [!NOTE]</p></blockquote>",
