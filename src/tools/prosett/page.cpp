@@ -460,7 +460,6 @@ std::string escape_watermark_text(std::string_view text) {
   return out;
 }
 
-
 // Fills named {slots} in one left-to-right pass; "{{" and "}}" give single braces.
 std::string fill_template(std::string_view tmpl, std::string_view title, std::string_view css,
                           std::string_view content) {

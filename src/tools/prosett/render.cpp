@@ -614,24 +614,6 @@ std::string render_node(cmark_node *node) {
   return html;
 }
 
-void append_escaped(std::string &out, std::string_view s) {
-  for (char c : s) {
-    switch (c) {
-    case '&':
-      out += "&amp;";
-      break;
-    case '<':
-      out += "&lt;";
-      break;
-    case '>':
-      out += "&gt;";
-      break;
-    default:
-      out += c;
-    }
-  }
-}
-
 // Raw inline HTML reduced to its text: tags removed and, for slugs, entities too.
 std::string strip_tags(std::string_view raw, bool strip_entities) {
   std::string out;
@@ -756,7 +738,7 @@ void append_toc_list(std::string &out, const std::vector<TocEntry> &e,
     out += "<li><a href=\"#";
     out += e[i].id;
     out += "\">";
-    append_escaped(out, e[i].name);
+    text::append_html_escaped(out, e[i].name);
     out += "</a>";
     if (!e[i].children.empty())
       append_toc_list(out, e, e[i].children);
