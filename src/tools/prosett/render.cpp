@@ -472,7 +472,8 @@ SplitText DetailsSplitter::run() {
         break;
       if (starts_with_ci(text_, i, "<details") && i + 8 < le &&
           (is_ascii_space(text_[i + 8]) || text_[i + 8] == '>' || text_[i + 8] == '/')) {
-        // A quoted ">" does not end the tag.
+        // A quoted ">" does not end the tag; an unquoted "<" starts another one, so a line full
+        // of unclosed tags is still read once.
         std::size_t gt = i + 8;
         char quote = 0;
         for (; gt < le; ++gt) {
@@ -483,6 +484,9 @@ SplitText DetailsSplitter::run() {
           } else if (c == '"' || c == '\'') {
             quote = c;
           } else if (c == '>') {
+            break;
+          } else if (c == '<') {
+            gt = le;
             break;
           }
         }
