@@ -246,4 +246,35 @@ TEST(ProsettConversion, FilesWithoutAPageMakeTheRunFail) {
   EXPECT_FALSE(fs::exists(dir / "empty.html"));
 }
 
+TEST(ProsettConversion, OneBadFileAmongSeveralDoesNotStopTheOthers) {
+  TempDir dir;
+  write(dir / "a.md", "# A\n");
+  write(dir / "b.md", std::string("# B\n\xff\n"));
+  write(dir / "c.md", "# C\n");
+  // Decline the newest file, then choose all three from the list.
+  auto r = run_process(kHost, {"prosett"}, dir.path(), "n\nall\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(fs::exists(dir / "a.html"));
+  EXPECT_FALSE(fs::exists(dir / "b.html"));
+  EXPECT_TRUE(fs::exists(dir / "c.html"));
+  EXPECT_TRUE(contains(r.err, "Error: 僅寫出 2 個頁面（共 3 個檔案）"));
+  // The pass went on after the bad file: the third one was processed after it.
+  const auto bad = r.err.find("b.md: ");
+  const auto third = r.err.find("✅ 正在處理: ./c.md");
+  ASSERT_NE(bad, std::string::npos) << r.err;
+  ASSERT_NE(third, std::string::npos);
+  EXPECT_LT(bad, third);
+}
+
+TEST(ProsettConversion, DebugDumpHoldsTheCleanedTextBeforeTheStages) {
+  TempDir dir;
+  write(dir / "notes.md", "# Notes\nStatus: x\n\n\n\n<details>\n<summary>S</summary>\n\nBody\n</details>\n");
+  auto r = run_process(kHost, {"prosett", "--debug", "-f", "notes.md"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read(dir / "notes.md_debug.md"),
+            "# Notes\n\n[TOC]\n\n\n\n<details>\n<summary>S</summary>\n\nBody\n</details>\n");
+  EXPECT_TRUE(contains(r.err, "[notes.md] 已儲存預處理之 Markdown 至 ./notes.md_debug.md"));
+  EXPECT_TRUE(contains(r.err, "偵錯模式已開啟。找到並選擇了 1 個 Markdown 檔案。"));
+}
+
 } // namespace
