@@ -1,20 +1,21 @@
 #include "formats/pdf/nup.hpp"
 
+#include "core/fs.hpp"
+#include "formats/pdf/input.hpp"
+
+#include <qpdf/Buffer.hh>
 #include <qpdf/PDFVersion.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
-#include <atomic>
-#include <cerrno>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <filesystem>
-#include <unistd.h>
+#include <memory>
+#include <string_view>
+#include <system_error>
 
 namespace vaskit::pdf {
 
@@ -59,10 +60,6 @@ QPDFObjectHandle rect_array(double llx, double lly, double urx, double ury) {
     a.appendItem(number(v));
   }
   return a;
-}
-
-std::string system_error_text(int err) {
-  return std::strerror(err);
 }
 
 } // namespace
@@ -155,23 +152,10 @@ Reader::Reader(const std::string &path) {
   src->qpdf.setSuppressWarnings(true);
   // Stream data is copied when a page is placed, so the file can be closed right after.
   src->qpdf.setImmediateCopyFrom(true);
-  // Read at once: parsing from a FILE costs a seek system call per token, which dominated the
-  // time spent on a folder of receipts.
-  std::FILE *fp = std::fopen(path.c_str(), "rb");
-  if (fp == nullptr) {
-    throw Error(path + ": " + system_error_text(errno));
-  }
-  char buf[65536];
-  std::size_t got = 0;
-  while ((got = std::fread(buf, 1, sizeof buf, fp)) > 0) {
-    src->data.append(buf, got);
-  }
-  int err = std::ferror(fp) ? errno : 0;
-  std::fclose(fp);
-  if (err != 0) {
-    throw Error(path + ": " + system_error_text(err));
-  }
   try {
+    // Read at once: parsing from a FILE costs a seek system call per token, which dominated the
+    // time spent on a folder of receipts.
+    src->data = read_pdf_file(path);
     src->qpdf.processMemoryFile(path.c_str(), src->data.data(), src->data.size());
     for (auto &ph : QPDFPageDocumentHelper(src->qpdf).getAllPages()) {
       pages_.push_back(SourcePage(src, ph.getObjectHandle()));
@@ -262,63 +246,28 @@ std::size_t Writer::page_count() const {
 }
 
 void Writer::write(const std::string &path) const {
-  namespace fs = std::filesystem;
-  static std::atomic<unsigned> counter{0};
-  const fs::path target(path);
-  fs::path dir = target.parent_path();
-  if (dir.empty()) {
-    dir = ".";
-  }
-  auto fail = [&](const std::string &why) { return Error("cannot write " + path + ": " + why); };
-
-  // A hidden name next to the target, so the final rename stays within one file system.
-  std::string tmp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    tmp = (dir / ("." + target.filename().string() + "." + std::to_string(::getpid()) + "." +
-                  std::to_string(counter++) + ".tmp"))
-              .string();
-    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) {
-      throw fail(system_error_text(errno));
-    }
-  }
-  if (fd < 0) {
-    throw fail("no free temporary file name");
-  }
-  std::FILE *fp = ::fdopen(fd, "wb");
-  if (fp == nullptr) {
-    int err = errno;
-    ::close(fd);
-    ::unlink(tmp.c_str());
-    throw fail(system_error_text(err));
-  }
-  auto abandon = [&](const std::string &why) {
-    std::fclose(fp);
-    ::unlink(tmp.c_str());
-    return fail(why);
-  };
+  // Composed in memory first: the whole report is there already, and the file layer then writes
+  // it in one go beside the target and renames it over it.
+  std::shared_ptr<Buffer> bytes;
   try {
     QPDFWriter w(out_->qpdf);
-    w.setOutputFile(tmp.c_str(), fp, false);
+    w.setOutputMemory();
     w.setDeterministicID(true);
     w.setMinimumPDFVersion(out_->version);
     w.write();
+    bytes = w.getBufferSharedPointer();
   } catch (const std::exception &e) {
-    throw abandon(e.what());
+    throw Error("cannot write " + path + ": " + e.what());
   }
-  if (std::fflush(fp) != 0 || ::fsync(::fileno(fp)) != 0) {
-    throw abandon(system_error_text(errno));
-  }
-  if (std::fclose(fp) != 0) {
-    int err = errno;
-    ::unlink(tmp.c_str());
-    throw fail(system_error_text(err));
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    int err = errno;
-    ::unlink(tmp.c_str());
-    throw fail(system_error_text(err));
+  try {
+    vaskit::fs::write_file_atomic(
+        path,
+        std::string_view(reinterpret_cast<const char *>(bytes->getBuffer()), bytes->getSize()));
+  } catch (const std::system_error &e) {
+    // Its message starts with the path too; the system's reason is enough after ours.
+    throw Error("cannot write " + path + ": " + e.code().message());
+  } catch (const std::exception &e) {
+    throw Error("cannot write " + path + ": " + e.what());
   }
 }
 

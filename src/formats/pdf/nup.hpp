@@ -128,9 +128,9 @@ public:
   void add_page(const Page &page);
   std::size_t page_count() const;
 
-  // Writes the document to `path`: into a temporary file in the same folder, then renamed over
-  // `path`. On failure the temporary file is removed, an existing file at `path` is left as it
-  // was, and Error says what failed.
+  // Writes the document to `path` with vaskit::fs::write_file_atomic: into a temporary file in
+  // the same folder, then renamed over `path`. On failure the temporary file is removed, an
+  // existing file at `path` is left as it was, and Error says what failed, naming `path`.
   void write(const std::string &path) const;
 
 private:

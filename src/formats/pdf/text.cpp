@@ -1,8 +1,7 @@
 #include "formats/pdf/text.hpp"
 
-#include "core/fs.hpp"
+#include "formats/pdf/input.hpp"
 
-#include <filesystem>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -27,15 +26,7 @@ void quiet(const std::string &, void *) {}
 // A decrypted copy in which every page shows its whole drawing surface unrotated: poppler then
 // keeps all text (it drops text outside the crop box) and emits it in drawing order.
 std::shared_ptr<Buffer> normalised_copy(const std::string &path) {
-  // A pipe or device would be read without end.
-  std::error_code ec;
-  const auto st = std::filesystem::status(path, ec);
-  if (std::filesystem::is_directory(st))
-    throw std::runtime_error(path + ": is a folder, not a PDF file");
-  if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st))
-    throw std::runtime_error(path + ": is not a regular file");
-  // One read of the whole file: qpdf seeks a great deal, and small receipts fit in memory.
-  const std::string bytes = vaskit::fs::read_file(path);
+  const std::string bytes = read_pdf_file(path);
   QPDF pdf;
   pdf.setSuppressWarnings(true);
   pdf.processMemoryFile(path.c_str(), bytes.data(), bytes.size());

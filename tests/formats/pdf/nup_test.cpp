@@ -1,5 +1,7 @@
 #include "formats/pdf/nup.hpp"
 
+#include "core/fs.hpp"
+
 #include "marker_pages.hpp"
 
 #include <gtest/gtest.h>
@@ -148,12 +150,22 @@ TEST_F(NupTest, RotationInheritedFromPageTree) {
 
 TEST_F(NupTest, UnreadableFilesThrowWithReason) {
   std::ofstream(dir / "junk.pdf") << "this is not a PDF at all";
-  for (const auto &p : {dir / "missing.pdf", dir / "junk.pdf"}) {
+  fs::create_directories(dir / "folder.pdf");
+  struct Case {
+    fs::path path;
+    std::string reason; // expected in the message after the path
+  };
+  // Folders and devices are refused before reading: a pipe or device could be read forever.
+  for (const auto &c :
+       {Case{dir / "missing.pdf", ": No such file or directory"}, Case{dir / "junk.pdf", ""},
+        Case{dir / "folder.pdf", ": is a folder"}, Case{"/dev/null", ": is not a regular file"}}) {
+    SCOPED_TRACE(c.path);
     try {
-      Reader r(p.string());
-      ADD_FAILURE() << "no error for " << p;
+      Reader r(c.path.string());
+      ADD_FAILURE() << "no error";
     } catch (const Error &e) {
-      EXPECT_NE(std::string(e.what()).find(p.filename().string()), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.path.string() + c.reason), std::string::npos)
+          << e.what();
     }
   }
 }
@@ -303,6 +315,23 @@ TEST_F(NupTest, FailedWriteLeavesNothingBehind) {
 
   // A missing folder is an error, not a crash.
   EXPECT_THROW(w.write((dir / "no" / "such" / "r.pdf").string()), Error);
+
+  // A save that fails at the last moment (the file layer's hook stands in for a full disk)
+  // leaves an existing report as it was and no temporary file.
+  auto kept = out / "kept.pdf";
+  std::ofstream(kept) << "old report";
+  before = listing(out);
+  vaskit::fs::set_write_hook(
+      [](const std::filesystem::path &) { throw std::runtime_error("disk full"); });
+  try {
+    w.write(kept.string());
+    ADD_FAILURE() << "no error";
+  } catch (const Error &e) {
+    EXPECT_EQ(std::string(e.what()), "cannot write " + kept.string() + ": disk full");
+  }
+  vaskit::fs::set_write_hook(nullptr);
+  EXPECT_EQ(listing(out), before);
+  EXPECT_EQ(slurp(kept), "old report");
 
   // An existing file is replaced as a whole.
   auto target = dir / "old.pdf";
