@@ -15,10 +15,6 @@ namespace {
 constexpr std::string_view kDateWritten = R"((\d{4})\s*年\s*(\d{1,2})\s*月\s*(\d{1,2})\s*日)";
 constexpr std::string_view kDateNumeric = R"((\d{4})[/-](\d{1,2})[/-](\d{1,2}))";
 
-bool empty(const std::optional<std::string> &v) {
-  return !v || v->empty();
-}
-
 // Receipts print street names with and without spaces; only U+0020 is ignored.
 std::string without_spaces(std::string_view s) {
   return text::replace_all(s, " ", "");
@@ -63,7 +59,7 @@ std::optional<std::string> slash_date(const std::optional<re::Match> &m) {
 
 std::string Folvaner::map_address(const std::optional<std::string> &addr_str,
                                   const json &mapping_dict) {
-  if (empty(addr_str))
+  if (!present(addr_str))
     return "";
   if (!config::truthy(mapping_dict))
     return *addr_str;
@@ -73,7 +69,7 @@ std::string Folvaner::map_address(const std::optional<std::string> &addr_str,
 
 bool Folvaner::check_address_match(const std::optional<std::string> &addr_str,
                                    const json &mapping_dict) {
-  if (empty(addr_str) || !config::truthy(mapping_dict))
+  if (!present(addr_str) || !config::truthy(mapping_dict))
     return false;
   return first_match(without_spaces(*addr_str), mapping_dict) != nullptr;
 }
@@ -85,7 +81,7 @@ std::string Folvaner::build_description(const ReceiptInfo &info, const json &con
   const json mapping = config::get_or(cfg, "address_mapping", json::object());
   const json suffix = config::get_or(cfg, "description_suffix", "radar support");
 
-  const std::string tag = empty(filename) ? "" : "檔案: " + text::printable(*filename) + " | ";
+  const std::string tag = present(filename) ? "檔案: " + text::printable(*filename) + " | " : "";
   const std::string pickup = info.pickup_address.value_or("");
   const std::string dropoff = info.dropoff_address.value_or("");
   const std::string raw_address = info.address.value_or("");
@@ -128,7 +124,7 @@ std::string Folvaner::build_description(const ReceiptInfo &info, const json &con
 }
 
 std::string Folvaner::format_date_slash(const std::optional<std::string> &date_str) {
-  if (empty(date_str))
+  if (!present(date_str))
     return "";
   if (auto d = slash_date(re::search(kDateWritten, *date_str)))
     return *d;
@@ -142,8 +138,7 @@ json Folvaner::format_amount_num(const json &amount_str) {
     return amount_str;
   const std::string raw =
       amount_str.is_string() ? amount_str.get<std::string>() : config::to_text(amount_str);
-  const auto value =
-      numbers::parse_real(text::strip(text::replace_all(text::replace_all(raw, ",", ""), "$", "")));
+  const auto value = numbers::parse_real(numbers::clean_amount(raw));
   if (!value)
     return amount_str;
   if (std::trunc(*value) != *value)

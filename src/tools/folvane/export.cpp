@@ -41,15 +41,6 @@ std::optional<xlsx::CellInput> cell_input(const json &v) {
   return std::nullopt;
 }
 
-// The workbook library names the file in its messages; the line already does.
-std::string reason(const std::exception &e, const std::string &path) {
-  std::string_view what = e.what();
-  const std::string prefix = path + ": ";
-  if (what.size() > prefix.size() && what.substr(0, prefix.size()) == prefix)
-    what.remove_prefix(prefix.size());
-  return text::printable(what);
-}
-
 const xlsx::Alignment kCentred{"center", "center", false};
 const xlsx::Alignment kLeft{"left", "center", false};
 const xlsx::Alignment kLeftWrapped{"left", "center", true};
@@ -62,13 +53,12 @@ bool Folvaner::export_receipts_to_excel(const std::vector<ReceiptInfo> &receipt_
       output_excel_path && !output_excel_path->empty() ? *output_excel_path : output_excel;
   const std::string shown_path = text::printable(out_path);
 
-  // A boolean or a list cannot stand in an expense-type cell; say so before the workbook is
-  // opened rather than halfway through the rows.
+  // The constructor refuses such a value already; the field is public, so a boolean or a list
+  // set later is still stopped before the workbook is opened rather than halfway through the rows.
   const auto expense_type = cell_input(default_expense_type);
   if (!expense_type && !receipt_infos.empty())
-    throw ConfigError(
-        "default_expense_type must be text or a number, got " +
-        text::printable(default_expense_type.dump(-1, ' ', false, json::error_handler_t::replace)));
+    throw ConfigError("default_expense_type must be text or a number, got " +
+                      shown(default_expense_type));
 
   const fs::path out_dir = fs::path(out_path).parent_path();
   if (!out_dir.empty() && !fs::exists(out_dir))
@@ -88,7 +78,8 @@ bool Folvaner::export_receipts_to_excel(const std::vector<ReceiptInfo> &receipt_
       ws = &wb->active_sheet();
       log.info("📖 已成功載入現有 Excel 工具: " + shown_path);
     } catch (const std::exception &e) {
-      log.error("❌ 載入現有 Excel 失敗 " + shown_path + ": " + reason(e, out_path));
+      log.error("❌ 載入現有 Excel 失敗 " + shown_path + ": " +
+                reason_without_path(e.what(), out_path));
       return false;
     }
   } else {
@@ -121,7 +112,7 @@ bool Folvaner::export_receipts_to_excel(const std::vector<ReceiptInfo> &receipt_
   try {
     wb->save();
   } catch (const std::exception &e) {
-    log.error("❌ 儲存 Excel 失敗 " + shown_path + ": " + reason(e, out_path));
+    log.error("❌ 儲存 Excel 失敗 " + shown_path + ": " + reason_without_path(e.what(), out_path));
     return false;
   }
   log.info("🎉 [EXCEL] 成功更新 Excel 報表: " + shown_path);

@@ -123,11 +123,8 @@ ReceiptInfo Folvaner::extract_receipt_info(const std::string &pdf_path) {
     read_receipt_text(text::sanitize_utf8(text::join(pdf::extract_page_texts(pdf_path), "\n")),
                       info);
   } catch (const std::exception &e) {
-    // The line names the file already; the PDF library's messages often start with it too.
-    std::string_view reason = e.what();
-    if (const std::string lead = pdf_path + ": "; reason.substr(0, lead.size()) == lead)
-      reason.remove_prefix(lead.size());
-    log.error("❌ 擷取收據資訊失敗 " + text::printable(pdf_path) + ": " + text::printable(reason));
+    log.error("❌ 擷取收據資訊失敗 " + text::printable(pdf_path) + ": " +
+              reason_without_path(e.what(), pdf_path));
   }
   return info;
 }

@@ -6,6 +6,7 @@
 #include "tools/folvane/numbers.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 namespace vaskit::folvane {
 
@@ -48,10 +49,6 @@ constexpr double kA4Height = 842;
 
 const char *const kReportNames[] = {"taxi_receipt.pdf", "merged_report.pdf"};
 
-std::string shown(const json &v) {
-  return text::printable(v.dump(-1, ' ', false, json::error_handler_t::replace));
-}
-
 [[noreturn]] void bad(const std::string &key, const std::string &what, const json &v) {
   throw ConfigError(key + " must be " + what + ", got " + shown(v));
 }
@@ -61,15 +58,22 @@ void check_text(const json &conf, const char *key) {
     bad(key, "text (a folder path)", conf.at(key));
 }
 
+// Grids beyond a few thousand cells are never meant; the bound keeps cols × rows exact.
+constexpr double kMaxCount = 1e6;
+
 void check_count(const json &layout, const char *key) {
   if (!layout.contains(key))
     return;
   const json &v = layout.at(key);
-  const bool ok = (v.is_number_unsigned() && v.get<unsigned long long>() > 0) ||
-                  (v.is_number_integer() && v.get<long long>() > 0);
-  // Grids beyond a few thousand cells are never meant; the bound keeps cols × rows exact.
-  if (!ok || v.get<double>() > 1e6)
+  // A whole float (2.0, as some editors write numbers) counts like the integer.
+  const bool whole =
+      v.is_number_integer() || (v.is_number_float() && std::isfinite(v.get<double>()) &&
+                                std::trunc(v.get<double>()) == v.get<double>());
+  if (!whole || v.get<double>() <= 0)
     bad(std::string("layout.") + key, "a positive integer", v);
+  if (v.get<double>() > kMaxCount)
+    bad(std::string("layout.") + key,
+        "a positive integer up to " + numbers::integral_text(kMaxCount), v);
 }
 
 } // namespace
@@ -78,6 +82,22 @@ const json DEFAULT_CONFIG = make_default_config();
 
 std::string text_or_none(const std::optional<std::string> &v) {
   return v ? *v : "None";
+}
+
+bool present(const std::optional<std::string> &v) {
+  return v && !v->empty();
+}
+
+std::string shown(const json &v) {
+  return text::printable(v.dump(-1, ' ', false, json::error_handler_t::replace));
+}
+
+std::string reason_without_path(std::string_view what, std::string_view path) {
+  // Only a longer message loses its lead: a bare "<path>: " is still better than no reason.
+  if (what.size() > path.size() + 2 && what.substr(0, path.size()) == path &&
+      what.substr(path.size(), 2) == ": ")
+    what.remove_prefix(path.size() + 2);
+  return text::printable(what);
 }
 
 json to_json(const std::optional<std::string> &v) {
@@ -116,6 +136,13 @@ void validate_config(const json &conf) {
             if (!kw.is_string())
               bad("address_mapping." + text::printable(it.key()), "a list of texts", it.value());
   }
+  // The workbook takes it into a cell: checked here, so that no receipt is renamed and no
+  // report written for a run whose workbook step cannot succeed.
+  if (conf.contains("default_expense_type")) {
+    const json &t = conf.at("default_expense_type");
+    if (!t.is_null() && !t.is_string() && !t.is_number())
+      bad("default_expense_type", "text or a number", t);
+  }
 }
 
 Folvaner::Folvaner(json conf_in) : conf(std::move(conf_in)) {
@@ -126,8 +153,10 @@ Folvaner::Folvaner(json conf_in) : conf(std::move(conf_in)) {
   output_excel = fs::join(output_folder, "payList_tool.xlsm");
 
   const json layout = config::get_or(conf, "layout", json::object());
-  cols = config::get_or(layout, "cols", 2).get<long long>();
-  rows = config::get_or(layout, "rows", 1).get<long long>();
+  const json cols_value = config::get_or(layout, "cols", 2);
+  const json rows_value = config::get_or(layout, "rows", 1);
+  cols = cols_value.get<long long>();
+  rows = rows_value.get<long long>();
   const json landscape = config::get_or(layout, "landscape", false);
   is_landscape = config::truthy(landscape);
 
@@ -137,7 +166,8 @@ Folvaner::Folvaner(json conf_in) : conf(std::move(conf_in)) {
   page_height = is_landscape ? kA4Width : kA4Height;
   default_expense_type = config::get_or(conf, "default_expense_type", "Transportation_Taxi_Limo");
 
-  log.info("[INIT] Layout: " + std::to_string(cols) + "x" + std::to_string(rows) +
+  // The values as written: a layout of 2.0 columns logs as such.
+  log.info("[INIT] Layout: " + config::to_text(cols_value) + "x" + config::to_text(rows_value) +
            ", Landscape=" + text::printable(config::to_text(landscape)));
 }
 
@@ -205,7 +235,7 @@ void inspect(const std::string &path) {
   const std::string slash_date = Folvaner::format_date_slash(info.date);
 
   const auto show = [](const std::string &label, const std::optional<std::string> &v) {
-    if (v && !v->empty())
+    if (present(v))
       cli::echo(label + text::printable(*v));
   };
   cli::echo("📄 檔案: " + text::printable(path));
@@ -236,7 +266,7 @@ void cmd_folvane(const std::optional<std::string> &config, bool generate_config,
     // The helper has said why the template could not be written.
     if (path.empty())
       throw cli::Exit{1};
-    cli::echo("Success! Template file created at: " + path);
+    cli::echo("Success! Template file created at: " + text::printable(path));
     throw cli::Exit{0};
   }
   if (!config || config->empty()) {

@@ -13,6 +13,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -52,6 +53,13 @@ struct ReceiptInfo {
 
 // A value's printed form: the text, or "None" when absent.
 std::string text_or_none(const std::optional<std::string> &v);
+// True when the text is there and not empty: what counts as a value in the report lines.
+bool present(const std::optional<std::string> &v);
+// A configuration value as it appears in an error message: compact JSON, safe for a terminal.
+std::string shown(const json &v);
+// The reason of an error about `path`, safe for a terminal: the libraries often begin their
+// messages with the path, which the tool's own line already names, so a leading "<path>: " goes.
+std::string reason_without_path(std::string_view what, std::string_view path);
 // An optional text as a configuration value (null when absent), e.g. for format_amount_num.
 json to_json(const std::optional<std::string> &v);
 
@@ -66,6 +74,11 @@ struct LayoutParams {
   double src_w = 0;
   double src_h = 0;
 };
+
+// The transformation that draws a receipt page into its cell: crop box corner to the origin,
+// the page turned upright by its /Rotate (only 90, 180 and 270 turn it), scaled, moved to
+// (tx, ty).
+pdf::Matrix placement(const LayoutParams &p);
 
 // (ok, path): the new path when a file got (or, in a dry run, would get) its standard name;
 // the given path when it keeps its name.

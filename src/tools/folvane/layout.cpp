@@ -1,5 +1,5 @@
-// Grid geometry of the merged report: cell size, the place of one receipt page in its cell, and
-// the red debug frame round a cell.
+// Grid geometry of the merged report: cell size, the place of one receipt page in its cell, the
+// transformation that draws it there, and the red debug frame round a cell.
 #include "tools/folvane/folvane.hpp"
 
 #include <cstdio>
@@ -48,6 +48,21 @@ Folvaner::_get_layout_params(const pdf::SourcePage &source_page,
   p.src_w = src_w;
   p.src_h = src_h;
   return p;
+}
+
+// After the turn the page must lie in (0, 0)..(src_w, src_h): a clockwise quarter turn puts it
+// below the x axis (shift up by its displayed height), three quarters left of the y axis (shift
+// right by its displayed width).
+pdf::Matrix placement(const LayoutParams &p) {
+  pdf::Matrix op = pdf::Matrix{}.translate(-p.x0, -p.y0);
+  if (p.rot == 90) {
+    op = op.rotate(-90).translate(0, p.src_h);
+  } else if (p.rot == 180) {
+    op = op.rotate(-180).translate(p.src_w, p.src_h);
+  } else if (p.rot == 270) {
+    op = op.rotate(-270).translate(p.src_w, 0);
+  }
+  return op.scale(p.scale, p.scale).translate(p.tx, p.ty);
 }
 
 pdf::Page Folvaner::_create_red_frame_page(double x, double y, double w, double h) {

@@ -23,12 +23,8 @@ constexpr std::string_view kMonthDayWritten =
 constexpr std::string_view kMonthDayNumeric = R"((?:(\d{4})[/-])?(\d{1,2})[/-](\d{1,2}))";
 constexpr std::string_view kHourMinute = R"((\d{1,2}):(\d{2}))";
 
-bool nonempty(const std::optional<std::string> &v) {
-  return v && !v->empty();
-}
-
 std::string month_day(const std::optional<std::string> &date) {
-  if (!nonempty(date))
+  if (!present(date))
     return "0000";
   auto m = re::search(kMonthDayWritten, *date);
   if (!m)
@@ -43,7 +39,7 @@ std::string month_day(const std::optional<std::string> &date) {
 }
 
 std::string hour_minute(const std::optional<std::string> &time) {
-  if (!nonempty(time))
+  if (!present(time))
     return "0000";
   const std::string upper = text::upper(*time);
   const bool is_pm =
@@ -65,10 +61,9 @@ std::string hour_minute(const std::optional<std::string> &time) {
 }
 
 std::string amount_part(const std::optional<std::string> &total) {
-  if (!nonempty(total))
+  if (!present(total))
     return "0";
-  const std::string cleaned =
-      text::strip(text::replace_all(text::replace_all(*total, ",", ""), "$", ""));
+  const std::string cleaned = numbers::clean_amount(*total);
   const auto value = numbers::parse_real(cleaned);
   if (!value)
     return cleaned;

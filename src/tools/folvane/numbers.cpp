@@ -84,6 +84,10 @@ std::optional<double> parse_real(std::string_view s) {
   return value;
 }
 
+std::string clean_amount(std::string_view amount) {
+  return text::strip(text::replace_all(text::replace_all(amount, ",", ""), "$", ""));
+}
+
 std::string real_repr(double v) {
   if (std::isnan(v))
     return "nan";

@@ -18,6 +18,10 @@ std::optional<long long> parse_digits(std::string_view digits);
 // of double are not numbers here. nullopt when `s` is not a number.
 std::optional<double> parse_real(std::string_view s);
 
+// An amount as written on a receipt without its thousands commas and dollar signs, trimmed
+// ("$ 1,280 " -> "1280"): the form parse_real reads.
+std::string clean_amount(std::string_view amount);
+
 // The shortest text that reads back as `v`, in Python's repr form ("350.5", "1e-05", "1e+16").
 std::string real_repr(double v);
 

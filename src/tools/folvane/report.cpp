@@ -14,37 +14,15 @@ namespace vaskit::folvane {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-bool present(const std::optional<std::string> &v) {
-  return v && !v->empty();
-}
-
-// Steps that take a receipt page from its own user space into its box on the output page. After
-// the turn the page must lie in (0, 0)..(src_w, src_h): a clockwise quarter turn puts it below
-// the x axis (shift up by its displayed height), three quarters left of the y axis (shift right
-// by its displayed width).
-pdf::Matrix placement(const LayoutParams &p) {
-  pdf::Matrix op = pdf::Matrix{}.translate(-p.x0, -p.y0);
-  if (p.rot == 90) {
-    op = op.rotate(-90).translate(0, p.src_h);
-  } else if (p.rot == 180) {
-    op = op.rotate(-180).translate(p.src_w, p.src_h);
-  } else if (p.rot == 270) {
-    op = op.rotate(-270).translate(p.src_w, 0);
-  }
-  return op.scale(p.scale, p.scale).translate(p.tx, p.ty);
-}
-
-} // namespace
-
 void Folvaner::run() {
+  // The report's path comes from the configuration file: no control sequences to the terminal.
+  const std::string shown_output = text::printable(output_file);
   if (fs::exists(output_file)) {
     // unlink, not remove: a folder in the report's place is not ours to delete.
     if (::unlink(output_file.c_str()) == 0) {
-      log.info("🗑️ 已先移除舊有的合併檔案: " + output_file);
+      log.info("🗑️ 已先移除舊有的合併檔案: " + shown_output);
     } else {
-      log.warning("⚠️ 移除舊檔案失敗 " + output_file + ": " + std::strerror(errno));
+      log.warning("⚠️ 移除舊檔案失敗 " + shown_output + ": " + std::strerror(errno));
     }
   }
 
@@ -116,7 +94,7 @@ void Folvaner::run() {
   }
   // Pages of blank cells only are no report; the old one is gone, so nothing stale is left.
   if (placed == 0) {
-    log.warning("No receipt pages could be placed; merged report not written: " + output_file);
+    log.warning("No receipt pages could be placed; merged report not written: " + shown_output);
   } else {
     _save_file();
   }
@@ -135,8 +113,9 @@ void Folvaner::_save_file() {
   try {
     // Written beside the target and renamed over it: a failed save leaves no truncated report.
     writer.write(output_file);
-    log.info("[DONE] Successfully saved merged report: " + output_file);
-    cli::echo("Success: " + output_file);
+    const std::string shown_output = text::printable(output_file);
+    log.info("[DONE] Successfully saved merged report: " + shown_output);
+    cli::echo("Success: " + shown_output);
   } catch (const std::exception &e) {
     log.error("Save failed: " + text::printable(e.what()));
   }

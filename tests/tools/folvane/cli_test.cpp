@@ -121,6 +121,15 @@ TEST(FolvaneCli, BadValuesStopBeforeAnythingIsTouched) {
       {R"("margin": 300)", "Error: margin must be a number from 0 to less than 297.5"},
       {R"("margin": "20")", "Error: margin must be a number"},
       {R"("output_folder": ["out"])", "Error: output_folder must be text"},
+      {R"("layout": {"cols": 2000000})",
+       "Error: layout.cols must be a positive integer up to 1000000, got 2000000"},
+      // The workbook step could not use these: refused before the receipts are renamed.
+      {R"("default_expense_type": true)",
+       "Error: default_expense_type must be text or a number, got true"},
+      {R"("default_expense_type": ["Taxi"])",
+       "Error: default_expense_type must be text or a number, got [\"Taxi\"]"},
+      {R"("default_expense_type": {"k": 1})",
+       "Error: default_expense_type must be text or a number, got {\"k\":1}"},
   };
   for (const auto &[setting, message] : cases) {
     SCOPED_TRACE(setting);
@@ -137,6 +146,60 @@ TEST(FolvaneCli, BadValuesStopBeforeAnythingIsTouched) {
     EXPECT_EQ(tree(dir.path()), before);
     EXPECT_EQ(read(dir / "in" / "taxi_receipt.pdf"), "old report");
   }
+}
+
+// Paths from the configuration reach the terminal in every line that names them, as do the
+// current folder's path in the template line: a control sequence in them must arrive defused.
+TEST(FolvaneCli, ControlCharactersInPathsNeverReachTheTerminal) {
+  const std::string esc_dir = "out\x1b[31m";
+  const std::string config =
+      R"({"config": {"input_folder": "in", "output_folder": "out\u001b[31m"}})";
+  struct Case {
+    const char *name;
+    const char *receipt; // the one receipt in the input folder
+    bool old_report_is_folder;
+    std::vector<std::string> lines; // expected in stdout + stderr, ESC shown defused
+  };
+  const std::string shown_out = "out\uFFFD[31m/taxi_receipt.pdf";
+  const std::vector<Case> cases = {
+      {"old report replaced",
+       "basic",
+       false,
+       {"🗑️ 已先移除舊有的合併檔案: " + shown_out,
+        "[DONE] Successfully saved merged report: " + shown_out, "Success: " + shown_out}},
+      {"old report a folder, nothing placed",
+       "zerobox",
+       true,
+       {"⚠️ 移除舊檔案失敗 " + shown_out + ": ",
+        "No receipt pages could be placed; merged report not written: " + shown_out}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    fs::create_directories(dir / "in");
+    fs::copy_file(receipt(c.receipt), dir / "in" / "scan.pdf");
+    if (c.old_report_is_folder)
+      fs::create_directories(dir / esc_dir / "taxi_receipt.pdf" / "keep");
+    else
+      write(dir / esc_dir / "taxi_receipt.pdf", "old report");
+    write(dir / "c.json", config);
+    const auto r = folvane({"-c", "c.json"}, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(contains(r.out, "\x1b")) << r.out;
+    EXPECT_FALSE(contains(r.err, "\x1b")) << r.err;
+    for (const auto &line : c.lines)
+      EXPECT_TRUE(contains(r.out + r.err, line)) << line << "\n" << r.out << r.err;
+  }
+
+  TempDir dir;
+  const fs::path cwd = dir / esc_dir;
+  fs::create_directories(cwd);
+  const auto r = folvane({"--generate-config"}, cwd);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(fs::exists(cwd / "config_folvane_template.json"));
+  EXPECT_FALSE(contains(r.out, "\x1b")) << r.out;
+  EXPECT_TRUE(contains(r.out, "Success! Template file created at: ")) << r.out;
+  EXPECT_TRUE(contains(r.out, "out\uFFFD[31m/config_folvane_template.json\n")) << r.out;
 }
 
 TEST(FolvaneCli, UnusableConfigFileEndsQuietlyWithStatusZero) {

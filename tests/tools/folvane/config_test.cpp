@@ -95,7 +95,6 @@ TEST(FolvanerSettings, UnusableValuesAreRefusedNamingTheKey) {
       {{{"layout", nullptr}}, "layout must be a mapping"},
       {{{"layout", {{"cols", 0}}}}, "layout.cols must be a positive integer, got 0"},
       {{{"layout", {{"rows", -1}}}}, "layout.rows must be a positive integer, got -1"},
-      {{{"layout", {{"cols", 2.0}}}}, "layout.cols must be a positive integer, got 2.0"},
       {{{"layout", {{"rows", "2"}}}}, "layout.rows must be a positive integer, got \"2\""},
       {{{"layout", {{"cols", true}}}}, "layout.cols must be a positive integer"},
       {{{"margin", 297.5}}, "margin must be a number"},
@@ -104,6 +103,11 @@ TEST(FolvanerSettings, UnusableValuesAreRefusedNamingTheKey) {
       {{{"address_mapping", json::array({"a"})}}, "address_mapping must be a mapping"},
       {{{"address_mapping", {{"X(Y)", json::array({"ok", 3})}}}},
        "address_mapping.X(Y) must be a list of texts"},
+      {{{"default_expense_type", true}}, "default_expense_type must be text or a number, got true"},
+      {{{"default_expense_type", json::array({"a"})}},
+       "default_expense_type must be text or a number, got [\"a\"]"},
+      {{{"default_expense_type", {{"k", 1}}}},
+       "default_expense_type must be text or a number, got {\"k\":1}"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.conf.dump());
@@ -118,6 +122,57 @@ TEST(FolvanerSettings, UnusableValuesAreRefusedNamingTheKey) {
   EXPECT_NO_THROW(Folvaner(json{{"margin", 297.4}, {"layout", {{"cols", 1}, {"rows", 1}}}}));
   EXPECT_NO_THROW(Folvaner(json{{"margin", 0}, {"address_mapping", nullptr}}));
   EXPECT_NO_THROW(Folvaner(json{{"address_mapping", {{"A", 5}, {"B", nullptr}, {"C", "x"}}}}));
+  // Any value a cell can hold: text, a number, or null (the cell keeps what it has).
+  for (const json &type : {json("Other"), json(7), json(2.5), json()})
+    EXPECT_NO_THROW(Folvaner(json{{"default_expense_type", type}})) << type.dump();
+}
+
+TEST(FolvanerSettings, ColumnsAndRowsAreWholeNumbersUpToAMillion) {
+  struct Case {
+    json value;
+    long long want;      // the count taken, when accepted
+    std::string message; // the refusal, when not ("" = accepted)
+  };
+  const std::vector<Case> cases = {
+      {1, 1, ""},
+      {3, 3, ""},
+      {2.0, 2, ""}, // a whole float counts like the integer
+      {1000000, 1000000, ""},
+      {1e6, 1000000, ""},
+      {0, 0, "must be a positive integer, got 0"},
+      {-2, 0, "must be a positive integer, got -2"},
+      {0.0, 0, "must be a positive integer, got 0.0"},
+      {-3.0, 0, "must be a positive integer, got -3.0"},
+      {2.5, 0, "must be a positive integer, got 2.5"},
+      {"2", 0, "must be a positive integer, got \"2\""},
+      {nullptr, 0, "must be a positive integer, got null"},
+      {1000001, 0, "must be a positive integer up to 1000000, got 1000001"},
+      {2000000, 0, "must be a positive integer up to 1000000, got 2000000"},
+      {2e6, 0, "must be a positive integer up to 1000000, got 2000000.0"},
+      {18446744073709551615ull, 0,
+       "must be a positive integer up to 1000000, got 18446744073709551615"},
+  };
+  LogCapture logs;
+  for (const char *key : {"cols", "rows"}) {
+    for (const auto &c : cases) {
+      SCOPED_TRACE(std::string(key) + " " + c.value.dump());
+      const json conf = {{"layout", {{key, c.value}}}};
+      if (c.message.empty()) {
+        const Folvaner app(conf);
+        EXPECT_EQ(std::string(key) == "cols" ? app.cols : app.rows, c.want);
+        continue;
+      }
+      try {
+        Folvaner app(conf);
+        ADD_FAILURE() << "accepted";
+      } catch (const ConfigError &e) {
+        EXPECT_EQ(std::string(e.what()), "layout." + std::string(key) + " " + c.message);
+      }
+    }
+  }
+  // The start-up line shows the counts as written.
+  const Folvaner whole(json{{"layout", {{"cols", 2.0}, {"rows", 3}}}});
+  EXPECT_EQ(logs.texts("INFO").back(), "[INIT] Layout: 2.0x3, Landscape=False");
 }
 
 void touch(const fs::path &p) {

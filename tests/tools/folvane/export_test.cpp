@@ -536,7 +536,10 @@ TEST_F(ExportTest, ExpenseTypeThatNoCellCanHoldStopsBeforeTheWorkbook) {
     const std::string before = xlsx_test::read_file(book);
     json conf = settings(dir);
     conf["default_expense_type"] = bad;
-    Folvaner app(conf);
+    // The constructor refuses it; the export still checks a value set on the object later.
+    EXPECT_THROW(Folvaner{conf}, vaskit::folvane::ConfigError);
+    Folvaner app(settings(dir));
+    app.default_expense_type = bad;
     LogCapture logs;
     EXPECT_THROW(export_to(app, {known_trip()}), vaskit::folvane::ConfigError);
     EXPECT_EQ(xlsx_test::read_file(book), before);

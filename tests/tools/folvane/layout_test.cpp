@@ -166,6 +166,54 @@ TEST_F(LayoutParamsTest, OddRotationsAreNotTurnsAndEmptyBoxesGiveNothing) {
   EXPECT_FALSE(f._get_layout_params(reader.pages().at(5), {0, 0, 300, 600}));
 }
 
+// The matrices the pass hands to the page merge for a 300 x 600 receipt in the top-left cell of
+// a 2 x 2 portrait grid. A turned page's origin must land on the corner its /Rotate shows at the
+// top-left (90), top-right (180) or bottom-right (270) of its centred box.
+TEST_F(LayoutParamsTest, PlacementMatricesOfTheTurns) {
+  const double s_side = 277.5 / 600 * 0.95; // turned: 600 wide, the width limits
+  const double s_up = 401.0 / 600 * 0.95;   // upright: 300 wide, the height limits
+  struct Case {
+    double rot;
+    std::array<double, 6> cm;
+  };
+  const Case cases[] = {
+      {0, {s_up, 0, 0, s_up, 63.5125, 431.025}},
+      // Turned clockwise, then shifted up by the displayed height (300).
+      {90, {0, -s_side, s_side, 0, 26.9375, 687.40625}},
+      {180, {-s_up, 0, 0, -s_up, 253.9875, 811.975}},
+      // Turned three quarters, then shifted right by the displayed width (600).
+      {270, {0, s_side, -s_side, 0, 290.5625, 555.59375}},
+  };
+  std::vector<MarkerPage> pages;
+  for (const auto &c : cases) {
+    MarkerPage p; // 300 x 600
+    p.rotate = c.rot;
+    pages.push_back(p);
+  }
+  vaskit::testing::write_marker_pdf(dir / "turns.pdf", pages);
+  vaskit::pdf::Reader reader((dir / "turns.pdf").string());
+
+  Folvaner f = make(2, 2, false);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case &c = cases[i];
+    SCOPED_TRACE(c.rot);
+    auto p = f._get_layout_params(reader.pages().at(i), {20, 421, 277.5, 401});
+    ASSERT_TRUE(p);
+    const vaskit::pdf::Matrix m = vaskit::folvane::placement(*p);
+    const double got[] = {m.a, m.b, m.c, m.d, m.e, m.f};
+    for (std::size_t k = 0; k < 6; ++k)
+      EXPECT_NEAR(got[k], c.cm[k], 1e-9) << "cm[" << k << "]";
+    // Every corner of the page ends up inside the cell.
+    for (auto [x, y] : {std::pair{0.0, 0.0}, {300.0, 0.0}, {0.0, 600.0}, {300.0, 600.0}}) {
+      const auto [px, py] = m.apply(x, y);
+      EXPECT_GE(px, 20 - 1e-9);
+      EXPECT_LE(px, 297.5 + 1e-9);
+      EXPECT_GE(py, 421 - 1e-9);
+      EXPECT_LE(py, 822 + 1e-9);
+    }
+  }
+}
+
 TEST(RedFrameTest, ExactOperatorText) {
   struct Case {
     double x, y, w, h;
