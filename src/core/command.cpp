@@ -1,5 +1,7 @@
 #include "core/command.hpp"
 
+#include "core/text.hpp"
+
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
@@ -426,7 +428,8 @@ int run_main(int argc, char **argv,
     return 1;
   } catch (const std::exception &e) {
     std::cout.flush();
-    std::cerr << "❌ " << e.what() << "\n";
+    // Error texts may carry names from files; control characters never reach the terminal.
+    std::cerr << "❌ " << text::printable(e.what()) << "\n";
     return 1;
   }
   std::cout.flush();
