@@ -275,8 +275,9 @@ void cmd_folvane(const std::optional<std::string> &config, bool generate_config,
     throw cli::Exit{1};
   }
   const auto conf = vaskern::fileMg::load_json_file(*config, {"config"});
+  // The loader has said what is wrong with the file; a run without it is a failure.
   if (!conf)
-    return;
+    throw cli::Exit{1};
   std::optional<Folvaner> app;
   try {
     app.emplace(*conf);

@@ -1,5 +1,6 @@
 // The folvane command as the user runs it: missing and bad configurations, the template, and
 // the inspection report of each kind of receipt.
+#include <algorithm>
 #include "folvane_support.hpp"
 #include "tools/folvane/folvane.hpp"
 
@@ -202,14 +203,19 @@ TEST(FolvaneCli, ControlCharactersInPathsNeverReachTheTerminal) {
   EXPECT_TRUE(contains(r.out, "out\uFFFD[31m/config_folvane_template.json\n")) << r.out;
 }
 
-TEST(FolvaneCli, UnusableConfigFileEndsQuietlyWithStatusZero) {
+TEST(FolvaneCli, UnusableConfigFileIsNamedAndFails) {
   TempDir dir;
   fs::create_directories(dir / "folder.json");
   write(dir / "noconfig.json", R"({"other": {}})");
-  for (const std::string arg : {"folder.json", "noconfig.json"}) {
+  write(dir / "broken.json", "{\"config\": {\n");
+  for (const std::string arg : {"folder.json", "noconfig.json", "broken.json"}) {
     SCOPED_TRACE(arg);
     const auto r = folvane({"-c", arg}, dir.path());
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
+    // One line from the loader names the file; nothing else runs.
+    EXPECT_EQ(r.out.rfind("❌", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find(arg), std::string::npos);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
     EXPECT_FALSE(fs::exists(dir / "data_folvane"));
   }
 }
