@@ -1,11 +1,11 @@
 // The folvane command as the user runs it: missing and bad configurations, the template, and
 // the inspection report of each kind of receipt.
-#include <algorithm>
 #include "folvane_support.hpp"
 #include "tools/folvane/folvane.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <string>
