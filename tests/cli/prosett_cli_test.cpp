@@ -1,5 +1,5 @@
 // End-to-end tests of the host and of prosett, run as the user runs them.
-#include "support/process.hpp"
+#include "support/files.hpp"
 
 #include <filesystem>
 #include <fstream>
@@ -9,6 +9,9 @@
 
 namespace {
 
+using vaskit::testing::read_file;
+using vaskit::testing::write_file;
+
 using vaskit::testing::run_process;
 using vaskit::testing::TempDir;
 namespace fs = std::filesystem;
@@ -16,16 +19,6 @@ namespace fs = std::filesystem;
 const std::string kBin = VASKIT_BIN_DIR;
 const std::string kHost = kBin + "/vas-kit";
 const std::string kProsett = kBin + "/vaskit-prosett";
-
-void write(const fs::path &p, const std::string &text) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << text;
-}
-
-std::string read(const fs::path &p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 bool contains(const std::string &hay, const std::string &needle) {
   return hay.find(needle) != std::string::npos;
@@ -73,7 +66,7 @@ TEST(ProsettCommand, GenerateConfigWritesTheBuiltInTemplate) {
                        dir.path());
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(contains(r.out, "✅ Success! Template file created at: "));
-  EXPECT_EQ(read(dir / "config_prosett_template.yaml"),
+  EXPECT_EQ(read_file(dir / "config_prosett_template.yaml"),
             "config:\n  input_path: \"./\"\n  output_path: \"./\"\n  embed_images: true\n"
             "  watermark_enable: false\n  watermark_text: \"CONFIDENTIAL\"\n");
 }
@@ -91,7 +84,7 @@ TEST(ProsettCommand, ConfigurationErrors) {
   EXPECT_TRUE(contains(none.err, "❌ Error: No configuration file selected or found."));
 
   // A file that does not parse: one line naming file, line and column; status 1.
-  write(dir / "broken.yaml", "config:\n  input_path: [unclosed\n");
+  write_file(dir / "broken.yaml", "config:\n  input_path: [unclosed\n");
   auto broken = run_process(kHost, {"prosett", "-c", "broken.yaml"}, dir.path());
   EXPECT_EQ(broken.status, 1);
   EXPECT_TRUE(contains(broken.err, "broken.yaml")) << broken.err;
@@ -99,7 +92,7 @@ TEST(ProsettCommand, ConfigurationErrors) {
   EXPECT_FALSE(contains(broken.out + broken.err, "Done:"));
 
   // A top level that is not a mapping is refused with a clear line.
-  write(dir / "list.yaml", "- a\n- b\n");
+  write_file(dir / "list.yaml", "- a\n- b\n");
   auto list = run_process(kHost, {"prosett", "-c", "list.yaml"}, dir.path());
   EXPECT_EQ(list.status, 1);
   EXPECT_TRUE(contains(list.err, "❌"));
@@ -107,10 +100,10 @@ TEST(ProsettCommand, ConfigurationErrors) {
 
 TEST(ProsettCommand, BareConfigOffersTheCandidates) {
   TempDir dir;
-  write(dir / "config_a.yaml", "config:\n  output_path: \"./a\"\n");
-  write(dir / "config_b.yml", "config:\n  output_path: \"./b\"\n");
-  write(dir / "other.yaml", "config: {}\n");
-  write(dir / "doc.md", "# Doc\n\ntext\n");
+  write_file(dir / "config_a.yaml", "config:\n  output_path: \"./a\"\n");
+  write_file(dir / "config_b.yml", "config:\n  output_path: \"./b\"\n");
+  write_file(dir / "other.yaml", "config: {}\n");
+  write_file(dir / "doc.md", "# Doc\n\ntext\n");
 
   auto cancelled = run_process(kHost, {"prosett", "-c"}, dir.path(), "\n");
   EXPECT_EQ(cancelled.status, 1);
@@ -162,8 +155,8 @@ void expect_toc_links_resolve(const std::string &page) {
 
 TEST(ProsettConversion, NotionExportBecomesAVersionedWatermarkedPage) {
   TempDir dir;
-  write(dir / "config.yaml", "config:\n  watermark_enable: true\n  output_path: out\n");
-  write(dir / "notes.md",
+  write_file(dir / "config.yaml", "config:\n  watermark_enable: true\n  output_path: out\n");
+  write_file(dir / "notes.md",
         "# Project notes\n"
         "Status: Draft\n"
         "Created time: 2024\n"
@@ -179,7 +172,7 @@ TEST(ProsettConversion, NotionExportBecomesAVersionedWatermarkedPage) {
   EXPECT_TRUE(contains(r.err, "✅ 正在處理: " + (dir / "notes.md").string()));
   const auto page_path = dir / "out" / "notes_1.2.0_CONFIDENTIAL.html";
   ASSERT_TRUE(fs::exists(page_path));
-  const std::string page = read(page_path);
+  const std::string page = read_file(page_path);
   EXPECT_EQ(page.rfind("<!DOCTYPE html>", 0), 0u);
   EXPECT_TRUE(contains(page, "<title>notes.md</title>"));
   EXPECT_TRUE(contains(page, "body::after"));
@@ -197,7 +190,7 @@ TEST(ProsettConversion, NotionExportBecomesAVersionedWatermarkedPage) {
 
 TEST(ProsettConversion, BareOutputOptionMeansTheCurrentFolder) {
   TempDir dir;
-  write(dir / "a.md", "# A\n");
+  write_file(dir / "a.md", "# A\n");
   auto r = run_process(kHost, {"prosett", "-o", "-f", "a.md"}, dir.path());
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(contains(r.err, "✅ 已手動指定輸出目錄：./"));
@@ -206,9 +199,9 @@ TEST(ProsettConversion, BareOutputOptionMeansTheCurrentFolder) {
 
 TEST(ProsettConversion, NewestFileIsOfferedAndDebugDumpsAreNeverInputs) {
   TempDir dir;
-  write(dir / "old.md", "# Old\n");
-  write(dir / "new.md", "# New\n");
-  write(dir / "newest.md_debug.md", "# dump\n");
+  write_file(dir / "old.md", "# Old\n");
+  write_file(dir / "new.md", "# New\n");
+  write_file(dir / "newest.md_debug.md", "# dump\n");
   const auto now = fs::file_time_type::clock::now();
   fs::last_write_time(dir / "old.md", now - std::chrono::hours(2));
   fs::last_write_time(dir / "new.md", now - std::chrono::hours(1));
@@ -233,14 +226,14 @@ TEST(ProsettConversion, NewestFileIsOfferedAndDebugDumpsAreNeverInputs) {
 
 TEST(ProsettConversion, FilesWithoutAPageMakeTheRunFail) {
   TempDir dir;
-  write(dir / "bad.md", std::string("# Bad\n\xff\xfe broken bytes\n"));
+  write_file(dir / "bad.md", std::string("# Bad\n\xff\xfe broken bytes\n"));
   auto r = run_process(kHost, {"prosett", "-f", "bad.md"}, dir.path());
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(contains(r.err, "❌"));
   EXPECT_TRUE(contains(r.err, "Error: "));
   EXPECT_FALSE(fs::exists(dir / "bad.html"));
 
-  write(dir / "empty.md", "");
+  write_file(dir / "empty.md", "");
   auto empty = run_process(kHost, {"prosett", "-f", "empty.md"}, dir.path());
   EXPECT_EQ(empty.status, 1);
   EXPECT_FALSE(fs::exists(dir / "empty.html"));
@@ -248,9 +241,9 @@ TEST(ProsettConversion, FilesWithoutAPageMakeTheRunFail) {
 
 TEST(ProsettConversion, OneBadFileAmongSeveralDoesNotStopTheOthers) {
   TempDir dir;
-  write(dir / "a.md", "# A\n");
-  write(dir / "b.md", std::string("# B\n\xff\n"));
-  write(dir / "c.md", "# C\n");
+  write_file(dir / "a.md", "# A\n");
+  write_file(dir / "b.md", std::string("# B\n\xff\n"));
+  write_file(dir / "c.md", "# C\n");
   // Decline the newest file, then choose all three from the list.
   auto r = run_process(kHost, {"prosett"}, dir.path(), "n\nall\n");
   EXPECT_EQ(r.status, 1);
@@ -268,10 +261,10 @@ TEST(ProsettConversion, OneBadFileAmongSeveralDoesNotStopTheOthers) {
 
 TEST(ProsettConversion, DebugDumpHoldsTheCleanedTextBeforeTheStages) {
   TempDir dir;
-  write(dir / "notes.md", "# Notes\nStatus: x\n\n\n\n<details>\n<summary>S</summary>\n\nBody\n</details>\n");
+  write_file(dir / "notes.md", "# Notes\nStatus: x\n\n\n\n<details>\n<summary>S</summary>\n\nBody\n</details>\n");
   auto r = run_process(kHost, {"prosett", "--debug", "-f", "notes.md"}, dir.path());
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(read(dir / "notes.md_debug.md"),
+  EXPECT_EQ(read_file(dir / "notes.md_debug.md"),
             "# Notes\n\n[TOC]\n\n\n\n<details>\n<summary>S</summary>\n\nBody\n</details>\n");
   EXPECT_TRUE(contains(r.err, "[notes.md] 已儲存預處理之 Markdown 至 ./notes.md_debug.md"));
   EXPECT_TRUE(contains(r.err, "偵錯模式已開啟。找到並選擇了 1 個 Markdown 檔案。"));

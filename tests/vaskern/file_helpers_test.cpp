@@ -1,4 +1,4 @@
-#include "support/process.hpp"
+#include "support/files.hpp"
 #include "vaskern/fileIO.hpp"
 #include "vaskern/fileMg.hpp"
 
@@ -10,19 +10,17 @@
 
 namespace {
 
+using vaskit::testing::read_file;
+using vaskit::testing::write_file;
+
 using namespace vaskern;
 using vaskit::testing::TempDir;
 namespace fs = std::filesystem;
 
-void write(const fs::path &p, const std::string &text) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << text;
-}
-
 // Runs `fn` with `input` as standard input and returns what it printed on standard output.
 template <class F> std::string with_stdin(const std::string &input, F &&fn) {
   TempDir dir;
-  write(dir / "in", input);
+  write_file(dir / "in", input);
   std::FILE *f = std::freopen((dir / "in").c_str(), "r", stdin);
   EXPECT_NE(f, nullptr);
   std::cin.clear();
@@ -35,7 +33,7 @@ TEST(FileSearch, FiltersByExtensionPrefixAndExcludedFolders) {
   TempDir dir;
   for (const char *name : {"b.md", "a.MD", "c.txt", "config_x.yaml", "config_y.yml", "x.yaml",
                            "build/d.md", "sub/e.md", ".md"})
-    write(dir / name, "x");
+    write_file(dir / name, "x");
   const auto flat = fileIO::find_files_with_extensions(dir.path(), {".md"}, false);
   EXPECT_EQ(flat.names, (std::vector<std::string>{"a.MD", "b.md"}));
   EXPECT_EQ(flat.paths.front(), (dir / "a.MD").string());
@@ -81,7 +79,7 @@ TEST(InteractiveChoice, AcceptsNumbersListsRangesAndCancels) {
 
 TEST(ConfigFiles, ParseFailuresNameTheFileAndPosition) {
   TempDir dir;
-  write(dir / "bad.yaml", "config:\n  a: [1, 2\n");
+  write_file(dir / "bad.yaml", "config:\n  a: [1, 2\n");
   testing::internal::CaptureStderr();
   EXPECT_FALSE(fileIO::load_yaml_config(dir / "bad.yaml"));
   std::string err = testing::internal::GetCapturedStderr();
@@ -95,14 +93,14 @@ TEST(ConfigFiles, ParseFailuresNameTheFileAndPosition) {
   EXPECT_FALSE(fileIO::load_yaml_config(dir / "none.yaml"));
   testing::internal::GetCapturedStderr();
 
-  write(dir / "bad.json", "{\"config\": {\"a\": 1,}}");
+  write_file(dir / "bad.json", "{\"config\": {\"a\": 1,}}");
   testing::internal::CaptureStdout();
   EXPECT_FALSE(fileMg::load_json_file(dir / "bad.json"));
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_NE(out.find("bad.json (line 1, column "), std::string::npos) << out;
 
-  write(dir / "nokey.json", "{\"other\": {}}");
-  write(dir / "good.json", "{\"config\": {\"b\": 2, \"a\": 1}}");
+  write_file(dir / "nokey.json", "{\"other\": {}}");
+  write_file(dir / "good.json", "{\"config\": {\"b\": 2, \"a\": 1}}");
   testing::internal::CaptureStdout();
   EXPECT_FALSE(fileMg::load_json_file(dir / "nokey.json"));
   const auto good = fileMg::load_json_file(dir / "good.json");
@@ -113,8 +111,8 @@ TEST(ConfigFiles, ParseFailuresNameTheFileAndPosition) {
 
 TEST(TextFiles, ReadsRejectBadBytesAndWritesAreWhole) {
   TempDir dir;
-  write(dir / "bom.md", "\xEF\xBB\xBF# T\n");
-  write(dir / "bad.md", "ok \xC3\x28");
+  write_file(dir / "bom.md", "\xEF\xBB\xBF# T\n");
+  write_file(dir / "bad.md", "ok \xC3\x28");
   EXPECT_EQ(fileIO::load_local_file_content(dir / "bom.md", "label"), "# T\n");
   testing::internal::CaptureStderr();
   EXPECT_EQ(fileIO::load_local_file_content(dir / "bad.md", "label"), "");

@@ -1,7 +1,7 @@
 // PDF text extraction on generated receipts: line structure, boxes and rotation that must not
 // hide text, encryption, and files that cannot be read.
 #include "formats/pdf/text.hpp"
-#include "support/process.hpp"
+#include "support/files.hpp"
 
 #include <gtest/gtest.h>
 
@@ -17,19 +17,7 @@ namespace {
 using vaskit::pdf::extract_page_texts;
 namespace fs = std::filesystem;
 
-// The receipts of every variant, generated once for the whole suite.
-const fs::path &receipts() {
-  static vaskit::testing::TempDir dir;
-  static const bool made = [] {
-    auto r = vaskit::testing::run_process(std::string(VASKIT_BIN_DIR) + "/make_receipts",
-                                          {dir.path().string()}, dir.path());
-    if (r.status != 0)
-      throw std::runtime_error("make_receipts failed: " + r.err);
-    return true;
-  }();
-  (void)made;
-  return dir.path();
-}
+const fs::path &receipts() { return vaskit::testing::generated_receipts(); }
 
 std::string pdf(const std::string &variant) {
   return (receipts() / (variant + ".pdf")).string();

@@ -13,6 +13,9 @@
 
 namespace {
 
+using vaskit::testing::read_file;
+using vaskit::testing::write_file;
+
 namespace fs = std::filesystem;
 using folvane_test::receipt;
 using vaskit::folvane::DEFAULT_CONFIG;
@@ -27,16 +30,6 @@ ProcessResult folvane(const std::vector<std::string> &args, const fs::path &cwd)
   std::vector<std::string> all = {"folvane"};
   all.insert(all.end(), args.begin(), args.end());
   return vaskit::testing::run_process(kHost, all, cwd);
-}
-
-void write(const fs::path &p, const std::string &text) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << text;
-}
-
-std::string read(const fs::path &p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::set<std::string> tree(const fs::path &dir) {
@@ -100,14 +93,14 @@ TEST(FolvaneCli, HelpListsTheOptions) {
 
 TEST(FolvaneCli, GenerateConfigWritesTheTemplateInKeyOrder) {
   TempDir dir;
-  write(dir / "broken.json", "{ not json");
+  write_file(dir / "broken.json", "{ not json");
   const auto r = folvane({"--generate-config", "-c", "broken.json"}, dir.path());
   EXPECT_EQ(r.status, 0);
   const auto path = dir / "config_folvane_template.json";
   ASSERT_TRUE(fs::exists(path));
   EXPECT_EQ(r.out, "Success! Template file created at: " + fs::canonical(path).string() + "\n");
   EXPECT_EQ(r.err, ""); // the -c file was not read
-  const json written = json::parse(read(path));
+  const json written = json::parse(read_file(path));
   EXPECT_EQ(written.dump(), DEFAULT_CONFIG.dump()); // ordered: same keys in the same order
 
   // The template is a working configuration.
@@ -137,15 +130,15 @@ TEST(FolvaneCli, BadValuesStopBeforeAnythingIsTouched) {
     TempDir dir;
     fs::create_directories(dir / "in");
     fs::copy_file(receipt("basic"), dir / "in" / "scan.pdf");
-    write(dir / "in" / "taxi_receipt.pdf", "old report");
-    write(dir / "c.json", R"({"config": {"input_folder": "in", )" + setting + "}}");
+    write_file(dir / "in" / "taxi_receipt.pdf", "old report");
+    write_file(dir / "c.json", R"({"config": {"input_folder": "in", )" + setting + "}}");
     const auto before = tree(dir.path());
     const auto r = folvane({"-c", "c.json"}, dir.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out.rfind(message, 0), 0u) << r.out;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
     EXPECT_EQ(tree(dir.path()), before);
-    EXPECT_EQ(read(dir / "in" / "taxi_receipt.pdf"), "old report");
+    EXPECT_EQ(read_file(dir / "in" / "taxi_receipt.pdf"), "old report");
   }
 }
 
@@ -182,8 +175,8 @@ TEST(FolvaneCli, ControlCharactersInPathsNeverReachTheTerminal) {
     if (c.old_report_is_folder)
       fs::create_directories(dir / esc_dir / "taxi_receipt.pdf" / "keep");
     else
-      write(dir / esc_dir / "taxi_receipt.pdf", "old report");
-    write(dir / "c.json", config);
+      write_file(dir / esc_dir / "taxi_receipt.pdf", "old report");
+    write_file(dir / "c.json", config);
     const auto r = folvane({"-c", "c.json"}, dir.path());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_FALSE(contains(r.out, "\x1b")) << r.out;
@@ -206,8 +199,8 @@ TEST(FolvaneCli, ControlCharactersInPathsNeverReachTheTerminal) {
 TEST(FolvaneCli, UnusableConfigFileIsNamedAndFails) {
   TempDir dir;
   fs::create_directories(dir / "folder.json");
-  write(dir / "noconfig.json", R"({"other": {}})");
-  write(dir / "broken.json", "{\"config\": {\n");
+  write_file(dir / "noconfig.json", R"({"other": {}})");
+  write_file(dir / "broken.json", "{\"config\": {\n");
   for (const std::string arg : {"folder.json", "noconfig.json", "broken.json"}) {
     SCOPED_TRACE(arg);
     const auto r = folvane({"-c", arg}, dir.path());
@@ -288,7 +281,7 @@ TEST(FolvaneCli, InspectionComesFirstAndUsesTheBuiltInTable) {
   TempDir dir;
   fs::copy_file(receipt("basic"), dir / "basic.pdf");
   // A configuration with another table and suffix: the inspection does not read it.
-  write(dir / "c.json", R"({"config": {"address_mapping": {"Other": "敦化北路"},
+  write_file(dir / "c.json", R"({"config": {"address_mapping": {"Other": "敦化北路"},
                             "description_suffix": "x"}})");
   const auto r = folvane({"-c", "c.json", "--generate-config", "-i", "basic.pdf"}, dir.path());
   EXPECT_EQ(r.status, 0);

@@ -1,7 +1,7 @@
 // Shared pieces of the folvane tests: generated receipts and captured log lines.
 #pragma once
 
-#include "support/process.hpp"
+#include "support/files.hpp"
 #include "vaskern/app_logging.hpp"
 
 #include <filesystem>
@@ -14,19 +14,7 @@ namespace folvane_test {
 
 namespace fs = std::filesystem;
 
-// Every variant of make_receipts, generated once per test program; tests copy what they change.
-inline const fs::path &receipts() {
-  static vaskit::testing::TempDir dir;
-  static const bool made = [] {
-    auto r = vaskit::testing::run_process(std::string(VASKIT_BIN_DIR) + "/make_receipts",
-                                          {dir.path().string()}, dir.path());
-    if (r.status != 0)
-      throw std::runtime_error("make_receipts failed: " + r.err);
-    return true;
-  }();
-  (void)made;
-  return dir.path();
-}
+inline const fs::path &receipts() { return vaskit::testing::generated_receipts(); }
 
 inline std::string receipt(const std::string &variant) {
   return (receipts() / (variant + ".pdf")).string();
