@@ -103,22 +103,34 @@ std::optional<json> load_yaml_string(const std::string &text, const std::string 
   return std::nullopt;
 }
 
-std::optional<json> load_yaml_config(const std::string &path) {
+std::optional<std::string> read_config_text(const std::string &path, const std::string &kind,
+                                            const std::function<void(const std::string &)> &report) {
   std::string data;
   try {
     if (stdfs::is_directory(path))
       throw std::runtime_error("是資料夾，不是檔案");
     data = vaskit::fs::read_file(path);
   } catch (const std::exception &e) {
-    report_error(nullptr, "❌ 無法讀取設定檔 " + path + ": " + e.what());
+    report("❌ 無法讀取" + kind + " " + path + ": " + e.what());
     return std::nullopt;
   }
   if (!vaskit::text::valid_utf8(data)) {
-    report_error(nullptr, "❌ 無法解析 " + path + ": 檔案不是 UTF-8 文字");
+    report("❌ 無法解析" + kind + " " + path + ": 檔案不是 UTF-8 文字");
     return std::nullopt;
   }
+  if (data.rfind("\xEF\xBB\xBF", 0) == 0)
+    data.erase(0, 3);
+  return data;
+}
+
+std::optional<json> load_yaml_config(const std::string &path) {
+  const auto data = read_config_text(path, "設定檔", [](const std::string &line) {
+    report_error(nullptr, line);
+  });
+  if (!data)
+    return std::nullopt;
   try {
-    return vaskit::config::parse_yaml(data);
+    return vaskit::config::parse_yaml(*data);
   } catch (const vaskit::config::ParseError &e) {
     report_error(nullptr, parse_error_text(path, e));
   } catch (const std::exception &e) {

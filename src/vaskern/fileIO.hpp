@@ -32,6 +32,12 @@ std::optional<json> load_yaml_string(const std::string &text, const std::string 
 // Reads and parses a YAML file; on failure prints one "❌" line naming the file; nullopt.
 std::optional<json> load_yaml_config(const std::string &path);
 
+// The text of a configuration file (`kind` names it in messages, e.g. "設定檔"); nullopt after
+// one "❌" line through `report` when it is a folder, cannot be read or is not UTF-8. A leading
+// byte-order mark is dropped.
+std::optional<std::string> read_config_text(const std::string &path, const std::string &kind,
+                                            const std::function<void(const std::string &)> &report);
+
 // Files in `folder` whose extension (case-insensitive; given dotted or bare) is one of
 // `extensions` and whose name starts with `prefix`; folders named in `exclude_paths` are not
 // entered. Sorted by name; names are the file names.

@@ -22,24 +22,14 @@ std::string generate_json_template(const json &mapping, const std::string &file_
 
 std::optional<json> load_json_file(const std::string &path,
                                    const std::vector<std::string> &required_keys) {
-  std::string data;
-  try {
-    if (stdfs::is_directory(path))
-      throw std::runtime_error("是資料夾，不是檔案");
-    data = vaskit::fs::read_file(path);
-  } catch (const std::exception &e) {
-    vaskit::cli::echo("❌ 無法讀取 JSON 檔案 " + path + ": " + e.what());
+  // The JSON tools print every line, errors included, on standard output.
+  const auto data = fileIO::read_config_text(path, " JSON 檔案",
+                                             [](const std::string &line) { vaskit::cli::echo(line); });
+  if (!data)
     return std::nullopt;
-  }
-  if (!vaskit::text::valid_utf8(data)) {
-    vaskit::cli::echo("❌ 無法解析 JSON 檔案 " + path + ": 檔案不是 UTF-8 文字");
-    return std::nullopt;
-  }
-  if (data.rfind("\xEF\xBB\xBF", 0) == 0)
-    data.erase(0, 3);
   json root;
   try {
-    root = vaskit::config::parse_json(data);
+    root = vaskit::config::parse_json(*data);
   } catch (const vaskit::config::ParseError &e) {
     vaskit::cli::echo("❌ 無法解析 JSON 檔案 " + path + " (line " + std::to_string(e.line) +
                       ", column " + std::to_string(e.column) + "): " + e.what());
