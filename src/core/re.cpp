@@ -4,9 +4,12 @@
 
 #include <pcre2.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <map>
 #include <mutex>
+#include <type_traits>
 #include <utility>
 
 #include "core/text.hpp"
@@ -29,7 +32,9 @@ constexpr std::string_view kNonSpaceItems =
 bool is_hex(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // Whether `p` holds `n` hex digits at `i`.
 bool hex_run(std::string_view p, std::size_t i, std::size_t n) {
@@ -255,15 +260,53 @@ pcre2_match_context *thread_context() {
   return ctx.mctx;
 }
 
-struct MatchData {
-  pcre2_match_data *md;
-  explicit MatchData(const pcre2_code *code) : md(pcre2_match_data_create_from_pattern(code, nullptr)) {
+// Match data blocks are kept per thread for reuse: stages search once per line or per piece of
+// text, and a block per call would cost an allocation each time. Nested uses (a replacer that
+// matches another pattern) take further blocks from the pool.
+class MatchData {
+public:
+  explicit MatchData(const pcre2_code *code) {
+    uint32_t captures = 0;
+    pcre2_pattern_info(code, PCRE2_INFO_CAPTURECOUNT, &captures);
+    const uint32_t pairs = captures + 1;
+    auto &free_list = pool();
+    for (auto it = free_list.rbegin(); it != free_list.rend(); ++it) {
+      if (pcre2_get_ovector_count(*it) >= pairs) {
+        md = *it;
+        free_list.erase(std::next(it).base());
+        return;
+      }
+    }
+    md = pcre2_match_data_create(std::max(pairs, kMinPairs), nullptr);
     if (!md)
       throw std::bad_alloc();
   }
-  ~MatchData() { pcre2_match_data_free(md); }
+  ~MatchData() {
+    auto &free_list = pool();
+    if (free_list.size() < kPoolSize)
+      free_list.push_back(md);
+    else
+      pcre2_match_data_free(md);
+  }
   MatchData(const MatchData &) = delete;
   MatchData &operator=(const MatchData &) = delete;
+
+  pcre2_match_data *md = nullptr;
+
+private:
+  static constexpr uint32_t kMinPairs = 16;
+  static constexpr std::size_t kPoolSize = 8;
+  struct Pool {
+    std::vector<pcre2_match_data *> blocks;
+    ~Pool() {
+      for (pcre2_match_data *b : blocks)
+        pcre2_match_data_free(b);
+    }
+  };
+  static std::vector<pcre2_match_data *> &pool() {
+    thread_local Pool p;
+    return p.blocks;
+  }
 };
 
 // Runs one match. Returns false when there is no match; throws error on matching errors.
@@ -293,8 +336,12 @@ struct Piece {
   std::size_t group = npos;
 };
 
-bool ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool is_octal(char c) { return c >= '0' && c <= '7'; }
+bool ascii_letter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool is_octal(char c) {
+  return c >= '0' && c <= '7';
+}
 
 bool is_identifier(std::string_view s) {
   if (s.empty())
@@ -398,14 +445,30 @@ std::vector<Piece> parse_template(std::string_view t, const Code &code) {
       }
     } else {
       switch (c) {
-      case 'a': lit += '\a'; break;
-      case 'b': lit += '\b'; break;
-      case 'f': lit += '\f'; break;
-      case 'n': lit += '\n'; break;
-      case 'r': lit += '\r'; break;
-      case 't': lit += '\t'; break;
-      case 'v': lit += '\v'; break;
-      case '\\': lit += '\\'; break;
+      case 'a':
+        lit += '\a';
+        break;
+      case 'b':
+        lit += '\b';
+        break;
+      case 'f':
+        lit += '\f';
+        break;
+      case 'n':
+        lit += '\n';
+        break;
+      case 'r':
+        lit += '\r';
+        break;
+      case 't':
+        lit += '\t';
+        break;
+      case 'v':
+        lit += '\v';
+        break;
+      case '\\':
+        lit += '\\';
+        break;
       default:
         if (ascii_letter(c))
           throw error(std::string("bad escape \\") + c + " at position " + std::to_string(bs));
@@ -417,6 +480,11 @@ std::vector<Piece> parse_template(std::string_view t, const Code &code) {
   if (!lit.empty())
     pieces.push_back({std::move(lit), npos});
   return pieces;
+}
+
+// A template without backslashes is inserted as it is, without parsing.
+bool is_literal_template(std::string_view t) {
+  return t.find('\\') == npos;
 }
 
 void apply_template(const std::vector<Piece> &pieces, const Match &m, std::string &out) {
@@ -453,7 +521,9 @@ std::string_view Match::group(std::string_view name) const {
   return group(static_cast<std::size_t>(num));
 }
 
-bool Match::matched(std::size_t n) const { return start(n) != npos; }
+bool Match::matched(std::size_t n) const {
+  return start(n) != npos;
+}
 
 std::size_t Match::start(std::size_t n) const {
   if (2 * n + 1 >= ovector_.size())
@@ -467,7 +537,9 @@ std::size_t Match::end(std::size_t n) const {
   return ovector_[2 * n + 1];
 }
 
-std::size_t Match::groups() const { return ovector_.empty() ? 0 : ovector_.size() / 2 - 1; }
+std::size_t Match::groups() const {
+  return ovector_.empty() ? 0 : ovector_.size() / 2 - 1;
+}
 
 std::string Match::expand(std::string_view tmpl) const {
   const auto pieces = parse_template(tmpl, code_of(code_));
@@ -478,7 +550,6 @@ std::string Match::expand(std::string_view tmpl) const {
 
 // ---------------------------------------------------------------------------------------------
 // Pattern
-
 
 namespace {
 
@@ -558,8 +629,8 @@ std::optional<Match> Pattern::fullmatch(std::string_view s) const {
 // Calls on_match(const Match&) for each successive match (at most `count`, 0 = all), with
 // Python 3.7+ rules: after an empty match at p the next match may not be empty at p (it may
 // still start at p when non-empty); after a non-empty match an empty match may follow it
-// directly. The subject is checked for valid UTF-8 once; later calls skip the check, so a scan
-// is linear in the subject.
+// directly. An on_match that returns bool ends the scan by returning false. The subject is
+// checked for valid UTF-8 once; later calls skip the check, so a scan is linear in the subject.
 template <class F> void Pattern::scan(std::string_view s, std::size_t count, F &&on_match) const {
   const Code &code = code_of(code_);
   MatchData md(code.search);
@@ -577,11 +648,20 @@ template <class F> void Pattern::scan(std::string_view s, std::size_t count, F &
     fill_ovector(m.ovector_, md.md, code.capture_count);
     const std::size_t st = m.ovector_[0], en = m.ovector_[1];
     ++found;
-    on_match(static_cast<const Match &>(m));
+    if constexpr (std::is_same_v<std::invoke_result_t<F &, const Match &>, bool>) {
+      if (!on_match(static_cast<const Match &>(m)))
+        break;
+    } else {
+      on_match(static_cast<const Match &>(m));
+    }
     if (en <= st)
       opts |= PCRE2_NOTEMPTY_ATSTART;
     pos = en < st ? st : en;
   }
+}
+
+void Pattern::for_each(std::string_view s, const std::function<bool(const Match &)> &fn) const {
+  scan(s, 0, fn);
 }
 
 std::vector<Match> Pattern::finditer(std::string_view s) const {
@@ -600,22 +680,31 @@ std::vector<std::string> Pattern::findall(std::string_view s) const {
   return out;
 }
 
-std::string Pattern::sub(std::string_view tmpl, std::string_view s, std::size_t count) const {
-  const auto pieces = parse_template(tmpl, code_of(code_));
-  std::string out;
-  std::size_t last = 0;
-  scan(s, count, [&](const Match &m) {
-    out.append(s.substr(last, m.start() - last));
-    apply_template(pieces, m, out);
-    last = m.end();
-  });
+std::size_t Pattern::sub_into(std::string &out, std::string_view tmpl, std::string_view s,
+                              std::size_t count) const {
+  std::size_t last = 0, n = 0;
+  if (is_literal_template(tmpl)) {
+    scan(s, count, [&](const Match &m) {
+      out.append(s.substr(last, m.start() - last));
+      out.append(tmpl);
+      last = m.end();
+      ++n;
+    });
+  } else {
+    const auto pieces = parse_template(tmpl, code_of(code_));
+    scan(s, count, [&](const Match &m) {
+      out.append(s.substr(last, m.start() - last));
+      apply_template(pieces, m, out);
+      last = m.end();
+      ++n;
+    });
+  }
   out.append(s.substr(last));
-  return out;
+  return n;
 }
 
-std::pair<std::string, std::size_t> Pattern::subn(const Replacer &fn, std::string_view s,
-                                                  std::size_t count) const {
-  std::string out;
+std::size_t Pattern::sub_into(std::string &out, const Replacer &fn, std::string_view s,
+                              std::size_t count) const {
   std::size_t last = 0, n = 0;
   scan(s, count, [&](const Match &m) {
     out.append(s.substr(last, m.start() - last));
@@ -624,6 +713,21 @@ std::pair<std::string, std::size_t> Pattern::subn(const Replacer &fn, std::strin
     ++n;
   });
   out.append(s.substr(last));
+  return n;
+}
+
+std::string Pattern::sub(std::string_view tmpl, std::string_view s, std::size_t count) const {
+  std::string out;
+  out.reserve(s.size());
+  sub_into(out, tmpl, s, count);
+  return out;
+}
+
+std::pair<std::string, std::size_t> Pattern::subn(const Replacer &fn, std::string_view s,
+                                                  std::size_t count) const {
+  std::string out;
+  out.reserve(s.size());
+  const std::size_t n = sub_into(out, fn, s, count);
   return {std::move(out), n};
 }
 

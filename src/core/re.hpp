@@ -52,7 +52,8 @@ public:
   std::size_t end(std::size_t n = 0) const;
   // Number of capturing groups in the pattern (group 0 not counted).
   std::size_t groups() const;
-  // Python's Match.expand: `\1`, `\g<1>`, `\g<name>`, `\n`, `\t`, `\\` ...; unmatched groups give "".
+  // Python's Match.expand: `\1`, `\g<1>`, `\g<name>`, `\n`, `\t`, `\\` ...; unmatched groups give
+  // "".
   std::string expand(std::string_view tmpl) const;
   std::string_view subject() const { return subject_; }
 
@@ -81,6 +82,9 @@ public:
   // Python's findall for patterns with at most one group: group 0 without groups, else group 1.
   // Patterns with several groups throw error (use finditer).
   std::vector<std::string> findall(std::string_view s) const;
+  // Calls `fn` for each match, in finditer order, until it returns false. The subject is checked
+  // for valid UTF-8 once; a loop of search() calls from later offsets checks the rest each time.
+  void for_each(std::string_view s, const std::function<bool(const Match &)> &fn) const;
   // Replace matches (all when count == 0). The template is expanded like Python's re.sub.
   std::string sub(std::string_view tmpl, std::string_view s, std::size_t count = 0) const;
   // Replace matches by what `fn` returns; the returned text is inserted literally.
@@ -88,6 +92,12 @@ public:
   // Like sub, also returning the number of replacements made.
   std::pair<std::string, std::size_t> subn(const Replacer &fn, std::string_view s,
                                            std::size_t count = 0) const;
+  // Like sub, appending the result to `out` (so that many pieces build one text); returns the
+  // number of replacements.
+  std::size_t sub_into(std::string &out, std::string_view tmpl, std::string_view s,
+                       std::size_t count = 0) const;
+  std::size_t sub_into(std::string &out, const Replacer &fn, std::string_view s,
+                       std::size_t count = 0) const;
   // Python's re.split (captured groups are included in the result; unmatched ones as "").
   std::vector<std::string> split(std::string_view s, std::size_t maxsplit = 0) const;
 

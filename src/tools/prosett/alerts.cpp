@@ -1,10 +1,12 @@
 // Block quotes in GitHub's alert notation ("> [!NOTE]") become styled alert boxes.
 #include "core/re.hpp"
 #include "core/text.hpp"
-#include "tools/prosett/stages.hpp"
 #include "tools/prosett/log.hpp"
+#include "tools/prosett/stages.hpp"
 
 #include <exception>
+#include <string>
+#include <vector>
 
 namespace vaskit::prosett {
 namespace {
@@ -64,17 +66,18 @@ const AlertKind ALERT_CONFIG[5] = {
 std::string process_markdown_alerts(std::string_view html_body) {
   static const re::Pattern quote(R"(<blockquote>([\s\S]*?)</blockquote>)");
   static const re::Pattern marker(
-      // "İ" and "ı" match "I" when letter case is ignored in the marker's kind word, as users of the
-      // notation expect; PCRE2's case folding leaves those two out, so they are spelled here.
+      // "İ" and "ı" match "I" when letter case is ignored in the marker's kind word, as users of
+      // the notation expect; PCRE2's case folding leaves those two out, so they are spelled here.
       R"(^(?:<p>\s*)?\[!(NOTE|T[Iİı]P|[Iİı]MPORTANT|WARN[Iİı]NG|CAUT[Iİı]ON)\]([^\n<]*)(?:<br\s*/?>)?\s*(?:</p>)?)",
       re::IGNORECASE);
   try {
     int alert_count = 0;
+    // The alert box for a block quote; empty when the quote is no alert and stays as it is.
     auto replace_alert = [&](const re::Match &match) -> std::string {
       const std::string inner = text::strip(match.group(1));
       const auto m = marker.match(inner);
       if (!m)
-        return std::string(match.group(0));
+        return std::string();
       ++alert_count;
       const std::string kind = text::lower(m->group(1));
       const std::string custom_title = text::strip(m->group(2));
@@ -87,14 +90,38 @@ std::string process_markdown_alerts(std::string_view html_body) {
       // Marker and first body line shared one paragraph: give the body its opening tag back.
       if (inner.starts_with("<p>") && !body_remainder.empty() && !body_remainder.starts_with("<p>"))
         body_remainder = "<p>" + body_remainder;
-      std::string content =
-          "<p class=\"markdown-alert-title\">" + std::string(cfg->svg) + title + "</p>";
+      std::string box;
+      box.reserve(64 + cfg->css_class.size() + cfg->svg.size() + title.size() +
+                  body_remainder.size());
+      box.append("<div class=\"markdown-alert ").append(cfg->css_class).append("\">");
+      box.append("<p class=\"markdown-alert-title\">").append(cfg->svg).append(title);
+      box.append("</p>");
       if (!body_remainder.empty())
-        content += "\n" + body_remainder;
-      return "<div class=\"markdown-alert " + std::string(cfg->css_class) + "\">" + content +
-             "</div>";
+        box.append("\n").append(body_remainder);
+      box.append("</div>");
+      return box;
     };
-    std::string out = quote.sub(replace_alert, html_body);
+    // The boxes are made first, so that the page is sized once.
+    const auto quotes = quote.finditer(html_body);
+    std::vector<std::string> boxes;
+    boxes.reserve(quotes.size());
+    std::size_t size = html_body.size();
+    for (const auto &q : quotes) {
+      boxes.push_back(replace_alert(q));
+      if (!boxes.back().empty())
+        size = size - (q.end() - q.start()) + boxes.back().size();
+    }
+    std::string out;
+    out.reserve(size);
+    std::size_t copied = 0;
+    for (std::size_t k = 0; k < quotes.size(); ++k) {
+      if (boxes[k].empty())
+        continue;
+      out.append(html_body.substr(copied, quotes[k].start() - copied));
+      out += boxes[k];
+      copied = quotes[k].end();
+    }
+    out.append(html_body.substr(copied));
     if (alert_count > 0)
       log().info("✅ 成功轉換 " + std::to_string(alert_count) + " 個 GitHub Alert 區塊。");
     return out;

@@ -19,7 +19,7 @@ std::string_view trailing_details_tag(std::string_view text) {
   return tag.fullmatch(text.substr(lt)) ? text.substr(lt) : std::string_view{};
 }
 
-std::string repair_segment(std::string_view segment) {
+void repair_segment(std::string_view segment, std::string &out) {
   static const re::Pattern details(R"(<details(?![^>]*markdown=))", re::IGNORECASE);
   static const re::Pattern summary(
       R"((?<!<details markdown="1">)(?<!<details>)\s*(<summary>[\s\S]*?</summary>))",
@@ -28,6 +28,11 @@ std::string repair_segment(std::string_view segment) {
                                    re::IGNORECASE);
   static const re::Pattern list_item(R"(([^\n])\n([ \t]*[-*+]|\d+\.) )");
 
+  // Details and summary tags all begin with "<": a stretch without one only needs the list fix.
+  if (segment.find('<') == std::string_view::npos) {
+    list_item.sub_into(out, R"(\1\n\n\2 )", segment);
+    return;
+  }
   std::string text = details.sub(R"(<details markdown="1")", segment);
   text = summary.sub(
       [](const re::Match &m) {
@@ -50,13 +55,16 @@ std::string repair_segment(std::string_view segment) {
       },
       text);
   text = doubled.sub(R"(<details markdown="1">)", text);
-  return list_item.sub(R"(\1\n\n\2 )", text);
+  list_item.sub_into(out, R"(\1\n\n\2 )", text);
 }
 
 } // namespace
 
 std::string preprocess_details_and_lists(std::string_view md_content) {
-  return rewrite_outside_fences(md_content, repair_segment);
+  std::string out;
+  out.reserve(md_content.size() + md_content.size() / 16);
+  append_outside_fences(out, md_content, repair_segment);
+  return out;
 }
 
 } // namespace vaskit::prosett

@@ -151,7 +151,11 @@ void append_content_line(std::string_view md, const Line &line, const Opening &o
 
 } // namespace
 
-std::vector<FencedBlock> scan_fenced_blocks(std::string_view md) {
+namespace {
+
+// The blocks with their code text, or without it (`with_code` false) for callers that only need
+// where the blocks are.
+std::vector<FencedBlock> scan_blocks(std::string_view md, bool with_code) {
   std::vector<FencedBlock> blocks;
   // Openings that found no closing line, by (quote depth, column, fence character): the shortest
   // such fence and where its search ended. A later opening of the same kind before that point,
@@ -189,7 +193,8 @@ std::vector<FencedBlock> scan_fenced_blocks(std::string_view md) {
       std::size_t q = l.begin;
       if (skip_quote_markers(md, q, l.end, open.depth) != open.depth)
         break;
-      content.push_back(l);
+      if (with_code)
+        content.push_back(l);
       cursor = l.next;
     }
     if (!closed) {
@@ -220,24 +225,35 @@ std::vector<FencedBlock> scan_fenced_blocks(std::string_view md) {
   return blocks;
 }
 
+} // namespace
+
+std::vector<FencedBlock> scan_fenced_blocks(std::string_view md) {
+  return scan_blocks(md, true);
+}
+
 std::vector<std::pair<std::size_t, std::size_t>> fenced_ranges(std::string_view md) {
   std::vector<std::pair<std::size_t, std::size_t>> ranges;
-  for (const auto &block : scan_fenced_blocks(md))
+  for (const auto &block : scan_blocks(md, false))
     ranges.emplace_back(block.begin, block.end);
   return ranges;
+}
+
+void append_outside_fences(std::string &out, std::string_view md,
+                           const std::function<void(std::string_view, std::string &)> &fn) {
+  std::size_t pos = 0;
+  for (const auto &[begin, end] : fenced_ranges(md)) {
+    fn(md.substr(pos, begin - pos), out);
+    out.append(md.substr(begin, end - begin));
+    pos = end;
+  }
+  fn(md.substr(pos), out);
 }
 
 std::string rewrite_outside_fences(std::string_view md,
                                    const std::function<std::string(std::string_view)> &fn) {
   std::string out;
   out.reserve(md.size() + md.size() / 16);
-  std::size_t pos = 0;
-  for (const auto &[begin, end] : fenced_ranges(md)) {
-    out += fn(md.substr(pos, begin - pos));
-    out.append(md.substr(begin, end - begin));
-    pos = end;
-  }
-  out += fn(md.substr(pos));
+  append_outside_fences(out, md, [&](std::string_view part, std::string &to) { to += fn(part); });
   return out;
 }
 

@@ -40,4 +40,8 @@ std::vector<std::pair<std::size_t, std::size_t>> fenced_ranges(std::string_view 
 std::string rewrite_outside_fences(std::string_view md,
                                    const std::function<std::string(std::string_view)> &fn);
 
+// The same rewrite appended to `out`, with `fn` appending its result for each stretch itself.
+void append_outside_fences(std::string &out, std::string_view md,
+                           const std::function<void(std::string_view, std::string &)> &fn);
+
 } // namespace vaskit::prosett

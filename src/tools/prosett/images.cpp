@@ -2,14 +2,17 @@
 #include "core/fs.hpp"
 #include "core/re.hpp"
 #include "core/text.hpp"
-#include "tools/prosett/stages.hpp"
 #include "tools/prosett/log.hpp"
+#include "tools/prosett/stages.hpp"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace vaskit::prosett {
 namespace {
@@ -17,7 +20,6 @@ namespace {
 bool is_remote(std::string_view src) {
   return src.starts_with("http://") || src.starts_with("https://") || src.starts_with("data:");
 }
-
 
 int hex_value(char c) {
   if (c >= '0' && c <= '9')
@@ -50,8 +52,6 @@ std::string percent_decode(std::string_view src) {
   return out;
 }
 
-
-
 } // namespace
 
 bool is_embeddable_image(std::string_view path) {
@@ -65,33 +65,44 @@ bool is_embeddable_image(std::string_view path) {
   return false;
 }
 
-std::string base64_encode(std::string_view bytes) {
+namespace {
+
+void append_base64(std::string &out, std::string_view bytes) {
   static constexpr char alphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
+  const std::size_t start = out.size();
+  out.resize(start + (bytes.size() + 2) / 3 * 4);
+  char *p = out.data() + start;
   std::size_t i = 0;
-  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
+  auto byte = [&](std::size_t k) {
+    return static_cast<unsigned>(static_cast<unsigned char>(bytes[k]));
+  };
   for (; i + 3 <= bytes.size(); i += 3) {
     const unsigned v = byte(i) << 16 | byte(i + 1) << 8 | byte(i + 2);
-    out += alphabet[v >> 18 & 63];
-    out += alphabet[v >> 12 & 63];
-    out += alphabet[v >> 6 & 63];
-    out += alphabet[v & 63];
+    *p++ = alphabet[v >> 18 & 63];
+    *p++ = alphabet[v >> 12 & 63];
+    *p++ = alphabet[v >> 6 & 63];
+    *p++ = alphabet[v & 63];
   }
   if (const std::size_t rest = bytes.size() - i; rest > 0) {
     const unsigned v = byte(i) << 16 | (rest == 2 ? byte(i + 1) << 8 : 0u);
-    out += alphabet[v >> 18 & 63];
-    out += alphabet[v >> 12 & 63];
-    out += rest == 2 ? alphabet[v >> 6 & 63] : '=';
-    out += '=';
+    *p++ = alphabet[v >> 18 & 63];
+    *p++ = alphabet[v >> 12 & 63];
+    *p++ = rest == 2 ? alphabet[v >> 6 & 63] : '=';
+    *p++ = '=';
   }
+}
+
+} // namespace
+
+std::string base64_encode(std::string_view bytes) {
+  std::string out;
+  append_base64(out, bytes);
   return out;
 }
 
 std::optional<std::string> encode_image_base64(const std::string &img_path) {
-  std::error_code ec;
-  if (!is_embeddable_image(img_path) || !std::filesystem::exists(img_path, ec))
+  if (!is_embeddable_image(img_path))
     return std::nullopt;
   const std::string ext = text::lower(fs::splitext(fs::basename(img_path)).second);
   const char *mime = "image/png";
@@ -102,28 +113,43 @@ std::optional<std::string> encode_image_base64(const std::string &img_path) {
   else if (ext == ".svg")
     mime = "image/svg+xml";
 
+  // A page may show the same picture many times: the file is opened first and only a failed
+  // open asks whether anything exists there, which keeps this to few system calls per tag.
   std::string bytes;
   const char *failure = nullptr;
-  {
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(img_path.c_str(), "rb"),
-                                                          &std::fclose);
-    if (!file) {
-      failure = std::strerror(errno);
-    } else {
-      char buffer[65536];
-      std::size_t got;
-      while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
-        bytes.append(buffer, got);
-      if (std::ferror(file.get()))
+  const int fd = ::open(img_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    std::error_code ec;
+    if (!std::filesystem::exists(img_path, ec))
+      return std::nullopt;
+    failure = std::strerror(err);
+  } else {
+    char buffer[65536];
+    for (;;) {
+      const ssize_t got = ::read(fd, buffer, sizeof buffer);
+      if (got > 0) {
+        bytes.append(buffer, static_cast<std::size_t>(got));
+      } else if (got == 0) {
+        break;
+      } else if (errno != EINTR) {
         failure = std::strerror(errno);
+        break;
+      }
     }
+    ::close(fd);
   }
   if (failure) {
     log().warning("⚠️ 無法將圖片 " + text::printable(img_path) +
                   " 編碼為 Base64: " + failure);
     return std::nullopt;
   }
-  return "data:" + std::string(mime) + ";base64," + base64_encode(bytes);
+  std::string uri = "data:";
+  uri.reserve(uri.size() + std::strlen(mime) + 8 + (bytes.size() + 2) / 3 * 4);
+  uri += mime;
+  uri += ";base64,";
+  append_base64(uri, bytes);
+  return uri;
 }
 
 std::string embed_images_in_html(std::string_view html_body, const std::string &md_file,
@@ -138,9 +164,9 @@ std::string embed_images_in_html(std::string_view html_body, const std::string &
     log().info("✅ 發現 " + std::to_string(local) + " 張本地圖片進行 Base64 嵌入。");
 
   const std::string md_dir = fs::dirname(md_file);
-  std::string out;
-  out.reserve(html_body.size());
-  std::size_t copied = 0;
+  // The data URIs are made first, so that the page is sized once.
+  std::vector<std::pair<const re::Match *, std::string>> replaced;
+  std::size_t size = html_body.size();
   for (const auto &m : matches) {
     const std::string_view src = m.group(1);
     if (is_remote(src))
@@ -158,9 +184,16 @@ std::string embed_images_in_html(std::string_view html_body, const std::string &
     }
     if (is_debug)
       log().debug("已嵌入 Base64 圖片: " + text::printable(abs_img_path));
-    out.append(html_body.substr(copied, m.start(1) - copied));
-    out += *b64_src;
-    copied = m.end(1);
+    size = size - src.size() + b64_src->size();
+    replaced.emplace_back(&m, std::move(*b64_src));
+  }
+  std::string out;
+  out.reserve(size);
+  std::size_t copied = 0;
+  for (const auto &[m, uri] : replaced) {
+    out.append(html_body.substr(copied, m->start(1) - copied));
+    out += uri;
+    copied = m->end(1);
   }
   out.append(html_body.substr(copied));
   return out;

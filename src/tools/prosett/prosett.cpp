@@ -10,8 +10,13 @@
 #include "tools/prosett/stages.hpp"
 #include "vaskern/fileIO.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
+#include <mutex>
+
+#include <malloc.h>
 
 namespace vaskit::prosett {
 namespace fileIO = vaskern::fileIO;
@@ -36,9 +41,13 @@ const char *const MSG_LATEST_MD_FAILED = "⚠️ 偵測最新 Markdown 檔案時
 const char *const LABEL_MARKDOWN_FILE = "Markdown 檔案";
 const char *const DEBUG_DUMP_SUFFIX = "_debug.md";
 
-std::string text_of(const json &v) { return config::to_text(v); }
+std::string text_of(const json &v) {
+  return config::to_text(v);
+}
 
-bool is_debug_dump(const std::string &name) { return text::ends_with(name, DEBUG_DUMP_SUFFIX); }
+bool is_debug_dump(const std::string &name) {
+  return text::ends_with(name, DEBUG_DUMP_SUFFIX);
+}
 
 // The converter's own debug dumps are outputs, never inputs.
 fileIO::FileList without_debug_dumps(fileIO::FileList found) {
@@ -52,9 +61,22 @@ fileIO::FileList without_debug_dumps(fileIO::FileList found) {
   return kept;
 }
 
+// The pass hands texts of many megabytes from stage to stage, each stage building a new one.
+// glibc would map every such block afresh and unmap it when freed, so each stage would pay the
+// page faults of its output again; kept in the heap, the next stage reuses the pages instead.
+void keep_large_blocks_in_heap() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
+  });
+}
+
 } // namespace
 
-Logger &log() { return vaskern::app_logging::lazy_logger("Prosett"); }
+Logger &log() {
+  return vaskern::app_logging::lazy_logger("Prosett");
+}
 
 ProsettConverter::ProsettConverter(const json &config_dict) {
   config = config::get_or(config_dict, "config", json::object());
@@ -67,7 +89,8 @@ ProsettConverter::ProsettConverter(const json &config_dict) {
   is_debug = env && std::string_view(env) == "1";
 }
 
-std::optional<std::string> ProsettConverter::_encode_image_base64(const std::string &img_path) const {
+std::optional<std::string>
+ProsettConverter::_encode_image_base64(const std::string &img_path) const {
   return encode_image_base64(img_path);
 }
 
@@ -75,47 +98,60 @@ std::string remove_notion_properties(const std::string &md) {
   static const re::Pattern pattern(
       R"(^(Person|Created|Updated|language|version\.|Tags|Status|Assignee).*?:.*$)",
       re::MULTILINE | re::IGNORECASE);
-  return rewrite_outside_fences(md, [](std::string_view part) {
-    return pattern.sub("", part);
-  });
+  std::string out;
+  out.reserve(md.size());
+  append_outside_fences(
+      out, md, [](std::string_view part, std::string &to) { pattern.sub_into(to, "", part); });
+  return out;
 }
 
 std::string squeeze_blank_lines(const std::string &md) {
   static const re::Pattern pattern(R"(\n{3,})");
-  return rewrite_outside_fences(md, [](std::string_view part) { return pattern.sub("\n\n", part); });
+  std::string out;
+  out.reserve(md.size());
+  append_outside_fences(
+      out, md, [](std::string_view part, std::string &to) { pattern.sub_into(to, "\n\n", part); });
+  return out;
 }
 
-std::string insert_toc_marker(const std::string &md) {
+std::string insert_toc_marker(std::string md) {
   static const re::Pattern author(R"((?m)^(\*\*Author:\*\*.*)$)");
   // A heading marker must be followed by blanks on its own line: a lone "#" is no heading.
   static const re::Pattern heading(R"(^#[^\S\r\n]+.*$)", re::MULTILINE);
   const auto ranges = fenced_ranges(md);
-  auto outside_code = [&](const re::Match &m) {
-    for (const auto &[begin, end] : ranges)
-      if (m.start() >= begin && m.start() < end)
-        return false;
-    return true;
+  // The ranges are sorted and disjoint: only the last one beginning at or before `at` can hold it.
+  auto outside_code = [&](std::size_t at) {
+    const auto after = std::upper_bound(
+        ranges.begin(), ranges.end(), at,
+        [](std::size_t p, const std::pair<std::size_t, std::size_t> &r) { return p < r.first; });
+    return after == ranges.begin() || at >= std::prev(after)->second;
   };
-  auto first_outside = [&](const re::Pattern &p) -> std::optional<std::size_t> {
-    std::size_t pos = 0;
-    while (pos <= md.size()) {
-      auto m = p.search(md, pos);
-      if (!m)
-        return std::nullopt;
-      if (outside_code(*m))
-        return m->end();
-      pos = m->end() > m->start() ? m->end() : m->start() + 1;
-    }
-    return std::nullopt;
+  auto first_outside = [&](const re::Pattern &p) {
+    std::optional<std::size_t> end;
+    p.for_each(md, [&](const re::Match &m) {
+      if (!outside_code(m.start()))
+        return true;
+      end = m.end();
+      return false;
+    });
+    return end;
   };
   auto end = first_outside(author);
   if (!end)
     end = first_outside(heading);
-  if (end)
-    return md.substr(0, *end) + "\n\n[TOC]\n\n" + md.substr(*end);
-  if (md.find('#') != std::string::npos)
-    return "[TOC]\n\n" + md;
-  return md;
+  const std::size_t at = end ? *end : 0;
+  const std::string_view marker = end ? "\n\n[TOC]\n\n" : "[TOC]\n\n";
+  if (!end && md.find('#') == std::string::npos)
+    return md;
+  if (md.capacity() - md.size() >= marker.size()) {
+    md.insert(at, marker);
+    return md;
+  }
+  // Growing in place would double the block; one exact copy is cheaper.
+  std::string out;
+  out.reserve(md.size() + marker.size());
+  out.append(md, 0, at).append(marker).append(md, at);
+  return out;
 }
 
 std::string find_version(const std::string &md) {
@@ -150,10 +186,10 @@ ProsettConverter::choose_files(const std::optional<std::string> &target_file) co
     log().info("✅ 已手動指定處理單一檔案：" + *target_file);
   } else {
     try {
-      const auto md_files = without_debug_dumps(fileIO::find_files_with_extensions(
-                                                    input_path, {".md"}, false, "",
-                                                    MARKDOWN_EXCLUDE_PATHS, &log()))
-                                .paths;
+      const auto md_files =
+          without_debug_dumps(fileIO::find_files_with_extensions(input_path, {".md"}, false, "",
+                                                                 MARKDOWN_EXCLUDE_PATHS, &log()))
+              .paths;
       if (!md_files.empty()) {
         std::size_t latest = 0;
         auto latest_time = std::filesystem::last_write_time(md_files[0]);
@@ -197,25 +233,31 @@ bool ProsettConverter::convert_file(const std::string &md_file, const std::strin
   if (md_content.empty()) {
     // Unreadable files were reported by the reader; an empty one is said here.
     std::error_code ec;
-    if (std::filesystem::is_regular_file(md_file, ec) && std::filesystem::file_size(md_file, ec) == 0)
+    if (std::filesystem::is_regular_file(md_file, ec) &&
+        std::filesystem::file_size(md_file, ec) == 0)
       log().warning("⚠️ 檔案內容為空，未產生頁面: " + md_file);
     return false;
   }
 
   md_content = remove_notion_properties(md_content);
   md_content = squeeze_blank_lines(md_content);
-  md_content = insert_toc_marker(md_content);
+  md_content = insert_toc_marker(std::move(md_content));
   const std::string version_str = find_version(md_content);
 
   if (is_debug) {
-    const auto dump_path = fileIO::setup_output_file(output_path, md_name + DEBUG_DUMP_SUFFIX, &log());
+    const auto dump_path =
+        fileIO::setup_output_file(output_path, md_name + DEBUG_DUMP_SUFFIX, &log());
     fileIO::save_local_file_content(dump_path, md_content, "Markdown 偵錯檔: " + md_name, &log());
     log().debug("[" + md_name + "] 已儲存預處理之 Markdown 至 " + dump_path);
   }
 
   md_content = preprocess_details_and_lists(md_content);
   auto shielded = protect_markdown_code_and_math(md_content);
+  // Each stage works on a copy of its own; the large texts go as soon as they are used up,
+  // which keeps the pass's peak memory down.
+  std::string().swap(md_content);
   std::string html_body = render_markdown(shielded.text);
+  std::string().swap(shielded.text);
   html_body = restore_markdown_code_and_math(html_body, shielded.code_placeholders,
                                              shielded.math_placeholders);
   html_body = process_mermaid_charts(html_body);
@@ -223,8 +265,8 @@ bool ProsettConverter::convert_file(const std::string &md_file, const std::strin
   html_body = process_markdown_alerts(html_body);
   if (config::truthy(embed_images)) {
     html_body = embed_images_in_html(
-        html_body, md_file,
-        [this](const std::string &path) { return _encode_image_base64(path); }, is_debug);
+        html_body, md_file, [this](const std::string &path) { return _encode_image_base64(path); },
+        is_debug);
   }
 
   const bool watermark_on = config::truthy(watermark_enable);
@@ -243,6 +285,7 @@ bool ProsettConverter::convert_file(const std::string &md_file, const std::strin
 }
 
 Result ProsettConverter::run(const std::optional<std::string> &target_file) const {
+  keep_large_blocks_in_heap();
   log().info("✅ 開始 Prosett 轉換程序。輸入路徑：" + input_path);
   fileIO::setup_output_dir(output_path, &log());
 
@@ -304,7 +347,10 @@ cli::Command make_command() {
        cli::PathCheck{},
        "Specify the YAML config file path. If -c is provided without arguments, it will trigger "
        "interactive config selection."},
-      {{"--generate-config"}, "generate_config", true, std::nullopt,
+      {{"--generate-config"},
+       "generate_config",
+       true,
+       std::nullopt,
        "Generate config_prosett_template.yaml"},
       {{"--debug"}, "debug", true, std::nullopt, "Enable debug mode"},
       {{"-o", "--output-dir"},
@@ -355,12 +401,11 @@ void cmd_prosett(const std::string &prog, const std::vector<std::string> &args) 
     loaded_cfg = fileIO::load_yaml_string(DEFAULT_YAML_CONTENT, "預設設定");
   } else {
     if (config_path->empty()) {
-      const auto res_find = fileIO::find_files_with_extensions("./", {".yaml", ".yml"}, false,
-                                                               "config");
+      const auto res_find =
+          fileIO::find_files_with_extensions("./", {".yaml", ".yml"}, false, "config");
       if (!res_find.paths.empty()) {
         cli::echo("\n--- 💬 偵測到現有設定檔，請選擇一個使用 (直接按 Enter 取消) ---");
-        const auto selected =
-            fileIO::interactive_select_files(res_find.paths, res_find.names, "");
+        const auto selected = fileIO::interactive_select_files(res_find.paths, res_find.names, "");
         if (!selected.empty())
           config_path = selected.front().first;
       }

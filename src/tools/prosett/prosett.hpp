@@ -46,7 +46,7 @@ private:
 // Text rewrites of the pass before the stages, exposed for tests.
 std::string remove_notion_properties(const std::string &md);
 std::string squeeze_blank_lines(const std::string &md);
-std::string insert_toc_marker(const std::string &md);
+std::string insert_toc_marker(std::string md);
 std::string find_version(const std::string &md);
 // "notes.md" + version + watermark → "notes_1.2_CONFIDENTIAL.html".
 std::string output_name(const std::string &md_name, const std::string &version,

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -82,17 +83,18 @@ std::string make_token(char kind, std::string_view digits) {
   return t;
 }
 
-std::string shield_placeholders(std::string_view md) {
+// Shields the placeholders; `tokens` counts the tokens written.
+std::string shield_placeholders(std::string_view md, std::size_t &tokens) {
   std::string out;
   out.reserve(md.size() + md.size() / 8);
   std::size_t i = 0;
   while (i < md.size()) {
-    const std::size_t j = md.find_first_of("<\xEE\r", i);
-    if (j == npos) {
-      out.append(md.substr(i));
-      break;
-    }
+    std::size_t j = i;
+    while (j < md.size() && md[j] != '<' && md[j] != '\xEE' && md[j] != '\r')
+      ++j;
     out.append(md.substr(i, j - i));
+    if (j == md.size())
+      break;
     i = j;
     if (md[j] == '\r') { // CR LF and lone CR end lines, as the renderer we stand in for reads them
       out += '\n';
@@ -105,11 +107,13 @@ std::string shield_placeholders(std::string_view md) {
       const std::size_t d1 = digits_end(rest, d0);
       if (d1 > d0 && rest.substr(d1).starts_with("-->")) {
         out += make_token(rest[4] == 'C' ? 'C' : 'M', rest.substr(d0, d1 - d0));
+        ++tokens;
         i += d1 + 3;
         continue;
       }
     } else if (rest.starts_with(kTokOpen) || rest.starts_with(kSentOpen)) {
       out += make_token(rest.starts_with(kTokOpen) ? 'P' : 'Q', "");
+      ++tokens;
       i += kTokOpen.size();
       continue;
     }
@@ -152,17 +156,17 @@ Token token_at(std::string_view s, std::size_t i) {
   return t;
 }
 
-std::string unshield_placeholders(std::string_view html) {
-  std::string out;
-  out.reserve(html.size() + html.size() / 8);
+// Appends `html` to `out` with the tokens turned back into placeholders. A token lies within one
+// piece of the assembled page: every piece ends or begins with a byte no token holds.
+void append_unshielded(std::string &out, std::string_view html) {
   std::size_t i = 0;
   while (i < html.size()) {
-    const std::size_t j = html.find_first_of("\xEE%", i);
-    if (j == npos) {
-      out.append(html.substr(i));
-      break;
-    }
+    std::size_t j = i;
+    while (j < html.size() && html[j] != '\xEE' && html[j] != '%')
+      ++j;
     out.append(html.substr(i, j - i));
+    if (j == html.size())
+      break;
     i = j;
     const Token t = token_at(html, j);
     if (t.length == 0) {
@@ -187,7 +191,6 @@ std::string unshield_placeholders(std::string_view html) {
     }
     i += t.length;
   }
-  return out;
 }
 
 // Removes every token (slugs carry no placeholder text).
@@ -467,9 +470,14 @@ SplitText DetailsSplitter::run() {
     std::size_t emit_from = i;
     bool jumped = false;
     while (true) {
-      i = text_.find('<', i);
-      if (i == npos || i >= le)
+      // Only this line is searched: a search to the next "<" anywhere would read the text again
+      // for every line.
+      if (i >= le)
         break;
+      const void *lt = std::memchr(text_.data() + i, '<', le - i);
+      if (!lt)
+        break;
+      i = static_cast<std::size_t>(static_cast<const char *>(lt) - text_.data());
       if (starts_with_ci(text_, i, "<details") && i + 8 < le &&
           (is_ascii_space(text_[i + 8]) || text_[i + 8] == '>' || text_[i + 8] == '/')) {
         // A quoted ">" does not end the tag; an unquoted "<" starts another one, so a line full
@@ -611,11 +619,18 @@ cmark_llist *table_extension_list() {
   return list;
 }
 
+struct CmarkFree {
+  void operator()(char *p) const { cmark_get_default_mem_allocator()->free(p); }
+};
+using CmarkText = std::unique_ptr<char, CmarkFree>;
+
+CmarkText render_html(cmark_node *node) {
+  return CmarkText(cmark_render_html(node, kOptions, table_extension_list()));
+}
+
 std::string render_node(cmark_node *node) {
-  char *raw = cmark_render_html(node, kOptions, table_extension_list());
-  std::string html(raw ? raw : "");
-  cmark_get_default_mem_allocator()->free(raw);
-  return html;
+  const CmarkText html = render_html(node);
+  return std::string(html ? html.get() : "");
 }
 
 // Raw inline HTML reduced to its text: tags removed and, for slugs, entities too.
@@ -780,7 +795,8 @@ bool is_toc_marker(cmark_node *para) {
     const char *lit = cmark_node_get_literal(c);
     text += lit ? lit : "";
   }
-  return text::strip(text) == "[TOC]";
+  // Stripping decodes the whole paragraph: only one that holds the marker is worth it.
+  return text.find("[TOC]") != std::string::npos && text::strip(text) == "[TOC]";
 }
 
 bool holds_token(cmark_node *para) {
@@ -916,10 +932,13 @@ std::vector<SentinelHit> find_sentinels(std::string_view s) {
 
 class Renderer {
 public:
-  explicit Renderer(SplitText &split) : split_(split) {
+  // `tokens`: how many placeholder tokens the text holds, for sizing the page.
+  Renderer(SplitText &split, std::size_t tokens) : split_(split), tokens_(tokens) {
     docs_.reserve(split_.segments.size());
-    for (const Segment &s : split_.segments)
+    for (Segment &s : split_.segments) {
       docs_.emplace_back(parse(s.md));
+      std::string().swap(s.md); // the tree holds its own copy
+    }
     parent_.assign(split_.details.size(), npos);
     for (std::size_t s = 0; s < split_.segments.size(); ++s)
       for (std::size_t d : split_.segments[s].children)
@@ -937,6 +956,7 @@ private:
   }
 
   SplitText &split_;
+  std::size_t tokens_;
   std::vector<NodePtr> docs_;
   std::vector<NodePtr> graveyard_;  // emptied nodes whose buffers moved children still use
   std::vector<std::size_t> parent_; // segment holding each details sentinel
@@ -1039,10 +1059,27 @@ void Renderer::transform() {
     split_lone_tokens(para, graveyard_);
 }
 
-// Writes the document with every details element in its place; iterative for deep nesting.
+// Writes the document with every details element in its place, placeholders written back;
+// iterative for deep nesting.
 void Renderer::emit(std::string &out) {
+  // Each segment is rendered and its tree freed before the page is put together, so that the
+  // page can be sized once and the trees are gone by then.
+  std::vector<CmarkText> rendered(docs_.size());
+  std::vector<std::string_view> html(docs_.size());
+  std::size_t total = 0;
+  for (std::size_t seg = 0; seg < docs_.size(); ++seg) {
+    rendered[seg] = render_html(docs_[seg].get());
+    docs_[seg].reset();
+    html[seg] = rendered[seg] ? std::string_view(rendered[seg].get()) : std::string_view();
+    total += html[seg].size();
+  }
+  for (const Details &d : split_.details)
+    total += d.open_tag.size() + d.summary.size() + 13;
+  // A token grows by at most 17 bytes on its way back to a placeholder.
+  out.reserve(total + 17 * tokens_);
+
   struct Frame {
-    std::string html;              // the segment as cmark renders it
+    std::string_view html;         // the segment as cmark renders it
     std::vector<SentinelHit> hits; // sentinels of the segment's own details, in text order
     std::vector<std::size_t> lost; // details whose sentinel did not survive: appended at the end
     std::size_t pos = 0, hit = 0, next_lost = 0;
@@ -1052,7 +1089,7 @@ void Renderer::emit(std::string &out) {
   std::vector<Frame> stack;
   auto push = [&](std::size_t seg, std::size_t details, bool appended) {
     Frame f;
-    f.html = render_node(docs_[seg].get());
+    f.html = html[seg];
     f.details = details;
     f.appended = appended;
     const std::vector<std::size_t> &kids = split_.segments[seg].children;
@@ -1071,10 +1108,10 @@ void Renderer::emit(std::string &out) {
   };
   auto open = [&](std::size_t id, bool appended) {
     const Details &d = split_.details[id];
-    out += d.open_tag;
+    append_unshielded(out, d.open_tag);
     out += '\n';
     if (!d.summary.empty()) {
-      out += d.summary;
+      append_unshielded(out, d.summary);
       out += '\n';
     }
     push(d.body, id, appended);
@@ -1084,13 +1121,13 @@ void Renderer::emit(std::string &out) {
     Frame &f = stack.back();
     if (f.hit < f.hits.size()) {
       const SentinelHit h = f.hits[f.hit++];
-      out.append(f.html, f.pos, h.begin - f.pos);
+      append_unshielded(out, f.html.substr(f.pos, h.begin - f.pos));
       f.pos = h.end;
       open(h.id, false);
       continue;
     }
     if (f.pos < f.html.size()) {
-      out.append(f.html, f.pos);
+      append_unshielded(out, f.html.substr(f.pos));
       f.pos = f.html.size();
     }
     if (f.next_lost < f.lost.size()) {
@@ -1198,10 +1235,15 @@ std::string unique_id(std::string id, std::set<std::string> &ids) {
 }
 
 std::string render_markdown(std::string_view md) {
-  const std::string shielded = shield_placeholders(md);
-  SplitText split = DetailsSplitter(shielded).run();
-  Renderer renderer(split);
-  return unshield_placeholders(renderer.render());
+  std::size_t tokens = 0;
+  SplitText split;
+  {
+    // The segments hold their own copies: the shielded text goes before the trees are built.
+    const std::string shielded = shield_placeholders(md, tokens);
+    split = DetailsSplitter(shielded).run();
+  }
+  Renderer renderer(split, tokens);
+  return renderer.render();
 }
 
 } // namespace vaskit::prosett

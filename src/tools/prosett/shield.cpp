@@ -3,8 +3,8 @@
 #include "core/re.hpp"
 #include "core/text.hpp"
 #include "tools/prosett/fences.hpp"
-#include "tools/prosett/stages.hpp"
 #include "tools/prosett/log.hpp"
+#include "tools/prosett/stages.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -220,7 +220,9 @@ bool is_fence_tag(std::string_view info) {
 
 } // namespace
 
-std::string escape_html(std::string_view text) { return text::html_escape(text); }
+std::string escape_html(std::string_view text) {
+  return text::html_escape(text);
+}
 
 ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
   static const re::Pattern inline_code(R"((`[^`\r\n]+`))");
@@ -240,8 +242,9 @@ ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
 
   auto code_replacer = [&](const re::Match &m) {
     const std::string_view inline_span = m.group(1);
-    std::string html =
-        "<code>" + escape_html(inline_span.substr(1, inline_span.size() - 2)) + "</code>";
+    std::string html = "<code>";
+    text::append_html_escaped(html, inline_span.substr(1, inline_span.size() - 2));
+    html += "</code>";
     std::string placeholder = code_placeholder(code.size());
     code.push_back({placeholder, std::move(html), std::string(inline_span)});
     return placeholder;
@@ -274,19 +277,28 @@ ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
   };
 
   auto joined = [&] {
+    std::size_t size = 0;
+    for (const auto &piece : pieces)
+      size += piece.text.size();
     std::string text;
-    text.reserve(md_content.size());
+    text.reserve(size);
     for (const auto &piece : pieces)
       text += piece.text;
     return text;
+  };
+  // Code spans need a backtick: stretches without one are taken as they are (text that is no
+  // UTF-8 still goes to the pattern, which reports it).
+  auto outside_piece = [&](std::string_view part) -> Piece {
+    if (part.find('`') == std::string_view::npos && text::valid_utf8(part))
+      return {std::string(part), false};
+    return {inline_code.sub(code_replacer, part), false};
   };
 
   try {
     // Fenced blocks by the line scanner; inline spans only between them.
     std::size_t pos = 0;
     for (const auto &block : scan_fenced_blocks(md_content)) {
-      pieces.push_back(
-          {inline_code.sub(code_replacer, md_content.substr(pos, block.begin - pos)), false});
+      pieces.push_back(outside_piece(md_content.substr(pos, block.begin - pos)));
       if (block.fence_char == '`' && is_fence_tag(block.info)) {
         const std::string lang(block.info);
         const std::string class_attr = lang.empty() ? "" : " class=\"language-" + lang + "\"";
@@ -310,7 +322,7 @@ ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
       }
       pos = block.end;
     }
-    pieces.push_back({inline_code.sub(code_replacer, md_content.substr(pos)), false});
+    pieces.push_back(outside_piece(md_content.substr(pos)));
     pieces_ready = true;
 
     // Display formulas first, then environments, then inline formulas: the numbering follows
@@ -320,7 +332,8 @@ ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
     for (const auto &[pattern, is_block] : math_steps) {
       const bool block = is_block;
       for (auto &piece : pieces) {
-        if (!piece.code)
+        // Every formula pattern begins with "$".
+        if (!piece.code && piece.text.find('$') != std::string::npos)
           piece.text =
               pattern->sub([&](const re::Match &m) { return math_replacer(m, block); }, piece.text);
       }
