@@ -8,12 +8,17 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <sys/mman.h>
 
 namespace vaskit::prosett {
 namespace {
@@ -606,6 +611,165 @@ SplitText DetailsSplitter::run() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Tree memory
+
+// Memory for the cmark trees of one rendering, handed out from large blocks and given back all
+// at once. The trees are built once and dropped whole; node by node, allocating and freeing
+// them took a large share of the rendering. Small blocks that cmark frees on the way are kept
+// by size for reuse. The large blocks ask for transparent huge pages, which spares most of the
+// page faults of a large document.
+class TreeArena {
+public:
+  TreeArena() = default;
+  TreeArena(const TreeArena &) = delete;
+  TreeArena &operator=(const TreeArena &) = delete;
+  ~TreeArena() { release(); }
+
+  void *allocate(std::size_t size) {
+    const std::size_t cap = round_up(size);
+    if (cap <= kMaxReused) {
+      if (void *&head = free_[cap / kAlign]; head) {
+        char *p = static_cast<char *>(head);
+        std::memcpy(&head, p, sizeof head);
+        std::memcpy(p - kHeader, &size, sizeof size);
+        return p;
+      }
+    }
+    const std::size_t need = cap + kHeader;
+    if (blocks_.empty() || blocks_.back().size - blocks_.back().used < need)
+      add_block(need);
+    Block &b = blocks_.back();
+    char *p = b.base + b.used;
+    b.used += need;
+    std::memcpy(p, &size, sizeof size);
+    last_ = p + kHeader;
+    return last_;
+  }
+
+  void *reallocate(void *ptr, std::size_t size) {
+    if (!ptr)
+      return allocate(size);
+    char *p = static_cast<char *>(ptr);
+    const std::size_t old = size_of(p);
+    if (round_up(size) <= round_up(old)) {
+      std::memcpy(p - kHeader, &size, sizeof size);
+      return p;
+    }
+    // The newest allocation grows in place while its block has room (buffers grow by steps).
+    if (p == last_) {
+      Block &b = blocks_.back();
+      const std::size_t end = static_cast<std::size_t>(p - b.base) + round_up(size);
+      if (end <= b.size) {
+        b.used = end;
+        std::memcpy(p - kHeader, &size, sizeof size);
+        return p;
+      }
+    }
+    void *moved = allocate(size);
+    std::memcpy(moved, p, old);
+    deallocate(p);
+    return moved;
+  }
+
+  void deallocate(void *ptr) {
+    if (!ptr)
+      return;
+    char *p = static_cast<char *>(ptr);
+    const std::size_t cap = round_up(size_of(p));
+    if (cap > kMaxReused)
+      return;
+    if (p == last_) // a block that is no longer the newest cannot grow in place
+      last_ = nullptr;
+    void *&head = free_[cap / kAlign];
+    std::memcpy(p, &head, sizeof head);
+    head = p;
+  }
+
+  void release() {
+    for (const Block &b : blocks_)
+      ::munmap(b.base, b.size);
+    blocks_.clear();
+    last_ = nullptr;
+    std::fill(std::begin(free_), std::end(free_), nullptr);
+  }
+
+private:
+  struct Block {
+    char *base;
+    std::size_t size;
+    std::size_t used;
+  };
+  // cmark's structures need no more than pointer alignment.
+  static constexpr std::size_t kAlign =
+      alignof(std::max_align_t) < 8 ? alignof(std::max_align_t) : 8;
+  static constexpr std::size_t kHeader = 8; // the requested size
+  static constexpr std::size_t kMaxReused = 512;
+  static constexpr std::size_t kMinBlock = std::size_t{2} << 20;
+  static constexpr std::size_t kMaxBlock = std::size_t{64} << 20;
+  static std::size_t round_up(std::size_t n) {
+    return n == 0 ? kAlign : (n + kAlign - 1) / kAlign * kAlign;
+  }
+  static std::size_t size_of(const char *p) {
+    std::size_t size = 0;
+    std::memcpy(&size, p - kHeader, sizeof size);
+    return size;
+  }
+
+  void add_block(std::size_t need) {
+    std::size_t size = blocks_.empty() ? kMinBlock : std::min(blocks_.back().size * 2, kMaxBlock);
+    if (size < need)
+      size = (need + kMinBlock - 1) / kMinBlock * kMinBlock;
+    void *p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) { // as cmark itself does when memory runs out
+      std::fputs("prosett: out of memory for the document tree\n", stderr);
+      std::abort();
+    }
+#ifdef MADV_HUGEPAGE
+    ::madvise(p, size, MADV_HUGEPAGE);
+#endif
+    blocks_.push_back({static_cast<char *>(p), size, 0});
+    last_ = nullptr;
+  }
+
+  std::vector<Block> blocks_;
+  char *last_ = nullptr;
+  void *free_[kMaxReused / kAlign + 1] = {};
+};
+
+// cmark's allocator interface has no context: the arena of the rendering under way is found
+// through this pointer, set for the lifetime of a Renderer.
+thread_local TreeArena *current_arena = nullptr;
+
+void *arena_calloc(std::size_t count, std::size_t size) {
+  if (size != 0 && count > SIZE_MAX / size) {
+    std::fputs("prosett: document tree allocation too large\n", stderr);
+    std::abort();
+  }
+  void *p = current_arena->allocate(count * size);
+  std::memset(p, 0, count * size);
+  return p;
+}
+void *arena_realloc(void *ptr, std::size_t size) {
+  return current_arena->reallocate(ptr, size);
+}
+void arena_free(void *ptr) {
+  current_arena->deallocate(ptr);
+}
+
+cmark_mem tree_mem = {arena_calloc, arena_realloc, arena_free};
+
+class ArenaScope {
+public:
+  explicit ArenaScope(TreeArena &arena) : previous_(current_arena) { current_arena = &arena; }
+  ~ArenaScope() { current_arena = previous_; }
+  ArenaScope(const ArenaScope &) = delete;
+  ArenaScope &operator=(const ArenaScope &) = delete;
+
+private:
+  TreeArena *previous_;
+};
+
+// ---------------------------------------------------------------------------------------------
 // Headings, ids and the table of contents
 
 cmark_llist *table_extension_list() {
@@ -624,8 +788,10 @@ struct CmarkFree {
 };
 using CmarkText = std::unique_ptr<char, CmarkFree>;
 
+// The HTML goes to the general heap: it outlives the trees.
 CmarkText render_html(cmark_node *node) {
-  return CmarkText(cmark_render_html(node, kOptions, table_extension_list()));
+  return CmarkText(cmark_render_html_with_mem(node, kOptions, table_extension_list(),
+                                              cmark_get_default_mem_allocator()));
 }
 
 std::string render_node(cmark_node *node) {
@@ -781,10 +947,10 @@ std::string toc_html(std::vector<TocEntry> &entries) {
 // Rendering
 
 void replace_with_html_block(cmark_node *node, const std::string &html) {
-  cmark_node *block = cmark_node_new(CMARK_NODE_HTML_BLOCK);
+  cmark_node *block = cmark_node_new_with_mem(CMARK_NODE_HTML_BLOCK, &tree_mem);
   cmark_node_set_literal(block, html.c_str());
   cmark_node_insert_before(node, block);
-  cmark_node_free(node); // unlinks it
+  cmark_node_unlink(node); // its memory goes with the arena
 }
 
 bool is_toc_marker(cmark_node *para) {
@@ -809,16 +975,11 @@ bool holds_token(cmark_node *para) {
   return false;
 }
 
-struct NodeDeleter {
-  void operator()(cmark_node *n) const { cmark_node_free(n); }
-};
-using NodePtr = std::unique_ptr<cmark_node, NodeDeleter>;
-
 // A placeholder alone on a paragraph line leaves the paragraph as a block of its own, as a
 // line-start HTML comment does in the renderer we stand in for.
-// Inline literals point into their paragraph's buffer, so the emptied paragraph is kept alive
-// in `graveyard` until rendering is over.
-void split_lone_tokens(cmark_node *para, std::vector<NodePtr> &graveyard) {
+// Inline literals point into their paragraph's buffer; the emptied paragraph is only unlinked,
+// its memory stays in the arena until rendering is over.
+void split_lone_tokens(cmark_node *para) {
   std::vector<std::vector<cmark_node *>> lines(1);
   std::vector<cmark_node *> breaks;
   for (cmark_node *c = cmark_node_first_child(para); c; c = cmark_node_next(c)) {
@@ -860,7 +1021,7 @@ void split_lone_tokens(cmark_node *para, std::vector<NodePtr> &graveyard) {
         ++b;
       while (e > b && is_ascii_space(text[e - 1]))
         --e;
-      cmark_node *block = cmark_node_new(CMARK_NODE_HTML_BLOCK);
+      cmark_node *block = cmark_node_new_with_mem(CMARK_NODE_HTML_BLOCK, &tree_mem);
       cmark_node_set_literal(block, text.substr(b, e - b).c_str());
       cmark_node_insert_before(para, block);
       continue;
@@ -868,7 +1029,7 @@ void split_lone_tokens(cmark_node *para, std::vector<NodePtr> &graveyard) {
     if (lines[k].empty())
       continue;
     if (!group) {
-      group = cmark_node_new(CMARK_NODE_PARAGRAPH);
+      group = cmark_node_new_with_mem(CMARK_NODE_PARAGRAPH, &tree_mem);
       cmark_node_insert_before(para, group);
     } else {
       cmark_node_append_child(group, breaks[k - 1]);
@@ -877,12 +1038,12 @@ void split_lone_tokens(cmark_node *para, std::vector<NodePtr> &graveyard) {
       cmark_node_append_child(group, c);
   }
   cmark_node_unlink(para);
-  graveyard.emplace_back(para);
 }
 
+// A tree in the current arena.
 cmark_node *parse(const std::string &md) {
   table_extension_list(); // registers the extensions
-  cmark_parser *parser = cmark_parser_new(kOptions);
+  cmark_parser *parser = cmark_parser_new_with_mem(kOptions, &tree_mem);
   cmark_parser_attach_syntax_extension(parser, cmark_find_syntax_extension("table"));
   cmark_parser_feed(parser, md.data(), md.size());
   cmark_node *doc = cmark_parser_finish(parser);
@@ -936,7 +1097,7 @@ public:
   Renderer(SplitText &split, std::size_t tokens) : split_(split), tokens_(tokens) {
     docs_.reserve(split_.segments.size());
     for (Segment &s : split_.segments) {
-      docs_.emplace_back(parse(s.md));
+      docs_.push_back(parse(s.md));
       std::string().swap(s.md); // the tree holds its own copy
     }
     parent_.assign(split_.details.size(), npos);
@@ -955,10 +1116,11 @@ private:
     return id < parent_.size() && parent_[id] == seg;
   }
 
+  TreeArena arena_; // first: it holds every tree and must outlive all uses of them
+  ArenaScope scope_{arena_};
   SplitText &split_;
   std::size_t tokens_;
-  std::vector<NodePtr> docs_;
-  std::vector<NodePtr> graveyard_;  // emptied nodes whose buffers moved children still use
+  std::vector<cmark_node *> docs_;  // in the arena
   std::vector<std::size_t> parent_; // segment holding each details sentinel
   std::vector<cmark_node *> headings_, toc_markers_, token_paragraphs_;
   std::vector<TocEntry> toc_;
@@ -973,12 +1135,12 @@ void Renderer::collect() {
     cmark_iter *it;
     std::size_t next_child; // for children whose sentinel was not met
   };
-  std::vector<Walk> stack{{0, cmark_iter_new(docs_[0].get()), 0}};
+  std::vector<Walk> stack{{0, cmark_iter_new(docs_[0]), 0}};
   std::set<std::string> ids;
   auto enter = [&](std::size_t id) {
     visited[id] = true;
     const std::size_t body = split_.details[id].body;
-    stack.push_back({body, cmark_iter_new(docs_[body].get()), 0});
+    stack.push_back({body, cmark_iter_new(docs_[body]), 0});
   };
   while (!stack.empty()) {
     Walk &w = stack.back();
@@ -1056,23 +1218,27 @@ void Renderer::transform() {
       replace_with_html_block(marker, toc);
   }
   for (cmark_node *para : token_paragraphs_)
-    split_lone_tokens(para, graveyard_);
+    split_lone_tokens(para);
 }
 
 // Writes the document with every details element in its place, placeholders written back;
 // iterative for deep nesting.
 void Renderer::emit(std::string &out) {
-  // Each segment is rendered and its tree freed before the page is put together, so that the
-  // page can be sized once and the trees are gone by then.
+  // Every segment is rendered and the trees dropped before the page is put together, so that
+  // the page can be sized once and the trees are gone by then.
   std::vector<CmarkText> rendered(docs_.size());
   std::vector<std::string_view> html(docs_.size());
   std::size_t total = 0;
   for (std::size_t seg = 0; seg < docs_.size(); ++seg) {
-    rendered[seg] = render_html(docs_[seg].get());
-    docs_[seg].reset();
+    rendered[seg] = render_html(docs_[seg]);
     html[seg] = rendered[seg] ? std::string_view(rendered[seg].get()) : std::string_view();
     total += html[seg].size();
   }
+  docs_.clear();
+  headings_.clear();
+  toc_markers_.clear();
+  token_paragraphs_.clear();
+  arena_.release();
   for (const Details &d : split_.details)
     total += d.open_tag.size() + d.summary.size() + 13;
   // A token grows by at most 17 bytes on its way back to a placeholder.
