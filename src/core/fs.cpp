@@ -23,6 +23,10 @@ std::string read_file(const std::filesystem::path &path) {
   if (fd < 0)
     throw_errno(errno, path.string());
   std::string data;
+  // One allocation of the right size for regular files; the loop still handles growth and pipes.
+  struct stat st{};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    data.reserve(static_cast<std::size_t>(st.st_size));
   char buf[65536];
   while (true) {
     const ssize_t n = ::read(fd, buf, sizeof buf);
