@@ -297,17 +297,31 @@ void check_alignment(const Alignment &alignment) {
 int Styles::with_alignment(int xf, const Alignment &alignment) {
   check_alignment(alignment);
   pugi::xml_node cell_xfs = ensure_cell_xfs();
+  if (xfs_.empty()) {
+    // Format 0 is what every cell without a style shows, so the first aligned format must not
+    // take its place: a plain one goes first.
+    pugi::xml_node plain = cell_xfs.append_child(same_prefix(cell_xfs, "xf").c_str());
+    for (const char *id : {"numFmtId", "fontId", "fillId", "borderId", "xfId"}) {
+      plain.append_attribute(id) = 0;
+    }
+    xfs_.push_back(plain);
+    date_cache_.push_back(-1);
+    if (indexed_) {
+      xf_index_by_text_.emplace(serialize(plain), 0);
+    }
+    pugi::xml_attribute count = cell_xfs.attribute("count");
+    if (!count) {
+      count = cell_xfs.append_attribute("count");
+    }
+    count = 1;
+    dirty_ = true;
+  }
   pugi::xml_document scratch;
   pugi::xml_node candidate;
   if (xf >= 0 && static_cast<std::size_t>(xf) < xfs_.size()) {
     candidate = scratch.append_copy(xfs_[static_cast<std::size_t>(xf)]);
-  } else if (!xfs_.empty()) {
-    candidate = scratch.append_copy(xfs_.front());
   } else {
-    candidate = scratch.append_child(same_prefix(cell_xfs, "xf").c_str());
-    for (const char *id : {"numFmtId", "fontId", "fillId", "borderId", "xfId"}) {
-      candidate.append_attribute(id) = 0;
-    }
+    candidate = scratch.append_copy(xfs_.front());
   }
   while (pugi::xml_node old = child(candidate, "alignment")) {
     candidate.remove_child(old);

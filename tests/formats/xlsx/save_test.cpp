@@ -3,6 +3,7 @@
 #include "support.hpp"
 
 #include <gtest/gtest.h>
+#include <pugixml.hpp>
 
 #include <random>
 #include <sys/stat.h>
@@ -174,6 +175,43 @@ TEST_F(XlsxSaveTest, WorkbookWithoutStyleSheetGetsOne) {
             std::string::npos);
   EXPECT_NE(xlsx_test::entry(saved, "xl/styles.xml").data.find("horizontal=\"center\""),
             std::string::npos);
+}
+
+// Format 0 is the look of every unstyled cell; a style sheet without cell formats must not
+// have its first added, aligned format take that place.
+TEST_F(XlsxSaveTest, StyleSheetWithoutCellFormatsKeepsFormatZeroPlain) {
+  for (const std::string replacement : {"", "<cellXfs count=\"0\"/>"}) {
+    auto entries = xlsx_test::rich_entries();
+    for (auto &e : entries) {
+      if (e.name == "xl/styles.xml") {
+        auto at = e.data.find("<cellXfs");
+        e.data.replace(at, e.data.find("</cellXfs>") + 10 - at, replacement);
+      }
+    }
+    auto path = dir / "noxfs.xlsm";
+    xlsx_test::write_zip(path, entries);
+    {
+      auto book = xlsx::Workbook::open(path);
+      book.active_sheet().set_value("M5", std::string("x"));
+      book.active_sheet().set_alignment("M5", {"center", "center", false});
+      book.save();
+    }
+    pugi::xml_document styles;
+    ASSERT_TRUE(styles.load_string(
+        xlsx_test::entry(xlsx_test::read_zip(path), "xl/styles.xml").data.c_str()));
+    pugi::xml_node xfs = styles.child("styleSheet").child("cellXfs");
+    std::vector<pugi::xml_node> formats;
+    for (pugi::xml_node xf : xfs.children("xf")) {
+      formats.push_back(xf);
+    }
+    ASSERT_EQ(formats.size(), 2u) << replacement;
+    EXPECT_FALSE(formats[0].child("alignment")) << replacement;
+    EXPECT_STREQ(formats[1].child("alignment").attribute("horizontal").value(), "center");
+    EXPECT_EQ(xfs.attribute("count").as_int(), 2);
+    const std::string sheet =
+        xlsx_test::entry(xlsx_test::read_zip(path), "xl/worksheets/sheet2.xml").data;
+    EXPECT_NE(sheet.find("<c r=\"M5\" s=\"1\""), std::string::npos) << sheet;
+  }
 }
 
 // An independent reader must see the values, alignments and macro project we wrote.
