@@ -292,16 +292,24 @@ void set_save_fault_hook(SaveFaultHook hook) {
 
 void write_file_atomically(const std::filesystem::path &requested, std::string_view data) {
   namespace fs = std::filesystem;
-  fs::path target = requested;
-  std::error_code ec;
-  // Replace the file a link points at, not the link.
-  if (fs::is_symlink(target, ec)) {
-    fs::path resolved = fs::canonical(target, ec);
-    if (!ec) {
-      target = resolved;
-    }
-  }
   const std::string where = requested.string() + ": cannot save: ";
+  // Replace the file a link points at, not the link, even when that file does not exist yet
+  // (a dangling link is written through, as opening it for writing would).
+  fs::path target = requested;
+  for (int hops = 0;; ++hops) {
+    std::error_code ec;
+    if (!fs::is_symlink(target, ec)) {
+      break;
+    }
+    if (hops == 40) {
+      throw Error(where + std::strerror(ELOOP));
+    }
+    fs::path next = fs::read_symlink(target, ec);
+    if (ec) {
+      throw Error(where + ec.message());
+    }
+    target = next.is_absolute() ? next : target.parent_path() / next;
+  }
   fs::path folder = target.parent_path();
   if (folder.empty()) {
     folder = ".";

@@ -101,6 +101,42 @@ TEST_F(XlsxSaveTest, SaveKeepsPermissionBitsAndReplacesLinkTarget) {
             xlsx::CellValue{std::string("changed")});
 }
 
+// Links are followed to the file they name, through chains and relative targets, and a link
+// whose file does not exist yet gets that file rather than being replaced by it.
+TEST_F(XlsxSaveTest, SaveWritesThroughLinkChainsAndDanglingLinks) {
+  fs::create_directory(dir / "real");
+  auto path = dir / "real" / "tool.xlsm";
+  xlsx_test::write_rich_xlsm(path);
+  fs::create_symlink("real/tool.xlsm", dir / "first.xlsm");
+  fs::create_symlink("first.xlsm", dir / "second.xlsm");
+  {
+    auto book = xlsx::Workbook::open(dir / "second.xlsm");
+    book.active_sheet().set_value("A1", std::string("through"));
+    book.save();
+  }
+  EXPECT_TRUE(fs::is_symlink(dir / "first.xlsm"));
+  EXPECT_TRUE(fs::is_symlink(dir / "second.xlsm"));
+  EXPECT_EQ(xlsx::Workbook::open(path).active_sheet().value("A1"),
+            xlsx::CellValue{std::string("through")});
+
+  fs::create_symlink("real/later.xlsx", dir / "dangling.xlsx");
+  {
+    auto book = xlsx::Workbook::create(dir / "dangling.xlsx", "PayList");
+    book.active_sheet().set_value("M5", std::string("new"));
+    book.save();
+  }
+  EXPECT_TRUE(fs::is_symlink(dir / "dangling.xlsx"));
+  ASSERT_TRUE(fs::is_regular_file(dir / "real" / "later.xlsx"));
+  EXPECT_EQ(xlsx::Workbook::open(dir / "real" / "later.xlsx").active_sheet().value("M5"),
+            xlsx::CellValue{std::string("new")});
+
+  fs::create_symlink("loop_b.xlsx", dir / "loop_a.xlsx");
+  fs::create_symlink("loop_a.xlsx", dir / "loop_b.xlsx");
+  auto book = xlsx::Workbook::create(dir / "loop_a.xlsx", "PayList");
+  EXPECT_THROW(book.save(), xlsx::Error);
+  EXPECT_TRUE(fs::is_symlink(dir / "loop_a.xlsx"));
+}
+
 TEST_F(XlsxSaveTest, NewWorkbooks) {
   struct Case {
     const char *file;
