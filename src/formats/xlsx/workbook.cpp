@@ -32,7 +32,6 @@ std::string lower_ascii(std::string s) {
   return s;
 }
 
-
 void check_sheet_title(std::string_view title) {
   auto bad = [&](const std::string &why) {
     return std::invalid_argument("invalid sheet title '" + std::string(title) + "': " + why);
@@ -272,12 +271,34 @@ detail::Styles &Workbook::Impl::style_sheet_for_edit() {
     return sheet;
   }
   // The package has no style sheet: add one next to the workbook part, with its relationship
-  // and content type.
+  // and content type. A relationship that names a missing part is reused: a second one, or a
+  // second content type for one part, would make the package invalid.
+  const bool have_relationship = !styles_part.empty();
   std::size_t slash = workbook_part.rfind('/');
   const std::string folder = slash == std::string::npos ? "" : workbook_part.substr(0, slash + 1);
-  styles_part = folder + "styles.xml";
-  for (int n = 1; package.contains(styles_part); ++n) {
-    styles_part = folder + "styles" + std::to_string(n) + ".xml";
+  if (!have_relationship) {
+    styles_part = folder + "styles.xml";
+    for (int n = 1; package.contains(styles_part); ++n) {
+      styles_part = folder + "styles" + std::to_string(n) + ".xml";
+    }
+  }
+  const std::string part_name = lower_ascii("/" + styles_part);
+  edit_part("[Content_Types].xml", [&](pugi::xml_node types) {
+    for (pugi::xml_node type = types.first_child(); type;) {
+      pugi::xml_node next = type.next_sibling();
+      if (type.type() == pugi::node_element && local_name(type) == "Override" &&
+          lower_ascii(type.attribute("PartName").value()) == part_name) {
+        types.remove_child(type);
+      }
+      type = next;
+    }
+    pugi::xml_node override = types.append_child(detail::same_prefix(types, "Override").c_str());
+    override.append_attribute("PartName") = ("/" + styles_part).c_str();
+    override.append_attribute("ContentType") = std::string(styles_type).c_str();
+  });
+  styles_created = true;
+  if (have_relationship) {
+    return sheet;
   }
   const std::string rels_part = detail::rels_part_of(workbook_part);
   pugi::xml_document rels;
@@ -304,16 +325,6 @@ detail::Styles &Workbook::Impl::style_sheet_for_edit() {
   rel.append_attribute("Type") = (std::string(office_rel) + "styles").c_str();
   rel.append_attribute("Target") = styles_part.substr(folder.size()).c_str();
   package.write(rels_part, detail::serialize(rels));
-
-  pugi::xml_document types;
-  detail::parse_part(package, "[Content_Types].xml", types);
-  pugi::xml_node types_root = types.document_element();
-  pugi::xml_node override =
-      types_root.append_child(detail::same_prefix(types_root, "Override").c_str());
-  override.append_attribute("PartName") = ("/" + styles_part).c_str();
-  override.append_attribute("ContentType") = std::string(styles_type).c_str();
-  package.write("[Content_Types].xml", detail::serialize(types));
-  styles_created = true;
   return sheet;
 }
 

@@ -213,6 +213,34 @@ TEST_F(XlsxSaveTest, WorkbookWithoutStyleSheetGetsOne) {
             std::string::npos);
 }
 
+// A style sheet named by the workbook's relationships and content types but absent from the
+// package is added under that name, without a second relationship or content type entry.
+TEST_F(XlsxSaveTest, MissingStyleSheetPartIsAddedWhereItIsNamed) {
+  auto entries = xlsx_test::rich_entries();
+  std::erase_if(entries, [](const auto &e) { return e.name == "xl/styles.xml"; });
+  auto path = dir / "lost_styles.xlsm";
+  xlsx_test::write_zip(path, entries);
+  {
+    auto book = xlsx::Workbook::open(path);
+    book.active_sheet().set_alignment("A1", {"center", std::nullopt, false});
+    book.save();
+  }
+  auto saved = xlsx_test::read_zip(path);
+  auto count = [](const std::string &text, const std::string &what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+      ++n;
+    }
+    return n;
+  };
+  EXPECT_EQ(count(xlsx_test::entry(saved, "xl/_rels/workbook.xml.rels").data, "/styles\""), 1u);
+  EXPECT_EQ(count(xlsx_test::entry(saved, "[Content_Types].xml").data, "\"/xl/styles.xml\""), 1u);
+  EXPECT_NE(xlsx_test::entry(saved, "xl/styles.xml").data.find("horizontal=\"center\""),
+            std::string::npos);
+  EXPECT_EQ(xlsx::Workbook::open(path).active_sheet().value("A1"),
+            xlsx::CellValue{std::string("Name")});
+}
+
 // Format 0 is the look of every unstyled cell; a style sheet without cell formats must not
 // have its first added, aligned format take that place.
 TEST_F(XlsxSaveTest, StyleSheetWithoutCellFormatsKeepsFormatZeroPlain) {
