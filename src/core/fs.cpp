@@ -1,16 +1,16 @@
 #include "core/fs.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <random>
 #include <system_error>
 #include <unistd.h>
 
 namespace vaskit::fs {
 namespace {
 
-std::function<void(const std::filesystem::path &)> g_write_hook;
+WriteHook g_write_hook;
 
 [[noreturn]] void throw_errno(int err, const std::string &what) {
   throw std::system_error(err, std::generic_category(), what);
@@ -24,7 +24,7 @@ std::string read_file(const std::filesystem::path &path) {
     throw_errno(errno, path.string());
   std::string data;
   // One allocation of the right size for regular files; the loop still handles growth and pipes.
-  struct stat st{};
+  struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
     data.reserve(static_cast<std::size_t>(st.st_size));
   char buf[65536];
@@ -46,54 +46,93 @@ std::string read_file(const std::filesystem::path &path) {
 }
 
 void write_file_atomic(const std::filesystem::path &path, std::string_view data) {
-  const auto dir = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-  std::random_device rd;
-  const auto tmp =
-      dir / ("." + path.filename().string() + ".tmp" + std::to_string(rd() % 1000000));
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  namespace stdfs = std::filesystem;
+  const std::string what = path.string();
+  // Replace the file a link points at, not the link, even when that file does not exist yet (a
+  // dangling link is written through, as opening it for writing would).
+  stdfs::path target = path;
+  for (int hops = 0;; ++hops) {
+    std::error_code ec;
+    if (!stdfs::is_symlink(target, ec))
+      break;
+    if (hops == 40)
+      throw_errno(ELOOP, what);
+    const stdfs::path next = stdfs::read_symlink(target, ec);
+    if (ec)
+      throw std::system_error(ec, what);
+    target = next.is_absolute() ? next : target.parent_path() / next;
+  }
+  stdfs::path folder = target.parent_path();
+  if (folder.empty())
+    folder = ".";
+
+  mode_t mode = 0;
+  struct stat existing {};
+  if (::stat(target.c_str(), &existing) == 0) {
+    // A file the user marked read-only stays as it is, as an in-place write would.
+    if ((existing.st_mode & 0222) == 0)
+      throw_errno(EACCES, what);
+    mode = existing.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+
+  std::string temp = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
+  int fd = ::mkstemp(temp.data());
   if (fd < 0)
-    throw_errno(errno, path.string());
-  auto fail = [&](int err) {
-    ::close(fd);
-    ::unlink(tmp.c_str());
-    throw_errno(err, path.string());
+    throw_errno(errno, what);
+  auto abandon = [&](int err) {
+    if (fd >= 0)
+      ::close(fd);
+    ::unlink(temp.c_str());
+    throw_errno(err, what);
   };
-  std::size_t off = 0;
-  while (off < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + off, data.size() - off);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      fail(errno);
-    }
-    off += static_cast<std::size_t>(n);
-  }
-  if (::fsync(fd) != 0)
-    fail(errno);
-  if (::close(fd) != 0) {
-    const int err = errno;
-    ::unlink(tmp.c_str());
-    throw_errno(err, path.string());
-  }
   try {
+    if (::fchmod(fd, mode) != 0)
+      abandon(errno);
+    constexpr std::size_t block = 65536;
+    std::size_t written = 0;
+    while (written < data.size()) {
+      const std::size_t chunk = std::min(block, data.size() - written);
+      const ssize_t n = ::write(fd, data.data() + written, chunk);
+      if (n < 0) {
+        if (errno == EINTR)
+          continue;
+        abandon(errno);
+      }
+      written += static_cast<std::size_t>(n);
+      if (g_write_hook)
+        g_write_hook(WriteStage::wrote_block, written);
+    }
+    if (::fsync(fd) != 0)
+      abandon(errno);
+    const int closing = fd;
+    fd = -1;
+    if (::close(closing) != 0)
+      abandon(errno);
     if (g_write_hook)
-      g_write_hook(tmp);
+      g_write_hook(WriteStage::before_rename, written);
+    if (::rename(temp.c_str(), target.c_str()) != 0)
+      abandon(errno);
+  } catch (const std::system_error &) {
+    throw;
   } catch (...) {
-    ::unlink(tmp.c_str());
+    if (fd >= 0)
+      ::close(fd);
+    ::unlink(temp.c_str());
     throw;
   }
-  // Keep the permissions of the file being replaced.
-  struct stat st{};
-  if (::stat(path.c_str(), &st) == 0)
-    ::chmod(tmp.c_str(), st.st_mode & 07777);
-  if (::rename(tmp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(tmp.c_str());
-    throw_errno(err, path.string());
+  // Make the rename itself durable.
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
   }
 }
 
-void set_write_hook(std::function<void(const std::filesystem::path &)> hook) {
+void set_write_hook(WriteHook hook) {
   g_write_hook = std::move(hook);
 }
 

@@ -2,6 +2,7 @@
 // left as it was; no reader ever sees half a file).
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -13,13 +14,17 @@ namespace vaskit::fs {
 std::string read_file(const std::filesystem::path &path);
 
 // Writes `data` to a temporary file beside `path`, flushes it to disk and renames it over
-// `path`. On failure the temporary file is removed, `path` is unchanged and std::system_error is
-// thrown.
+// `path`, keeping the permission bits of the file it replaces. A symbolic link is written through
+// (the file it points at is replaced, even when that file does not exist yet). A file without
+// any write permission bit is not replaced. On failure the temporary file is removed, `path` is
+// unchanged and std::system_error is thrown.
 void write_file_atomic(const std::filesystem::path &path, std::string_view data);
 
-// Test seam: called with the temporary path before the rename; throwing from it simulates a
-// failed save. Empty by default.
-void set_write_hook(std::function<void(const std::filesystem::path &tmp)> hook);
+// Test seam: called after each 64 KiB block written (with the bytes written so far) and once
+// before the rename; throwing from it simulates a failed save. Empty by default.
+enum class WriteStage { wrote_block, before_rename };
+using WriteHook = std::function<void(WriteStage stage, std::size_t written)>;
+void set_write_hook(WriteHook hook);
 
 // Python's os.path.splitext on the last component: ".md" has no extension, "a.b.md" gives
 // ("a.b", ".md").

@@ -1,5 +1,7 @@
 #include "formats/xlsx/package.hpp"
 
+#include "core/fs.hpp"
+
 #include "formats/xlsx/workbook.hpp"
 
 #include <zip.h>
@@ -42,11 +44,6 @@ time_t fixed_entry_time() {
   tm.tm_mday = 1;
   tm.tm_isdst = -1;
   return std::mktime(&tm);
-}
-
-SaveFaultHook &fault_hook() {
-  static SaveFaultHook hook;
-  return hook;
 }
 
 } // namespace
@@ -287,100 +284,26 @@ std::string Package::serialize() const {
 }
 
 void set_save_fault_hook(SaveFaultHook hook) {
-  fault_hook() = std::move(hook);
+  if (!hook) {
+    fs::set_write_hook(nullptr);
+    return;
+  }
+  fs::set_write_hook([hook = std::move(hook)](fs::WriteStage stage, std::size_t written) {
+    hook(stage == fs::WriteStage::wrote_block ? SaveStage::wrote_block : SaveStage::before_rename,
+         written);
+  });
 }
 
 void write_file_atomically(const std::filesystem::path &requested, std::string_view data) {
-  namespace fs = std::filesystem;
   const std::string where = requested.string() + ": cannot save: ";
-  // Replace the file a link points at, not the link, even when that file does not exist yet
-  // (a dangling link is written through, as opening it for writing would).
-  fs::path target = requested;
-  for (int hops = 0;; ++hops) {
-    std::error_code ec;
-    if (!fs::is_symlink(target, ec)) {
-      break;
-    }
-    if (hops == 40) {
-      throw Error(where + std::strerror(ELOOP));
-    }
-    fs::path next = fs::read_symlink(target, ec);
-    if (ec) {
-      throw Error(where + ec.message());
-    }
-    target = next.is_absolute() ? next : target.parent_path() / next;
-  }
-  fs::path folder = target.parent_path();
-  if (folder.empty()) {
-    folder = ".";
-  }
-  std::string temp = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
-
-  mode_t mode = 0;
-  struct stat existing;
-  if (::stat(target.c_str(), &existing) == 0) {
-    mode = existing.st_mode & 07777;
-  } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) {
-    throw Error(where + std::strerror(errno));
-  }
-  auto abandon = [&](const std::string &reason) {
-    if (fd >= 0) {
-      ::close(fd);
-    }
-    ::unlink(temp.c_str());
-    throw Error(where + reason);
-  };
   try {
-    if (::fchmod(fd, mode) != 0) {
-      abandon(std::strerror(errno));
-    }
-    constexpr std::size_t block = 65536;
-    std::size_t written = 0;
-    while (written < data.size()) {
-      std::size_t chunk = std::min(block, data.size() - written);
-      ssize_t n = ::write(fd, data.data() + written, chunk);
-      if (n < 0) {
-        if (errno == EINTR) {
-          continue;
-        }
-        abandon(std::strerror(errno));
-      }
-      written += static_cast<std::size_t>(n);
-      if (fault_hook()) {
-        fault_hook()(SaveStage::wrote_block, written);
-      }
-    }
-    if (::fsync(fd) != 0) {
-      abandon(std::strerror(errno));
-    }
-    int closing = fd;
-    fd = -1;
-    if (::close(closing) != 0) {
-      abandon(std::strerror(errno));
-    }
-    if (fault_hook()) {
-      fault_hook()(SaveStage::before_rename, written);
-    }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-      abandon(std::strerror(errno));
-    }
+    fs::write_file_atomic(requested, data);
+  } catch (const std::system_error &e) {
+    throw Error(where + e.code().message());
   } catch (const Error &) {
     throw;
   } catch (const std::exception &e) {
-    abandon(e.what());
-  }
-  // Make the rename itself durable.
-  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
+    throw Error(where + e.what());
   }
 }
 

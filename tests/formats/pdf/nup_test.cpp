@@ -321,8 +321,10 @@ TEST_F(NupTest, FailedWriteLeavesNothingBehind) {
   auto kept = out / "kept.pdf";
   std::ofstream(kept) << "old report";
   before = listing(out);
-  vaskit::fs::set_write_hook(
-      [](const std::filesystem::path &) { throw std::runtime_error("disk full"); });
+  vaskit::fs::set_write_hook([](vaskit::fs::WriteStage stage, std::size_t) {
+    if (stage == vaskit::fs::WriteStage::before_rename)
+      throw std::runtime_error("disk full");
+  });
   try {
     w.write(kept.string());
     ADD_FAILURE() << "no error";
