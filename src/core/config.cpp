@@ -1,6 +1,7 @@
 #include "core/config.hpp"
 
 #include "core/re.hpp"
+#include "core/text.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -34,16 +35,6 @@ std::string without_underscores(std::string_view s) {
     if (c != '_')
       out.push_back(c);
   return out;
-}
-
-int digit_value(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
 }
 
 // Python integers have no size limit; one that does not fit 64 bits becomes a real number
@@ -99,7 +90,7 @@ json resolve_int(std::string s) {
       const auto colon = s.find(':', pos);
       Accumulator part;
       for (std::size_t i = pos; i < (colon == std::string::npos ? s.size() : colon); ++i)
-        part.push(10, static_cast<unsigned>(digit_value(s[i])));
+        part.push(10, static_cast<unsigned>(text::hex_digit(s[i])));
       acc.fold(60, part);
       if (colon == std::string::npos)
         break;
@@ -120,7 +111,7 @@ json resolve_int(std::string s) {
     start = 1;
   }
   for (std::size_t i = start; i < s.size(); ++i)
-    acc.push(base, static_cast<unsigned>(digit_value(s[i])));
+    acc.push(base, static_cast<unsigned>(text::hex_digit(s[i])));
   return acc.result(negative);
 }
 

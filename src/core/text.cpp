@@ -588,4 +588,14 @@ std::string html_escape(std::string_view s, bool quote) {
   return out;
 }
 
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  return -1;
+}
+
 } // namespace vaskit::text

@@ -43,6 +43,9 @@ bool starts_with(std::string_view s, std::string_view prefix);
 bool ends_with(std::string_view s, std::string_view suffix);
 std::string join(const std::vector<std::string> &parts, std::string_view sep);
 
+// Value of a hexadecimal digit (either case), or -1 for any other character.
+int hex_digit(char c);
+
 // "&", "<" and ">" as character references; with `quote` also '"' (for attribute values).
 void append_html_escaped(std::string &out, std::string_view s, bool quote = false);
 std::string html_escape(std::string_view s, bool quote = false);

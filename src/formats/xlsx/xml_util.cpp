@@ -15,23 +15,15 @@ std::string_view after_colon(std::string_view name) {
   return colon == std::string_view::npos ? name : name.substr(colon + 1);
 }
 
-bool is_hex(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  return (c >= 'a' && c <= 'f') ? c - 'a' + 10 : c - 'A' + 10;
-}
-
 // "_xHHHH_" at position i.
 bool escape_at(std::string_view text, std::size_t i) {
-  return i + 7 <= text.size() && text[i] == '_' && text[i + 1] == 'x' && is_hex(text[i + 2]) &&
-         is_hex(text[i + 3]) && is_hex(text[i + 4]) && is_hex(text[i + 5]) && text[i + 6] == '_';
+  if (i + 7 > text.size() || text[i] != '_' || text[i + 1] != 'x' || text[i + 6] != '_')
+    return false;
+  for (std::size_t k = 2; k < 6; ++k)
+    if (text::hex_digit(text[i + k]) < 0)
+      return false;
+  return true;
 }
-
 
 } // namespace
 
@@ -196,7 +188,7 @@ std::string unescape_cell_text(std::string_view text) {
     if (escape_at(text, i)) {
       char32_t cp = 0;
       for (std::size_t k = 2; k < 6; ++k) {
-        cp = cp * 16 + static_cast<char32_t>(hex_value(text[i + k]));
+        cp = cp * 16 + static_cast<char32_t>(text::hex_digit(text[i + k]));
       }
       if (cp >= 0xD800 && cp <= 0xDFFF) {
         cp = 0xFFFD;

@@ -21,16 +21,6 @@ bool is_remote(std::string_view src) {
   return src.starts_with("http://") || src.starts_with("https://") || src.starts_with("data:");
 }
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
 // "%XX" escapes decoded; each run of them is read as UTF-8, invalid bytes as U+FFFD.
 std::string percent_decode(std::string_view src) {
   std::string out;
@@ -38,9 +28,9 @@ std::string percent_decode(std::string_view src) {
   std::size_t i = 0;
   while (i < src.size()) {
     std::string bytes;
-    while (i + 2 < src.size() && src[i] == '%' && hex_value(src[i + 1]) >= 0 &&
-           hex_value(src[i + 2]) >= 0) {
-      bytes += static_cast<char>(hex_value(src[i + 1]) * 16 + hex_value(src[i + 2]));
+    while (i + 2 < src.size() && src[i] == '%' && text::hex_digit(src[i + 1]) >= 0 &&
+           text::hex_digit(src[i + 2]) >= 0) {
+      bytes += static_cast<char>(text::hex_digit(src[i + 1]) * 16 + text::hex_digit(src[i + 2]));
       i += 3;
     }
     if (!bytes.empty()) {
