@@ -160,7 +160,8 @@ Status run(const std::vector<std::string> &argv, const Options &options) {
   }
 
   // A child that stops reading its input must not kill us with SIGPIPE.
-  struct sigaction ignore {}, previous{};
+  struct sigaction ignore {
+  }, previous{};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGPIPE, &ignore, &previous);
 

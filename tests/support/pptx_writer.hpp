@@ -14,9 +14,10 @@
 
 namespace vaskit::testing::pptx {
 
-inline const char *kNs = R"( xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main" )"
-                         R"(xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships" )"
-                         R"(xmlns:p="http://schemas.openxmlformats.org/presentationml/2006/main")";
+inline const char *kNs =
+    R"( xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main" )"
+    R"(xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships" )"
+    R"(xmlns:p="http://schemas.openxmlformats.org/presentationml/2006/main")";
 
 struct Slide {
   std::string shapes; // the XML of the slide's top-level shapes
@@ -32,14 +33,17 @@ struct Deck {
   std::string layout_shapes;
   std::string master_shapes;
   bool with_presentation = true;
+  bool with_content_types = true; // without it LibreOffice cannot load the package
 };
 
 // A run of text; `colour` is RRGGBB.
 inline std::string run(const std::string &text, const std::string &colour = "000000") {
-  return R"(<a:r><a:rPr lang="en-US" sz="1000" dirty="0"><a:solidFill><a:srgbClr val=")" +
-         colour + R"("/></a:solidFill></a:rPr><a:t>)" + text + "</a:t></a:r>";
+  return R"(<a:r><a:rPr lang="en-US" sz="1000" dirty="0"><a:solidFill><a:srgbClr val=")" + colour +
+         R"("/></a:solidFill></a:rPr><a:t>)" + text + "</a:t></a:r>";
 }
-inline std::string para(const std::string &content) { return "<a:p>" + content + "</a:p>"; }
+inline std::string para(const std::string &content) {
+  return "<a:p>" + content + "</a:p>";
+}
 
 inline std::string xfrm(std::int64_t x, std::int64_t y, std::int64_t cx, std::int64_t cy) {
   return "<a:xfrm><a:off x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(y) +
@@ -52,10 +56,11 @@ inline std::string xfrm(std::int64_t x, std::int64_t y, std::int64_t cx, std::in
 inline std::string rect(int id, const std::string &name, std::int64_t x, std::int64_t y,
                         std::int64_t cx, std::int64_t cy, const std::string &fill,
                         const std::string &paragraphs) {
-  std::string s = "<p:sp><p:nvSpPr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"" + name +
-                  "\"/><p:cNvSpPr/><p:nvPr/></p:nvSpPr><p:spPr>" + xfrm(x, y, cx, cy) +
-                  R"(<a:prstGeom prst="rect"><a:avLst/></a:prstGeom><a:solidFill><a:srgbClr val=")" +
-                  fill + R"("/></a:solidFill><a:ln><a:noFill/></a:ln></p:spPr>)";
+  std::string s =
+      "<p:sp><p:nvSpPr><p:cNvPr id=\"" + std::to_string(id) + "\" name=\"" + name +
+      "\"/><p:cNvSpPr/><p:nvPr/></p:nvSpPr><p:spPr>" + xfrm(x, y, cx, cy) +
+      R"(<a:prstGeom prst="rect"><a:avLst/></a:prstGeom><a:solidFill><a:srgbClr val=")" + fill +
+      R"("/></a:solidFill><a:ln><a:noFill/></a:ln></p:spPr>)";
   if (!paragraphs.empty())
     s += "<p:txBody><a:bodyPr/><a:lstStyle/>" + paragraphs + "</p:txBody>";
   return s + "</p:sp>";
@@ -87,8 +92,8 @@ inline std::string group(int id, const std::string &inner, std::int64_t x, std::
 inline std::string connector(int id, std::int64_t x, std::int64_t y, std::int64_t cx,
                              std::int64_t cy) {
   return "<p:cxnSp><p:nvCxnSpPr><p:cNvPr id=\"" + std::to_string(id) +
-         "\" name=\"Line\"/><p:cNvCxnSpPr/><p:nvPr/></p:nvCxnSpPr><p:spPr>" +
-         xfrm(x, y, cx, cy) + R"(<a:prstGeom prst="line"><a:avLst/></a:prstGeom></p:spPr></p:cxnSp>)";
+         "\" name=\"Line\"/><p:cNvCxnSpPr/><p:nvPr/></p:nvCxnSpPr><p:spPr>" + xfrm(x, y, cx, cy) +
+         R"(<a:prstGeom prst="line"><a:avLst/></a:prstGeom></p:spPr></p:cxnSp>)";
 }
 
 namespace detail {
@@ -99,8 +104,9 @@ inline std::string tree(const std::string &shapes) {
 }
 
 inline std::string rels(const std::vector<std::pair<std::string, std::string>> &items) {
-  std::string s = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
-                  R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)";
+  std::string s =
+      R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+      R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)";
   int n = 1;
   for (const auto &[type, target] : items)
     s += "<Relationship Id=\"rId" + std::to_string(n++) +
@@ -148,10 +154,11 @@ inline void write(const std::filesystem::path &path, const Deck &deck) {
              ".xml\" ContentType=\"application/vnd.openxmlformats-officedocument.presentationml."
              "slide+xml\"/>";
   types += "</Types>";
-  detail::add(z, keep, "[Content_Types].xml", types);
+  if (deck.with_content_types)
+    detail::add(z, keep, "[Content_Types].xml", types);
   detail::add(z, keep, "_rels/.rels",
-      detail::rels({{deck.with_presentation ? "officeDocument" : "extended-properties",
-                     "ppt/presentation.xml"}}));
+              detail::rels({{deck.with_presentation ? "officeDocument" : "extended-properties",
+                             "ppt/presentation.xml"}}));
 
   std::vector<std::pair<std::string, std::string>> pres_rels{
       {"slideMaster", "slideMasters/slideMaster1.xml"}, {"theme", "theme/theme1.xml"}};
@@ -161,38 +168,40 @@ inline void write(const std::filesystem::path &path, const Deck &deck) {
     ids += "<p:sldId id=\"" + std::to_string(256 + i) + "\" r:id=\"rId" +
            std::to_string(pres_rels.size()) + "\"/>";
   }
-  std::string pres = head + "<p:presentation" + kNs +
-                     R"(><p:sldMasterIdLst><p:sldMasterId id="2147483648" r:id="rId1"/></p:sldMasterIdLst>)";
+  std::string pres =
+      head + "<p:presentation" + kNs +
+      R"(><p:sldMasterIdLst><p:sldMasterId id="2147483648" r:id="rId1"/></p:sldMasterIdLst>)";
   if (!ids.empty())
     pres += "<p:sldIdLst>" + ids + "</p:sldIdLst>";
   if (deck.with_size)
-    pres += "<p:sldSz cx=\"" + std::to_string(deck.cx) + "\" cy=\"" + std::to_string(deck.cy) +
-            "\"/>";
+    pres +=
+        "<p:sldSz cx=\"" + std::to_string(deck.cx) + "\" cy=\"" + std::to_string(deck.cy) + "\"/>";
   pres += R"(<p:notesSz cx="6858000" cy="9144000"/></p:presentation>)";
   detail::add(z, keep, "ppt/presentation.xml", pres);
   detail::add(z, keep, "ppt/_rels/presentation.xml.rels", detail::rels(pres_rels));
 
-  detail::add(z, keep, "ppt/slideMasters/slideMaster1.xml",
+  detail::add(
+      z, keep, "ppt/slideMasters/slideMaster1.xml",
       head + "<p:sldMaster" + kNs + ">" + detail::tree(deck.master_shapes) +
           R"(<p:clrMap bg1="lt1" tx1="dk1" bg2="lt2" tx2="dk2" accent1="accent1" accent2="accent2" accent3="accent3" accent4="accent4" accent5="accent5" accent6="accent6" hlink="hlink" folHlink="folHlink"/><p:sldLayoutIdLst><p:sldLayoutId id="2147483649" r:id="rId1"/></p:sldLayoutIdLst></p:sldMaster>)");
   detail::add(z, keep, "ppt/slideMasters/_rels/slideMaster1.xml.rels",
-      detail::rels({{"slideLayout", "../slideLayouts/slideLayout1.xml"},
-                    {"theme", "../theme/theme1.xml"}}));
+              detail::rels({{"slideLayout", "../slideLayouts/slideLayout1.xml"},
+                            {"theme", "../theme/theme1.xml"}}));
   detail::add(z, keep, "ppt/slideLayouts/slideLayout1.xml",
-      head + "<p:sldLayout" + kNs + ">" + detail::tree(deck.layout_shapes) +
-          "<p:clrMapOvr><a:masterClrMapping/></p:clrMapOvr></p:sldLayout>");
+              head + "<p:sldLayout" + kNs + ">" + detail::tree(deck.layout_shapes) +
+                  "<p:clrMapOvr><a:masterClrMapping/></p:clrMapOvr></p:sldLayout>");
   detail::add(z, keep, "ppt/slideLayouts/_rels/slideLayout1.xml.rels",
-      detail::rels({{"slideMaster", "../slideMasters/slideMaster1.xml"}}));
+              detail::rels({{"slideMaster", "../slideMasters/slideMaster1.xml"}}));
   detail::add(z, keep, "ppt/theme/theme1.xml", detail::kTheme);
 
   for (std::size_t i = 0; i < deck.slides.size(); ++i) {
     const std::string name = "slide" + std::to_string(numbers[i]) + ".xml";
     detail::add(z, keep, "ppt/slides/" + name,
-        head + "<p:sld" + kNs + (deck.slides[i].hidden ? " show=\"0\"" : "") + ">" +
-            detail::tree(deck.slides[i].shapes) +
-            "<p:clrMapOvr><a:masterClrMapping/></p:clrMapOvr></p:sld>");
+                head + "<p:sld" + kNs + (deck.slides[i].hidden ? " show=\"0\"" : "") + ">" +
+                    detail::tree(deck.slides[i].shapes) +
+                    "<p:clrMapOvr><a:masterClrMapping/></p:clrMapOvr></p:sld>");
     detail::add(z, keep, "ppt/slides/_rels/" + name + ".rels",
-        detail::rels({{"slideLayout", "../slideLayouts/slideLayout1.xml"}}));
+                detail::rels({{"slideLayout", "../slideLayouts/slideLayout1.xml"}}));
   }
   if (zip_close(z) != 0) {
     const std::string why = zip_strerror(z);

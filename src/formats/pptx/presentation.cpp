@@ -345,9 +345,13 @@ Presentation Presentation::open(const std::filesystem::path &path) {
   return Presentation(std::move(impl));
 }
 
-std::size_t Presentation::slide_count() const { return impl_->slide_parts.size(); }
+std::size_t Presentation::slide_count() const {
+  return impl_->slide_parts.size();
+}
 
-std::optional<Size> Presentation::slide_size() const { return impl_->size; }
+std::optional<Size> Presentation::slide_size() const {
+  return impl_->size;
+}
 
 bool Presentation::slide_hidden(std::size_t index) const {
   if (index >= impl_->slide_parts.size())
@@ -425,8 +429,8 @@ std::vector<Shape> Presentation::shapes(std::size_t index) const {
 
     PartialBox box = own_box(s);
     if (const auto ph = placeholder_of(s); ph && !box.complete()) {
-      const auto on_layout = find_placeholder(
-          load_layout(), [&](const Placeholder &p) { return p.idx == ph->idx; });
+      const auto on_layout =
+          find_placeholder(load_layout(), [&](const Placeholder &p) { return p.idx == ph->idx; });
       if (on_layout) {
         box.fill_from(own_box(on_layout));
         if (!box.complete()) {

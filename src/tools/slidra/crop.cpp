@@ -34,7 +34,9 @@ std::int64_t trunc_to_int(double v) {
   return static_cast<std::int64_t>(std::trunc(v));
 }
 
-std::string num(std::int64_t v) { return std::to_string(v); }
+std::string num(std::int64_t v) {
+  return std::to_string(v);
+}
 
 } // namespace
 
@@ -75,8 +77,8 @@ crop_slide_targets(const std::string &full_slide_png, const std::vector<BboxRati
   int r_idx = 0;
   for (const auto &t : targets) {
     ++r_idx;
-    const std::string final_crop_img = fs::join(
-        output_dir, "img" + num(current_idx) + "_slide" + std::to_string(slide_idx) + ".gif");
+    const std::string final_crop_img = fs::join(output_dir, "img" + num(current_idx) + "_slide" +
+                                                                std::to_string(slide_idx) + ".gif");
     ++current_idx;
 
     // Right and bottom come from the sum of the ratios, each product truncated before the
@@ -85,8 +87,8 @@ crop_slide_targets(const std::string &full_slide_png, const std::vector<BboxRati
     i128 y1 = std::max<i128>(0, i128(trunc_to_int(t.top_r * double(img_h))) - padding);
     i128 x2 =
         std::min<i128>(img_w, i128(trunc_to_int((t.left_r + t.width_r) * double(img_w))) + padding);
-    i128 y2 = std::min<i128>(img_h,
-                             i128(trunc_to_int((t.top_r + t.height_r) * double(img_h))) + padding);
+    i128 y2 =
+        std::min<i128>(img_h, i128(trunc_to_int((t.top_r + t.height_r) * double(img_h))) + padding);
     if (x1 > x2)
       std::swap(x1, x2);
     if (y1 > y2)
@@ -116,10 +118,9 @@ crop_slide_targets(const std::string &full_slide_png, const std::vector<BboxRati
       // Encoded in memory and written whole, so a failed target leaves no half-written image.
       void *buf = nullptr;
       std::size_t len = 0;
-      cropped_img.write_to_buffer(".gif", &buf, &len, vips::VImage::option()
-                                               ->set("dither", 0.0)
-                                               ->set("effort", 7)
-                                               ->set("bitdepth", 8));
+      cropped_img.write_to_buffer(
+          ".gif", &buf, &len,
+          vips::VImage::option()->set("dither", 0.0)->set("effort", 7)->set("bitdepth", 8));
       const std::unique_ptr<void, void (*)(void *)> owned(buf, g_free);
       fs::write_file_atomic(final_crop_img, std::string_view(static_cast<char *>(buf), len));
       cropped_files.push_back(final_crop_img);

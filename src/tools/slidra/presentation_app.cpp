@@ -83,12 +83,24 @@ std::string file_url(const stdfs::path &p) {
   return url;
 }
 
-std::string last_line(const std::string &text) {
-  std::string t = text;
-  while (!t.empty() && (t.back() == '\n' || t.back() == '\r' || t.back() == ' '))
-    t.pop_back();
-  const auto nl = t.rfind('\n');
-  return nl == std::string::npos ? t : t.substr(nl + 1);
+// LibreOffice's own reason ("Error: source file could not be loaded"), wherever it printed it.
+std::string soffice_error(const process::Status &st) {
+  std::string found;
+  for (const std::string *stream : {&st.out, &st.err}) {
+    std::size_t start = 0;
+    while (start < stream->size()) {
+      std::size_t end = stream->find('\n', start);
+      if (end == std::string::npos)
+        end = stream->size();
+      std::string line = stream->substr(start, end - start);
+      while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+        line.pop_back();
+      if (line.starts_with("Error:"))
+        found = line;
+      start = end + 1;
+    }
+  }
+  return found;
 }
 
 // Renders one page to `out` as PNG, exactly `width` x `height` pixels.
@@ -115,7 +127,8 @@ void render_page(const poppler::document &doc, int page_index, int width, int he
   std::vector<unsigned char> rgb(std::size_t(width) * std::size_t(height) * 3);
   const char *data = img.const_data();
   for (int y = 0; y < height; ++y) {
-    const auto *row = reinterpret_cast<const unsigned char *>(data + std::size_t(y) * img.bytes_per_row());
+    const auto *row =
+        reinterpret_cast<const unsigned char *>(data + std::size_t(y) * img.bytes_per_row());
     unsigned char *dst = rgb.data() + std::size_t(y) * std::size_t(width) * 3;
     for (int x = 0; x < width; ++x) {
       dst[3 * x] = row[4 * x + 2];
@@ -123,8 +136,8 @@ void render_page(const poppler::document &doc, int page_index, int width, int he
       dst[3 * x + 2] = row[4 * x];
     }
   }
-  auto image = vips::VImage::new_from_memory(rgb.data(), rgb.size(), width, height, 3,
-                                             VIPS_FORMAT_UCHAR);
+  auto image =
+      vips::VImage::new_from_memory(rgb.data(), rgb.size(), width, height, 3, VIPS_FORMAT_UCHAR);
   void *buf = nullptr;
   std::size_t len = 0;
   image.write_to_buffer(".png", &buf, &len, vips::VImage::option()->set("compression", 1));
@@ -163,20 +176,20 @@ public:
     process::Options opts;
     opts.timeout = kConvertTimeout;
     opts.cwd = scratch.path();
-    const auto st = process::run({soffice->string(),
-                                  // A profile of our own: a running LibreOffice of the user's
-                                  // neither takes the job over nor is disturbed.
-                                  "-env:UserInstallation=" + file_url(scratch.path() / "profile"),
-                                  "--headless", "--invisible", "--norestore", "--nolockcheck",
-                                  "--nodefault", "--nologo", "--convert-to", kPdfFilter,
-                                  "--outdir", out_dir.string(), deck.string()},
-                                 opts);
+    const auto st =
+        process::run({soffice->string(),
+                      // A profile of our own: a running LibreOffice of the user's
+                      // neither takes the job over nor is disturbed.
+                      "-env:UserInstallation=" + file_url(scratch.path() / "profile"), "--headless",
+                      "--invisible", "--norestore", "--nolockcheck", "--nodefault", "--nologo",
+                      "--convert-to", kPdfFilter, "--outdir", out_dir.string(), deck.string()},
+                     opts);
     const stdfs::path pdf = out_dir / "deck.pdf";
     std::error_code ec;
     if (!st.ok() || !stdfs::is_regular_file(pdf, ec)) {
-      std::string why = st.ok() ? last_line(st.err) : st.describe();
-      if (why.empty() || why.starts_with("Warning:"))
-        why = "沒有產生 PDF";
+      std::string why = soffice_error(st);
+      if (why.empty())
+        why = st.ok() ? "沒有產生 PDF" : st.describe();
       throw std::runtime_error("LibreOffice 無法轉換簡報: " + why);
     }
 
@@ -212,8 +225,8 @@ public:
         }
       }
     };
-    const std::size_t threads =
-        std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, std::max<std::size_t>(1, slides.size()));
+    const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1,
+                                                        std::max<std::size_t>(1, slides.size()));
     std::vector<std::thread> pool;
     for (std::size_t t = 1; t < threads; ++t)
       pool.emplace_back(worker);

@@ -67,7 +67,9 @@ std::optional<ParsedInt> parse_int(std::string_view text) {
   return out;
 }
 
-std::string to_text(const ParsedInt &n) { return (n.negative ? "-" : "") + n.digits; }
+std::string to_text(const ParsedInt &n) {
+  return (n.negative ? "-" : "") + n.digits;
+}
 
 // The value when it lies in [1, limit]; nullopt otherwise (also for numbers of any length).
 std::optional<int> in_range(const ParsedInt &n, std::int64_t limit) {

@@ -14,7 +14,9 @@ namespace vaskit::slidra {
 namespace fileIO = vaskern::fileIO;
 namespace stdfs = std::filesystem;
 
-Logger &log() { return vaskern::app_logging::lazy_logger("Slidra"); }
+Logger &log() {
+  return vaskern::app_logging::lazy_logger("Slidra");
+}
 
 const std::string DEFAULT_YAML_CONTENT = "config:\n"
                                          "  scan_dir: \"./\"\n"
@@ -56,7 +58,9 @@ std::string list_text(const std::vector<int> &v) {
   return s + "]";
 }
 
-std::string text_of(const json &v) { return config::to_text(v); }
+std::string text_of(const json &v) {
+  return config::to_text(v);
+}
 
 bool file_exists(const std::string &path) {
   std::error_code ec;
@@ -120,7 +124,7 @@ cli::Command make_command() {
 SlidraApp::SlidraApp(const json &config_dict, std::unique_ptr<SlideExporter> exporter)
     : exporter_(std::move(exporter)) {
   config = config_dict.is_object() && config_dict.contains("config") ? config_dict.at("config")
-                                                                      : json::object();
+                                                                     : json::object();
   if (!config.is_object())
     config = json::object();
   scan_dir = config::get_or(config, "scan_dir", "./");
@@ -152,8 +156,8 @@ SlidraApp::export_slides_to_high_res_png(const std::string &pptx_path,
   std::map<int, std::string> exported;
   for (std::size_t i = 0; i < slide_indices.size(); ++i) {
     exported[slide_indices[i]] = paths[i];
-    log().info("✅ 已將第 " + std::to_string(slide_indices[i]) + " 頁簡報匯出為高解析度全圖: " +
-               paths[i]);
+    log().info("✅ 已將第 " + std::to_string(slide_indices[i]) +
+               " 頁簡報匯出為高解析度全圖: " + paths[i]);
   }
   return exported;
 }
@@ -182,8 +186,7 @@ Result SlidraApp::run() {
   const std::string keyword = search_keyword.get<std::string>();
 
   log().info("✅ 🚀 Starting Slidra process in '" + scan + "'. Please select a PowerPoint file.");
-  const auto chosen =
-      fileIO::scan_and_select_files(scan, {".pptx"}, {}, "簡報檔案", &log(), true);
+  const auto chosen = fileIO::scan_and_select_files(scan, {".pptx"}, {}, "簡報檔案", &log(), true);
   if (chosen.empty()) {
     log().warning(std::string("⚠️ ") + MSG_NO_DECK);
     return {false, MSG_NO_DECK};
@@ -228,8 +231,8 @@ Result SlidraApp::run() {
       current_temp = it->second;
       try {
         const auto targets = get_target_shapes_bbox_ratios(pptx_path, n, keyword);
-        const auto [files, next] = crop_slide_targets(current_temp, targets, output_dir, *pad,
-                                                      global_img_idx, n, &log());
+        const auto [files, next] =
+            crop_slide_targets(current_temp, targets, output_dir, *pad, global_img_idx, n, &log());
         cropped_images.insert(cropped_images.end(), files.begin(), files.end());
         global_img_idx = next;
       } catch (const std::exception &e) {
@@ -263,8 +266,7 @@ Result SlidraApp::run() {
       remove_file(current_temp);
     for (const auto &[n, path] : exported_paths)
       remove_file(path);
-    if (!had_output_dir && stdfs::is_directory(output_dir, ec) &&
-        stdfs::is_empty(output_dir, ec))
+    if (!had_output_dir && stdfs::is_directory(output_dir, ec) && stdfs::is_empty(output_dir, ec))
       stdfs::remove(output_dir, ec);
     log().error(std::string("❌ ") + MSG_GLOBAL + e.what());
     return {false, MSG_GLOBAL + std::string(e.what())};
@@ -296,7 +298,8 @@ void cmd_slidra(const std::string &prog, const std::vector<std::string> &args) {
     loaded_cfg = fileIO::load_yaml_string(DEFAULT_YAML_CONTENT, "預設設定");
   } else {
     if (config_path->empty()) {
-      const auto found = fileIO::find_files_with_extensions("./", {".yaml", ".yml"}, false, "config");
+      const auto found =
+          fileIO::find_files_with_extensions("./", {".yaml", ".yml"}, false, "config");
       if (found.paths.size() == 1) {
         config_path = found.paths.front();
         log().info("💬 偵測到僅有單一設定檔，已自動選用：" + *config_path);

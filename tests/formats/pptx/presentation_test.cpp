@@ -74,11 +74,10 @@ TEST(PptxDeck, TopLevelShapesInDocumentOrderWithKinds) {
 
 TEST(PptxDeck, TextJoinsParagraphsRunsFieldsAndLineBreaks) {
   TempDir dir;
-  const std::string paras =
-      gen::para(gen::run("crop_") + gen::run("region")) +
-      gen::para(gen::run("a") + "<a:br/>" + gen::run("b") +
-                R"(<a:fld id="{1}" type="slidenum"><a:t>7</a:t></a:fld>)") +
-      "<a:p/>" + gen::para(gen::run(" ") + gen::run("中文 ✅"));
+  const std::string paras = gen::para(gen::run("crop_") + gen::run("region")) +
+                            gen::para(gen::run("a") + "<a:br/>" + gen::run("b") +
+                                      R"(<a:fld id="{1}" type="slidenum"><a:t>7</a:t></a:fld>)") +
+                            "<a:p/>" + gen::para(gen::run(" ") + gen::run("中文 ✅"));
   gen::Deck deck;
   deck.slides = {{gen::rect(2, "T", 0, 0, 1, 1, "FFFFFF", paras) +
                       gen::rect(3, "Empty", 0, 0, 1, 1, "FFFFFF", ""),
