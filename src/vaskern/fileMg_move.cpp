@@ -27,7 +27,9 @@ void step(std::string_view name) {
   throw std::system_error(err, std::generic_category(), what);
 }
 
-std::string in_quotes(const std::string &path) { return "'" + path + "'"; }
+std::string in_quotes(const std::string &path) {
+  return "'" + path + "'";
+}
 
 // "a.xlsx", then "a (1).xlsx", "a (2).xlsx", ...
 std::string numbered(const std::string &path, int n) {
@@ -195,7 +197,8 @@ std::string move_across(const std::string &src, const std::string &dest) {
   try {
     step("before removing the source");
     if (::unlink(src.c_str()) != 0)
-      fail(errno, "cannot remove " + in_quotes(src) + " after copying it to " + in_quotes(final_name));
+      fail(errno,
+           "cannot remove " + in_quotes(src) + " after copying it to " + in_quotes(final_name));
   } catch (...) {
     // The source stays; the copy would be a second whole file the user did not ask for.
     ::unlink(final_name.c_str());
@@ -279,6 +282,8 @@ MovedFile move_file_force(const std::string &src, const std::string &dest,
   return moved;
 }
 
-void set_move_hook(MoveHook hook) { g_move_hook = std::move(hook); }
+void set_move_hook(MoveHook hook) {
+  g_move_hook = std::move(hook);
+}
 
 } // namespace vaskern::fileMg

@@ -66,9 +66,9 @@ TEST(FileMgMove, TakenNamesGetNumbersAndNothingIsOverwritten) {
   write_file(dir / "backup/a.xlsx", "older backup");
   write_file(dir / "backup/a (1).xlsx", "older backup 1");
   write_file(dir / "a.xlsx", "new");
-  const auto moved = fileMg::move_file_force((dir / "a.xlsx").string(),
-                                             (dir / "results/r.xlsx").string(),
-                                             (dir / "backup/a.xlsx").string());
+  const auto moved =
+      fileMg::move_file_force((dir / "a.xlsx").string(), (dir / "results/r.xlsx").string(),
+                              (dir / "backup/a.xlsx").string());
   EXPECT_EQ(moved.dest, (dir / "results/r (1).xlsx").string());
   EXPECT_EQ(moved.backup, (dir / "backup/a (2).xlsx").string());
   EXPECT_EQ(read_file(dir / "results/r.xlsx"), "older result");
@@ -114,7 +114,8 @@ TEST(FileMgMove, AFailedMoveLeavesTheSourceAndNoCopy) {
 
 // A second file system for the cross-device road; /dev/shm is a separate tmpfs on Linux.
 bool other_file_system(const fs::path &here, fs::path &there) {
-  struct stat a {}, b {};
+  struct stat a {
+  }, b{};
   if (stat(here.c_str(), &a) != 0 || stat("/dev/shm", &b) != 0 || a.st_dev == b.st_dev ||
       access("/dev/shm", W_OK) != 0)
     return false;
@@ -148,9 +149,9 @@ TEST(FileMgMove, AcrossFileSystemsTheCopyIsWholeBeforeTheSourceGoes) {
       EXPECT_TRUE(fs::exists(dir / "a.xlsx"));
     }
   });
-  const auto moved = fileMg::move_file_force(
-      (dir / "a.xlsx").string(), (other / "results/r.xlsx").string(),
-      (dir / "backup/a.xlsx").string());
+  const auto moved =
+      fileMg::move_file_force((dir / "a.xlsx").string(), (other / "results/r.xlsx").string(),
+                              (dir / "backup/a.xlsx").string());
   EXPECT_EQ(seen, (std::vector<std::string>{"backup copied", "temporary copy written",
                                             "before removing the source"}));
   EXPECT_EQ(moved.dest, (other / "results/r (1).xlsx").string());
