@@ -2,11 +2,15 @@
 
 #include "core/fs.hpp"
 #include "core/text.hpp"
+#include "tools/ledgrin/tool_help.hpp"
 #include "vaskern/fileMg.hpp"
 
 namespace vaskit::ledgrin {
 
-vaskern::app_logging::Logger &log = vaskern::app_logging::lazy_logger("Ledgrin");
+vaskern::app_logging::Logger &log() {
+  static vaskern::app_logging::Logger &logger = vaskern::app_logging::lazy_logger("Ledgrin");
+  return logger;
+}
 
 namespace {
 
@@ -35,7 +39,9 @@ std::string make_help_text() {
        "(String) The exact cell coordinate for the Amount (e.g., \"P56\")."},
   };
   // "\b" alone on a line keeps the next paragraph's line breaks in the help output.
-  std::string text = "\nRead information from Excel and auto-renfiles. \n"
+  // The first line is the one the host lists.
+  std::string text = "\n" + std::string(TOOL_HELP) +
+                     " \n"
                      "This tool relies entirely on a JSON configuration file.\n\n"
                      "\b\n[JSON Parameter Description]:\n";
   for (const Param &p : params) {
@@ -90,22 +96,24 @@ const cli::Command &ledgrin_command() {
   return cmd;
 }
 
-void cmd_ledgrin(const std::optional<std::string> &config, bool generate_config) {
-  if (generate_config) {
+int cmd_ledgrin(const Options &options) {
+  if (options.generate_config) {
     const std::string out_file =
         vaskern::fileMg::generate_json_template(DEFAULT_CONFIG, "config_expense_template.json");
     // The helper has said why the template could not be written.
     if (out_file.empty())
-      throw cli::Exit{1};
+      return 1;
     cli::echo("Success! Template file created at: " + text::printable(out_file));
-    throw cli::Exit{0};
+    return 0;
   }
-  if (!config || config->empty()) {
+  if (!options.config || options.config->empty()) {
     cli::echo("Error: Please provide a JSON file path using --config or -c.");
     cli::echo("Hint: Run 'vas-kit ledgrin --help' to see the template.");
-    throw cli::Exit{1};
+    return 1;
   }
-  process_expense_rename(load_config(*config));
+  // ledgrin reads its file itself: a file it cannot parse ends the command with the reason.
+  process_expense_rename(load_config(*options.config));
+  return 0;
 }
 
 } // namespace vaskit::ledgrin

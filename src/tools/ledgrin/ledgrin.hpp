@@ -20,7 +20,7 @@ using json = vaskit::config::json;
 using CellValue = vaskit::xlsx::CellValue;
 
 // The tool's logger ("Ledgrin").
-extern vaskern::app_logging::Logger &log;
+vaskern::app_logging::Logger &log();
 
 // The built-in configuration: what --generate-config writes and what the help shows.
 extern const json DEFAULT_CONFIG;
@@ -29,10 +29,18 @@ extern const std::string HELP_TEXT;
 
 // The command: options, help text and name ("ledgrin").
 const cli::Command &ledgrin_command();
-// Writes the template, or reads the JSON file named by `config` and runs the renaming pass.
-// Ends with cli::Exit{1} without a configuration; a file that cannot be read or parsed throws
-// (the command layer reports it, status 1); after a pass the status is 0 whatever it did.
-void cmd_ledgrin(const std::optional<std::string> &config, bool generate_config);
+
+// The command line of ledgrin, parsed (main.cpp fills it from ledgrin_command()).
+struct Options {
+  std::optional<std::string> config; // -c: an existing path
+  bool generate_config = false;
+};
+
+// Writes the template, or reads the JSON file named by -c and runs the renaming pass. Returns 1
+// without a configuration or when the template cannot be written; a file that cannot be read
+// or parsed throws (the command layer reports it, status 1); after a pass the status is 0,
+// whatever the pass did with each workbook.
+int cmd_ledgrin(const Options &options);
 
 // Thrown for a configuration the pass cannot use at all (not a mapping, a section that is no
 // mapping, a path that is no text).

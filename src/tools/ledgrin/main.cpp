@@ -2,10 +2,21 @@
 #include "core/command.hpp"
 #include "tools/ledgrin/ledgrin.hpp"
 
+namespace {
+
+namespace ledgrin = vaskit::ledgrin;
+namespace cli = vaskit::cli;
+
+int run(const std::string &prog, const std::vector<std::string> &args) {
+  const cli::Params p = cli::parse(ledgrin::ledgrin_command(), args, prog);
+  ledgrin::Options options;
+  options.config = p.value("config");
+  options.generate_config = p.flag("generate_config");
+  return ledgrin::cmd_ledgrin(options);
+}
+
+} // namespace
+
 int main(int argc, char **argv) {
-  return vaskit::cli::run_main(
-      argc, argv, [](const std::string &prog, const std::vector<std::string> &args) {
-        const auto params = vaskit::cli::parse(vaskit::ledgrin::ledgrin_command(), args, prog);
-        vaskit::ledgrin::cmd_ledgrin(params.value("config"), params.flag("generate_config"));
-      });
+  return cli::run_main(argc, argv, run);
 }

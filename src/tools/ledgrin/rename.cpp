@@ -95,7 +95,7 @@ std::vector<CellValue> get_excel_cell_value(const std::string &file_path,
       refs.push_back(xlsx::parse_address(location));
     return xlsx::read_active_cells(file_path, refs);
   } catch (const std::exception &e) {
-    log.error("Error reading excel " + text::printable(file_path) + ": " +
+    log().error("Error reading excel " + text::printable(file_path) + ": " +
               text::printable(reason(file_path, e.what())));
     return std::vector<CellValue>(cell_locations.size());
   }
@@ -124,7 +124,7 @@ void process_expense_rename(const json &config_dict) {
   // Only the folder itself: the results and backup folders inside it are never read again.
   const auto files = fileMg::find_files_with_extensions(input_path, {".xlsx"}, false);
 
-  log.info("Starting expense processing in: " + text::printable(input_path));
+  log().info("Starting expense processing in: " + text::printable(input_path));
   for (const std::string &file_path : files.paths) {
     const std::string base = fs::basename(file_path);
     const std::string shown_base = text::printable(base);
@@ -133,7 +133,7 @@ void process_expense_rename(const json &config_dict) {
     const CellValue &amount = values.at(1);
     if (std::holds_alternative<std::monostate>(name) ||
         std::holds_alternative<std::monostate>(amount)) {
-      log.error("---> Skipping " + shown_base + ": Cannot find Name or Amount in " +
+      log().error("---> Skipping " + shown_base + ": Cannot find Name or Amount in " +
                 text::printable(name_cell) + " or " + text::printable(amount_cell));
       continue;
     }
@@ -144,14 +144,14 @@ void process_expense_rename(const json &config_dict) {
     const std::string dest_path = fs::join(output_folder, new_filename);
     const std::string backup_path = fs::join(backup_folder, base);
     if (dry_run) {
-      log.info("[Dry-Run] Would move: " + shown_base + " -> " + text::printable(new_filename));
+      log().info("[Dry-Run] Would move: " + shown_base + " -> " + text::printable(new_filename));
       continue;
     }
     try {
-      log.info("Processing: " + shown_base + " -> " + text::printable(new_filename));
+      log().info("Processing: " + shown_base + " -> " + text::printable(new_filename));
       fileMg::move_file_force(file_path, dest_path, backup_path);
     } catch (const std::exception &e) {
-      log.error("Failed to move " + text::printable(file_path) + ": " + text::printable(e.what()));
+      log().error("Failed to move " + text::printable(file_path) + ": " + text::printable(e.what()));
     }
   }
 }
