@@ -72,11 +72,12 @@ struct MovedFile {
 };
 // Moves the regular file `src` to `dest`, after keeping a copy of it at `backup`; nothing is
 // ever overwritten or lost:
-//  - the copy is written first (flushed to disk); a taken backup name gets a number
+//  - the copy is written first; a taken backup name gets a number
 //    ("a (1).xlsx", "a (2).xlsx", ...), so an older backup is never replaced;
 //  - the move never replaces an existing file either: a taken destination name gets a number;
-//  - across file systems the file is copied to a temporary name beside the destination,
-//    flushed, given its final name and only then removed from `src`;
+//  - within one file system the move is a rename (the file is whole under one of its names at
+//    every moment); across file systems the file is copied to a temporary name beside the
+//    destination, flushed to disk, given its final name and only then removed from `src`;
 //  - the folders of `dest` and `backup` are created when missing;
 //  - when any step fails (a name too long, no permission, a full disk), the copies made so far
 //    are removed, `src` stays where it was, and std::system_error is thrown naming the paths.

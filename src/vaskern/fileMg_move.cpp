@@ -73,9 +73,9 @@ struct Fd {
 };
 
 // Copies `src` into a new file at `target` (which must not exist), with the source's permission
-// bits and times, flushed to disk. Returns false when `target` exists; throws on any other
-// failure, after removing what it wrote.
-bool copy_new(const std::string &src, const std::string &target) {
+// bits and times, flushed to disk when `flush` is set. Returns false when `target` exists;
+// throws on any other failure, after removing what it wrote.
+bool copy_new(const std::string &src, const std::string &target, bool flush) {
   Fd in;
   in.fd = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
   if (in.fd < 0)
@@ -113,7 +113,7 @@ bool copy_new(const std::string &src, const std::string &target) {
     }
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     ::futimens(out.fd, times);
-    if (::fsync(out.fd) != 0)
+    if (flush && ::fsync(out.fd) != 0)
       fail(errno, "cannot write " + in_quotes(target));
     const int fd = out.fd;
     out.fd = -1;
@@ -130,7 +130,7 @@ bool copy_new(const std::string &src, const std::string &target) {
 std::string copy_to_free_name(const std::string &src, const std::string &target) {
   for (int n = 0; n < kMaxNumbered; ++n) {
     const std::string candidate = numbered(target, n);
-    if (copy_new(src, candidate))
+    if (copy_new(src, candidate, false))
       return candidate;
   }
   fail(EEXIST, "no free name for " + in_quotes(target));
@@ -171,7 +171,7 @@ std::string move_across(const std::string &src, const std::string &dest) {
     const std::string name = "." + vaskit::fs::basename(dest) + ".part-" +
                              std::to_string(::getpid()) + "-" + std::to_string(n);
     temp = folder.empty() ? name : vaskit::fs::join(folder, name);
-    if (copy_new(src, temp))
+    if (copy_new(src, temp, true))
       break;
     if (n == kMaxNumbered)
       fail(EEXIST, "no free temporary name beside " + in_quotes(dest));
@@ -254,8 +254,11 @@ MovedFile move_file_force(const std::string &src, const std::string &dest,
   make_folder_of(backup);
 
   MovedFile moved;
+  // The backup is not flushed: within one file system the move is a rename, which keeps the
+  // file whole under one of its two names whatever happens; flushing every copy would cost
+  // more than reading the workbooks. Across file systems the copy that replaces the source is
+  // flushed (move_across).
   moved.backup = copy_to_free_name(src, backup);
-  sync_folder_of(moved.backup);
   try {
     step("backup copied");
     for (int n = 0; moved.dest.empty(); ++n) {
@@ -265,8 +268,6 @@ MovedFile move_file_force(const std::string &src, const std::string &dest,
       const int err = rename_no_replace(src, candidate);
       if (err == 0) {
         moved.dest = candidate;
-        sync_folder_of(candidate);
-        sync_folder_of(src);
       } else if (err == EXDEV) {
         moved.dest = move_across(src, dest);
       } else if (err != EEXIST) {

@@ -96,7 +96,7 @@ std::vector<CellValue> get_excel_cell_value(const std::string &file_path,
     return xlsx::read_active_cells(file_path, refs);
   } catch (const std::exception &e) {
     log().error("Error reading excel " + text::printable(file_path) + ": " +
-              text::printable(reason(file_path, e.what())));
+                text::printable(reason(file_path, e.what())));
     return std::vector<CellValue>(cell_locations.size());
   }
 }
@@ -134,7 +134,7 @@ void process_expense_rename(const json &config_dict) {
     if (std::holds_alternative<std::monostate>(name) ||
         std::holds_alternative<std::monostate>(amount)) {
       log().error("---> Skipping " + shown_base + ": Cannot find Name or Amount in " +
-                text::printable(name_cell) + " or " + text::printable(amount_cell));
+                  text::printable(name_cell) + " or " + text::printable(amount_cell));
       continue;
     }
     const std::string code = datecode(now());
@@ -151,7 +151,8 @@ void process_expense_rename(const json &config_dict) {
       log().info("Processing: " + shown_base + " -> " + text::printable(new_filename));
       fileMg::move_file_force(file_path, dest_path, backup_path);
     } catch (const std::exception &e) {
-      log().error("Failed to move " + text::printable(file_path) + ": " + text::printable(e.what()));
+      log().error("Failed to move " + text::printable(file_path) + ": " +
+                  text::printable(e.what()));
     }
   }
 }
