@@ -4,6 +4,7 @@
 #include "tools/folvane/folvane.hpp"
 
 // The rich macro-enabled fixture and the zip readers of the workbook library's own tests.
+#include "core/fs.hpp"
 #include "formats/xlsx/package.hpp"
 #include "formats/xlsx/support.cpp"
 
@@ -11,6 +12,7 @@
 #include <pugixml.hpp>
 
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -112,10 +114,6 @@ protected:
   void SetUp() override {
     TempDirTest::SetUp();
     book = dir / "payList_tool.xlsm";
-  }
-  void TearDown() override {
-    xlsx::detail::set_save_fault_hook(nullptr);
-    TempDirTest::TearDown();
   }
   fs::path book;
 };
@@ -500,18 +498,19 @@ TEST_F(ExportTest, UnreadableWorkbookIsReportedAndLeftAlone) {
 
 TEST_F(ExportTest, FailedSaveLeavesTheWorkbookAsItWas) {
   for (const auto stage :
-       {xlsx::detail::SaveStage::wrote_block, xlsx::detail::SaveStage::before_rename}) {
+       {vaskit::fs::WriteStage::wrote_block, vaskit::fs::WriteStage::before_rename}) {
     SCOPED_TRACE(static_cast<int>(stage));
     xlsx_test::write_rich_xlsm(book);
     const std::string before = xlsx_test::read_file(book);
-    xlsx::detail::set_save_fault_hook([stage](xlsx::detail::SaveStage s, std::size_t) {
+    std::optional<vaskit::fs::ScopedWriteHook> fault;
+    fault.emplace([stage](vaskit::fs::WriteStage s, std::size_t) {
       if (s == stage)
         throw std::runtime_error("No space left on device");
     });
     Folvaner app(settings(dir));
     LogCapture logs;
     const ExportRun r = export_to(app, {known_trip()});
-    xlsx::detail::set_save_fault_hook(nullptr);
+    fault.reset();
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.out, "");
     const auto errors = logs.texts("ERROR");
