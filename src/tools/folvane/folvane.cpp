@@ -285,7 +285,9 @@ void cmd_folvane(const std::optional<std::string> &config, bool generate_config,
     cli::echo(std::string("Error: ") + e.what());
     throw cli::Exit{1};
   }
-  app->run();
+  // A script must see a save that failed, though the pass went on to the end.
+  if (!app->run())
+    throw cli::Exit{1};
 }
 
 } // namespace vaskit::folvane

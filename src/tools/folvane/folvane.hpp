@@ -144,10 +144,12 @@ public:
   std::optional<LayoutParams> _get_layout_params(const pdf::SourcePage &source_page,
                                                  const std::array<double, 4> &target_rect) const;
 
-  // The report pass: rename, list, read, lay out, save, export.
-  void run();
-  // Writes `writer` to `output_file`.
-  void _save_file();
+  // The report pass: rename, list, read, lay out, save, export. Both the report and the
+  // workbook are attempted; false when either of them could not be written (each failure has
+  // logged its line), true otherwise, also when there was nothing to write.
+  bool run();
+  // Writes `writer` to `output_file`; false (after its error line) when that failed.
+  bool _save_file();
 
   json conf;
   std::string input_folder;
@@ -169,7 +171,8 @@ public:
 void validate_config(const json &conf);
 
 // The command body: -i inspection, --generate-config, or the report pass from the -c file.
-// Ends with cli::Exit for the statuses other than 0.
+// Ends with cli::Exit for the statuses other than 0: 1 also when the pass could not write the
+// report or the workbook.
 void cmd_folvane(const std::optional<std::string> &config, bool generate_config,
                  const std::optional<std::string> &extract_info);
 
