@@ -4,7 +4,6 @@
 
 #include <cmark-gfm-core-extensions.h>
 #include <cmark-gfm.h>
-#include <utf8proc.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -58,17 +57,9 @@ bool is_word(char c) {
 bool is_blank(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return is_blank_char(c) || c == '\n'; });
 }
-char ascii_lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-// Whether s[i..] starts with `lit` (lower-case ASCII), in any letter case.
+// Whether s[i..] starts with `lit`, in any letter case.
 bool starts_with_ci(std::string_view s, std::size_t i, std::string_view lit) {
-  if (i > s.size() || s.size() - i < lit.size())
-    return false;
-  for (std::size_t k = 0; k < lit.size(); ++k)
-    if (ascii_lower(s[i + k]) != lit[k])
-      return false;
-  return true;
+  return i <= s.size() && text::istarts_with_ascii(s.substr(i), lit);
 }
 
 std::size_t digits_end(std::string_view s, std::size_t i) {
@@ -1338,34 +1329,10 @@ std::string increment(std::string_view digits) {
 
 std::string slugify(std::string_view text) {
   // NFKD, then only the ASCII characters stay.
-  std::string ascii;
-  const auto *bytes = reinterpret_cast<const utf8proc_uint8_t *>(text.data());
-  const auto size = static_cast<utf8proc_ssize_t>(text.size());
-  utf8proc_int32_t buf[32];
-  for (utf8proc_ssize_t i = 0; i < size;) {
-    utf8proc_int32_t cp = -1;
-    const utf8proc_ssize_t len = utf8proc_iterate(bytes + i, size - i, &cp);
-    if (len <= 0 || cp < 0) {
-      ++i;
-      continue;
-    }
-    i += len;
-    if (cp < 0x80) {
-      ascii += static_cast<char>(cp);
-      continue;
-    }
-    int boundclass = 0;
-    const utf8proc_ssize_t n = utf8proc_decompose_char(
-        cp, buf, 32, static_cast<utf8proc_option_t>(UTF8PROC_COMPAT | UTF8PROC_DECOMPOSE),
-        &boundclass);
-    for (utf8proc_ssize_t k = 0; k < n && k < 32; ++k)
-      if (buf[k] >= 0 && buf[k] < 0x80)
-        ascii += static_cast<char>(buf[k]);
-  }
   std::string kept;
-  for (char c : ascii)
+  for (char c : text::nfkd(text))
     if (is_word(c) || is_ascii_space(c) || c == '-')
-      kept += ascii_lower(c);
+      kept += text::ascii_lower(c);
   std::size_t b = 0, e = kept.size();
   while (b < e && is_ascii_space(kept[b]))
     ++b;
