@@ -4,9 +4,9 @@
 #include "core/fs.hpp"
 #include "core/re.hpp"
 #include "core/text.hpp"
-#include "tools/prosett/fences.hpp"
+#include "formats/markdown/fences.hpp"
+#include "formats/markdown/markdown.hpp"
 #include "tools/prosett/page.hpp"
-#include "tools/prosett/render.hpp"
 #include "tools/prosett/stages.hpp"
 #include "vaskern/fileIO.hpp"
 
@@ -28,6 +28,14 @@ const char *const DEFAULT_YAML_CONTENT = "config:\n"
                                          "  embed_images: true\n"
                                          "  watermark_enable: false\n"
                                          "  watermark_text: \"CONFIDENTIAL\"\n";
+
+const markdown::Extensions RENDER_EXTENSIONS{
+    .hard_breaks = true,
+    .heading_ids = true,
+    .toc_marker = true,
+    .placeholders = true,
+    .markdown_in_html = markdown::MarkdownInHtml::Details,
+};
 
 const std::vector<std::string> MARKDOWN_EXCLUDE_PATHS = {".venv", "build", "dist", "__pycache__",
                                                          ".agents"};
@@ -94,7 +102,7 @@ std::string remove_notion_properties(const std::string &md) {
       re::MULTILINE | re::IGNORECASE);
   std::string out;
   out.reserve(md.size());
-  append_outside_fences(
+  markdown::append_outside_fences(
       out, md, [](std::string_view part, std::string &to) { pattern.sub_into(to, "", part); });
   return out;
 }
@@ -103,7 +111,7 @@ std::string squeeze_blank_lines(const std::string &md) {
   static const re::Pattern pattern(R"(\n{3,})");
   std::string out;
   out.reserve(md.size());
-  append_outside_fences(
+  markdown::append_outside_fences(
       out, md, [](std::string_view part, std::string &to) { pattern.sub_into(to, "\n\n", part); });
   return out;
 }
@@ -112,7 +120,7 @@ std::string insert_toc_marker(std::string md) {
   static const re::Pattern author(R"((?m)^(\*\*Author:\*\*.*)$)");
   // A heading marker must be followed by blanks on its own line: a lone "#" is no heading.
   static const re::Pattern heading(R"(^#[^\S\r\n]+.*$)", re::MULTILINE);
-  const auto ranges = fenced_ranges(md);
+  const auto ranges = markdown::fenced_ranges(md);
   // The ranges are sorted and disjoint: only the last one beginning at or before `at` can hold it.
   auto outside_code = [&](std::size_t at) {
     const auto after = std::upper_bound(
@@ -247,7 +255,7 @@ bool ProsettConverter::convert_file(const std::string &md_file, const std::strin
   // Each stage works on a copy of its own; the large texts go as soon as they are used up,
   // which keeps the pass's peak memory down.
   std::string().swap(md_content);
-  std::string html_body = render_markdown(shielded.text);
+  std::string html_body = markdown::render(shielded.text, RENDER_EXTENSIONS);
   std::string().swap(shielded.text);
   html_body = restore_markdown_code_and_math(html_body, shielded.code_placeholders,
                                              shielded.math_placeholders);

@@ -2,7 +2,7 @@
 // that the renderer neither reformats code nor reads TeX as Markdown.
 #include "core/re.hpp"
 #include "core/text.hpp"
-#include "tools/prosett/fences.hpp"
+#include "formats/markdown/fences.hpp"
 #include "tools/prosett/log.hpp"
 #include "tools/prosett/stages.hpp"
 
@@ -285,7 +285,7 @@ ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
   try {
     // Fenced blocks by the line scanner; inline spans only between them.
     std::size_t pos = 0;
-    for (const auto &block : scan_fenced_blocks(md_content)) {
+    for (const auto &block : markdown::scan_fenced_blocks(md_content)) {
       pieces.push_back(outside_piece(md_content.substr(pos, block.begin - pos)));
       if (block.fence_char == '`' && is_fence_tag(block.info)) {
         const std::string lang(block.info);

@@ -3,6 +3,8 @@
 // input back when they fail, so the pass can always go on with what it gets.
 #pragma once
 
+#include "formats/markdown/markdown.hpp"
+
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -11,6 +13,10 @@
 #include <vector>
 
 namespace vaskit::prosett {
+
+// The renderer's extensions: hard line breaks, heading ids, [TOC], Markdown in details elements,
+// placeholders carried through.
+extern const markdown::Extensions RENDER_EXTENSIONS;
 
 // ---- Code and math shielding ----
 

@@ -1,5 +1,4 @@
 #include "stages_log_capture.hpp"
-#include "tools/prosett/render.hpp"
 #include "tools/prosett/stages.hpp"
 
 #include <chrono>
@@ -223,8 +222,8 @@ TEST(ShieldWithRenderer, NothingLeaksAndNothingIsLost) {
                          "| h |\n|---|\n| `c` $d$ |\n\n"
                          "~~~\n$t$\n~~~\n";
   auto s = protect_markdown_code_and_math(md);
-  const std::string html = restore_markdown_code_and_math(render_markdown(s.text),
-                                                          s.code_placeholders, s.math_placeholders);
+  const std::string html = restore_markdown_code_and_math(
+      markdown::render(s.text, RENDER_EXTENSIONS), s.code_placeholders, s.math_placeholders);
   EXPECT_EQ(html.find("PLACEHOLDER"), std::string::npos) << html;
   for (const char *part : {"grep", "a&lt;b", "x &amp; y", "5_and_", "let a = 1;", "pass", "$t$"})
     EXPECT_NE(html.find(part), std::string::npos) << part << "\n" << html;

@@ -1,4 +1,4 @@
-#include "tools/prosett/render.hpp"
+#include "formats/markdown/markdown.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,19 @@
 #include <string>
 #include <vector>
 
-namespace vaskit::prosett {
+namespace vaskit::markdown {
 namespace {
+
+// prosett's set: hard line breaks, heading ids, [TOC], Markdown in details, placeholders.
+const Extensions kProsettSet{.hard_breaks = true,
+                             .heading_ids = true,
+                             .toc_marker = true,
+                             .placeholders = true,
+                             .markdown_in_html = MarkdownInHtml::Details};
+
+std::string render_markdown(const std::string &md) {
+  return render(md, kProsettSet);
+}
 
 struct RenderCase {
   const char *name;
@@ -121,7 +132,8 @@ TEST(Slugify, FollowsTocRules) {
 }
 
 TEST(UniqueId, CountsUpLikeToc) {
-  std::set<std::string> ids;
+  markdown::HeadingIds ids;
+  std::set<std::string> given;
   const std::vector<std::pair<std::string, std::string>> steps = {
       {"x", "x"},
       {"x", "x_1"},
@@ -134,9 +146,11 @@ TEST(UniqueId, CountsUpLikeToc) {
       {"a_", "a__1"},
       {"n_99999999999999999999", "n_99999999999999999999"},
       {"n_99999999999999999999", "n_100000000000000000000"}};
-  for (const auto &[in, want] : steps)
-    EXPECT_EQ(unique_id(in, ids), want) << in;
-  EXPECT_EQ(ids.size(), steps.size());
+  for (const auto &[in, want] : steps) {
+    EXPECT_EQ(ids.unique(in), want) << in;
+    given.insert(want);
+  }
+  EXPECT_EQ(given.size(), steps.size());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -268,6 +282,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "    - sub\n\n    </details>\n\n- next\n",
                    "<ul>\n<li>\n<p>item</p>\n<details>\n<summary>S</summary>\n<ul>\n"
                    "<li>sub</li>\n</ul>\n</details>\n</li>\n<li>\n<p>next</p>\n</li>\n</ul>\n"},
+        // Fenced code is found as the text rewrites find it: a fence on a list item's marker
+        // line holds code, not an element.
+        RenderCase{
+            "InsideListItemFenceIsCode", "- ~~~\n  <details markdown=\"1\">\n  x\n  ~~~\n\nafter\n",
+            "<ul>\n<li>\n<pre><code>&lt;details markdown=&quot;1&quot;&gt;\nx\n</code></pre>\n"
+            "</li>\n</ul>\n<p>after</p>\n"},
         RenderCase{"StrayClosingTagStays", "</details>\ntext\n", "</details>\ntext\n"}),
     case_name);
 
@@ -335,4 +355,4 @@ INSTANTIATE_TEST_SUITE_P(
     case_name);
 
 } // namespace
-} // namespace vaskit::prosett
+} // namespace vaskit::markdown
