@@ -72,4 +72,43 @@ std::string load_local_file_content(const std::string &path, const std::string &
 vaskit::Result save_local_file_content(const std::string &path, const std::string &text,
                                        const std::string &label, const Logger *logger = nullptr);
 
+// ---- The configuration of a YAML tool: -c absent, empty or a path ----
+
+// What an empty -c does when the current folder holds exactly one config*.yaml/config*.yml.
+enum class SingleCandidate {
+  ask,  // offer it in the list, like several
+  take, // use it without asking and log YamlConfigFlow::single_taken + its path
+};
+
+// One YAML tool's texts and rules for resolve_yaml_config.
+struct YamlConfigFlow {
+  std::string default_text;       // the built-in configuration, loaded when -c is absent
+  const Logger *logger = nullptr; // the tool's logger: the line of a single candidate taken
+  SingleCandidate single = SingleCandidate::ask;
+  std::string single_taken = "💬 偵測到僅有單一設定檔，已自動選用：";
+  // Standard error, status 1: an empty -c that led to no file (none found, or cancelled).
+  std::string none_chosen = "❌ Error: No configuration file selected or found.";
+  // Standard error, status 1: "{path}" stands for the path that does not exist.
+  std::string missing_path = "❌ Error: Config file '{path}' does not exist.";
+  // The status when the loader cannot use the text or file (it has printed why).
+  int unusable_status = 1;
+};
+
+struct YamlConfig {
+  json mapping;                    // as loaded: any YAML value (a mapping, null, a list...)
+  std::optional<std::string> path; // the file it came from; nullopt for the built-in text
+};
+
+// The configuration, or (config empty) the status the command ends with, its message printed.
+struct YamlConfigResult {
+  std::optional<YamlConfig> config;
+  int status = 0;
+};
+
+// `config_arg` is the -c value: absent = the built-in text; "" = a choice among the
+// config*.yaml/config*.yml files of the current folder (banner on standard output, then the
+// numbered list; one file by `flow.single`); a path = that file or folder, which must exist.
+YamlConfigResult resolve_yaml_config(const std::optional<std::string> &config_arg,
+                                     const YamlConfigFlow &flow);
+
 } // namespace vaskern::fileIO

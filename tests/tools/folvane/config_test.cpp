@@ -12,7 +12,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using folvane_test::LogCapture;
+using vaskit::testing::LogCapture;
 using vaskit::folvane::ConfigError;
 using vaskit::folvane::DEFAULT_CONFIG;
 using vaskit::folvane::Folvaner;

@@ -1,4 +1,4 @@
-#include "stages_log_capture.hpp"
+#include "support/log_capture.hpp"
 #include "tools/prosett/stages.hpp"
 
 #include <chrono>
@@ -7,7 +7,7 @@
 namespace vaskit::prosett {
 namespace {
 
-using testing::LogCapture;
+using vaskit::testing::LogCapture;
 
 // What protect makes of a text, and what restore then gives for it unchanged (as if the
 // renderer had passed the shielded text through as it stands).
@@ -93,7 +93,7 @@ TEST(Shield, PlainTextIsUntouchedAndSilent) {
   EXPECT_TRUE(s.code_placeholders.empty());
   EXPECT_TRUE(s.math_placeholders.empty());
   EXPECT_EQ(restore_markdown_code_and_math("<p>x</p>", {}, {}), "<p>x</p>");
-  EXPECT_TRUE(logs.all().empty());
+  EXPECT_TRUE(logs.lines().empty());
 }
 
 TEST(Shield, LogsCounts) {
