@@ -1,6 +1,8 @@
 // Byte-level helpers shared by the renderer's own files; tools include markdown.hpp instead.
 #pragma once
 
+#include "core/text.hpp"
+
 #include <algorithm>
 #include <cstddef>
 #include <string_view>
@@ -25,17 +27,10 @@ inline bool is_word(char c) {
 inline bool is_blank(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return is_blank_char(c) || c == '\n'; });
 }
-inline char ascii_lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-// Whether s[i..] starts with `lit` (lower-case ASCII), in any letter case.
+using text::ascii_lower;
+// Whether s[i..] starts with `lit`, in any letter case.
 inline bool starts_with_ci(std::string_view s, std::size_t i, std::string_view lit) {
-  if (i > s.size() || s.size() - i < lit.size())
-    return false;
-  for (std::size_t k = 0; k < lit.size(); ++k)
-    if (ascii_lower(s[i + k]) != lit[k])
-      return false;
-  return true;
+  return i <= s.size() && text::istarts_with_ascii(s.substr(i), lit);
 }
 inline std::size_t digits_end(std::string_view s, std::size_t i) {
   while (i < s.size() && is_digit(s[i]))

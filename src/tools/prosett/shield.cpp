@@ -35,21 +35,6 @@ struct Found {
   Form form;
 };
 
-bool ieq_ascii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z')
-      x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z')
-      y = static_cast<char>(y - 'a' + 'A');
-    if (x != y)
-      return false;
-  }
-  return true;
-}
-
 // Reads a placeholder whose "!--" starts at `bang`. Numbers are written without leading zeros.
 std::optional<Found> placeholder_at(std::string_view s, std::size_t bang, bool plain_only) {
   // Callers point at any "<" + 1; the marker is looked for only where it fits.
@@ -65,7 +50,7 @@ std::optional<Found> placeholder_at(std::string_view s, std::size_t bang, bool p
   } else if (bang >= 4 && s.substr(bang - 4, 4) == "&lt;") {
     form = Form::Escaped;
     begin = bang - 4;
-  } else if (bang >= 3 && ieq_ascii(s.substr(bang - 3, 3), "%3C")) {
+  } else if (bang >= 3 && text::iequals_ascii(s.substr(bang - 3, 3), "%3C")) {
     form = Form::Percent;
     begin = bang - 3;
   } else {
@@ -100,7 +85,9 @@ std::optional<Found> placeholder_at(std::string_view s, std::size_t bang, bool p
     break;
   case Form::Percent:
     close =
-        tail.size() >= 5 && tail.starts_with("--") && ieq_ascii(tail.substr(2, 3), "%3E") ? 5 : 0;
+        tail.size() >= 5 && tail.starts_with("--") && text::iequals_ascii(tail.substr(2, 3), "%3E")
+            ? 5
+            : 0;
     break;
   }
   if (close == 0)
@@ -199,7 +186,8 @@ std::optional<Tag> tag_at(std::string_view s, std::size_t lt) {
       quote = c;
     } else if (c == '>') {
       const bool self_closing = s[p - 1] == '/';
-      return Tag{p + 1, closing, self_closing, ieq_ascii(name, "pre") || ieq_ascii(name, "code")};
+      return Tag{p + 1, closing, self_closing,
+                 text::iequals_ascii(name, "pre") || text::iequals_ascii(name, "code")};
     }
     ++p;
   }
