@@ -16,6 +16,14 @@ constexpr std::array<std::string_view, 20> kBlockContainers = {
     "article",  "aside",      "blockquote", "details", "dialog",  "div",    "dl",
     "fieldset", "figcaption", "figure",     "footer",  "form",    "header", "hgroup",
     "main",     "menu",       "nav",        "ol",      "section", "ul"};
+// Block elements that hold text, not blocks: their Markdown content is rendered inline.
+constexpr std::array<std::string_view, 14> kTextBlocks = {
+    "address", "dd", "dt", "h1", "h2", "h3", "h4", "h5", "h6", "legend", "li", "p", "td", "th"};
+
+template <std::size_t N>
+bool listed(const std::array<std::string_view, N> &names, std::string_view name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
 
 std::string sentinel(std::size_t id) {
   std::string s = "<!--";
@@ -170,8 +178,7 @@ private:
       name += ascii_lower(text_[k]);
     const bool known = mode_ == MarkdownInHtml::Details
                            ? name == "details"
-                           : std::find(kBlockContainers.begin(), kBlockContainers.end(), name) !=
-                                 kBlockContainers.end();
+                           : listed(kBlockContainers, name) || listed(kTextBlocks, name);
     return known ? name : std::string();
   }
 
@@ -272,7 +279,8 @@ SplitText ElementSplitter::run() {
         flush(emit_from, i);
         const std::size_t id = out.elements.size();
         const std::size_t body = out.segments.size();
-        out.elements.push_back({clean_open_tag(name, attrs), "", "</" + name + ">", body});
+        out.elements.push_back(
+            {clean_open_tag(name, attrs), "", "</" + name + ">", body, listed(kTextBlocks, name)});
         out.segments.emplace_back();
         out.segments[stack.back().segment].children.push_back(id);
         std::size_t lead_end = line_body;
