@@ -114,10 +114,6 @@ std::string clean_open_tag(std::string_view name, const std::vector<Attr> &attrs
   return tag;
 }
 
-bool is_alpha(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
 class ElementSplitter {
 public:
   ElementSplitter(std::string_view text, MarkdownInHtml mode) : text_(text), mode_(mode) {
@@ -169,9 +165,9 @@ private:
   // looks at, else empty. The name must end before the line does.
   std::string element_name(std::size_t at, std::size_t le) const {
     std::size_t e = at;
-    while (e < le && (is_alpha(text_[e]) || is_digit(text_[e])))
+    while (e < le && (is_ascii_alpha(text_[e]) || is_digit(text_[e])))
       ++e;
-    if (e == at || !is_alpha(text_[at]) || e - at > 10)
+    if (e == at || !is_ascii_alpha(text_[at]) || e - at > 10)
       return {};
     std::string name;
     for (std::size_t k = at; k < e; ++k)
