@@ -29,7 +29,7 @@ void Folvaner::run() {
   rename_input_folder_files();
 
   const auto files = get_file_list();
-  if (files.paths.empty()) {
+  if (files.empty()) {
     log().warning("No PDF files found to merge.");
     return;
   }
@@ -38,13 +38,11 @@ void Folvaner::run() {
   std::optional<pdf::Page> current_output_page;
   long long item_index = 0;
   const long long items_per_page = cols * rows;
-  log().info("[STEP 1] Processing " + std::to_string(files.paths.size()) + " files...");
+  log().info("[STEP 1] Processing " + std::to_string(files.size()) + " files...");
 
   std::vector<ReceiptInfo> receipt_infos;
   std::size_t placed = 0;
-  for (std::size_t i = 0; i < files.paths.size(); ++i) {
-    const std::string &f_path = files.paths[i];
-    const std::string &f_name = files.names[i];
+  for (const auto &[f_path, f_name] : files) {
     // File names and receipt text go to the terminal: no control sequences from them.
     const std::string shown_name = text::printable(f_name);
     try {

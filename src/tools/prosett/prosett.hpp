@@ -9,6 +9,7 @@
 
 #include "core/command.hpp"
 #include "core/config.hpp"
+#include "core/file_list.hpp"
 #include "core/result.hpp"
 #include "tools/prosett/log.hpp"
 
@@ -44,8 +45,7 @@ public:
   bool is_debug = false;
 
 private:
-  std::vector<std::pair<std::string, std::string>>
-  choose_files(const std::optional<std::string> &target_file) const;
+  FileList choose_files(const std::optional<std::string> &target_file) const;
   // Converts one file; returns whether its page was written.
   bool convert_file(const std::string &md_file, const std::string &md_name) const;
 };
