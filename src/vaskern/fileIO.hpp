@@ -1,15 +1,22 @@
 // File helpers of the YAML tools: templates, configuration files, file searches, interactive
 // choices, output paths and whole-file text reads and writes.
+//
+// Error contract of the helper layer (fileIO, fileMg, app_logging): no call throws for what it
+// meets in use (a missing, unreadable or non-UTF-8 file, bad YAML or JSON, a failed write, a
+// missing folder, a cancelled choice). It prints one "❌" (or "⚠️") line — through the given
+// logger, else on standard error (fileIO) or standard output (fileMg) — and returns an empty
+// result: nullopt, "", empty lists, Result{false, message}, or a configuration flow result that
+// holds the exit status. Only std::bad_alloc and the exceptions of a caller's own callback pass.
 #pragma once
 
 #include "core/config.hpp"
+#include "core/file_list.hpp"
 #include "core/result.hpp"
 #include "vaskern/app_logging.hpp"
 
 #include <functional>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace vaskern::fileIO {
@@ -17,12 +24,11 @@ namespace vaskern::fileIO {
 using Logger = app_logging::Logger;
 using vaskit::config::json;
 
-// Parallel lists: full paths and display names (the file names).
-struct FileList {
-  std::vector<std::string> paths;
-  std::vector<std::string> names;
-};
-using Selection = std::vector<std::pair<std::string, std::string>>; // (path, name)
+// Found files: full paths with their display names (the file names).
+using vaskit::FileEntry;
+using vaskit::FileList;
+// The files a user chose, in the order chosen.
+using Selection = vaskit::FileList;
 
 // Writes `content` to `file_name` in the current folder, atomically; returns the written path,
 // or "" after printing a "❌" line when the write failed.
@@ -47,11 +53,9 @@ FileList find_files_with_extensions(const std::string &folder,
                                     const std::vector<std::string> &exclude_paths = {},
                                     const Logger *logger = nullptr);
 
-// Shows a numbered list and reads the user's answer ("1", "1,3", "1-3" or "all"); Enter or end
-// of input cancels (empty result).
-Selection interactive_select_files(const std::vector<std::string> &paths,
-                                   const std::vector<std::string> &names,
-                                   const std::string &extension = "");
+// Shows a numbered list of the names and reads the user's answer ("1", "1,3", "1-3" or "all");
+// Enter or end of input cancels (empty result).
+Selection interactive_select_files(const FileList &files, const std::string &extension = "");
 // Searches (non-recursively) and lets the user choose; a single file is taken without asking
 // when `auto_select_single` is set. `keep`, when given, decides by file name which found files
 // are offered. Empty when nothing was found or the user cancelled.

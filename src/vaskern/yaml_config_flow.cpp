@@ -22,16 +22,16 @@ std::string with_path(std::string text, const std::string &path) {
 // The file an empty -c leads to, or "" when none was found or the user cancelled.
 std::string choose_candidate(const YamlConfigFlow &flow) {
   const auto found = find_files_with_extensions("./", {".yaml", ".yml"}, false, "config");
-  if (found.paths.empty())
+  if (found.empty())
     return "";
-  if (found.paths.size() == 1 && flow.single == SingleCandidate::take) {
+  if (found.size() == 1 && flow.single == SingleCandidate::take) {
     if (flow.logger)
-      flow.logger->info(flow.single_taken + vaskit::text::printable(found.paths.front()));
-    return found.paths.front();
+      flow.logger->info(flow.single_taken + vaskit::text::printable(found.front().path));
+    return found.front().path;
   }
   vaskit::cli::echo(kCandidatesBanner);
-  const auto selected = interactive_select_files(found.paths, found.names, "");
-  return selected.empty() ? "" : selected.front().first;
+  const auto selected = interactive_select_files(found, "");
+  return selected.empty() ? "" : selected.front().path;
 }
 
 } // namespace

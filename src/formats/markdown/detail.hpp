@@ -1,16 +1,21 @@
 // Byte-level helpers shared by the renderer's own files; tools include markdown.hpp instead.
 #pragma once
 
+#include "core/text.hpp"
+
 #include <algorithm>
 #include <cstddef>
 #include <string_view>
 
 namespace vaskit::markdown::detail {
 
+using text::ascii_lower;
+using text::is_ascii_alpha;
+
 inline constexpr std::size_t npos = std::string_view::npos;
 
 inline bool is_digit(char c) {
-  return c >= '0' && c <= '9';
+  return text::is_ascii_digit(c);
 }
 inline bool is_blank_char(char c) {
   return c == ' ' || c == '\t' || c == '\r';
@@ -20,22 +25,14 @@ inline bool is_ascii_space(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r') || (c >= '\x1c' && c <= '\x1f');
 }
 inline bool is_word(char c) {
-  return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+  return is_digit(c) || is_ascii_alpha(c) || c == '_';
 }
 inline bool is_blank(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return is_blank_char(c) || c == '\n'; });
 }
-inline char ascii_lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 // Whether s[i..] starts with `lit` (lower-case ASCII), in any letter case.
 inline bool starts_with_ci(std::string_view s, std::size_t i, std::string_view lit) {
-  if (i > s.size() || s.size() - i < lit.size())
-    return false;
-  for (std::size_t k = 0; k < lit.size(); ++k)
-    if (ascii_lower(s[i + k]) != lit[k])
-      return false;
-  return true;
+  return i <= s.size() && text::istarts_with_ascii(s.substr(i), lit);
 }
 inline std::size_t digits_end(std::string_view s, std::size_t i) {
   while (i < s.size() && is_digit(s[i]))

@@ -5,8 +5,6 @@
 #include "formats/markdown/markdown.hpp"
 #include "formats/markdown/tokens.hpp"
 
-#include <utf8proc.h>
-
 namespace vaskit::markdown {
 
 namespace {
@@ -39,32 +37,8 @@ constexpr std::size_t kMaxCachedDigits = 18;
 
 std::string slugify(std::string_view text) {
   // NFKD, then only the ASCII characters stay.
-  std::string ascii;
-  const auto *bytes = reinterpret_cast<const utf8proc_uint8_t *>(text.data());
-  const auto size = static_cast<utf8proc_ssize_t>(text.size());
-  utf8proc_int32_t buf[32];
-  for (utf8proc_ssize_t i = 0; i < size;) {
-    utf8proc_int32_t cp = -1;
-    const utf8proc_ssize_t len = utf8proc_iterate(bytes + i, size - i, &cp);
-    if (len <= 0 || cp < 0) {
-      ++i;
-      continue;
-    }
-    i += len;
-    if (cp < 0x80) {
-      ascii += static_cast<char>(cp);
-      continue;
-    }
-    int boundclass = 0;
-    const utf8proc_ssize_t n = utf8proc_decompose_char(
-        cp, buf, 32, static_cast<utf8proc_option_t>(UTF8PROC_COMPAT | UTF8PROC_DECOMPOSE),
-        &boundclass);
-    for (utf8proc_ssize_t k = 0; k < n && k < 32; ++k)
-      if (buf[k] >= 0 && buf[k] < 0x80)
-        ascii += static_cast<char>(buf[k]);
-  }
   std::string kept;
-  for (char c : ascii)
+  for (char c : text::nfkd(text))
     if (is_word(c) || is_ascii_space(c) || c == '-')
       kept += ascii_lower(c);
   const std::string_view trimmed = trim_ascii(kept);

@@ -125,7 +125,7 @@ void validate_config(const json &conf) {
     const double half = kA4Width / 2;
     if (!m.is_number() || m.get<double>() < 0 || m.get<double>() >= half)
       bad("margin",
-          "a number from 0 to less than " + numbers::real_repr(half) +
+          "a number from 0 to less than " + text::float_repr(half) +
               " (half the page's shorter side)",
           m);
   }
@@ -180,24 +180,15 @@ vaskern::fileMg::FileList Folvaner::get_file_list() const {
     log().error("Error: Input folder not found: " + text::printable(input_folder));
     return {};
   }
-  const auto found = vaskern::fileMg::find_files_with_extensions(input_folder, {"pdf"}, false);
+  auto found = vaskern::fileMg::find_files_with_extensions(input_folder, {"pdf"}, false);
   const std::string own_name = fs::basename(output_file);
-  std::vector<std::size_t> keep;
-  for (std::size_t i = 0; i < found.paths.size() && i < found.names.size(); ++i) {
-    const std::string &name = found.names[i];
-    if (name == own_name || name == kReportNames[0] || name == kReportNames[1])
-      continue;
-    keep.push_back(i);
-  }
+  std::erase_if(found, [&](const FileEntry &f) {
+    return f.name == own_name || f.name == kReportNames[0] || f.name == kReportNames[1];
+  });
   // Byte order of UTF-8 is code-point order.
-  std::stable_sort(keep.begin(), keep.end(),
-                   [&](std::size_t a, std::size_t b) { return found.names[a] < found.names[b]; });
-  vaskern::fileMg::FileList out;
-  for (std::size_t i : keep) {
-    out.paths.push_back(found.paths[i]);
-    out.names.push_back(found.names[i]);
-  }
-  return out;
+  std::stable_sort(found.begin(), found.end(),
+                   [](const FileEntry &a, const FileEntry &b) { return a.name < b.name; });
+  return found;
 }
 
 const cli::Command &folvane_command() {
@@ -287,8 +278,8 @@ int cmd_folvane(const Options &options) {
     cli::echo(std::string("Error: ") + e.what());
     return 1;
   }
-  app->run();
-  return 0;
+  // A script must see a save that failed, though the pass went on to the end.
+  return app->run() ? 0 : 1;
 }
 
 } // namespace vaskit::folvane

@@ -69,7 +69,7 @@ std::string amount_part(const std::optional<std::string> &total) {
     return cleaned;
   if (std::trunc(*value) == *value)
     return numbers::integral_text(*value);
-  return text::replace_all(numbers::real_repr(*value), ".", "_");
+  return text::replace_all(text::float_repr(*value), ".", "_");
 }
 
 // Renames `from` to `to` unless `to` exists: the check and the rename are one step, so no
@@ -141,14 +141,14 @@ RenameResult Folvaner::rename_receipt_file(const std::string &pdf_path, bool dry
 
 void Folvaner::rename_input_folder_files(bool dry_run) const {
   const auto files = get_file_list();
-  if (files.paths.empty()) {
+  if (files.empty()) {
     log().warning("⚠️ 找不到可更名的 PDF 檔案。");
     return;
   }
-  cli::echo("🔄 開始批次更名 (" + std::to_string(files.paths.size()) + " 個檔案)...");
-  for (const auto &path : files.paths) {
-    const auto result = rename_receipt_file(path, dry_run);
-    const std::string old_name = text::printable(fs::basename(path));
+  cli::echo("🔄 開始批次更名 (" + std::to_string(files.size()) + " 個檔案)...");
+  for (const FileEntry &file : files) {
+    const auto result = rename_receipt_file(file.path, dry_run);
+    const std::string old_name = text::printable(fs::basename(file.path));
     if (result.ok)
       cli::echo("  ✅ " + old_name + " -> " + text::printable(fs::basename(result.path)));
     else

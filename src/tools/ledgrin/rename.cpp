@@ -125,7 +125,8 @@ void process_expense_rename(const json &config_dict) {
   const auto files = fileMg::find_files_with_extensions(input_path, {".xlsx"}, false);
 
   log().info("Starting expense processing in: " + text::printable(input_path));
-  for (const std::string &file_path : files.paths) {
+  for (const FileEntry &entry : files) {
+    const std::string &file_path = entry.path;
     const std::string base = fs::basename(file_path);
     const std::string shown_base = text::printable(base);
     const auto values = get_excel_cell_value(file_path, {name_cell, amount_cell});

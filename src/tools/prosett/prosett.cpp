@@ -60,14 +60,8 @@ bool is_debug_dump(const std::string &name) {
 
 // The converter's own debug dumps are outputs, never inputs.
 fileIO::FileList without_debug_dumps(fileIO::FileList found) {
-  fileIO::FileList kept;
-  for (std::size_t i = 0; i < found.paths.size(); ++i) {
-    if (is_debug_dump(found.names[i]))
-      continue;
-    kept.paths.push_back(found.paths[i]);
-    kept.names.push_back(found.names[i]);
-  }
-  return kept;
+  std::erase_if(found, [](const fileIO::FileEntry &f) { return is_debug_dump(f.name); });
+  return found;
 }
 
 // The pass hands texts of many megabytes from stage to stage, each stage building a new one.
@@ -187,18 +181,15 @@ std::string output_name(const std::string &md_name, const std::string &version,
   return text::join(parts, "_") + ".html";
 }
 
-std::vector<std::pair<std::string, std::string>>
-ProsettConverter::choose_files(const std::optional<std::string> &target_file) const {
-  std::vector<std::pair<std::string, std::string>> selected;
+FileList ProsettConverter::choose_files(const std::optional<std::string> &target_file) const {
+  FileList selected;
   if (target_file && !target_file->empty()) {
-    selected.emplace_back(fs::abspath(*target_file), fs::basename(*target_file));
+    selected.push_back({fs::abspath(*target_file), fs::basename(*target_file)});
     log().info("✅ 已手動指定處理單一檔案：" + *target_file);
   } else {
     try {
-      const auto md_files =
-          without_debug_dumps(fileIO::find_files_with_extensions(input_path, {".md"}, false, "",
-                                                                 MARKDOWN_EXCLUDE_PATHS, &log()))
-              .paths;
+      const auto md_files = paths_of(without_debug_dumps(fileIO::find_files_with_extensions(
+          input_path, {".md"}, false, "", MARKDOWN_EXCLUDE_PATHS, &log())));
       if (!md_files.empty()) {
         std::size_t latest = 0;
         auto latest_time = std::filesystem::last_write_time(md_files[0]);
@@ -212,7 +203,7 @@ ProsettConverter::choose_files(const std::optional<std::string> &target_file) co
         const std::string latest_name = fs::basename(md_files[latest]);
         if (cli::confirm(std::string(MSG_LATEST_MD_FOUND) + latest_name + MSG_LATEST_MD_ASK,
                          true)) {
-          selected.emplace_back(md_files[latest], latest_name);
+          selected.push_back({md_files[latest], latest_name});
           log().info(MSG_LATEST_MD_CONFIRMED + latest_name);
         }
       }

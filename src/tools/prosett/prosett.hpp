@@ -1,8 +1,15 @@
 // prosett: turns a Notion-exported Markdown file into one self-contained HTML page.
+//
+// Error contract of a tool: cmd_prosett returns the exit status, its reason printed. The pass
+// (run) returns a Result; a file that fails is logged with its reason and the pass goes on with
+// the next one; the stages hand their input back when they fail (stages.hpp). What the pass does
+// not catch reaches cli::run_main: one "❌" line, status 1. The tool's other headers (stages,
+// page, log) serve its own sources and its unit tests.
 #pragma once
 
 #include "core/command.hpp"
 #include "core/config.hpp"
+#include "core/file_list.hpp"
 #include "core/result.hpp"
 #include "tools/prosett/log.hpp"
 
@@ -38,8 +45,7 @@ public:
   bool is_debug = false;
 
 private:
-  std::vector<std::pair<std::string, std::string>>
-  choose_files(const std::optional<std::string> &target_file) const;
+  FileList choose_files(const std::optional<std::string> &target_file) const;
   // Converts one file; returns whether its page was written.
   bool convert_file(const std::string &md_file, const std::string &md_name) const;
 };

@@ -1,5 +1,5 @@
 #include "formats/xlsx/quick_read.hpp"
-#include "support.hpp"
+#include "support/xlsx_fixtures.hpp"
 
 #include <gtest/gtest.h>
 
