@@ -97,9 +97,9 @@ TEST(ChartwynCommand, TemplateAndMissingConfig) {
   auto empty = run_process(kChartwyn, {"-c", ""}, dir.path());
   EXPECT_EQ(empty.status, 2);
 
-  // A file the loader refuses ends silently apart from the loader's own line.
+  // A file the loader refuses: only the loader's own line, and a failed status.
   auto broken = run_process(kChartwyn, {"-c", "some.json"}, dir.path());
-  EXPECT_EQ(broken.status, 0);
+  EXPECT_EQ(broken.status, 1);
   EXPECT_FALSE(contains(broken.out, "[DONE]"));
   EXPECT_FALSE(contains(broken.out, "[ERROR]"));
 }

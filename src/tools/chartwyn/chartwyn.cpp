@@ -1,11 +1,20 @@
 #include "tools/chartwyn/chartwyn.hpp"
 
+#include "core/text.hpp"
+#include "formats/markdown/markdown.hpp"
+#include "tools/chartwyn/tool_help.hpp"
 #include "vaskern/fileMg.hpp"
 
 namespace vaskit::chartwyn {
 
 vaskern::app_logging::Logger &log() {
-  return vaskern::app_logging::lazy_logger("Chartwyn");
+  static vaskern::app_logging::Logger &logger = vaskern::app_logging::lazy_logger("Chartwyn");
+  return logger;
+}
+
+std::string render_markdown(std::string_view text) {
+  static const markdown::Extensions kSiteSet{};
+  return markdown::render(text, kSiteSet);
 }
 
 const json DEFAULT_CONFIG = json{
@@ -24,7 +33,7 @@ const cli::Command &chartwyn_command() {
   static const cli::Command cmd = [] {
     cli::Command c;
     c.name = "chartwyn";
-    c.help = "Convert .mmd and markdown files into static HTML pages.";
+    c.help = std::string(TOOL_HELP);
     c.options = {
         {{"--config", "-c"},
          "config",
@@ -42,25 +51,27 @@ const cli::Command &chartwyn_command() {
   return cmd;
 }
 
-int cmd_chartwyn(const std::optional<std::string> &config, bool generate_config) {
-  if (generate_config) {
+int cmd_chartwyn(const Options &options) {
+  // The Markdown renderer is linked into this program, so there is no package check to make.
+  if (options.generate_config) {
     const std::string path =
         vaskern::fileMg::generate_json_template(DEFAULT_CONFIG, "config_chartwyn_template.json");
+    // The helper has said why the template could not be written.
     if (path.empty())
       return 1;
-    cli::echo("Success! Template file created at: " + path);
+    cli::echo("Success! Template file created at: " + text::printable(path));
     return 0;
   }
-  if (!config) {
-    cli::echo("Error: Please provide a JSON file path using --config or -c.");
-    cli::echo("Hint: Run 'vas-kit chartwyn --generate-config' to get a template.");
-    return 1;
-  }
-  const auto loaded = vaskern::fileMg::load_json_file(*config, {"config"});
-  if (!loaded)
-    return 0;
+  vaskern::fileMg::JsonConfigFlow flow;
+  flow.missing_lines = {"Error: Please provide a JSON file path using --config or -c.",
+                        "Hint: Run 'vas-kit chartwyn --generate-config' to get a template."};
+  // The loader has said what is wrong with the file; a site that was never made is a failure.
+  flow.unusable_status = 1;
+  const auto resolved = vaskern::fileMg::resolve_json_config(options.config, flow);
+  if (!resolved.section)
+    return resolved.status;
   try {
-    const MermaidConverter converter(*loaded);
+    const MermaidConverter converter(*resolved.section);
     const Result r = converter.run();
     cli::echo(std::string("\n[") + (r.ok ? "DONE" : "WARNING") + "] " + r.message);
     return 0;

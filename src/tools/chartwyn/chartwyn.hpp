@@ -5,9 +5,11 @@
 
 #include "core/command.hpp"
 #include "core/config.hpp"
+#include "core/process.hpp"
 #include "core/result.hpp"
 #include "vaskern/app_logging.hpp"
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -32,15 +34,6 @@ extern const std::string_view INDEX_TEMPLATE;
 class ConfigError : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
-};
-
-// How a renderer run ended: exit status, or the signal that ended it, or the time limit.
-struct RenderOutcome {
-  int status = 0; // exit status when it exited
-  int signal = 0; // the signal that ended it, 0 when it exited
-  bool timed_out = false;
-  bool started = true; // false when the program could not be started at all
-  std::string error;   // why it could not be started
 };
 
 class MermaidConverter {
@@ -80,14 +73,22 @@ std::string url_quote(std::string_view path);
 
 // Runs `mmdc -i <source> -o <svg>` with the process's own standard streams and waits at most
 // `timeout_seconds` (the whole process group is killed then).
-RenderOutcome run_mmdc(const std::string &source, const std::string &svg, int timeout_seconds);
+process::Outcome run_mmdc(const std::string &source, const std::string &svg, int timeout_seconds);
 // The per-diagram time limit: VASKIT_MMDC_TIMEOUT (seconds) when set to a positive number,
 // else 120.
 int mmdc_timeout_seconds();
 
+// Renders one Markdown file's text: fenced code and tables, nothing else.
+std::string render_markdown(std::string_view text);
+
+struct Options {
+  std::optional<std::string> config;
+  bool generate_config = false;
+};
+
 // The command: options, help text and name ("chartwyn").
 const cli::Command &chartwyn_command();
 // The command body; returns the exit status.
-int cmd_chartwyn(const std::optional<std::string> &config, bool generate_config);
+int cmd_chartwyn(const Options &options);
 
 } // namespace vaskit::chartwyn

@@ -101,17 +101,11 @@ int mmdc_timeout_seconds() {
   return 120;
 }
 
-RenderOutcome run_mmdc(const std::string &source, const std::string &svg, int timeout_seconds) {
+process::Outcome run_mmdc(const std::string &source, const std::string &svg,
+                          int timeout_seconds) {
   process::Options o;
   o.timeout = std::chrono::seconds(timeout_seconds);
-  const auto r = process::run({"mmdc", "-i", source, "-o", svg}, o);
-  RenderOutcome out;
-  out.started = r.started;
-  out.error = r.error;
-  out.timed_out = r.timed_out;
-  out.status = r.status;
-  out.signal = r.signal;
-  return out;
+  return process::run({"mmdc", "-i", source, "-o", svg}, o);
 }
 
 Result MermaidConverter::run() const {
@@ -160,7 +154,7 @@ Result MermaidConverter::run() const {
     const std::string html_path = fs::join(output_folder, base + ".html");
     const std::string title = title_for(chart_titles, name, base);
     log().info("Converting diagram: " + name + " -> " + title + " ...");
-    const RenderOutcome r = run_mmdc(src_path, svg_path, timeout);
+    const process::Outcome r = run_mmdc(src_path, svg_path, timeout);
     if (!r.started || r.timed_out || r.signal != 0 || r.status != 0) {
       std::string why;
       if (!r.started)
