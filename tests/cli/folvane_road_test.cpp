@@ -4,7 +4,7 @@
 #include "support/process.hpp"
 
 // The macro-enabled expense form fixture and the zip readers of the workbook library's tests.
-#include "formats/xlsx/support.cpp"
+#include "support/xlsx_fixtures.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,12 @@
 // Reading and in-place editing of spreadsheet workbooks (.xlsx, .xlsm).
 //
+// Error contract of the workbook layer: every failure throws, nothing is printed and nothing
+// returns a status. xlsx::Error (a std::runtime_error naming the file) for a workbook that cannot
+// be read, parsed or saved; std::invalid_argument for a bad cell address, position, value or
+// sheet title given by the caller. The zip and XML libraries stay behind this header; the
+// layer's other headers (package, styles, formula, xml_util, workbook_impl) are internal, for
+// its own sources and its unit tests.
+//
 // A Workbook holds the whole package in memory. Saving rewrites only the parts that were
 // changed (edited sheets, styles, the workbook part); every other zip entry, such as a macro
 // project, drawings or the other sheets, is copied with its compressed bytes untouched.

@@ -1,5 +1,12 @@
 // folvane: ride receipts (PDF) renamed after their date, time and amount, merged several to an A4
 // page into one report PDF, and entered into the expense workbook.
+//
+// Error contract of a tool: cmd_folvane returns the exit status, its reason printed. Folvaner's
+// constructor throws ConfigError for a value the pass cannot use, before anything is touched;
+// the pass (run) reports through its own lines, and a receipt that fails is logged and the pass
+// goes on with the next one. What the pass does not catch reaches cli::run_main: one "❌" line,
+// status 1. The tool's other headers (numbers, receipt_text) serve its own sources and its unit
+// tests.
 #pragma once
 
 #include "core/command.hpp"

@@ -2,7 +2,7 @@
 
 #include "core/fs.hpp"
 
-#include "marker_pages.hpp"
+#include "support/marker_pages.hpp"
 
 #include <gtest/gtest.h>
 

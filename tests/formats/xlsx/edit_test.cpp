@@ -1,6 +1,6 @@
 #include "formats/xlsx/package.hpp"
 #include "formats/xlsx/workbook.hpp"
-#include "support.hpp"
+#include "support/xlsx_fixtures.hpp"
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>

@@ -5,7 +5,7 @@
 
 // The rich macro-enabled fixture and the zip readers of the workbook library's own tests.
 #include "formats/xlsx/package.hpp"
-#include "formats/xlsx/support.cpp"
+#include "support/xlsx_fixtures.hpp"
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>

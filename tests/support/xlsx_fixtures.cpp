@@ -1,4 +1,4 @@
-#include "support.hpp"
+#include "support/xlsx_fixtures.hpp"
 
 #include <zip.h>
 
@@ -84,16 +84,6 @@ const RawEntry &entry(const std::vector<RawEntry> &entries, const std::string &n
     }
   }
   throw std::runtime_error("no entry " + name);
-}
-
-std::string read_file(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_file(const fs::path &path, const std::string &data) {
-  std::ofstream out(path, std::ios::binary);
-  out << data;
 }
 
 std::string fake_vba_project() {
