@@ -264,6 +264,21 @@ void write_rich_xlsm(const fs::path &path, const RichOptions &options) {
   write_zip(path, rich_entries(options));
 }
 
+void write_rich_xlsm_with_merges(const fs::path &path, const std::vector<std::string> &ranges) {
+  auto entries = rich_entries();
+  for (auto &e : entries) {
+    if (e.name != "xl/worksheets/sheet2.xml")
+      continue;
+    std::string merges = "<mergeCells count=\"" + std::to_string(ranges.size()) + "\">";
+    for (const auto &r : ranges)
+      merges += "<mergeCell ref=\"" + r + "\"/>";
+    merges += "</mergeCells>";
+    const std::string end = "</sheetData>\n";
+    e.data.insert(e.data.find(end) + end.size(), merges);
+  }
+  write_zip(path, entries);
+}
+
 void TempDirTest::SetUp() {
   std::string pattern = (fs::temp_directory_path() / "xlsx_test_XXXXXX").string();
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);

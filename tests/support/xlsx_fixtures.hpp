@@ -51,6 +51,9 @@ struct RichOptions {
 // macro project, form-control and VML parts, a calculation chain and custom XML.
 std::vector<ZipEntry> rich_entries(const RichOptions &options = {});
 void write_rich_xlsm(const std::filesystem::path &path, const RichOptions &options = {});
+// The rich workbook with these merged ranges ("L8:T9", ...) on its active sheet "Form".
+void write_rich_xlsm_with_merges(const std::filesystem::path &path,
+                                 const std::vector<std::string> &ranges);
 // The macro project bytes of the rich fixture.
 std::string fake_vba_project();
 

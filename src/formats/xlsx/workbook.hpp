@@ -23,7 +23,8 @@
 
 namespace vaskit::xlsx {
 
-// Every failure to read, parse or save a workbook. The message names the file.
+// Every failure to read, parse or save a workbook (the message names the file), and an edit the
+// workbook cannot hold (the message names the cell).
 class Error : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
@@ -117,7 +118,8 @@ public:
   // Writes a value: text always as text (even when it starts with "="), numbers as numbers.
   // A formula in the cell is replaced. Characters that XML cannot carry are dropped from
   // text and invalid UTF-8 becomes U+FFFD. The cell's style is kept. Throws
-  // std::invalid_argument for a bad position or a non-finite number.
+  // std::invalid_argument for a bad position or a non-finite number, Error (naming the cell and
+  // the range) for a cell inside a merged range that starts at another cell.
   void set_value(int row, int col, const CellInput &value);
   void set_value(std::string_view address, const CellInput &value);
 

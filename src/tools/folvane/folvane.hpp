@@ -151,10 +151,12 @@ public:
   std::optional<LayoutParams> _get_layout_params(const pdf::SourcePage &source_page,
                                                  const std::array<double, 4> &target_rect) const;
 
-  // The report pass: rename, list, read, lay out, save, export.
-  void run();
-  // Writes `writer` to `output_file`.
-  void _save_file();
+  // The report pass: rename, list, read, lay out, save, export. Both the report and the
+  // workbook are attempted; false when either of them could not be written (each failure has
+  // logged its line), true otherwise, also when there was nothing to write.
+  bool run();
+  // Writes `writer` to `output_file`; false (after its error line) when that failed.
+  bool _save_file();
 
   json conf;
   std::string input_folder;
@@ -183,7 +185,8 @@ struct Options {
 };
 
 // The command: -i inspection, --generate-config, or the report pass from the -c file. Returns
-// the exit status (its reason printed).
+// the exit status (its reason printed): 1 also when the pass could not write the report or the
+// workbook.
 int cmd_folvane(const Options &options);
 
 } // namespace vaskit::folvane
