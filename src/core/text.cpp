@@ -598,4 +598,20 @@ int hex_digit(char c) {
   return -1;
 }
 
+int decimal_value(char32_t cp) {
+  const auto nd = [](char32_t c) {
+    return utf8proc_category(static_cast<utf8proc_int32_t>(c)) == UTF8PROC_CATEGORY_ND;
+  };
+  if (cp >= '0' && cp <= '9')
+    return static_cast<int>(cp - '0');
+  if (cp > 0x10FFFF || !nd(cp))
+    return -1;
+  // Decimal digits come in contiguous runs of ten, zero first; runs may adjoin, so the value is
+  // the distance from the start of the whole block, modulo ten.
+  char32_t first = cp;
+  while (first > 0 && nd(first - 1))
+    --first;
+  return static_cast<int>((cp - first) % 10);
+}
+
 } // namespace vaskit::text

@@ -45,6 +45,9 @@ std::string join(const std::vector<std::string> &parts, std::string_view sep);
 
 // Value of a hexadecimal digit (either case), or -1 for any other character.
 int hex_digit(char c);
+// Value of a decimal digit of any script (Unicode category Nd, as Python's int() reads them),
+// or -1 for any other code point.
+int decimal_value(char32_t cp);
 
 // "&", "<" and ">" as character references; with `quote` also '"' (for attribute values).
 void append_html_escaped(std::string &out, std::string_view s, bool quote = false);

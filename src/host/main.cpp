@@ -22,6 +22,7 @@ constexpr std::array kTools{
     Tool{"folvane", "Rename ride receipts, merge them into one report PDF and fill the expense "
                     "workbook."},
     Tool{"prosett", "Convert Notion exported .md files to HTML pages."},
+    Tool{"shelvic", "Generate an HTML index page from a YAML configuration file."},
 };
 
 void print_usage(FILE *to) { std::fputs("Usage: vas-kit [OPTIONS] COMMAND [ARGS]...\n", to); }

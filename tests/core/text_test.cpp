@@ -131,3 +131,19 @@ TEST(Text, Printable) {
   EXPECT_EQ(text::printable("\u0085\u009b x \u00a0é"), "\uFFFD\uFFFD x \u00a0é");
   EXPECT_EQ(text::printable("bad\xff"), "bad\uFFFD");
 }
+
+TEST(Text, DecimalValueOfAnyScript) {
+  EXPECT_EQ(text::decimal_value(U'0'), 0);
+  EXPECT_EQ(text::decimal_value(U'7'), 7);
+  EXPECT_EQ(text::decimal_value(U'\u0663'), 3);  // ARABIC-INDIC DIGIT THREE
+  EXPECT_EQ(text::decimal_value(U'\u096F'), 9);  // DEVANAGARI DIGIT NINE
+  EXPECT_EQ(text::decimal_value(U'\uFF17'), 7);  // FULLWIDTH DIGIT SEVEN
+  EXPECT_EQ(text::decimal_value(U'\U0001D7D7'), 9); // MATHEMATICAL BOLD DIGIT NINE
+  EXPECT_EQ(text::decimal_value(U'\U0001D7D8'), 0); // next run starts right after it
+  EXPECT_EQ(text::decimal_value(U'\U0001D7E3'), 1);
+  EXPECT_EQ(text::decimal_value(U'\u00B2'), -1); // superscript two is no decimal digit
+  EXPECT_EQ(text::decimal_value(U'\u2167'), -1); // ROMAN NUMERAL EIGHT
+  EXPECT_EQ(text::decimal_value(U'a'), -1);
+  EXPECT_EQ(text::decimal_value(U'/'), -1);
+  EXPECT_EQ(text::decimal_value(char32_t{0x110000}), -1);
+}

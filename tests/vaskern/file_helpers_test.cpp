@@ -48,6 +48,14 @@ TEST(FileSearch, FiltersByExtensionPrefixAndExcludedFolders) {
   EXPECT_TRUE(fileIO::find_files_with_extensions(dir / "missing", {".md"}, false).paths.empty());
 }
 
+TEST(FileSearch, EmptyExtensionListFindsEveryFileButExcludedNames) {
+  TempDir dir;
+  for (const char *name : {"b.md", "index.html", "noext", "sub/c.txt", "z.tar.gz"})
+    write_file(dir / name, "x");
+  const auto all = fileIO::find_files_with_extensions(dir.path(), {}, false, "", {"index.html"});
+  EXPECT_EQ(all.names, (std::vector<std::string>{"b.md", "noext", "z.tar.gz"}));
+}
+
 TEST(InteractiveChoice, AcceptsNumbersListsRangesAndCancels) {
   const std::vector<std::string> paths{"/p/a", "/p/b", "/p/c"};
   const std::vector<std::string> names{"a", "b", "c"};
