@@ -9,6 +9,8 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace vaskern::yaml_edit {
@@ -436,23 +438,32 @@ Splice splice_mapping(std::string_view text, const json &mapping) {
       out.append(text.substr(pos, p - pos));
     pos = std::max(pos, p);
   };
+  // Key lookups in an ordered mapping are linear: index both sides once.
+  std::unordered_map<std::string_view, const json *> wanted;
+  wanted.reserve(mapping.size());
+  for (const auto &[key, value] : mapping.items())
+    wanted.emplace(key, &value);
+  std::unordered_set<std::string_view> present;
+  present.reserve(old.size());
+
   std::string last_key;
   bool any_kept = false;
   std::size_t index = 0;
   for (const auto &[key, old_value] : old.items()) {
     const Entry &e = entries[index++];
-    const auto it = mapping.find(key);
-    if (it == mapping.end()) {
+    present.insert(key);
+    const auto found = wanted.find(key);
+    if (found == wanted.end()) {
       copy_to(line_start(text, e.key_begin));
       pos = line_after(text, e.value_end);
       continue;
     }
     any_kept = true;
     last_key = key;
-    if (*it == old_value)
+    if (*found->second == old_value)
       continue;
     copy_to(e.value_begin);
-    std::string replacement = emit_value(*it);
+    std::string replacement = emit_value(*found->second);
     if (e.value_begin == e.value_end && (e.value_begin == 0 || !is_space(text[e.value_begin - 1])))
       replacement.insert(replacement.begin(), ' ');
     out += replacement;
@@ -469,7 +480,7 @@ Splice splice_mapping(std::string_view text, const json &mapping) {
   }
   bool added = false;
   for (const auto &[key, value] : mapping.items()) {
-    if (old.contains(key))
+    if (present.count(key))
       continue;
     if (!added && !out.empty() && out.back() != '\n')
       out += eol;

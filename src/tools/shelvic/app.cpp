@@ -9,7 +9,8 @@
 
 #include <filesystem>
 #include <iostream>
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace vaskit::shelvic {
 namespace {
@@ -155,24 +156,39 @@ Result ShelvicApp::run() {
     config_["download_link"] = "";
   }
 
-  // Document keys: files re-pointed, keys of documents no longer listed removed.
-  std::set<std::string> numbers;
+  // Document keys: files re-pointed, keys of documents no longer listed removed. Lookups in an
+  // ordered mapping are linear, so the edits go through one index of its keys.
+  auto &entries = config_.get_ref<json::object_t &>();
+  std::unordered_map<std::string, std::size_t> position;
+  position.reserve(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    position.emplace(entries.begin()[static_cast<std::ptrdiff_t>(i)].first, i);
+  std::unordered_set<std::string> numbers;
   for (const auto &[n, rec] : docs.entries) {
     numbers.insert(n.text());
     if (!rec.file)
       continue;
     const std::string key = "document" + n.text() + "_file";
-    if (!config_.contains(key) || text_value(config_[key], key) != *rec.file)
-      config_[key] = *rec.file;
+    const auto at = position.find(key);
+    if (at == position.end()) {
+      position.emplace(key, entries.size());
+      entries.Container::emplace_back(key, *rec.file);
+      continue;
+    }
+    json &value = entries.begin()[static_cast<std::ptrdiff_t>(at->second)].second;
+    if (text_value(value, key) != *rec.file)
+      value = *rec.file;
   }
   static const re::Pattern doc_key(R"(document(\d+)_(title|file|description))");
-  std::vector<std::string> keys_to_delete;
-  for (const auto &[key, value] : config_.items())
-    if (const auto m = doc_key.match(key))
-      if (!numbers.count(DocNumber::from_digits(m->group(1)).text()))
-        keys_to_delete.push_back(key);
-  for (const auto &key : keys_to_delete)
-    config_.erase(key);
+  json::object_t kept;
+  kept.Container::reserve(entries.size());
+  for (auto &[key, value] : entries) {
+    const auto m = doc_key.match(key);
+    if (m && !numbers.count(DocNumber::from_digits(m->group(1)).text()))
+      continue;
+    kept.Container::emplace_back(key, std::move(value));
+  }
+  entries = std::move(kept);
 
   // Save.
   Result saved{true, ""};
