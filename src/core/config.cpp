@@ -266,14 +266,8 @@ std::string to_text(const json &v) {
     return v.get<bool>() ? "True" : "False";
   case json::value_t::string:
     return v.get<std::string>();
-  case json::value_t::number_float: {
-    const double d = v.get<double>();
-    if (std::isnan(d))
-      return "nan";
-    if (std::isinf(d))
-      return d > 0 ? "inf" : "-inf";
-    return v.dump();
-  }
+  case json::value_t::number_float:
+    return text::float_repr(v.get<double>());
   default:
     return v.dump();
   }

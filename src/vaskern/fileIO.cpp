@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iostream>
 #include <set>
+#include <tuple>
 
 namespace vaskern::fileIO {
 namespace stdfs = std::filesystem;
@@ -35,7 +36,8 @@ std::string parse_error_text(const std::string &what, const vaskit::config::Pars
 }
 
 std::optional<std::size_t> parse_index(const std::string &s, std::size_t count) {
-  if (s.empty() || s.size() > 9 || !std::all_of(s.begin(), s.end(), ::isdigit))
+  if (s.empty() || s.size() > 9 ||
+      !std::all_of(s.begin(), s.end(), [](char c) { return vaskit::text::is_ascii_digit(c); }))
     return std::nullopt;
   const auto v = std::stoul(s);
   if (v < 1 || v > count)
@@ -150,7 +152,6 @@ FileList find_files_with_extensions(const std::string &folder,
     exts.insert(normalised_ext(e));
   const std::set<std::string> excluded(exclude_paths.begin(), exclude_paths.end());
 
-  std::vector<std::pair<std::string, std::string>> found; // (name, path)
   std::error_code ec;
   auto consider = [&](const stdfs::directory_entry &entry) {
     std::error_code fec;
@@ -164,7 +165,7 @@ FileList find_files_with_extensions(const std::string &folder,
     const auto ext = normalised_ext(vaskit::fs::splitext(name).second);
     if (!exts.empty() && (ext == "." || !exts.count(ext)))
       return;
-    found.emplace_back(name, entry.path().string());
+    out.push_back({entry.path().string(), name});
   };
   if (!stdfs::is_directory(folder, ec)) {
     if (logger)
@@ -186,24 +187,19 @@ FileList find_files_with_extensions(const std::string &folder,
     for (const auto &entry : stdfs::directory_iterator(folder, ec))
       consider(entry);
   }
-  std::sort(found.begin(), found.end());
-  for (auto &[name, path] : found) {
-    out.paths.push_back(path);
-    out.names.push_back(name);
-  }
+  std::sort(out.begin(), out.end(), [](const FileEntry &a, const FileEntry &b) {
+    return std::tie(a.name, a.path) < std::tie(b.name, b.path);
+  });
   return out;
 }
 
-Selection interactive_select_files(const std::vector<std::string> &paths,
-                                   const std::vector<std::string> &names,
-                                   const std::string &extension) {
+Selection interactive_select_files(const FileList &files, const std::string &extension) {
   Selection chosen;
-  if (paths.empty())
+  if (files.empty())
     return chosen;
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    const std::string &name = i < names.size() ? names[i] : paths[i];
-    vaskit::cli::echo("  [" + std::to_string(i + 1) + "] " + vaskit::text::printable(name));
-  }
+  for (std::size_t i = 0; i < files.size(); ++i)
+    vaskit::cli::echo("  [" + std::to_string(i + 1) + "] " +
+                      vaskit::text::printable(files[i].name));
   const std::string what = extension.empty() ? "檔案" : extension + " 檔案";
   while (true) {
     std::cout << "💬 請輸入要使用的" << what << "編號 (例如 1、1,3、1-3 或 all；直接按 Enter 取消): ";
@@ -215,9 +211,9 @@ Selection interactive_select_files(const std::vector<std::string> &paths,
     }
     if (vaskit::text::strip(*answer).empty())
       return chosen;
-    if (auto idx = parse_choice(*answer, paths.size())) {
+    if (auto idx = parse_choice(*answer, files.size())) {
       for (auto i : *idx)
-        chosen.emplace_back(paths[i], i < names.size() ? names[i] : paths[i]);
+        chosen.push_back(files[i]);
       return chosen;
     }
     vaskit::cli::echo("⚠️ 無效的選擇：" + vaskit::text::printable(*answer), true);
@@ -230,23 +226,18 @@ Selection scan_and_select_files(const std::string &folder,
                                 const std::string &label, const Logger *logger,
                                 bool auto_select_single,
                                 const std::function<bool(const std::string &)> &keep) {
-  FileList found;
-  const auto all = find_files_with_extensions(folder, extensions, false, "", exclude_paths, logger);
-  for (std::size_t i = 0; i < all.paths.size(); ++i) {
-    if (keep && !keep(all.names[i]))
-      continue;
-    found.paths.push_back(all.paths[i]);
-    found.names.push_back(all.names[i]);
-  }
-  if (found.paths.empty()) {
+  FileList found = find_files_with_extensions(folder, extensions, false, "", exclude_paths, logger);
+  if (keep)
+    std::erase_if(found, [&](const FileEntry &f) { return !keep(f.name); });
+  if (found.empty()) {
     if (logger)
       logger->warning("⚠️ 在 " + folder + " 中找不到任何" + label);
     return {};
   }
-  if (auto_select_single && found.paths.size() == 1)
-    return {{found.paths[0], found.names[0]}};
+  if (auto_select_single && found.size() == 1)
+    return found;
   vaskit::cli::echo("\n--- 💬 請選擇" + label + " (直接按 Enter 取消) ---");
-  return interactive_select_files(found.paths, found.names);
+  return interactive_select_files(found);
 }
 
 void setup_output_dir(const std::string &folder, const Logger *logger) {

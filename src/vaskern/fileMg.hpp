@@ -28,4 +28,26 @@ FileList find_files_with_extensions(const std::string &in_path,
 // 0 when the path exists, 1 otherwise.
 int checkFileOrDir(const std::string &path);
 
+// ---- The configuration of a JSON tool: a required -c file ----
+
+// One JSON tool's texts and rules for resolve_json_config.
+struct JsonConfigFlow {
+  // Standard output, status 1: -c absent or empty.
+  std::vector<std::string> missing_lines;
+  // The status when the loader cannot use the file (it has printed why).
+  int unusable_status = 1;
+  std::vector<std::string> required_keys = {"config"};
+};
+
+// The mapping under the first required key, or (section empty) the status the command ends
+// with, its message printed.
+struct JsonConfigResult {
+  std::optional<json> section;
+  int status = 0;
+};
+
+// `config_arg` is the -c value, whose existence the command line has checked.
+JsonConfigResult resolve_json_config(const std::optional<std::string> &config_arg,
+                                     const JsonConfigFlow &flow);
+
 } // namespace vaskern::fileMg

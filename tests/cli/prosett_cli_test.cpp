@@ -270,4 +270,42 @@ TEST(ProsettConversion, DebugDumpHoldsTheCleanedTextBeforeTheStages) {
   EXPECT_TRUE(contains(r.err, "偵錯模式已開啟。找到並選擇了 1 個 Markdown 檔案。"));
 }
 
+// A page whose rendered HTML ends in "<" still gets its code and formulas back.
+TEST(ProsettConversion, CodeAndFormulasSurviveATrailingLessThan) {
+  TempDir dir;
+  write_file(dir / "tail.md", "Use `grep` for $a+b$.\n\n<div>end <");
+  write_file(dir / "short.md", "<l>\n`1`<");
+  for (const char *name : {"tail", "short"}) {
+    auto r = run_process(kProsett, {"-f", std::string(name) + ".md"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string page = read_file(dir / (std::string(name) + ".html"));
+    EXPECT_FALSE(contains(page, "PLACEHOLDER")) << name;
+    EXPECT_FALSE(contains(r.err, "出錯")) << r.err;
+  }
+  const std::string tail = read_file(dir / "tail.html");
+  EXPECT_TRUE(contains(tail, "<code>grep</code>"));
+  EXPECT_TRUE(contains(tail, "\\(a+b\\)"));
+  EXPECT_TRUE(contains(read_file(dir / "short.html"), "<code>1</code>"));
+}
+
+// A document too large for the memory the process may use fails alone: an error line naming
+// it, no page, status 1, never a crash.
+TEST(ProsettConversion, RunningOutOfMemoryFailsTheFile) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer needs more address space than the limit allows";
+#else
+  TempDir dir;
+  std::string md;
+  for (int i = 0; i < 400000; ++i)
+    md += "- *a* b\n";
+  write_file(dir / "big.md", md);
+  auto r = run_process("/bin/sh", {"-c", "ulimit -v 400000 && exec \"$0\" -f big.md", kProsett},
+                       dir.path());
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(contains(r.err, "❌ 處理 ")) << r.err;
+  EXPECT_TRUE(contains(r.err, "big.md 失敗: out of memory for the document tree")) << r.err;
+  EXPECT_FALSE(fs::exists(dir / "big.html"));
+#endif
+}
+
 } // namespace

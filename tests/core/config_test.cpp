@@ -85,6 +85,12 @@ TEST(TextForm, MatchesPythonStr) {
   EXPECT_EQ(to_text(2), "2");
   EXPECT_EQ(to_text(20.0), "20.0");
   EXPECT_EQ(to_text(0.1), "0.1");
+  // Floats print as Python's str(float), whatever their size.
+  EXPECT_EQ(to_text(1e15), "1000000000000000.0");
+  EXPECT_EQ(to_text(1e16), "1e+16");
+  EXPECT_EQ(to_text(1e-5), "1e-05");
+  EXPECT_EQ(to_text(-0.0), "-0.0");
+  EXPECT_EQ(to_text(-std::numeric_limits<double>::infinity()), "-inf");
   EXPECT_EQ(to_text("x"), "x");
   EXPECT_EQ(get_or(json::object({{"a", 1}}), "b", "fb"), "fb");
   EXPECT_EQ(get_or(json::object({{"a", nullptr}}), "a", "fb"), nullptr);

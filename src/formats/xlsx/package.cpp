@@ -1,6 +1,7 @@
 #include "formats/xlsx/package.hpp"
 
 #include "core/fs.hpp"
+#include "core/text.hpp"
 
 #include "formats/xlsx/workbook.hpp"
 
@@ -21,13 +22,6 @@ namespace {
 std::string zip_message(zip_error_t *error) {
   std::string text = zip_error_strerror(error);
   return text;
-}
-
-bool same_name(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-           return lower(x) == lower(y);
-         });
 }
 
 // Part names may be given with the leading slash of the package's own notation.
@@ -120,7 +114,7 @@ const Package::Entry *Package::find(std::string_view name) const {
     }
   }
   for (const Entry &entry : entries_) {
-    if (same_name(entry.name, name)) {
+    if (text::iequals_ascii(entry.name, name)) {
       return &entry;
     }
   }

@@ -76,16 +76,16 @@ bool Folvaner::export_receipts_to_excel(const std::vector<ReceiptInfo> &receipt_
       if (!is_xlsm)
         wb->remove_macro_project();
       ws = &wb->active_sheet();
-      log.info("📖 已成功載入現有 Excel 工具: " + shown_path);
+      log().info("📖 已成功載入現有 Excel 工具: " + shown_path);
     } catch (const std::exception &e) {
-      log.error("❌ 載入現有 Excel 失敗 " + shown_path + ": " +
-                reason_without_path(e.what(), out_path));
+      log().error("❌ 載入現有 Excel 失敗 " + shown_path + ": " +
+                  reason_without_path(e.what(), out_path));
       return false;
     }
   } else {
     wb.emplace(xlsx::Workbook::create(out_path, "PayList"));
     ws = &wb->active_sheet();
-    log.warning("⚠️ 找不到現有的 " + shown_path + "，已建立新活頁簿。");
+    log().warning("⚠️ 找不到現有的 " + shown_path + "，已建立新活頁簿。");
   }
 
   int current_row = kFirstRow;
@@ -112,10 +112,10 @@ bool Folvaner::export_receipts_to_excel(const std::vector<ReceiptInfo> &receipt_
   try {
     wb->save();
   } catch (const std::exception &e) {
-    log.error("❌ 儲存 Excel 失敗 " + shown_path + ": " + reason_without_path(e.what(), out_path));
+    log().error("❌ 儲存 Excel 失敗 " + shown_path + ": " + reason_without_path(e.what(), out_path));
     return false;
   }
-  log.info("🎉 [EXCEL] 成功更新 Excel 報表: " + shown_path);
+  log().info("🎉 [EXCEL] 成功更新 Excel 報表: " + shown_path);
   cli::echo("🎉 成功寫入 Excel 報表: " + shown_path + " (自 M5/N5/P5/Q5 依序寫入，間隔 3 列)");
   return true;
 }

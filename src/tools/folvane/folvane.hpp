@@ -22,7 +22,7 @@ namespace vaskit::folvane {
 using json = vaskit::config::json;
 
 // The tool's logger ("Folvane").
-extern vaskern::app_logging::Logger &log;
+vaskern::app_logging::Logger &log();
 
 // The built-in configuration: {"config": {...}}; what --generate-config writes and what -i uses
 // for the expense description.
@@ -168,9 +168,15 @@ public:
 // Checks the values of a "config" section; throws ConfigError naming the first bad key.
 void validate_config(const json &conf);
 
-// The command body: -i inspection, --generate-config, or the report pass from the -c file.
-// Ends with cli::Exit for the statuses other than 0.
-void cmd_folvane(const std::optional<std::string> &config, bool generate_config,
-                 const std::optional<std::string> &extract_info);
+// The command line of folvane, parsed (main.cpp fills it from folvane_command()).
+struct Options {
+  std::optional<std::string> config; // -c: an existing path
+  bool generate_config = false;
+  std::optional<std::string> extract_info; // -i: an existing path
+};
+
+// The command: -i inspection, --generate-config, or the report pass from the -c file. Returns
+// the exit status (its reason printed).
+int cmd_folvane(const Options &options);
 
 } // namespace vaskit::folvane

@@ -20,17 +20,17 @@ void Folvaner::run() {
   if (fs::exists(output_file)) {
     // unlink, not remove: a folder in the report's place is not ours to delete.
     if (::unlink(output_file.c_str()) == 0) {
-      log.info("🗑️ 已先移除舊有的合併檔案: " + shown_output);
+      log().info("🗑️ 已先移除舊有的合併檔案: " + shown_output);
     } else {
-      log.warning("⚠️ 移除舊檔案失敗 " + shown_output + ": " + std::strerror(errno));
+      log().warning("⚠️ 移除舊檔案失敗 " + shown_output + ": " + std::strerror(errno));
     }
   }
 
   rename_input_folder_files();
 
   const auto files = get_file_list();
-  if (files.paths.empty()) {
-    log.warning("No PDF files found to merge.");
+  if (files.empty()) {
+    log().warning("No PDF files found to merge.");
     return;
   }
 
@@ -38,13 +38,11 @@ void Folvaner::run() {
   std::optional<pdf::Page> current_output_page;
   long long item_index = 0;
   const long long items_per_page = cols * rows;
-  log.info("[STEP 1] Processing " + std::to_string(files.paths.size()) + " files...");
+  log().info("[STEP 1] Processing " + std::to_string(files.size()) + " files...");
 
   std::vector<ReceiptInfo> receipt_infos;
   std::size_t placed = 0;
-  for (std::size_t i = 0; i < files.paths.size(); ++i) {
-    const std::string &f_path = files.paths[i];
-    const std::string &f_name = files.names[i];
+  for (const auto &[f_path, f_name] : files) {
     // File names and receipt text go to the terminal: no control sequences from them.
     const std::string shown_name = text::printable(f_name);
     try {
@@ -58,7 +56,7 @@ void Folvaner::run() {
       std::string addr_text = present(info.address) ? " | 地址: " + *info.address : "";
       std::string tail = text::printable("檔案: " + f_name + " | 日期時間: " + dt_text +
                                          " | 總計: $" + text_or_none(info.total) + addr_text);
-      log.info("✅ " + tail);
+      log().info("✅ " + tail);
       cli::echo("[收據資訊] " + tail);
 
       pdf::Reader reader(f_path);
@@ -85,7 +83,7 @@ void Folvaner::run() {
         ++item_index;
       }
     } catch (const std::exception &e) {
-      log.error("Failed " + shown_name + ": " + text::printable(e.what()));
+      log().error("Failed " + shown_name + ": " + text::printable(e.what()));
     }
   }
 
@@ -94,7 +92,7 @@ void Folvaner::run() {
   }
   // Pages of blank cells only are no report; the old one is gone, so nothing stale is left.
   if (placed == 0) {
-    log.warning("No receipt pages could be placed; merged report not written: " + shown_output);
+    log().warning("No receipt pages could be placed; merged report not written: " + shown_output);
   } else {
     _save_file();
   }
@@ -114,10 +112,10 @@ void Folvaner::_save_file() {
     // Written beside the target and renamed over it: a failed save leaves no truncated report.
     writer.write(output_file);
     const std::string shown_output = text::printable(output_file);
-    log.info("[DONE] Successfully saved merged report: " + shown_output);
+    log().info("[DONE] Successfully saved merged report: " + shown_output);
     cli::echo("Success: " + shown_output);
   } catch (const std::exception &e) {
-    log.error("Save failed: " + text::printable(e.what()));
+    log().error("Save failed: " + text::printable(e.what()));
   }
 }
 

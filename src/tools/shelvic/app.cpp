@@ -124,10 +124,10 @@ Result ShelvicApp::run() {
       cli::echo(
           "\n--- 💬 偵測到未被記載的實體檔案，您可以選擇將其加入索引（可輸入多個編號並依序加入，"
           "例如: 2,1） ---");
-      std::vector<std::string> names;
+      vaskit::FileList offered;
       for (const auto &p : unlisted_files)
-        names.push_back(file_name_of(p));
-      const auto selected = vaskern::fileIO::interactive_select_files(unlisted_files, names, "");
+        offered.push_back({p, file_name_of(p)});
+      const auto selected = vaskern::fileIO::interactive_select_files(offered, "");
       for (const auto &[path, name] : selected) {
         cli::echo("\n💬 正在為 [" + text::printable(name) + "] 設定索引資訊：");
         const std::string title = prompt("請輸入顯示標題 (document_title)");

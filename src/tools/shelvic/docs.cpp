@@ -120,7 +120,7 @@ std::pair<Docs, std::vector<std::string>> extract_docs_and_find_actual_files(con
   try {
     const auto found =
         vaskern::fileIO::find_files_with_extensions("./", {}, false, "", {"index.html"}, &log());
-    for (const auto &path : found.paths) {
+    for (const auto &[path, shown] : found) {
       const std::string name = file_name_of(path);
       // Hidden files (the configuration's backup, .env, editor files) are never listed.
       if (name.empty() || name.front() == '.')

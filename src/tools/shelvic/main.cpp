@@ -3,15 +3,23 @@
 #include "tools/shelvic/shelvic.hpp"
 #include "vaskern/app_logging.hpp"
 
+namespace {
+
+namespace shelvic = vaskit::shelvic;
+namespace cli = vaskit::cli;
+
+int run(const std::string &prog, const std::vector<std::string> &args) {
+  const cli::Params p = cli::parse(shelvic::shelvic_command(), args, prog);
+  shelvic::Options options;
+  options.config = p.value("config");
+  options.generate_config = p.flag("generate_config");
+  options.debug = p.flag("debug");
+  return shelvic::cmd_shelvic(options);
+}
+
+} // namespace
+
 int main(int argc, char **argv) {
   vaskern::app_logging::setup_logging("Vaskit", false);
-  return vaskit::cli::run_main(argc, argv,
-                               [](const std::string &prog, std::vector<std::string> args) {
-                                 // A bare -c (last, or followed by another option) takes the empty
-                                 // value.
-                                 args.insert(args.begin(), prog);
-                                 args = vaskit::cli::bare_option_prepass(args, {"-c", "--config"});
-                                 args.erase(args.begin());
-                                 vaskit::shelvic::cmd_shelvic(prog, args);
-                               });
+  return vaskit::cli::run_main(argc, argv, run);
 }

@@ -2,10 +2,8 @@
 #include "tools/shelvic/shelvic.hpp"
 
 #include "core/command.hpp"
+#include "tools/shelvic/tool_help.hpp"
 #include "vaskern/fileIO.hpp"
-
-#include <cstdlib>
-#include <filesystem>
 
 namespace vaskit::shelvic {
 
@@ -41,14 +39,13 @@ vaskern::app_logging::Logger &log() {
   return vaskern::app_logging::lazy_logger("Shelvic");
 }
 
-namespace {
-
-cli::Command make_command() {
-  cli::Command cmd;
-  cmd.name = "shelvic";
-  cmd.help = "Generate an HTML index page from a YAML configuration file.";
-  // Each example keeps its lines ("\b" paragraphs are printed as written).
-  cmd.epilog = "\b\nExamples:\n"
+const cli::Command &shelvic_command() {
+  static const cli::Command cmd = [] {
+    cli::Command c;
+    c.name = "shelvic";
+    c.help = std::string(TOOL_HELP);
+    // Each example keeps its lines ("\b" paragraphs are printed as written).
+    c.epilog = "\b\nExamples:\n"
                "  1. Generate config template:\n"
                "     vas-kit shelvic --generate-config\n"
                "\n\b\n"
@@ -60,91 +57,69 @@ cli::Command make_command() {
                "\n\b\n"
                "  4. Interactive config selection (when -c is provided without arguments):\n"
                "     vas-kit shelvic -c\n";
-  cmd.options = {
-      {{"--config", "-c"},
-       "config",
-       false,
-       cli::PathCheck{},
-       "Specify the YAML config file path. If -c is provided without arguments, it will trigger "
-       "interactive config selection."},
-      {{"--generate-config"},
-       "generate_config",
-       true,
-       std::nullopt,
-       "Generate config_shelvic_template.yaml"},
-      {{"--debug"}, "debug", true, std::nullopt, "Enable debug mode"},
-  };
+    c.options = {
+        {{"--config", "-c"},
+         "config",
+         false,
+         cli::PathCheck{},
+         "Specify the YAML config file path. If -c is provided without arguments, it will "
+         "trigger interactive config selection."},
+        {{"--generate-config"},
+         "generate_config",
+         true,
+         std::nullopt,
+         "Generate config_shelvic_template.yaml"},
+        {{"--debug"}, "debug", true, std::nullopt, "Enable debug mode"},
+    };
+    return c;
+  }();
   return cmd;
 }
 
-[[noreturn]] void fail(const std::string &text) {
+namespace {
+
+// Prints the line on standard error; the command then ends with status 1.
+int fail(const std::string &text) {
   cli::echo(text, true);
-  throw cli::Exit{1};
+  return 1;
 }
 
 } // namespace
 
-void cmd_shelvic(const std::string &prog, const std::vector<std::string> &args) {
-  const cli::Params params = cli::parse(make_command(), args, prog);
-  std::optional<std::string> config = params.value("config");
+int cmd_shelvic(const Options &options) {
+  vaskern::app_logging::debug_switch(options.debug, "Vaskit");
 
-  const char *env = std::getenv("DAVUZ_DEBUG");
-  const bool is_debug = params.flag("debug") || (env && std::string_view(env) == "1");
-  if (is_debug) {
-    ::setenv("DAVUZ_DEBUG", "1", 1);
-    vaskern::app_logging::setup_logging("Vaskit", true);
-  }
-
-  if (params.flag("generate_config")) {
+  if (options.generate_config) {
     const std::string path =
         fileIO::save_yaml_template(DEFAULT_YAML_CONTENT, "config_shelvic_template.yaml");
     if (path.empty())
-      throw cli::Exit{1};
+      return 1;
     cli::echo("✅ Success! Template file created at: " + path);
-    throw cli::Exit{0};
+    return 0;
   }
 
-  std::optional<json> loaded_cfg;
-  if (!config) {
-    loaded_cfg = fileIO::load_yaml_string(DEFAULT_YAML_CONTENT, "預設設定");
-  } else {
-    if (config->empty()) {
-      const auto found =
-          fileIO::find_files_with_extensions("./", {".yaml", ".yml"}, false, "config");
-      if (found.paths.size() == 1) {
-        config = found.paths.front();
-        log().info("💬 偵測到僅有單一設定檔，已自動選用：" + *config);
-      } else if (!found.paths.empty()) {
-        cli::echo("\n--- 💬 偵測到現有設定檔，請選擇一個使用 (直接按 Enter 取消) ---");
-        const auto selected = fileIO::interactive_select_files(found.paths, found.names, "");
-        if (!selected.empty())
-          config = selected.front().first;
-      }
-      if (config->empty())
-        fail("❌ Error: No configuration file selected or found.");
-    }
-    std::error_code ec;
-    if (!std::filesystem::exists(*config, ec))
-      fail("❌ Error: Config file '" + *config + "' does not exist.");
-    loaded_cfg = fileIO::load_yaml_config(*config);
-  }
-  // The loader has said what was wrong with the file; that is no success.
-  if (!loaded_cfg)
-    throw cli::Exit{1};
+  fileIO::YamlConfigFlow flow;
+  flow.default_text = DEFAULT_YAML_CONTENT;
+  flow.logger = &log();
+  flow.single = fileIO::SingleCandidate::take;
+  // The loader has said what was wrong with the file; a run that could not start is no success.
+  flow.unusable_status = 1;
+  auto resolved = fileIO::resolve_yaml_config(options.config, flow);
+  if (!resolved.config)
+    return resolved.status;
+  json &loaded_cfg = resolved.config->mapping;
   // A file without content (empty, or comments only) asks for nothing.
-  if (loaded_cfg->is_null())
-    throw cli::Exit{0};
-  if (!loaded_cfg->is_object())
-    fail("❌ Error: 設定檔的內容必須是對應表 (mapping)。");
+  if (loaded_cfg.is_null())
+    return 0;
+  if (!loaded_cfg.is_object())
+    return fail("❌ Error: 設定檔的內容必須是對應表 (mapping)。");
 
-  ShelvicApp app(*loaded_cfg, config);
+  ShelvicApp app(loaded_cfg, resolved.config->path);
   const Result result = app.run();
-  if (result.ok) {
-    cli::echo("Done: " + result.message);
-  } else {
-    cli::echo("Error: " + result.message, true);
-    throw cli::Exit{1};
-  }
+  if (!result.ok)
+    return fail("Error: " + result.message);
+  cli::echo("Done: " + result.message);
+  return 0;
 }
 
 } // namespace vaskit::shelvic

@@ -4,6 +4,7 @@
 // every family is packed into a zip download package.
 #pragma once
 
+#include "core/command.hpp"
 #include "core/config.hpp"
 #include "core/result.hpp"
 #include "vaskern/app_logging.hpp"
@@ -165,8 +166,20 @@ private:
   std::optional<std::string> config_path_;
 };
 
-// The command: parses `args` (without the program name; `prog` names it in usage lines), runs
-// and ends through cli::Exit.
-void cmd_shelvic(const std::string &prog, const std::vector<std::string> &args);
+// ---- the command ----
+
+// The command line of shelvic, parsed (main.cpp fills it from shelvic_command()).
+struct Options {
+  std::optional<std::string> config; // absent: the built-in configuration; "": a choice
+  bool generate_config = false;
+  bool debug = false;
+};
+
+// Name, help, epilog and options of the command.
+const cli::Command &shelvic_command();
+
+// The command body: debug switch, template, configuration, run, result line. Returns the exit
+// status.
+int cmd_shelvic(const Options &options);
 
 } // namespace vaskit::shelvic

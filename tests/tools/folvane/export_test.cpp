@@ -19,7 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace xlsx = vaskit::xlsx;
-using folvane_test::LogCapture;
+using vaskit::testing::LogCapture;
 using vaskit::folvane::DEFAULT_CONFIG;
 using vaskit::folvane::Folvaner;
 using vaskit::folvane::json;

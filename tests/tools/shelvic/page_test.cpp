@@ -45,7 +45,7 @@ TEST(IndexPage, EveryValueIsEscapedForItsContext) {
 
 TEST(IndexPage, VasleafOnlyAsAWholePathComponent) {
   InTempDir dir;
-  LogCapture logs;
+  LogCapture logs(true);
   const std::pair<std::string, std::string> cases[] = {
       {"VasLeaf/guide/a b.html", SITE_BASE_URL + "/guide/a%20b.html"},
       {"vasleaf/x/vasleaf/b.html", SITE_BASE_URL + "/b.html"},

@@ -1,9 +1,9 @@
-#include "tools/prosett/fences.hpp"
+#include "formats/markdown/fences.hpp"
 
 #include <map>
 #include <tuple>
 
-namespace vaskit::prosett {
+namespace vaskit::markdown {
 namespace {
 
 constexpr std::size_t kTabStop = 4;
@@ -257,4 +257,4 @@ std::string rewrite_outside_fences(std::string_view md,
   return out;
 }
 
-} // namespace vaskit::prosett
+} // namespace vaskit::markdown

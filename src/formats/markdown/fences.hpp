@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-namespace vaskit::prosett {
+namespace vaskit::markdown {
 
 struct FencedBlock {
   std::size_t begin = 0;       // start of the opening fence's line
@@ -44,4 +44,4 @@ std::string rewrite_outside_fences(std::string_view md,
 void append_outside_fences(std::string &out, std::string_view md,
                            const std::function<void(std::string_view, std::string &)> &fn);
 
-} // namespace vaskit::prosett
+} // namespace vaskit::markdown

@@ -1,9 +1,9 @@
 #include "core/re.hpp"
-#include "tools/prosett/fences.hpp"
+#include "formats/markdown/fences.hpp"
 
 #include <gtest/gtest.h>
 
-namespace vaskit::prosett {
+namespace vaskit::markdown {
 namespace {
 
 struct BlockCase {
@@ -100,4 +100,4 @@ TEST(FenceScan, ManyUnclosedFencesStayLinear) {
 }
 
 } // namespace
-} // namespace vaskit::prosett
+} // namespace vaskit::markdown

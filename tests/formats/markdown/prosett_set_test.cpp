@@ -1,13 +1,26 @@
-#include "tools/prosett/render.hpp"
+#include "formats/markdown/markdown.hpp"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
-namespace vaskit::prosett {
+namespace vaskit::markdown {
 namespace {
+
+// prosett's set: hard line breaks, heading ids, [TOC], Markdown in details, placeholders.
+const Extensions kProsettSet{.hard_breaks = true,
+                             .heading_ids = true,
+                             .toc_marker = true,
+                             .placeholders = true,
+                             .markdown_in_html = MarkdownInHtml::Details};
+
+std::string render_markdown(const std::string &md) {
+  return render(md, kProsettSet);
+}
 
 struct RenderCase {
   const char *name;
@@ -121,7 +134,8 @@ TEST(Slugify, FollowsTocRules) {
 }
 
 TEST(UniqueId, CountsUpLikeToc) {
-  std::set<std::string> ids;
+  markdown::HeadingIds ids;
+  std::set<std::string> given;
   const std::vector<std::pair<std::string, std::string>> steps = {
       {"x", "x"},
       {"x", "x_1"},
@@ -134,9 +148,56 @@ TEST(UniqueId, CountsUpLikeToc) {
       {"a_", "a__1"},
       {"n_99999999999999999999", "n_99999999999999999999"},
       {"n_99999999999999999999", "n_100000000000000000000"}};
-  for (const auto &[in, want] : steps)
-    EXPECT_EQ(unique_id(in, ids), want) << in;
-  EXPECT_EQ(ids.size(), steps.size());
+  for (const auto &[in, want] : steps) {
+    EXPECT_EQ(ids.unique(in), want) << in;
+    given.insert(want);
+  }
+  EXPECT_EQ(given.size(), steps.size());
+}
+
+// The plain search of the toc extension, for comparison: from `id`, count up until it is new.
+std::string counted_up(std::string id, std::set<std::string> &ids) {
+  while (id.empty() || ids.count(id)) {
+    const std::size_t us = id.rfind('_');
+    const bool counted = us != std::string::npos && us + 1 < id.size() &&
+                         id.find_first_not_of("0123456789", us + 1) == std::string::npos;
+    id = counted ? id.substr(0, us) + "_" + std::to_string(std::stoull(id.substr(us + 1)) + 1)
+                 : id + "_1";
+  }
+  ids.insert(id);
+  return id;
+}
+
+TEST(UniqueId, ResumedSearchesGiveThePlainSearchsIds) {
+  const std::vector<std::string> pool = {"h", "h",  "h",  "h_1", "h_3", "h_03", "h_2_1",
+                                         "",  "_1", "_2", "x",   "x_1", "h_"};
+  std::mt19937 rng(7);
+  for (int round = 0; round < 50; ++round) {
+    markdown::HeadingIds ids;
+    std::set<std::string> plain;
+    for (int i = 0; i < 200; ++i) {
+      const std::string id = pool[rng() % pool.size()];
+      ASSERT_EQ(ids.unique(id), counted_up(id, plain)) << "round " << round << " step " << i;
+    }
+  }
+}
+
+// Each repeat used to search from "_1" again: 16,000 equal headings took many seconds.
+TEST(UniqueId, RepeatedHeadingsStayLinear) {
+  const int n = 30000;
+  std::string md;
+  for (int i = 0; i < n; ++i)
+    md += "# h\n\n";
+  const auto start = std::chrono::steady_clock::now();
+  const std::string html = render_markdown(md);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 5.0);
+  const std::vector<std::string> ids = attr_values(html, "id");
+  ASSERT_EQ(ids.size(), static_cast<std::size_t>(n));
+  EXPECT_EQ(ids[0], "h");
+  EXPECT_EQ(ids[1], "h_1");
+  EXPECT_EQ(ids[n - 1], "h_" + std::to_string(n - 1));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -268,6 +329,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "    - sub\n\n    </details>\n\n- next\n",
                    "<ul>\n<li>\n<p>item</p>\n<details>\n<summary>S</summary>\n<ul>\n"
                    "<li>sub</li>\n</ul>\n</details>\n</li>\n<li>\n<p>next</p>\n</li>\n</ul>\n"},
+        // Fenced code is found as the text rewrites find it: a fence on a list item's marker
+        // line holds code, not an element.
+        RenderCase{
+            "InsideListItemFenceIsCode", "- ~~~\n  <details markdown=\"1\">\n  x\n  ~~~\n\nafter\n",
+            "<ul>\n<li>\n<pre><code>&lt;details markdown=&quot;1&quot;&gt;\nx\n</code></pre>\n"
+            "</li>\n</ul>\n<p>after</p>\n"},
         RenderCase{"StrayClosingTagStays", "</details>\ntext\n", "</details>\ntext\n"}),
     case_name);
 
@@ -335,4 +402,4 @@ INSTANTIATE_TEST_SUITE_P(
     case_name);
 
 } // namespace
-} // namespace vaskit::prosett
+} // namespace vaskit::markdown
