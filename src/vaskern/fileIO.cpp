@@ -177,15 +177,18 @@ FileList find_files_with_extensions(const std::string &folder,
                                            ec),
         end;
     for (; !ec && it != end; it.increment(ec)) {
-      if (it->is_directory() && excluded.count(it->path().filename().string())) {
+      std::error_code dec;
+      if (it->is_directory(dec) && excluded.count(it->path().filename().string())) {
         it.disable_recursion_pending();
         continue;
       }
       consider(*it);
     }
   } else {
-    for (const auto &entry : stdfs::directory_iterator(folder, ec))
-      consider(entry);
+    // Stepping with an error code: a folder that fails half-way gives what was listed so far.
+    stdfs::directory_iterator it(folder, ec), end;
+    for (; !ec && it != end; it.increment(ec))
+      consider(*it);
   }
   std::sort(out.begin(), out.end(), [](const FileEntry &a, const FileEntry &b) {
     return std::tie(a.name, a.path) < std::tie(b.name, b.path);
