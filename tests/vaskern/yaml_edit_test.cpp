@@ -230,16 +230,20 @@ TEST_F(SaveYamlConfig, FailedWriteLeavesTheFileAsItWas) {
   EXPECT_NE(err.find("❌"), std::string::npos);
   EXPECT_EQ(read_file(path()), "a: 1\n");
 
-  vaskit::fs::set_write_hook([](vaskit::fs::WriteStage stage, std::size_t) {
-    if (stage == vaskit::fs::WriteStage::before_rename)
-      throw std::runtime_error("disk full");
-  });
   write_file(dir / "other.yaml", "a: 1\n");
-  testing::internal::CaptureStderr();
-  const auto r2 =
-      vaskern::fileIO::save_yaml_config((dir / "other.yaml").string(), json{{"a", "2"}});
-  testing::internal::GetCapturedStderr();
-  vaskit::fs::set_write_hook({});
+  vaskit::fs::WriteStage seen{};
+  vaskit::Result r2;
+  {
+    const vaskit::fs::ScopedWriteHook hook([&](vaskit::fs::WriteStage stage, std::size_t) {
+      seen = stage;
+      if (stage == vaskit::fs::WriteStage::before_rename)
+        throw std::runtime_error("disk full");
+    });
+    testing::internal::CaptureStderr();
+    r2 = vaskern::fileIO::save_yaml_config((dir / "other.yaml").string(), json{{"a", "2"}});
+    testing::internal::GetCapturedStderr();
+  }
+  EXPECT_EQ(seen, vaskit::fs::WriteStage::before_rename);
   EXPECT_FALSE(r2.ok);
   EXPECT_EQ(read_file(dir / "other.yaml"), "a: 1\n");
 }
