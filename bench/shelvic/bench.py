@@ -75,6 +75,7 @@ def main():
     ap.add_argument("--families", type=int, default=2000)
     ap.add_argument("--repeat", type=int, default=3)
     args = ap.parse_args()
+    args.tool = os.path.abspath(args.tool)
     work = tempfile.mkdtemp(prefix="shelvic-bench-")
     try:
         results = {}
