@@ -351,6 +351,8 @@ Params parse(const Command &cmd, const std::vector<std::string> &args, const std
   return params;
 }
 
+const std::vector<std::string> BARE_OPTIONS = {"-c", "--config", "-o", "--output-dir"};
+
 std::vector<std::string> bare_option_prepass(const std::vector<std::string> &argv,
                                              const std::vector<std::string> &names) {
   std::vector<std::string> out;
@@ -406,7 +408,7 @@ bool confirm(std::string_view text, bool default_yes) {
 }
 
 int run_main(int argc, char **argv,
-             const std::function<void(const std::string &prog, std::vector<std::string> args)> &body) {
+             const std::function<int(const std::string &prog, const std::vector<std::string> &args)> &body) {
   std::string prog = argc > 0 ? argv[0] : "vaskit";
   // Started directly, the program is named by its file name.
   if (prog.find(' ') == std::string::npos) {
@@ -414,11 +416,14 @@ int run_main(int argc, char **argv,
     if (slash != std::string::npos)
       prog = prog.substr(slash + 1);
   }
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i)
-    args.emplace_back(argv[i]);
+  // The pre-pass looks at the whole argument list, the program name included.
+  std::vector<std::string> args(argv, argv + argc);
+  args = bare_option_prepass(args, BARE_OPTIONS);
+  if (!args.empty())
+    args.erase(args.begin());
+  int status = 0;
   try {
-    body(prog, std::move(args));
+    status = body(prog, args);
   } catch (const Exit &e) {
     std::cout.flush();
     return e.code;
@@ -433,7 +438,7 @@ int run_main(int argc, char **argv,
     return 1;
   }
   std::cout.flush();
-  return 0;
+  return status;
 }
 
 } // namespace vaskit::cli

@@ -78,10 +78,17 @@ bool confirm(std::string_view text, bool default_yes);
 // Reads one line from standard input without its line break; nullopt at end of input.
 std::optional<std::string> read_line();
 
-// Runs a tool's command body: argv[0] names the program ("vas-kit <tool>" when started by the
-// host). Exit ends with its status; Abort prints "Aborted!" (status 1); any other error prints
-// one "❌ " line on standard error and ends with status 1 — never a crash or a stack trace.
-int run_main(int argc, char **argv,
-             const std::function<void(const std::string &prog, std::vector<std::string> args)> &body);
+// The options that the bare-option pre-pass gives the empty value, for every tool alike: the
+// YAML tools' rewrite of the argument list applied to whatever command was started.
+extern const std::vector<std::string> BARE_OPTIONS;
+
+// Runs a tool's main: `body` gets the program name (argv[0], "vas-kit <tool>" when started by
+// the host) and the arguments after the bare-option pre-pass over BARE_OPTIONS, and returns the
+// exit status. Exit (from parse) ends with its status; Abort prints "Aborted!" (status 1); any
+// other error prints one "❌ " line on standard error and ends with status 1 — never a crash or
+// a stack trace.
+int run_main(
+    int argc, char **argv,
+    const std::function<int(const std::string &prog, const std::vector<std::string> &args)> &body);
 
 } // namespace vaskit::cli

@@ -1,15 +1,15 @@
 #include "core/process.hpp"
 
-#include <array>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <stdexcept>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 extern char **environ;
@@ -20,13 +20,56 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+std::vector<std::string> child_environment(const Options &o) {
+  std::vector<std::string> env;
+  for (char **e = environ; e && *e; ++e) {
+    const std::string_view entry(*e);
+    const std::string_view name = entry.substr(0, entry.find('='));
+    bool drop = false;
+    for (const auto &u : o.unset_env)
+      drop = drop || name == u;
+    for (const auto &[k, v] : o.env)
+      drop = drop || name == k;
+    if (!drop)
+      env.emplace_back(entry);
+  }
+  for (const auto &[k, v] : o.env)
+    env.push_back(k + "=" + v);
+  return env;
+}
+
+std::vector<char *> pointers(std::vector<std::string> &strings) {
+  std::vector<char *> p;
+  p.reserve(strings.size() + 1);
+  for (auto &s : strings)
+    p.push_back(s.data());
+  p.push_back(nullptr);
+  return p;
+}
+
+// Owns the spawn attribute objects so that every exit path releases them.
+struct SpawnSetup {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  SpawnSetup() {
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attr);
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+  }
+  SpawnSetup(const SpawnSetup &) = delete;
+  SpawnSetup &operator=(const SpawnSetup &) = delete;
+};
+
 struct Fd {
   int fd = -1;
   Fd() = default;
   explicit Fd(int f) : fd(f) {}
+  ~Fd() { reset(); }
   Fd(const Fd &) = delete;
   Fd &operator=(const Fd &) = delete;
-  ~Fd() { reset(); }
   void reset() {
     if (fd >= 0)
       ::close(fd);
@@ -34,228 +77,206 @@ struct Fd {
   }
 };
 
-void make_pipe(Fd &read_end, Fd &write_end) {
-  int p[2];
-  if (::pipe2(p, O_CLOEXEC) != 0)
-    throw std::system_error(errno, std::generic_category(), "pipe");
-  read_end.fd = p[0];
-  write_end.fd = p[1];
-}
-
-bool executable_file(const std::filesystem::path &p) {
-  struct stat st {};
-  return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(p.c_str(), X_OK) == 0;
-}
-
-std::vector<std::string> child_environment(const Options &options) {
-  std::vector<std::string> env;
-  for (char **e = environ; e && *e; ++e)
-    env.emplace_back(*e);
-  for (const auto &[name, value] : options.env) {
-    const std::string key = name + "=";
-    std::erase_if(env, [&](const std::string &entry) { return entry.starts_with(key); });
-    if (value)
-      env.push_back(key + *value);
+// Spawns the child; returns its pid or -errno.
+pid_t spawn(const std::vector<std::string> &argv, const Options &o, bool new_session, int out_w,
+            int err_w) {
+  SpawnSetup s;
+  auto redirect = [&](Stream st, int target, int capture_fd) {
+    if (st == Stream::null)
+      posix_spawn_file_actions_addopen(&s.actions, target, "/dev/null",
+                                       target == 0 ? O_RDONLY : O_WRONLY, 0);
+    else if (st == Stream::capture && capture_fd >= 0)
+      posix_spawn_file_actions_adddup2(&s.actions, capture_fd, target);
+  };
+  redirect(o.in == Stream::capture ? Stream::null : o.in, 0, -1);
+  redirect(o.out, 1, out_w);
+  redirect(o.err, 2, err_w);
+  if (!o.cwd.empty())
+    posix_spawn_file_actions_addchdir_np(&s.actions, o.cwd.c_str());
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&s.attr, &none);
+  posix_spawnattr_setsigdefault(&s.attr, &all);
+  if (new_session) {
+    flags |= POSIX_SPAWN_SETSID;
+  } else if (o.own_process_group) {
+    flags |= POSIX_SPAWN_SETPGROUP;
+    posix_spawnattr_setpgroup(&s.attr, 0);
   }
-  return env;
+  posix_spawnattr_setflags(&s.attr, flags);
+
+  std::vector<std::string> args(argv);
+  std::vector<std::string> env = child_environment(o);
+  auto argp = pointers(args);
+  auto envp = pointers(env);
+  pid_t pid = -1;
+  // posix_spawnp searches PATH in the caller's environment, which is where `which` looks too.
+  const int rc = posix_spawnp(&pid, argv[0].c_str(), &s.actions, &s.attr, argp.data(), envp.data());
+  return rc == 0 ? pid : -rc;
 }
 
-// Reaps the child; blocks. Returns the wait status.
-int reap(pid_t pid) {
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return status;
+void kill_child(pid_t pid, bool group, int sig) {
+  ::kill(group ? -pid : pid, sig);
 }
 
 } // namespace
 
-std::string Status::describe() const {
+std::string Outcome::describe() const {
+  if (!started)
+    return error;
   if (timed_out)
     return "timed out";
   if (signal != 0)
-    return "killed by signal " + std::to_string(signal);
-  return "exit status " + std::to_string(exit_code);
+    return "signal " + std::to_string(signal);
+  return "exit status " + std::to_string(status);
 }
 
-std::optional<std::filesystem::path> find_program(const std::string &name) {
+Outcome run(const std::vector<std::string> &argv, const Options &options) {
+  Outcome result;
+  if (argv.empty() || argv[0].empty()) {
+    result.error = "no program given";
+    return result;
+  }
+  Fd out_r, out_w, err_r, err_w;
+  auto make_pipe = [](Fd &r, Fd &w) {
+    int p[2];
+    if (::pipe2(p, O_CLOEXEC) != 0)
+      return false;
+    r.fd = p[0];
+    w.fd = p[1];
+    return true;
+  };
+  if ((options.out == Stream::capture && !make_pipe(out_r, out_w)) ||
+      (options.err == Stream::capture && !make_pipe(err_r, err_w))) {
+    result.error = std::string("cannot create a pipe: ") + std::strerror(errno);
+    return result;
+  }
+  const pid_t pid = spawn(argv, options, false, out_w.fd, err_w.fd);
+  if (pid < 0) {
+    result.error = argv[0] + ": " + std::strerror(-pid);
+    return result;
+  }
+  result.started = true;
+  out_w.reset();
+  err_w.reset();
+
+  const bool group = options.own_process_group;
+  const auto deadline =
+      options.timeout ? Clock::now() + *options.timeout : Clock::time_point::max();
+  int wstatus = 0;
+  bool reaped = false;
+  bool term_sent = false;
+  auto kill_at = Clock::time_point::max();
+  auto reaped_at = Clock::time_point::max();
+  char buf[65536];
+  for (;;) {
+    // Drain captured output while waiting, so a chatty child never blocks on a full pipe.
+    pollfd fds[2];
+    nfds_t n = 0;
+    if (out_r.fd >= 0)
+      fds[n++] = {out_r.fd, POLLIN, 0};
+    if (err_r.fd >= 0)
+      fds[n++] = {err_r.fd, POLLIN, 0};
+    if (n > 0) {
+      ::poll(fds, n, 5);
+      for (nfds_t i = 0; i < n; ++i) {
+        if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+          continue;
+        const ssize_t got = ::read(fds[i].fd, buf, sizeof buf);
+        const bool is_out = fds[i].fd == out_r.fd;
+        if (got > 0)
+          (is_out ? result.out : result.err).append(buf, static_cast<std::size_t>(got));
+        else if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN))
+          (is_out ? out_r : err_r).reset();
+      }
+    }
+    if (!reaped) {
+      const pid_t w = ::waitpid(pid, &wstatus, WNOHANG);
+      if (w == pid || (w < 0 && errno != EINTR))
+        reaped = true;
+    }
+    if (reaped && out_r.fd < 0 && err_r.fd < 0)
+      break;
+    if (reaped) {
+      // The child is gone: read what it left in the pipes, but do not wait on a program it
+      // started that keeps them open.
+      if (reaped_at == Clock::time_point::max())
+        reaped_at = Clock::now();
+      if (Clock::now() - reaped_at > std::chrono::seconds(1))
+        break;
+      continue;
+    }
+    const auto now = Clock::now();
+    if (!reaped && now >= deadline && !term_sent) {
+      result.timed_out = true;
+      kill_child(pid, group, SIGTERM);
+      term_sent = true;
+      kill_at = now + std::chrono::seconds(2);
+    } else if (!reaped && term_sent && now >= kill_at) {
+      kill_child(pid, group, SIGKILL);
+      kill_at = Clock::time_point::max();
+    }
+    if (n == 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (result.timed_out && group)
+    kill_child(pid, true, SIGKILL); // helpers it left behind
+  if (WIFEXITED(wstatus)) {
+    result.status = WEXITSTATUS(wstatus);
+  } else if (WIFSIGNALED(wstatus)) {
+    result.signal = WTERMSIG(wstatus);
+  }
+  return result;
+}
+
+std::optional<std::string> start_detached(const std::vector<std::string> &argv,
+                                          const Options &options) {
+  if (argv.empty() || argv[0].empty())
+    return std::string("no program given");
+  Options o = options;
+  o.in = Stream::null;
+  o.out = Stream::null;
+  o.err = Stream::null;
+  const pid_t pid = spawn(argv, o, true, -1, -1);
+  if (pid < 0)
+    return argv[0] + ": " + std::strerror(-pid);
+  // Reap it in the background once it ends, so it never lingers as a zombie while we run.
+  std::thread([pid] {
+    int st;
+    ::waitpid(pid, &st, 0);
+  }).detach();
+  return std::nullopt;
+}
+
+std::optional<std::string> which(std::string_view name) {
   if (name.empty())
     return std::nullopt;
-  if (name.find('/') != std::string::npos)
-    return executable_file(name) ? std::optional<std::filesystem::path>(name) : std::nullopt;
-  const char *path_env = std::getenv("PATH");
-  const std::string path = path_env ? path_env : "/usr/local/bin:/usr/bin:/bin";
+  auto executable = [](const std::string &p) {
+    struct stat st;
+    return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(p.c_str(), X_OK) == 0;
+  };
+  if (name.find('/') != std::string_view::npos) {
+    std::string p(name);
+    return executable(p) ? std::optional<std::string>(p) : std::nullopt;
+  }
+  const char *path = std::getenv("PATH");
+  const std::string_view dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
   std::size_t start = 0;
-  while (start <= path.size()) {
-    const std::size_t end = std::min(path.find(':', start), path.size());
-    const std::string dir = path.substr(start, end - start);
-    const std::filesystem::path candidate = std::filesystem::path(dir.empty() ? "." : dir) / name;
-    if (executable_file(candidate))
+  while (start <= dirs.size()) {
+    std::size_t end = dirs.find(':', start);
+    if (end == std::string_view::npos)
+      end = dirs.size();
+    std::string dir(dirs.substr(start, end - start));
+    if (dir.empty())
+      dir = "."; // an empty PATH entry means the current folder, as in a shell
+    const std::string candidate = dir + "/" + std::string(name);
+    if (executable(candidate))
       return candidate;
     start = end + 1;
   }
   return std::nullopt;
-}
-
-Status run(const std::vector<std::string> &argv, const Options &options) {
-  if (argv.empty())
-    throw std::invalid_argument("process::run: empty argument vector");
-  const auto program = find_program(argv[0]);
-  if (!program)
-    throw std::system_error(ENOENT, std::generic_category(), "cannot start " + argv[0]);
-
-  // Everything the child needs is prepared before fork: between fork and exec only
-  // async-signal-safe calls are allowed.
-  const std::string exe = program->string();
-  std::vector<char *> args;
-  for (const auto &a : argv)
-    args.push_back(const_cast<char *>(a.c_str()));
-  args.push_back(nullptr);
-  const auto env_strings = child_environment(options);
-  std::vector<char *> envp;
-  for (const auto &e : env_strings)
-    envp.push_back(const_cast<char *>(e.c_str()));
-  envp.push_back(nullptr);
-  const std::string cwd = options.cwd ? options.cwd->string() : std::string();
-
-  Fd in_r, in_w, out_r, out_w, err_r, err_w, exec_r, exec_w;
-  make_pipe(in_r, in_w);
-  make_pipe(out_r, out_w);
-  make_pipe(err_r, err_w);
-  make_pipe(exec_r, exec_w); // carries errno when exec fails; closed by a successful exec
-
-  const pid_t pid = ::fork();
-  if (pid < 0)
-    throw std::system_error(errno, std::generic_category(), "fork");
-  if (pid == 0) {
-    ::setpgid(0, 0);
-    ::signal(SIGPIPE, SIG_DFL);
-    int err = 0;
-    if (::dup2(in_r.fd, 0) < 0 || ::dup2(out_w.fd, 1) < 0 || ::dup2(err_w.fd, 2) < 0)
-      err = errno;
-    else if (!cwd.empty() && ::chdir(cwd.c_str()) != 0)
-      err = errno;
-    else {
-      ::execve(exe.c_str(), args.data(), envp.data());
-      err = errno;
-    }
-    [[maybe_unused]] auto w = ::write(exec_w.fd, &err, sizeof err);
-    ::_exit(127);
-  }
-  in_r.reset();
-  out_w.reset();
-  err_w.reset();
-  exec_w.reset();
-
-  int exec_errno = 0;
-  ssize_t got;
-  while ((got = ::read(exec_r.fd, &exec_errno, sizeof exec_errno)) < 0 && errno == EINTR) {
-  }
-  if (got == static_cast<ssize_t>(sizeof exec_errno)) {
-    reap(pid);
-    const std::string what = cwd.empty() || exec_errno != ENOENT
-                                 ? "cannot start " + argv[0]
-                                 : "cannot start " + argv[0] + " in " + cwd;
-    throw std::system_error(exec_errno, std::generic_category(), what);
-  }
-
-  // A child that stops reading its input must not kill us with SIGPIPE.
-  struct sigaction ignore {
-  }, previous{};
-  ignore.sa_handler = SIG_IGN;
-  ::sigaction(SIGPIPE, &ignore, &previous);
-
-  Status st;
-  const bool limited = options.timeout.count() > 0;
-  const auto deadline = Clock::now() + options.timeout;
-  std::size_t written = 0;
-  if (options.input.empty())
-    in_w.reset();
-  else
-    ::fcntl(in_w.fd, F_SETFL, O_NONBLOCK);
-
-  bool exited = false;
-  int wait_status = 0;
-  char buf[65536];
-  std::array<std::string *, 2> sinks{&st.out, &st.err};
-  std::array<Fd *, 2> reads{&out_r, &err_r};
-  auto drain = [&](int i) {
-    const ssize_t n = ::read(reads[i]->fd, buf, sizeof buf);
-    if (n > 0) {
-      const std::size_t room =
-          options.max_output > sinks[i]->size() ? options.max_output - sinks[i]->size() : 0;
-      sinks[i]->append(buf, std::min(room, static_cast<std::size_t>(n)));
-    } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
-      reads[i]->reset();
-    }
-  };
-
-  while (true) {
-    if (!exited) {
-      const pid_t r = ::waitpid(pid, &wait_status, WNOHANG);
-      if (r == pid)
-        exited = true;
-    }
-    if (exited) {
-      // Helpers of the child may still hold the pipes open: take what is there and stop.
-      for (int i = 0; i < 2; ++i) {
-        if (reads[i]->fd < 0)
-          continue;
-        ::fcntl(reads[i]->fd, F_SETFL, O_NONBLOCK);
-        while (reads[i]->fd >= 0) {
-          const ssize_t n = ::read(reads[i]->fd, buf, sizeof buf);
-          if (n <= 0)
-            break;
-          const std::size_t room =
-              options.max_output > sinks[i]->size() ? options.max_output - sinks[i]->size() : 0;
-          sinks[i]->append(buf, std::min(room, static_cast<std::size_t>(n)));
-        }
-      }
-      break;
-    }
-    if (limited && Clock::now() >= deadline) {
-      ::kill(-pid, SIGKILL);
-      ::kill(pid, SIGKILL);
-      wait_status = reap(pid);
-      exited = true;
-      st.timed_out = true;
-      break;
-    }
-    std::array<pollfd, 3> fds{pollfd{out_r.fd, POLLIN, 0}, pollfd{err_r.fd, POLLIN, 0},
-                              pollfd{in_w.fd, POLLOUT, 0}};
-    // Once both streams are closed only the exit is awaited: poll briefly.
-    int wait_ms = out_r.fd < 0 && err_r.fd < 0 ? 2 : 50;
-    if (limited) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      wait_ms = static_cast<int>(std::max<long long>(0, std::min<long long>(wait_ms, left)));
-    }
-    // Closed descriptors are -1, which poll skips.
-    const int ready = ::poll(fds.data(), fds.size(), wait_ms);
-    if (ready <= 0)
-      continue;
-    for (int i = 0; i < 2; ++i)
-      if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
-        drain(i);
-    if (in_w.fd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      const ssize_t w =
-          ::write(in_w.fd, options.input.data() + written, options.input.size() - written);
-      if (w > 0)
-        written += static_cast<std::size_t>(w);
-      if ((w < 0 && errno != EAGAIN && errno != EINTR) || written == options.input.size())
-        in_w.reset();
-    }
-  }
-  ::sigaction(SIGPIPE, &previous, nullptr);
-
-  if (WIFEXITED(wait_status)) {
-    st.exit_code = WEXITSTATUS(wait_status);
-  } else if (WIFSIGNALED(wait_status)) {
-    st.signal = WTERMSIG(wait_status);
-  }
-  if (st.timed_out)
-    st.exit_code = -1;
-  return st;
 }
 
 } // namespace vaskit::process

@@ -1,53 +1,66 @@
-// Child processes started from an argument vector, never through a shell: no quoting rules, no
-// word splitting, no expansion of what the user's file names contain.
+// Child programs (renderers, office converters, agents, the desktop opener), always started from
+// an argument vector: no shell ever reads a file name or a setting.
+//
+// Errors: nothing here throws for a program that fails; `run` reports how the child ended in its
+// Outcome (a program that cannot be started is `started == false` with the reason). Only running
+// out of memory throws.
 #pragma once
 
 #include <chrono>
-#include <cstddef>
-#include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 namespace vaskit::process {
 
-struct Options {
-  // Working folder of the child; the caller's current folder when absent.
-  std::optional<std::filesystem::path> cwd;
-  // Changes to the inherited environment, applied in order: a value sets the variable, nullopt
-  // removes it.
-  std::vector<std::pair<std::string, std::optional<std::string>>> env;
-  // The child (with everything it started in its process group) is killed once this much time
-  // has passed; zero waits without limit.
-  std::chrono::milliseconds timeout{0};
-  // Written to the child's standard input, which is then closed (an empty input closes it at
-  // once, so a child that asks for input sees end of input instead of waiting).
-  std::string input;
-  // Output beyond this many bytes per stream is read and dropped, so a chatty child can neither
-  // block on a full pipe nor exhaust our memory.
-  std::size_t max_output = 16u << 20;
+enum class Stream {
+  inherit, // the caller's own stream
+  null,    // /dev/null
+  capture, // collected into Outcome::out / Outcome::err (standard output and error only)
 };
 
-struct Status {
-  int exit_code = -1;     // the exit status when the child ended normally, else -1
-  int signal = 0;         // the signal that ended the child, else 0
-  bool timed_out = false; // the timeout ended it (then `signal` is SIGKILL)
-  std::string out;        // captured standard output
-  std::string err;        // captured standard error
-  bool ok() const { return exit_code == 0 && !timed_out; }
-  // "exit status 3", "killed by signal 9", "timed out after 5 s": for error messages.
+struct Options {
+  // Variables set (or replaced) in the child's environment, and variables removed from it.
+  std::vector<std::pair<std::string, std::string>> env;
+  std::vector<std::string> unset_env;
+  // The child's working folder; the caller's when empty.
+  std::string cwd;
+  Stream in = Stream::inherit;
+  Stream out = Stream::inherit;
+  Stream err = Stream::inherit;
+  // Longest wait; after it the child (and its process group) gets SIGTERM, then SIGKILL.
+  std::optional<std::chrono::milliseconds> timeout;
+  // The child leads a process group of its own, so that a time-out also ends the programs it
+  // started (a renderer's browser, an office suite's helpers).
+  bool own_process_group = true;
+};
+
+struct Outcome {
+  bool started = false;
+  std::string error; // why the program could not be started
+  bool timed_out = false;
+  int status = -1; // exit status when the child exited
+  int signal = 0;  // the signal that ended it, 0 when it exited
+  std::string out; // with Stream::capture
+  std::string err;
+
+  bool ok() const { return started && !timed_out && signal == 0 && status == 0; }
+  // "exit status 3", "signal 9", "timed out after 120 s", or the start error.
   std::string describe() const;
 };
 
-// Runs `argv` (argv[0] is looked up in PATH when it holds no "/") and waits for it. The child
-// runs in a process group of its own, so a timeout also ends the helpers it started. Throws
-// std::system_error when the program cannot be started (not found, not executable) and
-// std::invalid_argument for an empty `argv`.
-Status run(const std::vector<std::string> &argv, const Options &options = {});
+// Runs argv[0] (searched on PATH when it has no "/") with the arguments and waits for it.
+Outcome run(const std::vector<std::string> &argv, const Options &options = {});
 
-// The first executable named `name` in PATH (or `name` itself when it holds a "/" and is
-// executable); nullopt when there is none.
-std::optional<std::filesystem::path> find_program(const std::string &name);
+// Starts a program that outlives the caller (a new session, streams on /dev/null); returns the
+// start error, or nullopt once the program has been started.
+std::optional<std::string> start_detached(const std::vector<std::string> &argv,
+                                          const Options &options = {});
+
+// The first executable file named `name` in the folders of PATH (as a shell finds a command);
+// a name holding "/" is checked as it stands. nullopt when there is none.
+std::optional<std::string> which(std::string_view name);
 
 } // namespace vaskit::process

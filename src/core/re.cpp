@@ -29,19 +29,12 @@ constexpr std::string_view kNonSpaceItems =
     R"(\x00-\x08\x0e-\x1b\x21-\x84\x86-\x9f\x{a1}-\x{167f}\x{1681}-\x{1fff}\x{200b}-\x{2027})"
     R"(\x{202a}-\x{202e}\x{2030}-\x{205e}\x{2060}-\x{2fff}\x{3001}-\x{10ffff})";
 
-bool is_hex(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-bool is_digit(char c) {
-  return c >= '0' && c <= '9';
-}
-
 // Whether `p` holds `n` hex digits at `i`.
 bool hex_run(std::string_view p, std::size_t i, std::size_t n) {
   if (i + n > p.size())
     return false;
   for (std::size_t k = 0; k < n; ++k)
-    if (!is_hex(p[i + k]))
+    if (text::hex_digit(p[i + k]) < 0)
       return false;
   return true;
 }
@@ -147,7 +140,7 @@ std::string translate(std::string_view p, bool verbose) {
     if (c == '{' && i + 1 < n && p[i + 1] == ',') {
       // Python reads {,n} as {0,n} and {,} as {0,}; PCRE2 10.42 would read them literally.
       std::size_t k = i + 2;
-      while (k < n && is_digit(p[k]))
+      while (k < n && text::is_ascii_digit(p[k]))
         ++k;
       if (k < n && p[k] == '}') {
         out += "{0,";
@@ -336,9 +329,6 @@ struct Piece {
   std::size_t group = npos;
 };
 
-bool ascii_letter(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
 bool is_octal(char c) {
   return c >= '0' && c <= '7';
 }
@@ -348,8 +338,8 @@ bool is_identifier(std::string_view s) {
     return false;
   for (std::size_t i = 0; i < s.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
-    const bool ok = c == '_' || ascii_letter(static_cast<char>(c)) || c >= 0x80 ||
-                    (i > 0 && is_digit(static_cast<char>(c)));
+    const bool ok = c == '_' || text::is_ascii_alpha(static_cast<char>(c)) || c >= 0x80 ||
+                    (i > 0 && text::is_ascii_digit(static_cast<char>(c)));
     if (!ok)
       return false;
   }
@@ -395,7 +385,7 @@ std::vector<Piece> parse_template(std::string_view t, const Code &code) {
       std::size_t g = 0;
       bool numeric = true;
       for (char ch : name)
-        numeric = numeric && is_digit(ch);
+        numeric = numeric && text::is_ascii_digit(ch);
       if (numeric) {
         for (char ch : name) {
           g = g * 10 + static_cast<std::size_t>(ch - '0');
@@ -424,8 +414,8 @@ std::vector<Piece> parse_template(std::string_view t, const Code &code) {
         ++k;
       }
       text::append_utf8(lit, static_cast<char32_t>(v));
-    } else if (is_digit(c)) {
-      if (i < n && is_digit(t[i])) {
+    } else if (text::is_ascii_digit(c)) {
+      if (i < n && text::is_ascii_digit(t[i])) {
         if (is_octal(c) && is_octal(t[i]) && i + 1 < n && is_octal(t[i + 1])) {
           const unsigned v = static_cast<unsigned>(c - '0') * 64 +
                              static_cast<unsigned>(t[i] - '0') * 8 +
@@ -470,7 +460,7 @@ std::vector<Piece> parse_template(std::string_view t, const Code &code) {
         lit += '\\';
         break;
       default:
-        if (ascii_letter(c))
+        if (text::is_ascii_alpha(c))
           throw error(std::string("bad escape \\") + c + " at position " + std::to_string(bs));
         lit += '\\'; // unknown non-letter escapes are kept as written
         lit += c;

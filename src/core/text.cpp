@@ -1,12 +1,16 @@
-// UTF-8 helpers with Python str semantics; case mapping on utf8proc.
+// UTF-8 helpers with Python str semantics; case mapping, digits and normalisation on utf8proc.
 #include "core/text.hpp"
 
 #include <utf8proc.h>
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
 namespace vaskit::text {
@@ -170,26 +174,13 @@ const SpecialUpper *special_upper(char32_t cp) {
   return it != end && it->cp == cp ? it : nullptr;
 }
 
-// A decoded unit of the input: a code point, or an invalid byte run kept as is.
-struct Unit {
-  std::size_t pos, len;
-  char32_t cp;
-  bool ok;
-};
-
-std::vector<Unit> units(std::string_view s) {
-  std::vector<Unit> out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size();) {
-    Unit u{i, 0, 0, false};
-    u.len = decode(s, i, u.cp, u.ok);
-    out.push_back(u);
-    i += u.len;
-  }
-  return out;
-}
-
 } // namespace
+
+CodePoint decode_at(std::string_view s, std::size_t i) {
+  CodePoint u{i, 0, kReplacement, false};
+  u.len = decode(s, i, u.cp, u.ok);
+  return u;
+}
 
 bool valid_utf8(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {
@@ -240,15 +231,11 @@ void append_utf8(std::string &out, char32_t cp) {
 std::string sanitize_utf8(std::string_view s) {
   std::string out;
   out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size();) {
-    char32_t cp;
-    bool ok;
-    const std::size_t len = decode(s, i, cp, ok);
-    if (ok)
-      out.append(s.substr(i, len));
+  for (const CodePoint &u : code_points(s)) {
+    if (u.ok)
+      out.append(s.substr(u.pos, u.len));
     else
       append_utf8(out, kReplacement);
-    i += len;
   }
   return out;
 }
@@ -256,12 +243,8 @@ std::string sanitize_utf8(std::string_view s) {
 std::u32string to_u32(std::string_view s) {
   std::u32string out;
   out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size();) {
-    char32_t cp;
-    bool ok;
-    i += decode(s, i, cp, ok);
-    out += cp; // U+FFFD when invalid
-  }
+  for (const CodePoint &u : code_points(s))
+    out += u.cp; // U+FFFD when invalid
   return out;
 }
 
@@ -274,23 +257,15 @@ std::string from_u32(std::u32string_view s) {
 }
 
 std::size_t length(std::string_view s) {
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < s.size(); ++n) {
-    char32_t cp;
-    bool ok;
-    i += decode(s, i, cp, ok);
-  }
-  return n;
+  const CodePoints units(s);
+  return static_cast<std::size_t>(std::distance(units.begin(), units.end()));
 }
 
 std::string prefix(std::string_view s, std::size_t n) {
-  std::size_t i = 0;
-  for (std::size_t k = 0; k < n && i < s.size(); ++k) {
-    char32_t cp;
-    bool ok;
-    i += decode(s, i, cp, ok);
-  }
-  return std::string(s.substr(0, i));
+  auto it = code_points(s).begin();
+  for (std::size_t k = 0; k < n && it->pos < s.size(); ++k)
+    ++it;
+  return std::string(s.substr(0, it->pos));
 }
 
 bool is_space(char32_t cp) {
@@ -323,30 +298,19 @@ namespace {
 
 // Offset of the first code point that is not white space.
 std::size_t lstrip_begin(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    char32_t cp;
-    bool ok;
-    const std::size_t len = decode(s, i, cp, ok);
-    if (!ok || !is_space(cp))
-      break;
-    i += len;
-  }
-  return i;
+  for (const CodePoint &u : code_points(s))
+    if (!u.ok || !is_space(u.cp))
+      return u.pos;
+  return s.size();
 }
 
 // End of the last code point that is not white space (decoded forwards, so that invalid bytes
 // group as they do when decoding).
 std::size_t rstrip_end(std::string_view s) {
   std::size_t keep = 0;
-  for (std::size_t i = 0; i < s.size();) {
-    char32_t cp;
-    bool ok;
-    const std::size_t len = decode(s, i, cp, ok);
-    i += len;
-    if (!ok || !is_space(cp))
-      keep = i;
-  }
+  for (const CodePoint &u : code_points(s))
+    if (!u.ok || !is_space(u.cp))
+      keep = u.pos + u.len;
   return keep;
 }
 
@@ -374,11 +338,12 @@ std::string strip_chars(std::string_view s, std::string_view chars) {
 }
 
 std::string lower(std::string_view s) {
-  const std::vector<Unit> us = units(s);
+  const CodePoints cps(s);
+  const std::vector<CodePoint> us(cps.begin(), cps.end());
   std::string out;
   out.reserve(s.size());
   for (std::size_t k = 0; k < us.size(); ++k) {
-    const Unit &u = us[k];
+    const CodePoint &u = us[k];
     if (!u.ok) { // invalid bytes are kept as they are
       out.append(s.substr(u.pos, u.len));
       continue;
@@ -418,20 +383,17 @@ std::string lower(std::string_view s) {
 std::string upper(std::string_view s) {
   std::string out;
   out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size();) {
-    char32_t cp;
-    bool ok;
-    const std::size_t len = decode(s, i, cp, ok);
-    if (!ok) {
-      out.append(s.substr(i, len));
-    } else if (const SpecialUpper *sp = special_upper(cp)) {
+  for (const CodePoint &u : code_points(s)) {
+    if (!u.ok) {
+      out.append(s.substr(u.pos, u.len));
+    } else if (const SpecialUpper *sp = special_upper(u.cp)) {
       for (char32_t c : sp->to)
         if (c != 0)
           append_utf8(out, c);
     } else {
-      append_utf8(out, static_cast<char32_t>(utf8proc_toupper(static_cast<utf8proc_int32_t>(cp))));
+      append_utf8(out,
+                  static_cast<char32_t>(utf8proc_toupper(static_cast<utf8proc_int32_t>(u.cp))));
     }
-    i += len;
   }
   return out;
 }
@@ -487,13 +449,9 @@ std::string replace_all(std::string_view s, std::string_view from, std::string_v
   if (from.empty()) { // Python inserts `to` at every code point boundary, ends included
     out.reserve(s.size() + (s.size() + 1) * to.size());
     out.append(to);
-    for (std::size_t i = 0; i < s.size();) {
-      char32_t cp;
-      bool ok;
-      const std::size_t len = decode(s, i, cp, ok);
-      out.append(s.substr(i, len));
+    for (const CodePoint &u : code_points(s)) {
+      out.append(s.substr(u.pos, u.len));
       out.append(to);
-      i += len;
     }
     return out;
   }
@@ -536,17 +494,14 @@ std::string join(const std::vector<std::string> &parts, std::string_view sep) {
 std::string printable(std::string_view s) {
   std::string out;
   out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size();) {
-    char32_t cp;
-    bool ok;
-    const std::size_t len = decode(s, i, cp, ok);
+  for (const CodePoint &u : code_points(s)) {
+    const char32_t cp = u.cp;
     const bool control =
         (cp < 0x20 && cp != '\t' && cp != '\n') || cp == 0x7F || (cp >= 0x80 && cp <= 0x9F);
-    if (!ok || control)
+    if (!u.ok || control)
       append_utf8(out, kReplacement);
     else
-      out.append(s.substr(i, len));
-    i += len;
+      out.append(s.substr(u.pos, u.len));
   }
   return out;
 }
@@ -596,6 +551,109 @@ int hex_digit(char c) {
   if (c >= 'A' && c <= 'F')
     return c - 'A' + 10;
   return -1;
+}
+
+std::string ascii_lower(std::string_view s) {
+  std::string out(s);
+  for (char &c : out)
+    c = ascii_lower(c);
+  return out;
+}
+
+std::string ascii_upper(std::string_view s) {
+  std::string out(s);
+  for (char &c : out)
+    c = ascii_upper(c);
+  return out;
+}
+
+bool iequals_ascii(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return ascii_lower(x) == ascii_lower(y);
+         });
+}
+
+bool istarts_with_ascii(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && iequals_ascii(s.substr(0, prefix.size()), prefix);
+}
+
+bool is_decimal(char32_t cp) {
+  return utf8proc_category(static_cast<utf8proc_int32_t>(cp)) == UTF8PROC_CATEGORY_ND;
+}
+
+int decimal_value(char32_t cp) {
+  if (cp >= U'0' && cp <= U'9')
+    return static_cast<int>(cp - U'0');
+  if (!is_decimal(cp))
+    return -1;
+  // Unicode assigns decimal digits in runs of ten, zero first; adjacent runs (the mathematical
+  // digits) stay aligned, so the value is the distance from the run's start modulo ten.
+  char32_t start = cp;
+  while (start > 0 && is_decimal(start - 1))
+    --start;
+  return static_cast<int>((cp - start) % 10);
+}
+
+std::string nfkd(std::string_view s) {
+  const std::string clean = sanitize_utf8(s);
+  utf8proc_uint8_t *mapped = nullptr;
+  const utf8proc_ssize_t n = utf8proc_map(
+      reinterpret_cast<const utf8proc_uint8_t *>(clean.data()),
+      static_cast<utf8proc_ssize_t>(clean.size()), &mapped,
+      static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPAT | UTF8PROC_DECOMPOSE));
+  const std::unique_ptr<utf8proc_uint8_t, decltype(&std::free)> owned(mapped, &std::free);
+  if (n < 0) {
+    if (n == UTF8PROC_ERROR_NOMEM)
+      throw std::bad_alloc();
+    throw std::runtime_error(utf8proc_errmsg(n));
+  }
+  return std::string(reinterpret_cast<const char *>(mapped), static_cast<std::size_t>(n));
+}
+
+std::string float_repr(double v) {
+  if (std::isnan(v))
+    return "nan";
+  if (std::isinf(v))
+    return v < 0 ? "-inf" : "inf";
+  // Shortest round-trip digits, then laid out by repr's rule.
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
+  std::string_view sci(buf, static_cast<std::size_t>(res.ptr - buf));
+  std::string out;
+  if (sci.front() == '-') {
+    out = "-";
+    sci.remove_prefix(1);
+  }
+  const std::size_t epos = sci.find('e');
+  int exp = 0; // printed as %e prints it: a sign, then at least two digits
+  std::from_chars(sci.data() + epos + 2, sci.data() + sci.size(), exp);
+  if (sci[epos + 1] == '-')
+    exp = -exp;
+  std::string digits;
+  for (char c : sci.substr(0, epos))
+    if (c != '.')
+      digits += c;
+  const int n = static_cast<int>(digits.size());
+  if (exp >= -4 && exp < 16) {
+    const int point = exp + 1; // digits before the decimal point
+    if (point <= 0)
+      out += "0." + std::string(static_cast<std::size_t>(-point), '0') + digits;
+    else if (point >= n)
+      out += digits + std::string(static_cast<std::size_t>(point - n), '0') + ".0";
+    else
+      out += digits.substr(0, static_cast<std::size_t>(point)) + "." +
+             digits.substr(static_cast<std::size_t>(point));
+    return out;
+  }
+  out += digits.substr(0, 1);
+  if (n > 1)
+    out += "." + digits.substr(1);
+  const int mag = exp < 0 ? -exp : exp;
+  out += exp < 0 ? "e-" : "e+";
+  if (mag < 10)
+    out += '0';
+  out += std::to_string(mag);
+  return out;
 }
 
 } // namespace vaskit::text

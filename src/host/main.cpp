@@ -1,6 +1,9 @@
 // vas-kit: the host. It knows the tools by name and runs each tool's own executable,
-// vaskit-<tool>, found beside itself, so that a tool loads only the libraries it needs.
-#include <array>
+// vaskit-<tool>, found beside itself, so that a tool loads only the libraries it needs. The
+// tool table is generated from the tools' vaskit_add_tool calls, which hold each help line.
+#include "host/tool_table.hpp"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,20 +15,12 @@
 
 namespace {
 
-struct Tool {
-  std::string_view name;
-  std::string_view help;
-};
+using vaskit::host::ToolRow;
+using vaskit::host::TOOLS;
 
-// Adding a tool is one row (kept in name order, as the listing shows them).
-constexpr std::array kTools{
-    Tool{"folvane", "Rename ride receipts, merge them into one report PDF and fill the expense "
-                    "workbook."},
-    Tool{"prosett", "Convert Notion exported .md files to HTML pages."},
-    Tool{"slidra", "Convert PPTX slides containing target keyword into cropped GIF/images."},
-};
-
-void print_usage(FILE *to) { std::fputs("Usage: vas-kit [OPTIONS] COMMAND [ARGS]...\n", to); }
+void print_usage(FILE *to) {
+  std::fputs("Usage: vas-kit [OPTIONS] COMMAND [ARGS]...\n", to);
+}
 
 void print_help() {
   print_usage(stdout);
@@ -33,9 +28,9 @@ void print_help() {
              "\nCommands:\n",
              stdout);
   std::size_t width = 0;
-  for (const auto &t : kTools)
+  for (const auto &t : TOOLS)
     width = std::max(width, t.name.size());
-  for (const auto &t : kTools) {
+  for (const auto &t : TOOLS) {
     std::printf("  %-*.*s  %.*s\n", static_cast<int>(width), static_cast<int>(t.name.size()),
                 t.name.data(), static_cast<int>(t.help.size()), t.help.data());
   }
@@ -71,8 +66,8 @@ int main(int argc, char **argv) {
   if (!first.empty() && first.front() == '-')
     return usage_error("No such option: " + std::string(first));
 
-  const Tool *tool = nullptr;
-  for (const auto &t : kTools)
+  const ToolRow *tool = nullptr;
+  for (const auto &t : TOOLS)
     if (t.name == first)
       tool = &t;
   if (!tool)

@@ -1,6 +1,7 @@
 #include "vaskern/app_logging.hpp"
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <unistd.h>
@@ -60,6 +61,16 @@ void setup_logging(const std::string & /*app_name*/, bool debug, const char * /*
 }
 
 bool debug_enabled() { return g_debug; }
+
+bool debug_switch(bool debug_flag, const std::string &app_name) {
+  const char *env = std::getenv("DAVUZ_DEBUG");
+  const bool on = debug_flag || (env && std::string_view(env) == "1");
+  if (on) {
+    ::setenv("DAVUZ_DEBUG", "1", 1);
+    setup_logging(app_name, true);
+  }
+  return on;
+}
 
 void set_test_sink(Sink sink) { g_sink = sink; }
 

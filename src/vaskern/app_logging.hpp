@@ -27,6 +27,10 @@ Logger &lazy_logger(const std::string &name);
 // that pass one; the tools write no log file.
 void setup_logging(const std::string &app_name, bool debug, const char *file = nullptr);
 bool debug_enabled();
+// The YAML tools' debug switch: on when `debug_flag` is set or DAVUZ_DEBUG is "1". When on,
+// DAVUZ_DEBUG becomes "1" for the rest of the process (so the tool's app sees it) and debug
+// output is set up under `app_name`. Returns whether debug is on.
+bool debug_switch(bool debug_flag, const std::string &app_name);
 
 // Test seam: every line also goes to this sink when set (level, text).
 using Sink = void (*)(std::string_view level, std::string_view text);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iostream>
 #include <set>
+#include <tuple>
 
 namespace vaskern::fileIO {
 namespace stdfs = std::filesystem;
@@ -34,8 +35,25 @@ std::string parse_error_text(const std::string &what, const vaskit::config::Pars
   return "❌ 無法解析 " + where + ": " + e.what();
 }
 
+// " (line L, column C)" of the first byte that is not UTF-8, counted as the parse errors count.
+std::string first_invalid_position(std::string_view data) {
+  int line = 1, column = 1;
+  for (const auto &unit : vaskit::text::code_points(data)) {
+    if (!unit.ok)
+      break;
+    if (unit.cp == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  return " (line " + std::to_string(line) + ", column " + std::to_string(column) + ")";
+}
+
 std::optional<std::size_t> parse_index(const std::string &s, std::size_t count) {
-  if (s.empty() || s.size() > 9 || !std::all_of(s.begin(), s.end(), ::isdigit))
+  if (s.empty() || s.size() > 9 ||
+      !std::all_of(s.begin(), s.end(), [](char c) { return vaskit::text::is_ascii_digit(c); }))
     return std::nullopt;
   const auto v = std::stoul(s);
   if (v < 1 || v > count)
@@ -44,8 +62,7 @@ std::optional<std::size_t> parse_index(const std::string &s, std::size_t count) 
 }
 
 // Parses "2", "1,3", "2-4" or "all" into indices; nullopt for anything else.
-std::optional<std::vector<std::size_t>> parse_choice(const std::string &answer,
-                                                     std::size_t count) {
+std::optional<std::vector<std::size_t>> parse_choice(const std::string &answer, std::size_t count) {
   const std::string a = vaskit::text::lower(vaskit::text::strip(answer));
   std::vector<std::size_t> out;
   if (a == "all" || a == "a") {
@@ -103,8 +120,9 @@ std::optional<json> load_yaml_string(const std::string &text, const std::string 
   return std::nullopt;
 }
 
-std::optional<std::string> read_config_text(const std::string &path, const std::string &kind,
-                                            const std::function<void(const std::string &)> &report) {
+std::optional<std::string>
+read_config_text(const std::string &path, const std::string &kind,
+                 const std::function<void(const std::string &)> &report) {
   std::string data;
   try {
     if (stdfs::is_directory(path))
@@ -115,7 +133,8 @@ std::optional<std::string> read_config_text(const std::string &path, const std::
     return std::nullopt;
   }
   if (!vaskit::text::valid_utf8(data)) {
-    report("❌ 無法解析" + kind + " " + path + ": 檔案不是 UTF-8 文字");
+    report("❌ 無法解析" + kind + " " + path + first_invalid_position(data) +
+           ": 檔案不是 UTF-8 文字");
     return std::nullopt;
   }
   if (data.rfind("\xEF\xBB\xBF", 0) == 0)
@@ -124,9 +143,8 @@ std::optional<std::string> read_config_text(const std::string &path, const std::
 }
 
 std::optional<json> load_yaml_config(const std::string &path) {
-  const auto data = read_config_text(path, "設定檔", [](const std::string &line) {
-    report_error(nullptr, line);
-  });
+  const auto data = read_config_text(path, "設定檔",
+                                     [](const std::string &line) { report_error(nullptr, line); });
   if (!data)
     return std::nullopt;
   try {
@@ -150,7 +168,6 @@ FileList find_files_with_extensions(const std::string &folder,
     exts.insert(normalised_ext(e));
   const std::set<std::string> excluded(exclude_paths.begin(), exclude_paths.end());
 
-  std::vector<std::pair<std::string, std::string>> found; // (name, path)
   std::error_code ec;
   auto consider = [&](const stdfs::directory_entry &entry) {
     std::error_code fec;
@@ -159,10 +176,12 @@ FileList find_files_with_extensions(const std::string &folder,
     const std::string name = entry.path().filename().string();
     if (!prefix.empty() && name.rfind(prefix, 0) != 0)
       return;
-    const auto ext = normalised_ext(vaskit::fs::splitext(name).second);
-    if (ext == "." || !exts.count(ext))
+    if (excluded.count(name))
       return;
-    found.emplace_back(name, entry.path().string());
+    const auto ext = normalised_ext(vaskit::fs::splitext(name).second);
+    if (!exts.empty() && (ext == "." || !exts.count(ext)))
+      return;
+    out.push_back({entry.path().string(), name});
   };
   if (!stdfs::is_directory(folder, ec)) {
     if (logger)
@@ -174,37 +193,36 @@ FileList find_files_with_extensions(const std::string &folder,
                                            ec),
         end;
     for (; !ec && it != end; it.increment(ec)) {
-      if (it->is_directory() && excluded.count(it->path().filename().string())) {
+      std::error_code dec;
+      if (it->is_directory(dec) && excluded.count(it->path().filename().string())) {
         it.disable_recursion_pending();
         continue;
       }
       consider(*it);
     }
   } else {
-    for (const auto &entry : stdfs::directory_iterator(folder, ec))
-      consider(entry);
+    // Stepping with an error code: a folder that fails half-way gives what was listed so far.
+    stdfs::directory_iterator it(folder, ec), end;
+    for (; !ec && it != end; it.increment(ec))
+      consider(*it);
   }
-  std::sort(found.begin(), found.end());
-  for (auto &[name, path] : found) {
-    out.paths.push_back(path);
-    out.names.push_back(name);
-  }
+  std::sort(out.begin(), out.end(), [](const FileEntry &a, const FileEntry &b) {
+    return std::tie(a.name, a.path) < std::tie(b.name, b.path);
+  });
   return out;
 }
 
-Selection interactive_select_files(const std::vector<std::string> &paths,
-                                   const std::vector<std::string> &names,
-                                   const std::string &extension) {
+Selection interactive_select_files(const FileList &files, const std::string &extension) {
   Selection chosen;
-  if (paths.empty())
+  if (files.empty())
     return chosen;
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    const std::string &name = i < names.size() ? names[i] : paths[i];
-    vaskit::cli::echo("  [" + std::to_string(i + 1) + "] " + vaskit::text::printable(name));
-  }
+  for (std::size_t i = 0; i < files.size(); ++i)
+    vaskit::cli::echo("  [" + std::to_string(i + 1) + "] " +
+                      vaskit::text::printable(files[i].name));
   const std::string what = extension.empty() ? "檔案" : extension + " 檔案";
   while (true) {
-    std::cout << "💬 請輸入要使用的" << what << "編號 (例如 1、1,3、1-3 或 all；直接按 Enter 取消): ";
+    std::cout << "💬 請輸入要使用的" << what
+              << "編號 (例如 1、1,3、1-3 或 all；直接按 Enter 取消): ";
     std::cout.flush();
     auto answer = vaskit::cli::read_line();
     if (!answer) {
@@ -213,9 +231,9 @@ Selection interactive_select_files(const std::vector<std::string> &paths,
     }
     if (vaskit::text::strip(*answer).empty())
       return chosen;
-    if (auto idx = parse_choice(*answer, paths.size())) {
+    if (auto idx = parse_choice(*answer, files.size())) {
       for (auto i : *idx)
-        chosen.emplace_back(paths[i], i < names.size() ? names[i] : paths[i]);
+        chosen.push_back(files[i]);
       return chosen;
     }
     vaskit::cli::echo("⚠️ 無效的選擇：" + vaskit::text::printable(*answer), true);
@@ -228,23 +246,18 @@ Selection scan_and_select_files(const std::string &folder,
                                 const std::string &label, const Logger *logger,
                                 bool auto_select_single,
                                 const std::function<bool(const std::string &)> &keep) {
-  FileList found;
-  const auto all = find_files_with_extensions(folder, extensions, false, "", exclude_paths, logger);
-  for (std::size_t i = 0; i < all.paths.size(); ++i) {
-    if (keep && !keep(all.names[i]))
-      continue;
-    found.paths.push_back(all.paths[i]);
-    found.names.push_back(all.names[i]);
-  }
-  if (found.paths.empty()) {
+  FileList found = find_files_with_extensions(folder, extensions, false, "", exclude_paths, logger);
+  if (keep)
+    std::erase_if(found, [&](const FileEntry &f) { return !keep(f.name); });
+  if (found.empty()) {
     if (logger)
       logger->warning("⚠️ 在 " + folder + " 中找不到任何" + label);
     return {};
   }
-  if (auto_select_single && found.paths.size() == 1)
-    return {{found.paths[0], found.names[0]}};
+  if (auto_select_single && found.size() == 1)
+    return found;
   vaskit::cli::echo("\n--- 💬 請選擇" + label + " (直接按 Enter 取消) ---");
-  return interactive_select_files(found.paths, found.names);
+  return interactive_select_files(found);
 }
 
 void setup_output_dir(const std::string &folder, const Logger *logger) {

@@ -32,8 +32,8 @@ void small_deck(const fs::path &p) {
 TEST(SlidraCommand, HelpShowsOptionsAndExamplesThroughTheHost) {
   TempDir dir;
   const auto host = run_process(kBin + "/vas-kit", {"--help"}, dir.path());
-  EXPECT_TRUE(contains(host.out, "slidra   Convert PPTX slides containing target keyword into "
-                                 "cropped GIF/images."));
+  EXPECT_TRUE(contains(host.out, "  slidra    Convert PPTX slides containing target keyword into "
+                                 "cropped GIF/images.\n"));
   const auto help = run_process(kBin + "/vas-kit", {"slidra", "--help"}, dir.path());
   ASSERT_EQ(help.status, 0) << help.err;
   for (const char *expected :

@@ -46,7 +46,7 @@ TEST(CommandParse, ValueFormsAndFlags) {
       {{"--config=a.yaml"}, "a.yaml", false, false},
       {{"-ca.yaml"}, "a.yaml", false, false},
       {{"-c", ""}, "", false, false},
-      {{"-c", "-x"}, "-x", false, false}, // a value may look like an option
+      {{"-c", "-x"}, "-x", false, false},                    // a value may look like an option
       {{"--debug", "-c", "a", "-c", "b"}, "b", true, false}, // the last one wins
       {{"-vc", "z"}, "z", false, true},
   };
@@ -130,7 +130,7 @@ TEST(BareOptionPrepass, InsertsEmptyValuesOnlyWhereAValueIsMissing) {
       {{"prog", "-c", "-o"}, {"prog", "-c", "", "-o", ""}},
       {{"prog", "-o", "-f", "x.md"}, {"prog", "-o", "", "-f", "x.md"}},
       {{"prog", "-c", "a.yaml"}, {"prog", "-c", "a.yaml"}},
-      {{"prog", "-c", ""}, {"prog", "-c", ""}},           // an explicit empty value stays
+      {{"prog", "-c", ""}, {"prog", "-c", ""}},                     // an explicit empty value stays
       {{"prog", "--config=-x.yaml"}, {"prog", "--config=-x.yaml"}}, // joined forms untouched
       {{"prog", "-ca.yaml"}, {"prog", "-ca.yaml"}},
       {{"prog", "-f", "-c"}, {"prog", "-f", "-c", ""}}, // counts even as another option's value
@@ -138,6 +138,66 @@ TEST(BareOptionPrepass, InsertsEmptyValuesOnlyWhereAValueIsMissing) {
   };
   for (const auto &c : cases)
     EXPECT_EQ(bare_option_prepass(c.in, names), c.out);
+}
+
+} // namespace
+
+namespace {
+
+// Runs run_main with these arguments (argv[0] first) and collects what it printed.
+struct MainRun {
+  int status;
+  std::vector<std::string> seen; // the arguments the body got
+  std::string prog;
+  std::string err;
+};
+
+MainRun run_main_with(std::vector<std::string> argv_text,
+                      const std::function<int(const std::vector<std::string> &)> &body) {
+  std::vector<char *> argv;
+  for (auto &a : argv_text)
+    argv.push_back(a.data());
+  MainRun r{};
+  testing::internal::CaptureStderr();
+  r.status = run_main(static_cast<int>(argv.size()), argv.data(),
+                      [&](const std::string &prog, const std::vector<std::string> &args) {
+                        r.prog = prog;
+                        r.seen = args;
+                        return body(args);
+                      });
+  r.err = testing::internal::GetCapturedStderr();
+  return r;
+}
+
+TEST(RunMain, BodyStatusPrePassAndErrorsBecomeStatuses) {
+  const auto ok = run_main_with({"/usr/bin/vaskit-tool", "-c", "-o"},
+                                [](const std::vector<std::string> &) { return 3; });
+  EXPECT_EQ(ok.status, 3);
+  EXPECT_EQ(ok.prog, "vaskit-tool"); // started directly: the file name
+  EXPECT_EQ(ok.seen, (std::vector<std::string>{"-c", "", "-o", ""}));
+  EXPECT_EQ(ok.err, "");
+
+  const auto hosted = run_main_with({"vas-kit tool", "--config"},
+                                    [](const std::vector<std::string> &) { return 0; });
+  EXPECT_EQ(hosted.prog, "vas-kit tool");
+  EXPECT_EQ(hosted.seen, (std::vector<std::string>{"--config", ""}));
+
+  const auto exited =
+      run_main_with({"t"}, [](const std::vector<std::string> &) -> int { throw Exit{2}; });
+  EXPECT_EQ(exited.status, 2);
+  EXPECT_EQ(exited.err, "");
+
+  const auto aborted =
+      run_main_with({"t"}, [](const std::vector<std::string> &) -> int { throw Abort(); });
+  EXPECT_EQ(aborted.status, 1);
+  EXPECT_EQ(aborted.err, "Aborted!\n");
+
+  const auto failed = run_main_with({"t"}, [](const std::vector<std::string> &) -> int {
+    throw std::runtime_error("bad \x1b[31mname");
+  });
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.err.rfind("❌ bad ", 0), 0u);
+  EXPECT_EQ(failed.err.find('\x1b'), std::string::npos) << failed.err;
 }
 
 } // namespace

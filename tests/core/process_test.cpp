@@ -1,108 +1,163 @@
 #include "core/process.hpp"
-#include "support/process.hpp"
 
-#include <csignal>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
-#include <system_error>
 #include <thread>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using vaskit::process::Options;
+using vaskit::process::run;
+using vaskit::process::Stream;
 
 namespace {
 
-using namespace std::chrono_literals;
-namespace proc = vaskit::process;
-using vaskit::testing::TempDir;
-
-TEST(Process, PassesArgumentsVerbatimWithoutAShell) {
-  // Characters a shell would interpret reach the program untouched, one argument each.
-  const auto st = proc::run({"printf", "[%s]\n", "a b", "$HOME", "*", "x;echo no", "'q'"});
-  EXPECT_TRUE(st.ok());
-  EXPECT_EQ(st.out, "[a b]\n[$HOME]\n[*]\n[x;echo no]\n['q']\n");
-  EXPECT_EQ(st.err, "");
-}
-
-TEST(Process, ReportsExitStatusSignalAndSeparateStreams) {
-  auto st = proc::run({"sh", "-c", "echo out; echo err >&2; exit 3"});
-  EXPECT_FALSE(st.ok());
-  EXPECT_EQ(st.exit_code, 3);
-  EXPECT_EQ(st.signal, 0);
-  EXPECT_EQ(st.out, "out\n");
-  EXPECT_EQ(st.err, "err\n");
-  EXPECT_EQ(st.describe(), "exit status 3");
-
-  st = proc::run({"sh", "-c", "kill -TERM $$"});
-  EXPECT_FALSE(st.ok());
-  EXPECT_EQ(st.signal, SIGTERM);
-  EXPECT_EQ(st.exit_code, -1);
-}
-
-TEST(Process, FeedsInputAndClosesItWhenEmpty) {
-  proc::Options o;
-  o.input = std::string(200000, 'x') + "\nend\n"; // more than a pipe buffer holds
-  auto st = proc::run({"wc", "-c"}, o);
-  EXPECT_TRUE(st.ok());
-  EXPECT_EQ(std::stoul(st.out), 200005u);
-  // With no input the child sees end of input at once instead of waiting for it.
-  st = proc::run({"cat"}, {});
-  EXPECT_TRUE(st.ok());
-  EXPECT_EQ(st.out, "");
-}
-
-TEST(Process, AppliesEnvironmentChangesAndWorkingFolder) {
-  TempDir dir;
-  ::setenv("VASKIT_PROCESS_TEST_DROP", "present", 1);
-  proc::Options o;
-  o.cwd = dir.path();
-  o.env = {{"VASKIT_PROCESS_TEST_SET", "a b"}, {"VASKIT_PROCESS_TEST_DROP", std::nullopt}};
-  const auto st = proc::run(
-      {"sh", "-c", "pwd; echo \"${VASKIT_PROCESS_TEST_SET}|${VASKIT_PROCESS_TEST_DROP-unset}\""},
-      o);
-  ::unsetenv("VASKIT_PROCESS_TEST_DROP");
-  ASSERT_TRUE(st.ok()) << st.err;
-  EXPECT_EQ(st.out, std::filesystem::canonical(dir.path()).string() + "\na b|unset\n");
-}
-
-TEST(Process, TimeoutKillsTheChildAndWhatItStarted) {
-  TempDir dir;
-  proc::Options o;
-  o.timeout = 300ms;
-  // The grandchild would leave a file behind if it outlived the timeout.
-  const auto marker = dir / "late";
-  const auto start = std::chrono::steady_clock::now();
-  const auto st =
-      proc::run({"sh", "-c", "(sleep 1; touch '" + marker.string() + "') & sleep 5"}, o);
-  const auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_TRUE(st.timed_out);
-  EXPECT_FALSE(st.ok());
-  EXPECT_EQ(st.signal, SIGKILL);
-  EXPECT_LT(took, 3s);
-  std::this_thread::sleep_for(1500ms);
-  EXPECT_FALSE(std::filesystem::exists(marker));
-}
-
-TEST(Process, CapsCapturedOutput) {
-  proc::Options o;
-  o.max_output = 1000;
-  const auto st = proc::run({"sh", "-c", "head -c 300000 /dev/zero; echo done >&2"}, o);
-  EXPECT_TRUE(st.ok());
-  EXPECT_EQ(st.out.size(), 1000u);
-  EXPECT_EQ(st.err, "done\n");
-}
-
-TEST(Process, RefusesWhatCannotBeStarted) {
-  EXPECT_THROW(proc::run({}), std::invalid_argument);
-  try {
-    proc::run({"vaskit-no-such-program-here"});
-    FAIL() << "no error";
-  } catch (const std::system_error &e) {
-    EXPECT_EQ(e.code().value(), ENOENT);
-    EXPECT_NE(std::string(e.what()).find("vaskit-no-such-program-here"), std::string::npos);
-  }
-  TempDir dir;
-  proc::Options o;
-  o.cwd = dir / "missing";
-  EXPECT_THROW(proc::run({"true"}, o), std::system_error);
-  EXPECT_FALSE(proc::find_program("vaskit-no-such-program-here"));
-  EXPECT_TRUE(proc::find_program("sh"));
+fs::path fresh_dir(const std::string &name) {
+  const fs::path d =
+      fs::temp_directory_path() / ("vaskit-process-" + name + "-" + std::to_string(::getpid()));
+  fs::remove_all(d);
+  fs::create_directories(d);
+  return d;
 }
 
 } // namespace
+
+TEST(Process, ExitStatusSignalAndCapturedStreams) {
+  Options o;
+  o.out = Stream::capture;
+  o.err = Stream::capture;
+  auto r = run({"sh", "-c", "printf out; printf err >&2; exit 3"}, o);
+  EXPECT_TRUE(r.started);
+  EXPECT_EQ(r.status, 3);
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(r.out, "out");
+  EXPECT_EQ(r.err, "err");
+  EXPECT_EQ(r.describe(), "exit status 3");
+
+  r = run({"sh", "-c", "kill -9 $$"}, o);
+  EXPECT_EQ(r.signal, 9);
+  EXPECT_EQ(r.describe(), "signal 9");
+
+  EXPECT_TRUE(run({"true"}).ok());
+}
+
+TEST(Process, LargeOutputDoesNotBlockTheChild) {
+  Options o;
+  o.out = Stream::capture;
+  o.timeout = 20s;
+  const auto r = run({"head", "-c", "3000000", "/dev/zero"}, o);
+  EXPECT_TRUE(r.ok());
+  EXPECT_EQ(r.out.size(), 3000000u);
+}
+
+TEST(Process, ArgumentsReachTheProgramLiterally) {
+  const fs::path dir = fresh_dir("args");
+  Options o;
+  o.out = Stream::capture;
+  o.cwd = dir.string();
+  const auto r = run({"printf", "%s|", "a b;touch PWNED", "$(touch PWNED2)", "*"}, o);
+  EXPECT_TRUE(r.ok());
+  EXPECT_EQ(r.out, "a b;touch PWNED|$(touch PWNED2)|*|");
+  EXPECT_FALSE(fs::exists(dir / "PWNED"));
+  EXPECT_FALSE(fs::exists(dir / "PWNED2"));
+  fs::remove_all(dir);
+}
+
+TEST(Process, WorkingFolderAndEnvironment) {
+  const fs::path dir = fresh_dir("env");
+  ::setenv("VASKIT_PROCESS_DROP", "x", 1);
+  Options o;
+  o.out = Stream::capture;
+  o.cwd = dir.string();
+  o.env = {{"VASKIT_PROCESS_SET", "a=b c"}};
+  o.unset_env = {"VASKIT_PROCESS_DROP"};
+  const auto r = run(
+      {"sh", "-c", "pwd; echo \"$VASKIT_PROCESS_SET\"; echo \"${VASKIT_PROCESS_DROP-unset}\""}, o);
+  ::unsetenv("VASKIT_PROCESS_DROP");
+  EXPECT_EQ(r.out, fs::canonical(dir).string() + "\na=b c\nunset\n");
+  fs::remove_all(dir);
+}
+
+TEST(Process, MissingProgramIsReportedNotThrown) {
+  const auto r = run({"vaskit-no-such-program-xyz"});
+  EXPECT_FALSE(r.started);
+  EXPECT_NE(r.error.find("vaskit-no-such-program-xyz"), std::string::npos);
+  EXPECT_FALSE(r.ok());
+  EXPECT_FALSE(run({}).started);
+}
+
+TEST(Process, TimeOutEndsTheChildAndWhatItStarted) {
+  const fs::path dir = fresh_dir("timeout");
+  const fs::path pidfile = dir / "grandchild.pid";
+  Options o;
+  o.timeout = 300ms;
+  const auto start = std::chrono::steady_clock::now();
+  // The shell ignores SIGTERM, so only the SIGKILL of the whole group ends it.
+  const auto r = run(
+      {"sh", "-c", "trap '' TERM; sleep 60 & echo $! > '" + pidfile.string() + "'; wait; wait"}, o);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(r.timed_out);
+  EXPECT_FALSE(r.ok());
+  EXPECT_LT(took, 10s);
+  std::ifstream in(pidfile);
+  pid_t grandchild = 0;
+  in >> grandchild;
+  ASSERT_GT(grandchild, 0);
+  // Give the kernel a moment to deliver the group kill to the grandchild.
+  // A killed grandchild may linger as a zombie until init reaps it: that counts as gone.
+  auto ended = [grandchild] {
+    if (::kill(grandchild, 0) != 0)
+      return true;
+    std::ifstream stat("/proc/" + std::to_string(grandchild) + "/stat");
+    std::string pid, comm, state;
+    stat >> pid >> comm >> state;
+    return state == "Z";
+  };
+  bool gone = false;
+  for (int i = 0; i < 100 && !gone; ++i) {
+    gone = ended();
+    if (!gone)
+      std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_TRUE(gone);
+  fs::remove_all(dir);
+}
+
+TEST(Process, WhichSearchesPathLikeAShell) {
+  const fs::path dir = fresh_dir("which");
+  const fs::path tool = dir / "vaskit-fake-tool";
+  std::ofstream(tool) << "#!/bin/sh\n";
+  const fs::path plain = dir / "vaskit-not-exec";
+  std::ofstream(plain) << "x";
+  fs::permissions(tool, fs::perms::owner_all);
+  const char *old = std::getenv("PATH");
+  const std::string saved = old ? old : "";
+  ::setenv("PATH", ("/nonexistent:" + dir.string() + ":/usr/bin:/bin").c_str(), 1);
+  EXPECT_EQ(vaskit::process::which("vaskit-fake-tool"), tool.string());
+  EXPECT_FALSE(vaskit::process::which("vaskit-not-exec"));
+  EXPECT_FALSE(vaskit::process::which("vaskit-no-such-program-xyz"));
+  EXPECT_TRUE(vaskit::process::which("sh"));
+  EXPECT_EQ(vaskit::process::which(tool.string()), tool.string());
+  EXPECT_FALSE(vaskit::process::which(""));
+  ::setenv("PATH", saved.c_str(), 1);
+  fs::remove_all(dir);
+}
+
+TEST(Process, DetachedStartOutlivesTheCall) {
+  const fs::path dir = fresh_dir("detached");
+  const fs::path mark = dir / "started";
+  EXPECT_FALSE(vaskit::process::start_detached({"touch", mark.string()}));
+  bool seen = false;
+  for (int i = 0; i < 250 && !seen; ++i) {
+    seen = fs::exists(mark);
+    if (!seen)
+      std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_TRUE(seen);
+  const auto err = vaskit::process::start_detached({"vaskit-no-such-program-xyz"});
+  ASSERT_TRUE(err);
+  EXPECT_NE(err->find("vaskit-no-such-program-xyz"), std::string::npos);
+  fs::remove_all(dir);
+}

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <stdexcept>
+#include <utility>
 
 using namespace vaskit;
 using Strings = std::vector<std::string>;
@@ -130,4 +132,107 @@ TEST(Text, Printable) {
   EXPECT_EQ(text::printable("\x1b[31mred\r\x07\x7f"), "\uFFFD[31mred\uFFFD\uFFFD\uFFFD");
   EXPECT_EQ(text::printable("\u0085\u009b x \u00a0é"), "\uFFFD\uFFFD x \u00a0é");
   EXPECT_EQ(text::printable("bad\xff"), "bad\uFFFD");
+}
+
+TEST(Text, CodePointUnitsCoverEveryByteOnce) {
+  // Invalid runs group as Python's 'replace' decoding groups them.
+  const std::string s = "a\xe2\x82"
+                        "b\xf0\x9f\x98\x80\xff";
+  std::vector<text::CodePoint> got;
+  for (const text::CodePoint &u : text::code_points(s))
+    got.push_back(u);
+  ASSERT_EQ(got.size(), 5u);
+  const std::size_t pos[] = {0, 1, 3, 4, 8}, len[] = {1, 2, 1, 4, 1};
+  const char32_t cps[] = {'a', 0xFFFD, 'b', 0x1F600, 0xFFFD};
+  const bool ok[] = {true, false, true, true, false};
+  for (std::size_t k = 0; k < got.size(); ++k) {
+    EXPECT_EQ(got[k].pos, pos[k]) << k;
+    EXPECT_EQ(got[k].len, len[k]) << k;
+    EXPECT_EQ(got[k].cp, cps[k]) << k;
+    EXPECT_EQ(got[k].ok, ok[k]) << k;
+  }
+  EXPECT_EQ(text::code_points("").begin(), text::code_points("").end());
+  const text::CodePoint last = text::decode_at("x\xc3\xa9", 1);
+  EXPECT_EQ(last.cp, 0xE9u);
+  EXPECT_EQ(last.len, 2u);
+}
+
+TEST(Text, AsciiCaseLeavesOtherBytesAlone) {
+  EXPECT_EQ(text::ascii_lower("AbZ@[`{ÉÇ"), "abz@[`{ÉÇ");
+  EXPECT_EQ(text::ascii_upper("abz@[`{éç\xff"), "ABZ@[`{éç\xff");
+  EXPECT_TRUE(text::iequals_ascii("Content_Types.XML", "content_types.xml"));
+  EXPECT_FALSE(text::iequals_ascii("É", "é")); // not ASCII: compared as bytes
+  EXPECT_FALSE(text::iequals_ascii("ab", "abc"));
+  EXPECT_FALSE(text::iequals_ascii("@", "`")); // 0x40 and 0x60 differ by the case bit only
+  EXPECT_TRUE(text::istarts_with_ascii("<DETAILS open>", "<details"));
+  EXPECT_FALSE(text::istarts_with_ascii("<det", "<details"));
+  for (int b = 0x80; b <= 0xFF; ++b) {
+    const char c = static_cast<char>(b);
+    EXPECT_FALSE(text::is_ascii_digit(c) || text::is_ascii_alpha(c)) << b;
+    EXPECT_EQ(text::ascii_lower(c), c);
+  }
+  EXPECT_TRUE(text::is_ascii_digit('7'));
+  EXPECT_FALSE(text::is_ascii_digit('/'));
+  EXPECT_FALSE(text::is_ascii_digit(':'));
+}
+
+TEST(Text, DecimalDigitsOfAnyScript) {
+  // Values as Python's unicodedata.decimal() gives them.
+  const std::pair<char32_t, int> digits[] = {
+      {U'0', 0},    {U'9', 9},    {0x0663, 3}, {0xFF14, 4},
+      {0x1D7D7, 9}, {0x1D7D8, 0}, {0x07C3, 3}, {0x0E59, 9},
+  };
+  for (const auto &[cp, value] : digits) {
+    EXPECT_TRUE(text::is_decimal(cp)) << std::hex << unsigned(cp);
+    EXPECT_EQ(text::decimal_value(cp), value) << std::hex << unsigned(cp);
+  }
+  // Numeric but not decimal (circled one, superscript two, TAI THAM digit one), and letters.
+  for (char32_t cp : {0x2460u, 0x00B2u, 0x19DAu, unsigned('a'), 0x4E00u}) {
+    EXPECT_FALSE(text::is_decimal(cp)) << std::hex << unsigned(cp);
+    EXPECT_EQ(text::decimal_value(cp), -1) << std::hex << unsigned(cp);
+  }
+}
+
+TEST(Text, CompatibilityDecomposition) {
+  EXPECT_EQ(text::nfkd("ﬁ ① ¼ ｶ ㍻"), "fi 1 1\u20444 \u30ab \u5e73\u6210");
+  EXPECT_EQ(text::nfkd("Åé"), "A\u030ae\u0301");
+  // Combining marks in canonical order, as unicodedata.normalize gives them.
+  EXPECT_EQ(text::nfkd("x\u0301\u0323"), "x\u0323\u0301");
+  EXPECT_EQ(text::nfkd("\u1e69"), "s\u0323\u0307");
+  EXPECT_EQ(text::nfkd("a\xff"
+                       "b"),
+            "a\uFFFDb");
+  EXPECT_EQ(text::nfkd(""), "");
+}
+
+TEST(Text, FloatReprAsPython) {
+  // Expected texts are Python 3.11's repr() of the same doubles.
+  const std::pair<double, const char *> cases[] = {
+      {0.0, "0.0"},
+      {-0.0, "-0.0"},
+      {1.0, "1.0"},
+      {20.0, "20.0"},
+      {0.1, "0.1"},
+      {350.5, "350.5"},
+      {1e16, "1e+16"},
+      {1e15, "1000000000000000.0"},
+      {9999999999999998.0, "9999999999999998.0"},
+      {123456789012345678.0, "1.2345678901234568e+17"},
+      {1e-4, "0.0001"},
+      {1e-5, "1e-05"},
+      {0.00012345, "0.00012345"},
+      {1.5e-7, "1.5e-07"},
+      {5e-324, "5e-324"},
+      {1.7976931348623157e308, "1.7976931348623157e+308"},
+      {-2.5e-10, "-2.5e-10"},
+      {1.0 / 3, "0.3333333333333333"},
+      {1e22, "1e+22"},
+      {1.25e100, "1.25e+100"},
+      {0.1 + 0.2, "0.30000000000000004"},
+      {std::numeric_limits<double>::infinity(), "inf"},
+      {-std::numeric_limits<double>::infinity(), "-inf"},
+      {std::numeric_limits<double>::quiet_NaN(), "nan"},
+  };
+  for (const auto &[value, want] : cases)
+    EXPECT_EQ(text::float_repr(value), want);
 }

@@ -29,28 +29,44 @@ template <class F> std::string with_stdin(const std::string &input, F &&fn) {
   return testing::internal::GetCapturedStdout();
 }
 
+std::vector<std::string> names_of(const fileIO::FileList &files) {
+  std::vector<std::string> out;
+  for (const auto &f : files)
+    out.push_back(f.name);
+  return out;
+}
+
 TEST(FileSearch, FiltersByExtensionPrefixAndExcludedFolders) {
   TempDir dir;
   for (const char *name : {"b.md", "a.MD", "c.txt", "config_x.yaml", "config_y.yml", "x.yaml",
                            "build/d.md", "sub/e.md", ".md"})
     write_file(dir / name, "x");
   const auto flat = fileIO::find_files_with_extensions(dir.path(), {".md"}, false);
-  EXPECT_EQ(flat.names, (std::vector<std::string>{"a.MD", "b.md"}));
-  EXPECT_EQ(flat.paths.front(), (dir / "a.MD").string());
+  EXPECT_EQ(names_of(flat), (std::vector<std::string>{"a.MD", "b.md"}));
+  EXPECT_EQ(flat.front().path, (dir / "a.MD").string());
+  EXPECT_EQ(flat.back().path, (dir / "b.md").string());
 
   const auto deep =
       fileIO::find_files_with_extensions(dir.path(), {"md"}, true, "", {"build"});
-  EXPECT_EQ(deep.names, (std::vector<std::string>{"a.MD", "b.md", "e.md"}));
+  EXPECT_EQ(names_of(deep), (std::vector<std::string>{"a.MD", "b.md", "e.md"}));
+  EXPECT_EQ(deep.back().path, (dir / "sub" / "e.md").string());
 
   const auto configs =
       fileIO::find_files_with_extensions(dir.path(), {".yaml", ".yml"}, false, "config");
-  EXPECT_EQ(configs.names, (std::vector<std::string>{"config_x.yaml", "config_y.yml"}));
-  EXPECT_TRUE(fileIO::find_files_with_extensions(dir / "missing", {".md"}, false).paths.empty());
+  EXPECT_EQ(names_of(configs), (std::vector<std::string>{"config_x.yaml", "config_y.yml"}));
+  EXPECT_TRUE(fileIO::find_files_with_extensions(dir / "missing", {".md"}, false).empty());
+}
+
+TEST(FileSearch, EmptyExtensionListFindsEveryFileButExcludedNames) {
+  TempDir dir;
+  for (const char *name : {"b.md", "index.html", "noext", "sub/c.txt", "z.tar.gz"})
+    write_file(dir / name, "x");
+  const auto all = fileIO::find_files_with_extensions(dir.path(), {}, false, "", {"index.html"});
+  EXPECT_EQ(names_of(all), (std::vector<std::string>{"b.md", "noext", "z.tar.gz"}));
 }
 
 TEST(InteractiveChoice, AcceptsNumbersListsRangesAndCancels) {
-  const std::vector<std::string> paths{"/p/a", "/p/b", "/p/c"};
-  const std::vector<std::string> names{"a", "b", "c"};
+  const fileIO::FileList files{{"/p/a", "a"}, {"/p/b", "b"}, {"/p/c", "c"}};
   struct Case {
     std::string input;
     std::vector<std::string> chosen;
@@ -59,13 +75,15 @@ TEST(InteractiveChoice, AcceptsNumbersListsRangesAndCancels) {
       {"2\n", {"b"}},        {"1,3\n", {"a", "c"}}, {"2-3\n", {"b", "c"}},
       {"all\n", {"a", "b", "c"}}, {"\n", {}},       {"", {}},
       {"9\n2\n", {"b"}}, // an invalid answer asks again
+      // Digits of other scripts and stray bytes are not numbers here: asked again.
+      {"\xEF\xBC\x92\n3\n", {"c"}}, {"\xD9\xA3\n1\n", {"a"}},
+      {"\xFF\x80\n2\n", {"b"}}, {"2\xB2\n1\n", {"a"}},
   };
   for (const auto &c : cases) {
     fileIO::Selection got;
     testing::internal::CaptureStderr();
-    const std::string out = with_stdin(c.input, [&] {
-      got = fileIO::interactive_select_files(paths, names, "");
-    });
+    const std::string out =
+        with_stdin(c.input, [&] { got = fileIO::interactive_select_files(files, ""); });
     testing::internal::GetCapturedStderr();
     std::vector<std::string> chosen;
     for (const auto &[path, name] : got) {

@@ -1,5 +1,7 @@
 #include "formats/xlsx/workbook.hpp"
 
+#include "core/text.hpp"
+
 #include <charconv>
 
 namespace vaskit::xlsx {
@@ -15,10 +17,7 @@ CellRef parse_address(std::string_view address) {
   int col = 0;
   std::size_t letters = 0;
   for (; i < address.size(); ++i, ++letters) {
-    char c = address[i];
-    if (c >= 'a' && c <= 'z') {
-      c = static_cast<char>(c - 'a' + 'A');
-    }
+    const char c = text::ascii_upper(address[i]);
     if (c < 'A' || c > 'Z' || letters == 3) {
       break;
     }

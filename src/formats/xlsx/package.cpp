@@ -1,6 +1,7 @@
 #include "formats/xlsx/package.hpp"
 
 #include "core/fs.hpp"
+#include "core/text.hpp"
 
 #include "formats/xlsx/workbook.hpp"
 
@@ -21,13 +22,6 @@ namespace {
 std::string zip_message(zip_error_t *error) {
   std::string text = zip_error_strerror(error);
   return text;
-}
-
-bool same_name(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-           return lower(x) == lower(y);
-         });
 }
 
 // Part names may be given with the leading slash of the package's own notation.
@@ -120,7 +114,7 @@ const Package::Entry *Package::find(std::string_view name) const {
     }
   }
   for (const Entry &entry : entries_) {
-    if (same_name(entry.name, name)) {
+    if (text::iequals_ascii(entry.name, name)) {
       return &entry;
     }
   }
@@ -144,13 +138,24 @@ std::vector<std::string> Package::names() const {
 }
 
 std::string Package::read(std::string_view name) const {
+  std::string data;
+  read_blocks(name, [&](std::string_view block) {
+    data.append(block);
+    return true;
+  });
+  return data;
+}
+
+void Package::read_blocks(std::string_view name,
+                          const std::function<bool(std::string_view)> &sink) const {
   const Entry *entry = find(name);
   const std::string where = path_.string() + ": ";
   if (entry == nullptr) {
     throw Error(where + "missing part " + std::string(strip_slash(name)));
   }
   if (entry->data) {
-    return *entry->data;
+    sink(*entry->data);
+    return;
   }
   zip_t *archive = archive_.get();
   const auto index = static_cast<zip_uint64_t>(entry->source_index);
@@ -163,22 +168,22 @@ std::string Package::read(std::string_view name) const {
     throw Error(where + "cannot read part " + entry->name + ": " +
                 zip_error_strerror(zip_get_error(archive)));
   }
-  std::string data;
-  char buffer[65536];
+  struct Closer {
+    zip_file_t *file;
+    ~Closer() { zip_fclose(file); }
+  } closer{file};
+  // Small blocks, so that a reader that stops early inflates little more than it needs.
+  char buffer[16384];
   for (;;) {
     zip_int64_t n = zip_fread(file, buffer, sizeof buffer);
     if (n < 0) {
-      std::string message = zip_error_strerror(zip_file_get_error(file));
-      zip_fclose(file);
-      throw Error(where + "damaged part " + entry->name + ": " + message);
+      throw Error(where + "damaged part " + entry->name + ": " +
+                  zip_error_strerror(zip_file_get_error(file)));
     }
-    if (n == 0) {
-      break;
+    if (n == 0 || !sink(std::string_view(buffer, static_cast<std::size_t>(n)))) {
+      return;
     }
-    data.append(buffer, static_cast<std::size_t>(n));
   }
-  zip_fclose(file);
-  return data;
 }
 
 void Package::write(std::string_view name, std::string data) {
@@ -281,17 +286,6 @@ std::string Package::serialize() const {
     throw Error(where + "cannot build archive");
   }
   return bytes;
-}
-
-void set_save_fault_hook(SaveFaultHook hook) {
-  if (!hook) {
-    fs::set_write_hook(nullptr);
-    return;
-  }
-  fs::set_write_hook([hook = std::move(hook)](fs::WriteStage stage, std::size_t written) {
-    hook(stage == fs::WriteStage::wrote_block ? SaveStage::wrote_block : SaveStage::before_rename,
-         written);
-  });
 }
 
 void write_file_atomically(const std::filesystem::path &requested, std::string_view data) {

@@ -1,5 +1,6 @@
 #include "formats/xlsx/styles.hpp"
 
+#include "core/text.hpp"
 #include "formats/xlsx/xml_util.hpp"
 
 #include <array>
@@ -128,12 +129,7 @@ bool is_date_format_code(std::string_view code) {
 }
 
 bool is_duration_format_code(std::string_view code) {
-  std::string section = first_section(code);
-  for (char &c : section) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
+  const std::string section = text::ascii_lower(first_section(code));
   for (std::string_view tag : {"[h]", "[hh]", "[m]", "[mm]", "[s]", "[ss]"}) {
     if (section.find(tag) != std::string::npos) {
       return true;

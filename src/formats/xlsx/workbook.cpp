@@ -23,15 +23,6 @@ bool ends_with(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
 
-std::string lower_ascii(std::string s) {
-  for (char &c : s) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return s;
-}
-
 void check_sheet_title(std::string_view title) {
   auto bad = [&](const std::string &why) {
     return std::invalid_argument("invalid sheet title '" + std::string(title) + "': " + why);
@@ -282,12 +273,12 @@ detail::Styles &Workbook::Impl::style_sheet_for_edit() {
       styles_part = folder + "styles" + std::to_string(n) + ".xml";
     }
   }
-  const std::string part_name = lower_ascii("/" + styles_part);
+  const std::string part_name = text::ascii_lower("/" + styles_part);
   edit_part("[Content_Types].xml", [&](pugi::xml_node types) {
     for (pugi::xml_node type = types.first_child(); type;) {
       pugi::xml_node next = type.next_sibling();
       if (type.type() == pugi::node_element && local_name(type) == "Override" &&
-          lower_ascii(type.attribute("PartName").value()) == part_name) {
+          text::ascii_lower(type.attribute("PartName").value()) == part_name) {
         types.remove_child(type);
       }
       type = next;
@@ -373,10 +364,10 @@ void Workbook::Impl::write_calc_chain() {
   // An empty chain is not allowed; without one the application rebuilds it.
   package.remove(calc_chain_part);
   remove_workbook_relationship("/calcChain");
-  const std::string part_name = lower_ascii("/" + calc_chain_part);
+  const std::string part_name = text::ascii_lower("/" + calc_chain_part);
   edit_part("[Content_Types].xml", [&](pugi::xml_node types) {
     for (pugi::xml_node type : types.children()) {
-      if (lower_ascii(type.attribute("PartName").value()) == part_name) {
+      if (text::ascii_lower(type.attribute("PartName").value()) == part_name) {
         types.remove_child(type);
         break;
       }
@@ -439,7 +430,7 @@ Workbook Workbook::open(const std::filesystem::path &path) {
 
 Workbook Workbook::create(const std::filesystem::path &path, std::string_view sheet_title) {
   check_sheet_title(sheet_title);
-  const bool macro_enabled = lower_ascii(path.extension().string()) == ".xlsm";
+  const bool macro_enabled = text::ascii_lower(path.extension().string()) == ".xlsm";
   const std::string main_type =
       macro_enabled ? "application/vnd.ms-excel.sheet.macroEnabled.main+xml"
                     : "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml";
@@ -560,15 +551,15 @@ void Workbook::remove_macro_project() {
   };
   bool other_bin_parts = false;
   for (const std::string &name : impl.package.names()) {
-    other_bin_parts = other_bin_parts || ends_with(lower_ascii(name), ".bin");
+    other_bin_parts = other_bin_parts || ends_with(text::ascii_lower(name), ".bin");
   }
   impl.edit_part("[Content_Types].xml", [&](pugi::xml_node types) {
     for (pugi::xml_node type = types.first_child(); type;) {
       pugi::xml_node next = type.next_sibling();
-      const std::string part = lower_ascii(type.attribute("PartName").value());
+      const std::string part = text::ascii_lower(type.attribute("PartName").value());
       bool drop = false;
       for (const std::string &gone : removed) {
-        drop = drop || part == lower_ascii("/" + gone);
+        drop = drop || part == text::ascii_lower("/" + gone);
       }
       if (std::string_view(type.attribute("ContentType").value()) ==
               "application/vnd.ms-office.vbaProject" &&
@@ -577,7 +568,7 @@ void Workbook::remove_macro_project() {
       }
       if (drop) {
         types.remove_child(type);
-      } else if (part == lower_ascii("/" + impl.workbook_part)) {
+      } else if (part == text::ascii_lower("/" + impl.workbook_part)) {
         for (const auto &[macro, plain] : plain_types) {
           if (macro == type.attribute("ContentType").value()) {
             type.attribute("ContentType") = std::string(plain).c_str();

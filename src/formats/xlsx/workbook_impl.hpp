@@ -17,6 +17,20 @@
 
 namespace vaskit::xlsx {
 
+namespace detail {
+// What a cell element holds, before it is turned into a value: its type and style attributes,
+// the text of its <v> and, for an inline string, the text of its <is> (both with XML escapes
+// resolved, cell-text escapes still in place).
+struct RawCell {
+  std::string type;
+  int style = 0;
+  bool has_v = false;
+  std::string v;
+  bool has_inline = false;
+  std::string inline_text;
+};
+} // namespace detail
+
 struct Worksheet::Impl {
   struct Row {
     pugi::xml_node node;
@@ -30,6 +44,13 @@ struct Worksheet::Impl {
   pugi::xml_document doc;
   pugi::xml_node sheet_data;
   std::map<int, Row> rows;
+  // Merged ranges: only the first (top-left) cell of each holds the range's value.
+  struct Merge {
+    CellRef first;
+    CellRef last;
+    std::string text; // "L8:T9"
+  };
+  std::vector<Merge> merges;
   bool dirty = false;
 
   void load();
@@ -40,6 +61,8 @@ struct Worksheet::Impl {
   void extend_dimension(int row, int col);
   void remove_formula(pugi::xml_node cell, int row, int col);
   CellValue read(pugi::xml_node cell) const;
+  // The merged range that covers the cell without starting at it, if any.
+  const Merge *covering_merge(int row, int col) const;
 };
 
 struct Workbook::Impl {
@@ -83,6 +106,11 @@ struct Workbook::Impl {
   std::vector<Relationship> relationships(const std::string &part) const;
   Worksheet &worksheet(std::size_t index);
   const std::string &shared_string(long long index);
+  // Loads only the first `count` shared strings (fewer when the part holds fewer), scanning
+  // the part no further; later calls of shared_string() see only those.
+  void load_shared_strings_prefix(std::size_t count);
+  // The value of a cell as the sheet shows it (shared strings, dates by number format).
+  CellValue decode(const detail::RawCell &cell);
   detail::Styles &style_sheet();
   // The style sheet exists after this, created with its relationship and content type when
   // the package had none.

@@ -44,7 +44,7 @@ pugi::xml_node add_child(pugi::xml_node parent, std::string_view name) {
   return parent.append_child(full.c_str());
 }
 
-// Text of an inline string: plain <t>, or the <t> of each rich-text run.
+// Text of an inline string: plain <t>, or the <t> of each rich-text run (still escaped).
 std::string inline_text(const pugi::xml_node &is) {
   std::string text;
   for (pugi::xml_node part : is.children()) {
@@ -54,7 +54,7 @@ std::string inline_text(const pugi::xml_node &is) {
       text += child(part, "t").child_value();
     }
   }
-  return detail::unescape_cell_text(text);
+  return text;
 }
 
 std::string_view trim(std::string_view s) {
@@ -165,6 +165,44 @@ void Worksheet::Impl::load() {
       entry.cells.emplace(col, cell);
     }
   }
+  for (pugi::xml_node list : root.children()) {
+    if (!is_element(list, "mergeCells")) {
+      continue;
+    }
+    for (pugi::xml_node merge : list.children()) {
+      if (!is_element(merge, "mergeCell")) {
+        continue;
+      }
+      const std::string_view ref = merge.attribute("ref").value();
+      const auto colon = ref.find(':');
+      if (colon == std::string_view::npos) {
+        continue; // one cell: nothing is covered
+      }
+      try {
+        Merge m{parse_address(ref.substr(0, colon)), parse_address(ref.substr(colon + 1)),
+                std::string(ref)};
+        if (m.first.row > m.last.row) {
+          std::swap(m.first.row, m.last.row);
+        }
+        if (m.first.col > m.last.col) {
+          std::swap(m.first.col, m.last.col);
+        }
+        merges.push_back(std::move(m));
+      } catch (const std::invalid_argument &) {
+        // A range the spreadsheet application would not show either.
+      }
+    }
+  }
+}
+
+const Worksheet::Impl::Merge *Worksheet::Impl::covering_merge(int row, int col) const {
+  for (const Merge &m : merges) {
+    if (m.first.row <= row && row <= m.last.row && m.first.col <= col && col <= m.last.col &&
+        !(m.first.row == row && m.first.col == col)) {
+      return &m;
+    }
+  }
+  return nullptr;
 }
 
 pugi::xml_node Worksheet::Impl::find_cell(int row, int col) const {
@@ -292,19 +330,34 @@ void Worksheet::Impl::remove_formula(pugi::xml_node cell, int row, int col) {
 }
 
 CellValue Worksheet::Impl::read(pugi::xml_node cell) const {
-  const std::string_view type = cell.attribute("t").value();
-  if (type == "inlineStr") {
+  detail::RawCell raw;
+  raw.type = cell.attribute("t").value();
+  raw.style = cell.attribute("s").as_int(0);
+  if (raw.type == "inlineStr") {
     pugi::xml_node is = child(cell, "is");
-    if (!is) {
+    raw.has_inline = static_cast<bool>(is);
+    if (is) {
+      raw.inline_text = inline_text(is);
+    }
+  } else if (pugi::xml_node v = child(cell, "v")) {
+    raw.has_v = true;
+    raw.v = v.child_value();
+  }
+  return book->decode(raw);
+}
+
+CellValue Workbook::Impl::decode(const detail::RawCell &cell) {
+  const std::string_view type = cell.type;
+  if (type == "inlineStr") {
+    if (!cell.has_inline) {
       return std::monostate{};
     }
-    return inline_text(is);
+    return detail::unescape_cell_text(cell.inline_text);
   }
-  pugi::xml_node v = child(cell, "v");
-  if (!v) {
+  if (!cell.has_v) {
     return std::monostate{};
   }
-  const std::string_view text = v.child_value();
+  const std::string_view text = cell.v;
   if (type == "s") {
     long long index = -1;
     std::string_view digits = trim(text);
@@ -312,7 +365,7 @@ CellValue Worksheet::Impl::read(pugi::xml_node cell) const {
     if (ec != std::errc() || end != digits.data() + digits.size()) {
       index = -1;
     }
-    return book->shared_string(index);
+    return shared_string(index);
   }
   if (type == "str") {
     return detail::unescape_cell_text(text);
@@ -338,8 +391,8 @@ CellValue Worksheet::Impl::read(pugi::xml_node cell) const {
   const double serial = std::holds_alternative<long long>(number)
                             ? static_cast<double>(std::get<long long>(number))
                             : std::get<double>(number);
-  if (book->style_sheet().shows_date(cell.attribute("s").as_int(0))) {
-    if (auto date = detail::date_from_serial(serial, book->date1904)) {
+  if (style_sheet().shows_date(cell.style)) {
+    if (auto date = detail::date_from_serial(serial, date1904)) {
       return *date;
     }
   }
@@ -399,6 +452,12 @@ void Worksheet::set_value(int row, int col, const CellInput &value) {
   if (const double *real = std::get_if<double>(&value); real && !std::isfinite(*real)) {
     throw std::invalid_argument("cannot store " + std::to_string(*real) + " in cell " +
                                 format_address(row, col));
+  }
+  // The spreadsheet application shows such a value nowhere, and readers take the cell as empty.
+  if (const Impl::Merge *m = impl_->covering_merge(row, col)) {
+    throw Error("cell " + format_address(row, col) + " lies inside the merged range " + m->text +
+                ", whose value only its first cell " + format_address(m->first.row, m->first.col) +
+                " holds");
   }
   pugi::xml_node cell = impl_->ensure_cell(row, col);
   impl_->remove_formula(cell, row, col);

@@ -87,13 +87,13 @@ std::string Folvaner::build_description(const ReceiptInfo &info, const json &con
   const std::string raw_address = info.address.value_or("");
 
   if (pickup.empty() && dropoff.empty() && raw_address.empty()) {
-    log.error("❌ " + tag + "未比對到公司名稱且無地址資訊！");
+    log().error("❌ " + tag + "未比對到公司名稱且無地址資訊！");
     return "";
   }
   if (!pickup.empty() && dropoff.empty())
-    log.error("❌ " + tag + "未找到下車地點！(僅有起點: '" + text::printable(pickup) + "')");
+    log().error("❌ " + tag + "未找到下車地點！(僅有起點: '" + text::printable(pickup) + "')");
   else if (!dropoff.empty() && pickup.empty())
-    log.error("❌ " + tag + "未找到上車地點！(僅有迄點: '" + text::printable(dropoff) + "')");
+    log().error("❌ " + tag + "未找到上車地點！(僅有迄點: '" + text::printable(dropoff) + "')");
 
   const std::string mapped_pickup = map_address(pickup, mapping);
   const std::string mapped_dropoff = map_address(dropoff, mapping);
@@ -101,12 +101,13 @@ std::string Folvaner::build_description(const ReceiptInfo &info, const json &con
   const bool matched_d = check_address_match(dropoff, mapping);
 
   if (!pickup.empty() && !matched_p)
-    log.warning("⚠️ " + tag + "未找到對應公司名稱 (起點: '" + text::printable(pickup) + "')");
+    log().warning("⚠️ " + tag + "未找到對應公司名稱 (起點: '" + text::printable(pickup) + "')");
   if (!dropoff.empty() && !matched_d)
-    log.warning("⚠️ " + tag + "未找到對應公司名稱 (迄點: '" + text::printable(dropoff) + "')");
+    log().warning("⚠️ " + tag + "未找到對應公司名稱 (迄點: '" + text::printable(dropoff) +
+                  "')");
   if (pickup.empty() && dropoff.empty() && !check_address_match(raw_address, mapping))
-    log.warning("⚠️ " + tag + "未找到對應公司名稱 (地址: '" + text::printable(raw_address) +
-                "')");
+    log().warning("⚠️ " + tag + "未找到對應公司名稱 (地址: '" + text::printable(raw_address) +
+                  "')");
 
   std::string desc;
   if (!mapped_pickup.empty() && !mapped_dropoff.empty())

@@ -123,8 +123,8 @@ ReceiptInfo Folvaner::extract_receipt_info(const std::string &pdf_path) {
     read_receipt_text(text::sanitize_utf8(text::join(pdf::extract_page_texts(pdf_path), "\n")),
                       info);
   } catch (const std::exception &e) {
-    log.error("❌ 擷取收據資訊失敗 " + text::printable(pdf_path) + ": " +
-              reason_without_path(e.what(), pdf_path));
+    log().error("❌ 擷取收據資訊失敗 " + text::printable(pdf_path) + ": " +
+                reason_without_path(e.what(), pdf_path));
   }
   return info;
 }

@@ -4,13 +4,17 @@
 #include "core/fs.hpp"
 #include "core/text.hpp"
 #include "tools/folvane/numbers.hpp"
+#include "tools/folvane/tool_help.hpp"
 
 #include <algorithm>
 #include <cmath>
 
 namespace vaskit::folvane {
 
-vaskern::app_logging::Logger &log = vaskern::app_logging::lazy_logger("Folvane");
+vaskern::app_logging::Logger &log() {
+  static vaskern::app_logging::Logger &logger = vaskern::app_logging::lazy_logger("Folvane");
+  return logger;
+}
 
 namespace {
 
@@ -121,7 +125,7 @@ void validate_config(const json &conf) {
     const double half = kA4Width / 2;
     if (!m.is_number() || m.get<double>() < 0 || m.get<double>() >= half)
       bad("margin",
-          "a number from 0 to less than " + numbers::real_repr(half) +
+          "a number from 0 to less than " + text::float_repr(half) +
               " (half the page's shorter side)",
           m);
   }
@@ -167,40 +171,31 @@ Folvaner::Folvaner(json conf_in) : conf(std::move(conf_in)) {
   default_expense_type = config::get_or(conf, "default_expense_type", "Transportation_Taxi_Limo");
 
   // The values as written: a layout of 2.0 columns logs as such.
-  log.info("[INIT] Layout: " + config::to_text(cols_value) + "x" + config::to_text(rows_value) +
-           ", Landscape=" + text::printable(config::to_text(landscape)));
+  log().info("[INIT] Layout: " + config::to_text(cols_value) + "x" + config::to_text(rows_value) +
+             ", Landscape=" + text::printable(config::to_text(landscape)));
 }
 
 vaskern::fileMg::FileList Folvaner::get_file_list() const {
   if (vaskern::fileMg::checkFileOrDir(input_folder) != 0) {
-    log.error("Error: Input folder not found: " + text::printable(input_folder));
+    log().error("Error: Input folder not found: " + text::printable(input_folder));
     return {};
   }
-  const auto found = vaskern::fileMg::find_files_with_extensions(input_folder, {"pdf"}, false);
+  auto found = vaskern::fileMg::find_files_with_extensions(input_folder, {"pdf"}, false);
   const std::string own_name = fs::basename(output_file);
-  std::vector<std::size_t> keep;
-  for (std::size_t i = 0; i < found.paths.size() && i < found.names.size(); ++i) {
-    const std::string &name = found.names[i];
-    if (name == own_name || name == kReportNames[0] || name == kReportNames[1])
-      continue;
-    keep.push_back(i);
-  }
+  std::erase_if(found, [&](const FileEntry &f) {
+    return f.name == own_name || f.name == kReportNames[0] || f.name == kReportNames[1];
+  });
   // Byte order of UTF-8 is code-point order.
-  std::stable_sort(keep.begin(), keep.end(),
-                   [&](std::size_t a, std::size_t b) { return found.names[a] < found.names[b]; });
-  vaskern::fileMg::FileList out;
-  for (std::size_t i : keep) {
-    out.paths.push_back(found.paths[i]);
-    out.names.push_back(found.names[i]);
-  }
-  return out;
+  std::stable_sort(found.begin(), found.end(),
+                   [](const FileEntry &a, const FileEntry &b) { return a.name < b.name; });
+  return found;
 }
 
 const cli::Command &folvane_command() {
   static const cli::Command cmd = [] {
     cli::Command c;
     c.name = "folvane";
-    c.help = "Merge multiple PDF files into a single layout report.";
+    c.help = std::string(TOOL_HELP);
     c.options = {
         {{"--config", "-c"},
          "config",
@@ -253,39 +248,38 @@ void inspect(const std::string &path) {
 
 } // namespace
 
-void cmd_folvane(const std::optional<std::string> &config, bool generate_config,
-                 const std::optional<std::string> &extract_info) {
+int cmd_folvane(const Options &options) {
   // The PDF libraries are linked into this program, so there is no package check to make.
-  if (extract_info) {
-    inspect(*extract_info);
-    return;
+  if (options.extract_info) {
+    inspect(*options.extract_info);
+    return 0;
   }
-  if (generate_config) {
+  if (options.generate_config) {
     const std::string path =
         vaskern::fileMg::generate_json_template(DEFAULT_CONFIG, "config_folvane_template.json");
     // The helper has said why the template could not be written.
     if (path.empty())
-      throw cli::Exit{1};
+      return 1;
     cli::echo("Success! Template file created at: " + text::printable(path));
-    throw cli::Exit{0};
+    return 0;
   }
-  if (!config || config->empty()) {
-    cli::echo("Error: Please provide a JSON file path using --config or -c.");
-    cli::echo("Hint: Run 'vaskit folvane --generate-config' to get a template.");
-    throw cli::Exit{1};
-  }
-  const auto conf = vaskern::fileMg::load_json_file(*config, {"config"});
+  vaskern::fileMg::JsonConfigFlow flow;
+  flow.missing_lines = {"Error: Please provide a JSON file path using --config or -c.",
+                        "Hint: Run 'vaskit folvane --generate-config' to get a template."};
   // The loader has said what is wrong with the file; a run without it is a failure.
-  if (!conf)
-    throw cli::Exit{1};
+  flow.unusable_status = 1;
+  const auto resolved = vaskern::fileMg::resolve_json_config(options.config, flow);
+  if (!resolved.section)
+    return resolved.status;
   std::optional<Folvaner> app;
   try {
-    app.emplace(*conf);
+    app.emplace(*resolved.section);
   } catch (const ConfigError &e) {
     cli::echo(std::string("Error: ") + e.what());
-    throw cli::Exit{1};
+    return 1;
   }
-  app->run();
+  // A script must see a save that failed, though the pass went on to the end.
+  return app->run() ? 0 : 1;
 }
 
 } // namespace vaskit::folvane

@@ -69,7 +69,7 @@ std::string amount_part(const std::optional<std::string> &total) {
     return cleaned;
   if (std::trunc(*value) == *value)
     return numbers::integral_text(*value);
-  return text::replace_all(numbers::real_repr(*value), ".", "_");
+  return text::replace_all(text::float_repr(*value), ".", "_");
 }
 
 // Renames `from` to `to` unless `to` exists: the check and the rename are one step, so no
@@ -112,7 +112,7 @@ std::string Folvaner::generate_receipt_filename(const ReceiptInfo &info,
 RenameResult Folvaner::rename_receipt_file(const std::string &pdf_path, bool dry_run) {
   std::error_code ec;
   if (!std::filesystem::exists(pdf_path, ec)) {
-    log.error("❌ 檔案不存在: " + text::printable(pdf_path));
+    log().error("❌ 檔案不存在: " + text::printable(pdf_path));
     return {false, pdf_path};
   }
   const ReceiptInfo info = extract_receipt_info(pdf_path);
@@ -123,32 +123,32 @@ RenameResult Folvaner::rename_receipt_file(const std::string &pdf_path, bool dry
       dir_name.empty() ? new_filename : fs::join(dir_name, new_filename);
 
   if (fs::abspath(pdf_path) == fs::abspath(new_filepath)) {
-    log.info("ℹ️ 檔名已相符，無需更名: " + new_filename);
+    log().info("ℹ️ 檔名已相符，無需更名: " + new_filename);
     return {false, pdf_path};
   }
   if (dry_run) {
-    log.info("🔍 [預覽更名] " + text::printable(base) + " -> " + new_filename);
+    log().info("🔍 [預覽更名] " + text::printable(base) + " -> " + new_filename);
     return {true, new_filepath};
   }
   if (const std::string reason = rename_no_replace(pdf_path, new_filepath); !reason.empty()) {
-    log.error("❌ 更名失敗 " + text::printable(pdf_path) + " -> " + text::printable(new_filepath) +
-              ": " + reason);
+    log().error("❌ 更名失敗 " + text::printable(pdf_path) + " -> " + text::printable(new_filepath) +
+                ": " + reason);
     return {false, pdf_path};
   }
-  log.info("🎉 更名成功: " + text::printable(base) + " -> " + new_filename);
+  log().info("🎉 更名成功: " + text::printable(base) + " -> " + new_filename);
   return {true, new_filepath};
 }
 
 void Folvaner::rename_input_folder_files(bool dry_run) const {
   const auto files = get_file_list();
-  if (files.paths.empty()) {
-    log.warning("⚠️ 找不到可更名的 PDF 檔案。");
+  if (files.empty()) {
+    log().warning("⚠️ 找不到可更名的 PDF 檔案。");
     return;
   }
-  cli::echo("🔄 開始批次更名 (" + std::to_string(files.paths.size()) + " 個檔案)...");
-  for (const auto &path : files.paths) {
-    const auto result = rename_receipt_file(path, dry_run);
-    const std::string old_name = text::printable(fs::basename(path));
+  cli::echo("🔄 開始批次更名 (" + std::to_string(files.size()) + " 個檔案)...");
+  for (const FileEntry &file : files) {
+    const auto result = rename_receipt_file(file.path, dry_run);
+    const std::string old_name = text::printable(fs::basename(file.path));
     if (result.ok)
       cli::echo("  ✅ " + old_name + " -> " + text::printable(fs::basename(result.path)));
     else

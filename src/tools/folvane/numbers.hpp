@@ -1,5 +1,5 @@
 // Number reading for receipt texts, with Python's rules: any Unicode decimal digit counts by its
-// value (full-width ４ is 4), and real numbers print in their shortest round-trip form.
+// value (full-width ４ is 4).
 #pragma once
 
 #include <optional>
@@ -21,9 +21,6 @@ std::optional<double> parse_real(std::string_view s);
 // An amount as written on a receipt without its thousands commas and dollar signs, trimmed
 // ("$ 1,280 " -> "1280"): the form parse_real reads.
 std::string clean_amount(std::string_view amount);
-
-// The shortest text that reads back as `v`, in Python's repr form ("350.5", "1e-05", "1e+16").
-std::string real_repr(double v);
 
 // `v` (integral) as a decimal integer, exactly ("350", "100000000000000000000").
 std::string integral_text(double v);

@@ -14,37 +14,37 @@ namespace vaskit::folvane {
 
 namespace fs = std::filesystem;
 
-void Folvaner::run() {
+bool Folvaner::run() {
   // The report's path comes from the configuration file: no control sequences to the terminal.
   const std::string shown_output = text::printable(output_file);
-  if (fs::exists(output_file)) {
+  // A path that cannot be examined (a link loop) holds no old report; the save reports it.
+  std::error_code exists_error;
+  if (fs::exists(output_file, exists_error)) {
     // unlink, not remove: a folder in the report's place is not ours to delete.
     if (::unlink(output_file.c_str()) == 0) {
-      log.info("🗑️ 已先移除舊有的合併檔案: " + shown_output);
+      log().info("🗑️ 已先移除舊有的合併檔案: " + shown_output);
     } else {
-      log.warning("⚠️ 移除舊檔案失敗 " + shown_output + ": " + std::strerror(errno));
+      log().warning("⚠️ 移除舊檔案失敗 " + shown_output + ": " + std::strerror(errno));
     }
   }
 
   rename_input_folder_files();
 
   const auto files = get_file_list();
-  if (files.paths.empty()) {
-    log.warning("No PDF files found to merge.");
-    return;
+  if (files.empty()) {
+    log().warning("No PDF files found to merge.");
+    return true;
   }
 
   const auto [cell_w, cell_h] = calculate_cell_layout();
   std::optional<pdf::Page> current_output_page;
   long long item_index = 0;
   const long long items_per_page = cols * rows;
-  log.info("[STEP 1] Processing " + std::to_string(files.paths.size()) + " files...");
+  log().info("[STEP 1] Processing " + std::to_string(files.size()) + " files...");
 
   std::vector<ReceiptInfo> receipt_infos;
   std::size_t placed = 0;
-  for (std::size_t i = 0; i < files.paths.size(); ++i) {
-    const std::string &f_path = files.paths[i];
-    const std::string &f_name = files.names[i];
+  for (const auto &[f_path, f_name] : files) {
     // File names and receipt text go to the terminal: no control sequences from them.
     const std::string shown_name = text::printable(f_name);
     try {
@@ -58,7 +58,7 @@ void Folvaner::run() {
       std::string addr_text = present(info.address) ? " | 地址: " + *info.address : "";
       std::string tail = text::printable("檔案: " + f_name + " | 日期時間: " + dt_text +
                                          " | 總計: $" + text_or_none(info.total) + addr_text);
-      log.info("✅ " + tail);
+      log().info("✅ " + tail);
       cli::echo("[收據資訊] " + tail);
 
       pdf::Reader reader(f_path);
@@ -85,7 +85,7 @@ void Folvaner::run() {
         ++item_index;
       }
     } catch (const std::exception &e) {
-      log.error("Failed " + shown_name + ": " + text::printable(e.what()));
+      log().error("Failed " + shown_name + ": " + text::printable(e.what()));
     }
   }
 
@@ -93,18 +93,20 @@ void Folvaner::run() {
     writer.add_page(*current_output_page);
   }
   // Pages of blank cells only are no report; the old one is gone, so nothing stale is left.
+  bool saved = true;
   if (placed == 0) {
-    log.warning("No receipt pages could be placed; merged report not written: " + shown_output);
+    log().warning("No receipt pages could be placed; merged report not written: " + shown_output);
   } else {
-    _save_file();
+    saved = _save_file();
   }
   // After the report, and even when its save failed: the workbook reports its own outcome.
-  if (!receipt_infos.empty()) {
-    export_receipts_to_excel(receipt_infos);
+  if (!receipt_infos.empty() && !export_receipts_to_excel(receipt_infos)) {
+    saved = false;
   }
+  return saved;
 }
 
-void Folvaner::_save_file() {
+bool Folvaner::_save_file() {
   const fs::path out(output_file);
   const fs::path output_dir = out.parent_path();
   if (!output_dir.empty() && !fs::exists(output_dir)) {
@@ -114,10 +116,12 @@ void Folvaner::_save_file() {
     // Written beside the target and renamed over it: a failed save leaves no truncated report.
     writer.write(output_file);
     const std::string shown_output = text::printable(output_file);
-    log.info("[DONE] Successfully saved merged report: " + shown_output);
+    log().info("[DONE] Successfully saved merged report: " + shown_output);
     cli::echo("Success: " + shown_output);
+    return true;
   } catch (const std::exception &e) {
-    log.error("Save failed: " + text::printable(e.what()));
+    log().error("Save failed: " + text::printable(e.what()));
+    return false;
   }
 }
 

@@ -2,7 +2,7 @@
 // rendering: details content is rendered as Markdown, and list items get the blank line that a
 // list after a text line needs.
 #include "core/re.hpp"
-#include "tools/prosett/fences.hpp"
+#include "formats/markdown/fences.hpp"
 #include "tools/prosett/stages.hpp"
 
 namespace vaskit::prosett {
@@ -63,7 +63,7 @@ void repair_segment(std::string_view segment, std::string &out) {
 std::string preprocess_details_and_lists(std::string_view md_content) {
   std::string out;
   out.reserve(md_content.size() + md_content.size() / 16);
-  append_outside_fences(out, md_content, repair_segment);
+  markdown::append_outside_fences(out, md_content, repair_segment);
   return out;
 }
 

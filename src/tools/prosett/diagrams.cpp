@@ -21,10 +21,6 @@ std::optional<std::string_view> named_reference(std::string_view name) {
   return std::nullopt;
 }
 
-bool is_hex(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 // The text a numeric reference stands for, with the HTML5 repairs of invalid numbers.
 void append_numeric(std::string &out, char32_t num) {
   for (const auto &repair : html_entities::kInvalidCharrefs) {
@@ -69,12 +65,12 @@ std::size_t decode_reference(std::string_view s, std::size_t amp, std::string &o
     int base = 10;
     std::size_t digits = p + 1;
     if (digits < n && (s[digits] == 'x' || s[digits] == 'X') && digits + 1 < n &&
-        is_hex(s[digits + 1])) {
+        text::hex_digit(s[digits + 1]) >= 0) {
       base = 16;
       ++digits;
     }
     std::size_t q = digits;
-    while (q < n && (base == 16 ? is_hex(s[q]) : (s[q] >= '0' && s[q] <= '9')))
+    while (q < n && (base == 16 ? text::hex_digit(s[q]) >= 0 : (s[q] >= '0' && s[q] <= '9')))
       ++q;
     if (q == digits) {
       out += '&';

@@ -4,10 +4,11 @@
 #include "core/fs.hpp"
 #include "core/re.hpp"
 #include "core/text.hpp"
-#include "tools/prosett/fences.hpp"
+#include "formats/markdown/fences.hpp"
+#include "formats/markdown/markdown.hpp"
 #include "tools/prosett/page.hpp"
-#include "tools/prosett/render.hpp"
 #include "tools/prosett/stages.hpp"
+#include "tools/prosett/tool_help.hpp"
 #include "vaskern/fileIO.hpp"
 
 #include <algorithm>
@@ -28,6 +29,14 @@ const char *const DEFAULT_YAML_CONTENT = "config:\n"
                                          "  embed_images: true\n"
                                          "  watermark_enable: false\n"
                                          "  watermark_text: \"CONFIDENTIAL\"\n";
+
+const markdown::Extensions RENDER_EXTENSIONS{
+    .hard_breaks = true,
+    .heading_ids = true,
+    .toc_marker = true,
+    .placeholders = true,
+    .markdown_in_html = markdown::MarkdownInHtml::Details,
+};
 
 const std::vector<std::string> MARKDOWN_EXCLUDE_PATHS = {".venv", "build", "dist", "__pycache__",
                                                          ".agents"};
@@ -51,14 +60,8 @@ bool is_debug_dump(const std::string &name) {
 
 // The converter's own debug dumps are outputs, never inputs.
 fileIO::FileList without_debug_dumps(fileIO::FileList found) {
-  fileIO::FileList kept;
-  for (std::size_t i = 0; i < found.paths.size(); ++i) {
-    if (is_debug_dump(found.names[i]))
-      continue;
-    kept.paths.push_back(found.paths[i]);
-    kept.names.push_back(found.names[i]);
-  }
-  return kept;
+  std::erase_if(found, [](const fileIO::FileEntry &f) { return is_debug_dump(f.name); });
+  return found;
 }
 
 // The pass hands texts of many megabytes from stage to stage, each stage building a new one.
@@ -75,7 +78,8 @@ void keep_large_blocks_in_heap() {
 } // namespace
 
 Logger &log() {
-  return vaskern::app_logging::lazy_logger("Prosett");
+  static Logger &logger = vaskern::app_logging::lazy_logger("Prosett");
+  return logger;
 }
 
 ProsettConverter::ProsettConverter(const json &config_dict) {
@@ -100,7 +104,7 @@ std::string remove_notion_properties(const std::string &md) {
       re::MULTILINE | re::IGNORECASE);
   std::string out;
   out.reserve(md.size());
-  append_outside_fences(
+  markdown::append_outside_fences(
       out, md, [](std::string_view part, std::string &to) { pattern.sub_into(to, "", part); });
   return out;
 }
@@ -109,7 +113,7 @@ std::string squeeze_blank_lines(const std::string &md) {
   static const re::Pattern pattern(R"(\n{3,})");
   std::string out;
   out.reserve(md.size());
-  append_outside_fences(
+  markdown::append_outside_fences(
       out, md, [](std::string_view part, std::string &to) { pattern.sub_into(to, "\n\n", part); });
   return out;
 }
@@ -118,7 +122,7 @@ std::string insert_toc_marker(std::string md) {
   static const re::Pattern author(R"((?m)^(\*\*Author:\*\*.*)$)");
   // A heading marker must be followed by blanks on its own line: a lone "#" is no heading.
   static const re::Pattern heading(R"(^#[^\S\r\n]+.*$)", re::MULTILINE);
-  const auto ranges = fenced_ranges(md);
+  const auto ranges = markdown::fenced_ranges(md);
   // The ranges are sorted and disjoint: only the last one beginning at or before `at` can hold it.
   auto outside_code = [&](std::size_t at) {
     const auto after = std::upper_bound(
@@ -178,18 +182,15 @@ std::string output_name(const std::string &md_name, const std::string &version,
   return text::join(parts, "_") + ".html";
 }
 
-std::vector<std::pair<std::string, std::string>>
-ProsettConverter::choose_files(const std::optional<std::string> &target_file) const {
-  std::vector<std::pair<std::string, std::string>> selected;
+FileList ProsettConverter::choose_files(const std::optional<std::string> &target_file) const {
+  FileList selected;
   if (target_file && !target_file->empty()) {
-    selected.emplace_back(fs::abspath(*target_file), fs::basename(*target_file));
+    selected.push_back({fs::abspath(*target_file), fs::basename(*target_file)});
     log().info("✅ 已手動指定處理單一檔案：" + *target_file);
   } else {
     try {
-      const auto md_files =
-          without_debug_dumps(fileIO::find_files_with_extensions(input_path, {".md"}, false, "",
-                                                                 MARKDOWN_EXCLUDE_PATHS, &log()))
-              .paths;
+      const auto md_files = paths_of(without_debug_dumps(fileIO::find_files_with_extensions(
+          input_path, {".md"}, false, "", MARKDOWN_EXCLUDE_PATHS, &log())));
       if (!md_files.empty()) {
         std::size_t latest = 0;
         auto latest_time = std::filesystem::last_write_time(md_files[0]);
@@ -203,7 +204,7 @@ ProsettConverter::choose_files(const std::optional<std::string> &target_file) co
         const std::string latest_name = fs::basename(md_files[latest]);
         if (cli::confirm(std::string(MSG_LATEST_MD_FOUND) + latest_name + MSG_LATEST_MD_ASK,
                          true)) {
-          selected.emplace_back(md_files[latest], latest_name);
+          selected.push_back({md_files[latest], latest_name});
           log().info(MSG_LATEST_MD_CONFIRMED + latest_name);
         }
       }
@@ -256,7 +257,7 @@ bool ProsettConverter::convert_file(const std::string &md_file, const std::strin
   // Each stage works on a copy of its own; the large texts go as soon as they are used up,
   // which keeps the pass's peak memory down.
   std::string().swap(md_content);
-  std::string html_body = render_markdown(shielded.text);
+  std::string html_body = markdown::render(shielded.text, RENDER_EXTENSIONS);
   std::string().swap(shielded.text);
   html_body = restore_markdown_code_and_math(html_body, shielded.code_placeholders,
                                              shielded.math_placeholders);
@@ -309,140 +310,118 @@ Result ProsettConverter::run(const std::optional<std::string> &target_file) cons
   return {true, "prosett 執行成功。"};
 }
 
-namespace {
-
-cli::Command make_command() {
-  cli::Command cmd;
-  cmd.name = "prosett";
-  cmd.help = "Convert Notion exported .md files to HTML pages.";
-  struct Example {
-    const char *title;
-    const char *line;
-  };
-  const Example examples[] = {
-      {"Generate config template:", "vas-kit prosett --generate-config"},
-      {"Run with configuration:", "vas-kit prosett -c config.yaml"},
-      {"Run with default settings (Default mode):", "vas-kit prosett"},
-      {"Interactive config selection (when -c is provided without arguments):",
-       "vas-kit prosett -c"},
-      {"Specify the output directory (when -o is provided without arguments, it defaults to "
-       "current directory):",
-       "vas-kit prosett -o"},
-      {"Specify a custom output directory:", "vas-kit prosett -o ./my-outputs"},
-      {"Process a specific Markdown file (skips interactive selection):",
-       "vas-kit prosett -f my_document.md"},
-  };
-  std::string epilog = "\b\nExamples:\n";
-  int k = 1;
-  for (const auto &ex : examples) {
-    if (k > 1)
-      epilog += "\b\n";
-    epilog += "  " + std::to_string(k++) + ". " + ex.title + "\n     " + ex.line + "\n";
-  }
-  cmd.epilog = epilog;
-  cmd.options = {
-      {{"-c", "--config"},
-       "config",
-       false,
-       cli::PathCheck{},
-       "Specify the YAML config file path. If -c is provided without arguments, it will trigger "
-       "interactive config selection."},
-      {{"--generate-config"},
-       "generate_config",
-       true,
-       std::nullopt,
-       "Generate config_prosett_template.yaml"},
-      {{"--debug"}, "debug", true, std::nullopt, "Enable debug mode"},
-      {{"-o", "--output-dir"},
-       "output_dir",
-       false,
-       cli::PathCheck{},
-       "Specify the output directory for generated files."},
-      {{"-f", "--file"},
-       "file",
-       false,
-       cli::PathCheck{true, true, false},
-       "Specify the Markdown file to process. If provided, skips interactive selection."},
-  };
-  return cmd;
+const cli::Command &prosett_command() {
+  static const cli::Command command = [] {
+    cli::Command cmd;
+    cmd.name = "prosett";
+    cmd.help = std::string(TOOL_HELP);
+    struct Example {
+      const char *title;
+      const char *line;
+    };
+    const Example examples[] = {
+        {"Generate config template:", "vas-kit prosett --generate-config"},
+        {"Run with configuration:", "vas-kit prosett -c config.yaml"},
+        {"Run with default settings (Default mode):", "vas-kit prosett"},
+        {"Interactive config selection (when -c is provided without arguments):",
+         "vas-kit prosett -c"},
+        {"Specify the output directory (when -o is provided without arguments, it defaults to "
+         "current directory):",
+         "vas-kit prosett -o"},
+        {"Specify a custom output directory:", "vas-kit prosett -o ./my-outputs"},
+        {"Process a specific Markdown file (skips interactive selection):",
+         "vas-kit prosett -f my_document.md"},
+    };
+    std::string epilog = "\b\nExamples:\n";
+    int k = 1;
+    for (const auto &ex : examples) {
+      if (k > 1)
+        epilog += "\b\n";
+      epilog += "  " + std::to_string(k++) + ". " + ex.title + "\n     " + ex.line + "\n";
+    }
+    cmd.epilog = epilog;
+    cmd.options = {
+        {{"-c", "--config"},
+         "config",
+         false,
+         cli::PathCheck{},
+         "Specify the YAML config file path. If -c is provided without arguments, it will trigger "
+         "interactive config selection."},
+        {{"--generate-config"},
+         "generate_config",
+         true,
+         std::nullopt,
+         "Generate config_prosett_template.yaml"},
+        {{"--debug"}, "debug", true, std::nullopt, "Enable debug mode"},
+        {{"-o", "--output-dir"},
+         "output_dir",
+         false,
+         cli::PathCheck{},
+         "Specify the output directory for generated files."},
+        {{"-f", "--file"},
+         "file",
+         false,
+         cli::PathCheck{true, true, false},
+         "Specify the Markdown file to process. If provided, skips interactive selection."},
+    };
+    return cmd;
+  }();
+  return command;
 }
 
-[[noreturn]] void fail(const std::string &text) {
+namespace {
+
+// Prints the line on standard error; the command then ends with status 1.
+int fail(const std::string &text) {
   cli::echo(text, true);
-  throw cli::Exit{1};
+  return 1;
 }
 
 } // namespace
 
-void cmd_prosett(const std::string &prog, const std::vector<std::string> &args) {
-  const cli::Params params = cli::parse(make_command(), args, prog);
-  std::optional<std::string> config_path = params.value("config");
-  const auto output_dir = params.value("output_dir");
-  const auto file = params.value("file");
+int cmd_prosett(const Options &options) {
+  vaskern::app_logging::debug_switch(options.debug, "VasAgy");
 
-  const char *env = std::getenv("DAVUZ_DEBUG");
-  const bool is_debug = params.flag("debug") || (env && std::string_view(env) == "1");
-  if (is_debug) {
-    ::setenv("DAVUZ_DEBUG", "1", 1);
-    vaskern::app_logging::setup_logging("VasAgy", true);
-  }
-
-  if (params.flag("generate_config")) {
+  if (options.generate_config) {
     const std::string out_path =
         fileIO::save_yaml_template(DEFAULT_YAML_CONTENT, "config_prosett_template.yaml");
     if (out_path.empty())
-      throw cli::Exit{1};
+      return 1;
     cli::echo("✅ Success! Template file created at: " + out_path);
-    throw cli::Exit{0};
+    return 0;
   }
 
-  std::optional<json> loaded_cfg;
-  if (!config_path) {
-    loaded_cfg = fileIO::load_yaml_string(DEFAULT_YAML_CONTENT, "預設設定");
-  } else {
-    if (config_path->empty()) {
-      const auto res_find =
-          fileIO::find_files_with_extensions("./", {".yaml", ".yml"}, false, "config");
-      if (!res_find.paths.empty()) {
-        cli::echo("\n--- 💬 偵測到現有設定檔，請選擇一個使用 (直接按 Enter 取消) ---");
-        const auto selected = fileIO::interactive_select_files(res_find.paths, res_find.names, "");
-        if (!selected.empty())
-          config_path = selected.front().first;
-      }
-      if (config_path->empty())
-        fail("❌ Error: No configuration file selected or found.");
-    }
-    std::error_code ec;
-    if (!std::filesystem::exists(*config_path, ec))
-      fail("❌ Error: Config file '" + *config_path + "' does not exist.");
-    loaded_cfg = fileIO::load_yaml_config(*config_path);
-  }
+  fileIO::YamlConfigFlow flow;
+  flow.default_text = DEFAULT_YAML_CONTENT;
+  flow.logger = &log();
+  flow.single = fileIO::SingleCandidate::ask;
   // The loader has said what was wrong with the file; a run without it is a failure.
-  if (!loaded_cfg)
-    throw cli::Exit{1};
-  if (loaded_cfg->is_null())
+  flow.unusable_status = 1;
+  auto resolved = fileIO::resolve_yaml_config(options.config, flow);
+  if (!resolved.config)
+    return resolved.status;
+  json &loaded_cfg = resolved.config->mapping;
+  if (loaded_cfg.is_null())
     loaded_cfg = json::object();
-  if (!loaded_cfg->is_object() ||
-      (loaded_cfg->contains("config") && !(*loaded_cfg)["config"].is_object() &&
-       !(*loaded_cfg)["config"].is_null()))
-    fail("❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。");
-  if (loaded_cfg->contains("config") && (*loaded_cfg)["config"].is_null())
-    (*loaded_cfg)["config"] = json::object();
+  if (!loaded_cfg.is_object() ||
+      (loaded_cfg.contains("config") && !loaded_cfg["config"].is_object() &&
+       !loaded_cfg["config"].is_null()))
+    return fail("❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。");
+  if (loaded_cfg.contains("config") && loaded_cfg["config"].is_null())
+    loaded_cfg["config"] = json::object();
 
-  if (output_dir) {
-    const std::string dir = output_dir->empty() ? "./" : *output_dir;
-    (*loaded_cfg)["config"]["output_path"] = dir;
+  if (options.output_dir) {
+    const std::string dir = options.output_dir->empty() ? "./" : *options.output_dir;
+    loaded_cfg["config"]["output_path"] = dir;
     log().info("✅ 已手動指定輸出目錄：" + dir);
   }
 
-  const ProsettConverter app(*loaded_cfg);
-  const Result result = app.run(file);
-  if (result.ok) {
-    cli::echo("Done: " + result.message);
-  } else {
-    cli::echo("Error: " + result.message, true);
-    throw cli::Exit{1};
-  }
+  const ProsettConverter app(loaded_cfg);
+  const Result result = app.run(options.file);
+  if (!result.ok)
+    return fail("Error: " + result.message);
+  cli::echo("Done: " + result.message);
+  return 0;
 }
 
 } // namespace vaskit::prosett

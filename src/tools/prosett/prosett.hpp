@@ -1,7 +1,15 @@
 // prosett: turns a Notion-exported Markdown file into one self-contained HTML page.
+//
+// Error contract of a tool: cmd_prosett returns the exit status, its reason printed. The pass
+// (run) returns a Result; a file that fails is logged with its reason and the pass goes on with
+// the next one; the stages hand their input back when they fail (stages.hpp). What the pass does
+// not catch reaches cli::run_main: one "❌" line, status 1. The tool's other headers (stages,
+// page, log) serve its own sources and its unit tests.
 #pragma once
 
+#include "core/command.hpp"
 #include "core/config.hpp"
+#include "core/file_list.hpp"
 #include "core/result.hpp"
 #include "tools/prosett/log.hpp"
 
@@ -37,8 +45,7 @@ public:
   bool is_debug = false;
 
 private:
-  std::vector<std::pair<std::string, std::string>>
-  choose_files(const std::optional<std::string> &target_file) const;
+  FileList choose_files(const std::optional<std::string> &target_file) const;
   // Converts one file; returns whether its page was written.
   bool convert_file(const std::string &md_file, const std::string &md_name) const;
 };
@@ -52,7 +59,20 @@ std::string find_version(const std::string &md);
 std::string output_name(const std::string &md_name, const std::string &version,
                         bool watermark_enable, const std::string &watermark_text);
 
-// The command: `args` without the program name, already through the bare-option pre-pass.
-void cmd_prosett(const std::string &prog, const std::vector<std::string> &args);
+// The command line of prosett, parsed (main.cpp fills it from prosett_command()).
+struct Options {
+  std::optional<std::string> config; // -c: absent, "" (choose a file) or a path
+  bool generate_config = false;
+  bool debug = false;
+  std::optional<std::string> output_dir; // -o: absent, "" (the current folder) or a folder
+  std::optional<std::string> file;       // -f: an existing file
+};
+
+// The command's options, help text and epilog.
+const cli::Command &prosett_command();
+
+// The command: template, configuration, output override, then the converter's run. Returns the
+// exit status (its reason printed).
+int cmd_prosett(const Options &options);
 
 } // namespace vaskit::prosett

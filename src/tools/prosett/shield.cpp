@@ -2,7 +2,7 @@
 // that the renderer neither reformats code nor reads TeX as Markdown.
 #include "core/re.hpp"
 #include "core/text.hpp"
-#include "tools/prosett/fences.hpp"
+#include "formats/markdown/fences.hpp"
 #include "tools/prosett/log.hpp"
 #include "tools/prosett/stages.hpp"
 
@@ -35,23 +35,11 @@ struct Found {
   Form form;
 };
 
-bool ieq_ascii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z')
-      x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z')
-      y = static_cast<char>(y - 'a' + 'A');
-    if (x != y)
-      return false;
-  }
-  return true;
-}
-
 // Reads a placeholder whose "!--" starts at `bang`. Numbers are written without leading zeros.
 std::optional<Found> placeholder_at(std::string_view s, std::size_t bang, bool plain_only) {
+  // Callers point at any "<" + 1; the marker is looked for only where it fits.
+  if (bang > s.size() || s.substr(bang, 3) != "!--")
+    return std::nullopt;
   Form form;
   std::size_t begin;
   if (bang >= 1 && s[bang - 1] == '<') {
@@ -62,7 +50,7 @@ std::optional<Found> placeholder_at(std::string_view s, std::size_t bang, bool p
   } else if (bang >= 4 && s.substr(bang - 4, 4) == "&lt;") {
     form = Form::Escaped;
     begin = bang - 4;
-  } else if (bang >= 3 && ieq_ascii(s.substr(bang - 3, 3), "%3C")) {
+  } else if (bang >= 3 && text::iequals_ascii(s.substr(bang - 3, 3), "%3C")) {
     form = Form::Percent;
     begin = bang - 3;
   } else {
@@ -97,7 +85,9 @@ std::optional<Found> placeholder_at(std::string_view s, std::size_t bang, bool p
     break;
   case Form::Percent:
     close =
-        tail.size() >= 5 && tail.starts_with("--") && ieq_ascii(tail.substr(2, 3), "%3E") ? 5 : 0;
+        tail.size() >= 5 && tail.starts_with("--") && text::iequals_ascii(tail.substr(2, 3), "%3E")
+            ? 5
+            : 0;
     break;
   }
   if (close == 0)
@@ -196,7 +186,8 @@ std::optional<Tag> tag_at(std::string_view s, std::size_t lt) {
       quote = c;
     } else if (c == '>') {
       const bool self_closing = s[p - 1] == '/';
-      return Tag{p + 1, closing, self_closing, ieq_ascii(name, "pre") || ieq_ascii(name, "code")};
+      return Tag{p + 1, closing, self_closing,
+                 text::iequals_ascii(name, "pre") || text::iequals_ascii(name, "code")};
     }
     ++p;
   }
@@ -235,7 +226,6 @@ ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
   auto &code = result.code_placeholders;
   auto &math = result.math_placeholders;
   std::vector<Piece> pieces;
-  bool pieces_ready = false;
   // A formula placeholder that a later formula swallowed goes back into that formula as its
   // source text, once; otherwise it would reach the page as a bare comment.
   std::vector<bool> swallowed;
@@ -297,7 +287,7 @@ ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
   try {
     // Fenced blocks by the line scanner; inline spans only between them.
     std::size_t pos = 0;
-    for (const auto &block : scan_fenced_blocks(md_content)) {
+    for (const auto &block : markdown::scan_fenced_blocks(md_content)) {
       pieces.push_back(outside_piece(md_content.substr(pos, block.begin - pos)));
       if (block.fence_char == '`' && is_fence_tag(block.info)) {
         const std::string lang(block.info);
@@ -323,7 +313,6 @@ ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
       pos = block.end;
     }
     pieces.push_back(outside_piece(md_content.substr(pos)));
-    pieces_ready = true;
 
     // Display formulas first, then environments, then inline formulas: the numbering follows
     // this order. A formula never reaches across fenced code.
@@ -342,12 +331,9 @@ ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
       log().info("✅ 成功保護 " + std::to_string(code.size()) + " 個程式碼區塊與 " +
                  std::to_string(math.size()) + " 個數學公式。");
   } catch (const std::exception &e) {
+    // Half-shielded text would lose code and formulas without a trace: the file fails.
     log().warning(std::string("⚠️ 公式或程式碼預處理出錯: ") + e.what());
-    if (!pieces_ready) {
-      // Nothing of the text was replaced yet; entries made so far reach no placeholder.
-      result.text = std::string(md_content);
-      return result;
-    }
+    throw;
   }
   result.text = joined();
   return result;
@@ -372,10 +358,9 @@ std::string restore_markdown_code_and_math(std::string_view html_body,
       scan_placeholders(
           m.content, true, known_code,
           [&](std::string_view t) {
+            // "&" stays as written: a character reference in a formula is the author's.
             for (char c : t) {
-              if (c == '&')
-                out += "&amp;";
-              else if (c == '<')
+              if (c == '<')
                 out += "&lt;";
               else if (c == '>')
                 out += "&gt;";
@@ -456,8 +441,9 @@ std::string restore_markdown_code_and_math(std::string_view html_body,
     }
     return out;
   } catch (const std::exception &e) {
+    // A page with placeholders left in it would show no code and no formulas: the file fails.
     log().warning(std::string("⚠️ 公式或程式碼還原出錯: ") + e.what());
-    return std::string(html_body);
+    throw;
   }
 }
 

@@ -84,7 +84,7 @@ std::string file_url(const stdfs::path &p) {
 }
 
 // LibreOffice's own reason ("Error: source file could not be loaded"), wherever it printed it.
-std::string soffice_error(const process::Status &st) {
+std::string soffice_error(const process::Outcome &st) {
   std::string found;
   for (const std::string *stream : {&st.out, &st.err}) {
     std::size_t start = 0;
@@ -159,7 +159,7 @@ public:
   void export_slides(const std::string &pptx_path, const std::vector<int> &slides,
                      const std::vector<std::string> &outputs, int scale_width,
                      const pptx::Size &size) override {
-    const auto soffice = process::find_program("soffice");
+    const auto soffice = process::which("soffice");
     if (!soffice)
       throw std::runtime_error("找不到簡報應用程式 (LibreOffice 的 soffice)");
     const std::size_t expected_pages = pptx::Presentation::open(pptx_path).slide_count();
@@ -175,9 +175,12 @@ public:
 
     process::Options opts;
     opts.timeout = kConvertTimeout;
-    opts.cwd = scratch.path();
+    opts.cwd = scratch.path().string();
+    opts.in = process::Stream::null;
+    opts.out = process::Stream::capture;
+    opts.err = process::Stream::capture;
     const auto st =
-        process::run({soffice->string(),
+        process::run({*soffice,
                       // A profile of our own: a running LibreOffice of the user's
                       // neither takes the job over nor is disturbed.
                       "-env:UserInstallation=" + file_url(scratch.path() / "profile"), "--headless",
@@ -186,6 +189,8 @@ public:
                      opts);
     const stdfs::path pdf = out_dir / "deck.pdf";
     std::error_code ec;
+    if (!st.started)
+      throw std::runtime_error("LibreOffice 無法啟動: " + st.error);
     if (!st.ok() || !stdfs::is_regular_file(pdf, ec)) {
       std::string why = soffice_error(st);
       if (why.empty())

@@ -1,5 +1,7 @@
 #include "tools/slidra/slidra.hpp"
 
+#include "tools/slidra/tool_help.hpp"
+
 #include "core/command.hpp"
 #include "core/fs.hpp"
 #include "core/text.hpp"
@@ -75,7 +77,7 @@ void remove_file(const std::string &path) {
 cli::Command make_command() {
   cli::Command cmd;
   cmd.name = "slidra";
-  cmd.help = "Convert PPTX slides containing target keyword into cropped GIF/images.";
+  cmd.help = std::string(TOOL_HELP);
   cmd.epilog = "\b\n"
                "Examples:\n"
                "  1. Generate config template:\n"
@@ -114,9 +116,9 @@ cli::Command make_command() {
   return cmd;
 }
 
-[[noreturn]] void fail(const std::string &text) {
+int fail(const std::string &text) {
   cli::echo(text, true);
-  throw cli::Exit{1};
+  return 1;
 }
 
 } // namespace
@@ -191,7 +193,7 @@ Result SlidraApp::run() {
     log().warning(std::string("⚠️ ") + MSG_NO_DECK);
     return {false, MSG_NO_DECK};
   }
-  const std::string pptx_path = chosen.front().first;
+  const std::string pptx_path = chosen.front().path;
 
   std::error_code ec;
   const bool had_output_dir = stdfs::exists(output_dir, ec);
@@ -273,72 +275,53 @@ Result SlidraApp::run() {
   }
 }
 
-void cmd_slidra(const std::string &prog, const std::vector<std::string> &args) {
-  const cli::Params params = cli::parse(make_command(), args, prog);
-  std::optional<std::string> config_path = params.value("config");
-  const auto scan_dir = params.value("scan_dir");
+const cli::Command &slidra_command() {
+  static const cli::Command cmd = make_command();
+  return cmd;
+}
 
-  const char *env = std::getenv("DAVUZ_DEBUG");
-  if (params.flag("debug") || (env && std::string_view(env) == "1")) {
-    ::setenv("DAVUZ_DEBUG", "1", 1);
-    vaskern::app_logging::setup_logging("Vaskit", true);
-  }
+int cmd_slidra(const Options &options) {
+  vaskern::app_logging::debug_switch(options.debug, "Vaskit");
 
-  if (params.flag("generate_config")) {
+  if (options.generate_config) {
     const std::string out_path =
         fileIO::save_yaml_template(DEFAULT_YAML_CONTENT, "config_slidra_template.yaml");
     if (out_path.empty())
-      throw cli::Exit{1};
+      return 1;
     cli::echo("✅ Success! Template file created at: " + out_path);
-    throw cli::Exit{0};
+    return 0;
   }
 
-  std::optional<json> loaded_cfg;
-  if (!config_path) {
-    loaded_cfg = fileIO::load_yaml_string(DEFAULT_YAML_CONTENT, "預設設定");
-  } else {
-    if (config_path->empty()) {
-      const auto found =
-          fileIO::find_files_with_extensions("./", {".yaml", ".yml"}, false, "config");
-      if (found.paths.size() == 1) {
-        config_path = found.paths.front();
-        log().info("💬 偵測到僅有單一設定檔，已自動選用：" + *config_path);
-      } else if (!found.paths.empty()) {
-        cli::echo("\n--- 💬 偵測到現有設定檔，請選擇一個使用 (直接按 Enter 取消) ---");
-        const auto selected = fileIO::interactive_select_files(found.paths, found.names, "");
-        if (!selected.empty())
-          config_path = selected.front().first;
-      }
-      if (config_path->empty())
-        fail("Error: Please provide a YAML file path using --config or choose one from the list.");
-    }
-    std::error_code ec;
-    if (!stdfs::exists(*config_path, ec))
-      fail("Error: Config file '" + *config_path + "' does not exist.");
-    loaded_cfg = fileIO::load_yaml_config(*config_path);
-  }
-  // The loader has already said what was wrong; a run without configuration is no success.
-  if (!loaded_cfg)
-    throw cli::Exit{1};
-  if (loaded_cfg->is_null())
+  fileIO::YamlConfigFlow flow;
+  flow.default_text = DEFAULT_YAML_CONTENT;
+  flow.logger = &log();
+  flow.single = fileIO::SingleCandidate::take;
+  flow.none_chosen =
+      "Error: Please provide a YAML file path using --config or choose one from the list.";
+  flow.missing_path = "Error: Config file '{path}' does not exist.";
+  // The loader has said what was wrong; a run without configuration is no success.
+  flow.unusable_status = 1;
+  auto resolved = fileIO::resolve_yaml_config(options.config, flow);
+  if (!resolved.config)
+    return resolved.status;
+  json &loaded_cfg = resolved.config->mapping;
+  if (loaded_cfg.is_null())
     loaded_cfg = json::object();
-  if (!loaded_cfg->is_object() ||
-      (loaded_cfg->contains("config") && !(*loaded_cfg)["config"].is_object() &&
-       !(*loaded_cfg)["config"].is_null()))
-    fail("❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。");
-  if (!loaded_cfg->contains("config") || (*loaded_cfg)["config"].is_null())
-    (*loaded_cfg)["config"] = json::object();
-  if (scan_dir)
-    (*loaded_cfg)["config"]["scan_dir"] = *scan_dir;
+  if (!loaded_cfg.is_object() ||
+      (loaded_cfg.contains("config") && !loaded_cfg["config"].is_object() &&
+       !loaded_cfg["config"].is_null()))
+    return fail("❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。");
+  if (!loaded_cfg.contains("config") || loaded_cfg["config"].is_null())
+    loaded_cfg["config"] = json::object();
+  if (options.scan_dir)
+    loaded_cfg["config"]["scan_dir"] = *options.scan_dir;
 
-  SlidraApp app(*loaded_cfg);
+  SlidraApp app(loaded_cfg);
   const Result result = app.run();
-  if (result.ok) {
-    cli::echo("✅ Done: " + result.message);
-  } else {
-    cli::echo("❌ Error: " + result.message, true);
-    throw cli::Exit{1};
-  }
+  if (!result.ok)
+    return fail("❌ Error: " + result.message);
+  cli::echo("✅ Done: " + result.message);
+  return 0;
 }
 
 } // namespace vaskit::slidra

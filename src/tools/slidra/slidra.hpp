@@ -1,6 +1,12 @@
 // slidra: crops the regions of keyword-marked shapes out of rendered slides into GIF images and
 // writes a Markdown preview of them.
+//
+// Errors: the command returns the exit status; SlidraApp::run() reports every failure of the
+// deck, the export or the preview as a false Result (the global error); a failure of one slide
+// or one region is logged and the run goes on; the stages it calls throw.
 #pragma once
+
+#include "core/command.hpp"
 
 #include "core/config.hpp"
 #include "core/result.hpp"
@@ -103,7 +109,16 @@ private:
   std::unique_ptr<SlideExporter> exporter_;
 };
 
-// The command body: `prog` names the program in usage lines, `args` are its arguments.
-void cmd_slidra(const std::string &prog, const std::vector<std::string> &args);
+// The command line of slidra, parsed (main.cpp fills it from slidra_command()).
+struct Options {
+  std::optional<std::string> config;   // -c/--config; "" asks for a choice
+  std::optional<std::string> scan_dir; // -d/--dir/--scan-dir, an existing folder
+  bool generate_config = false;
+  bool debug = false;
+};
+
+const cli::Command &slidra_command();
+// The command body; returns the exit status.
+int cmd_slidra(const Options &options);
 
 } // namespace vaskit::slidra

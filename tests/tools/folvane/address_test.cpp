@@ -11,7 +11,7 @@
 
 namespace {
 
-using folvane_test::LogCapture;
+using vaskit::testing::LogCapture;
 using vaskit::folvane::DEFAULT_CONFIG;
 using vaskit::folvane::Folvaner;
 using vaskit::folvane::json;

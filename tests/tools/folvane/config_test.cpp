@@ -12,7 +12,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using folvane_test::LogCapture;
+using vaskit::testing::LogCapture;
 using vaskit::folvane::ConfigError;
 using vaskit::folvane::DEFAULT_CONFIG;
 using vaskit::folvane::Folvaner;
@@ -192,24 +192,24 @@ TEST(GetFileList, PdfFilesByNameWithoutTheReports) {
   const auto files = app.get_file_list();
   const std::vector<std::string> want = {"B.pdf", "a10.pdf", "a9.pdf",
                                          "b.pdf", "c.PDF",   "report.pdf"};
-  EXPECT_EQ(files.names, want);
-  ASSERT_EQ(files.paths.size(), want.size());
-  for (std::size_t i = 0; i < want.size(); ++i)
-    EXPECT_EQ(fs::path(files.paths[i]).filename(), want[i]);
+  ASSERT_EQ(files.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(files[i].name, want[i]);
+    EXPECT_EQ(fs::path(files[i].path).filename(), want[i]);
+  }
 }
 
 TEST(GetFileList, OnlyReportsOrMissingFolder) {
   TempDir dir;
   touch(dir / "taxi_receipt.pdf");
   touch(dir / "merged_report.pdf");
-  EXPECT_TRUE(Folvaner(json{{"input_folder", dir.path().string()}}).get_file_list().paths.empty());
+  EXPECT_TRUE(Folvaner(json{{"input_folder", dir.path().string()}}).get_file_list().empty());
 
   const auto missing = (dir / "none").string();
   const Folvaner app(json{{"input_folder", missing}});
   LogCapture logs;
   const auto files = app.get_file_list();
-  EXPECT_TRUE(files.paths.empty());
-  EXPECT_TRUE(files.names.empty());
+  EXPECT_TRUE(files.empty());
   EXPECT_EQ(logs.texts("ERROR"),
             std::vector<std::string>{"Error: Input folder not found: " + missing});
 }

@@ -10,7 +10,7 @@
 
 namespace {
 
-using folvane_test::LogCapture;
+using vaskit::testing::LogCapture;
 using folvane_test::receipt;
 using vaskit::folvane::Folvaner;
 using vaskit::folvane::ReceiptInfo;

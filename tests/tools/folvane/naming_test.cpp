@@ -13,7 +13,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using folvane_test::LogCapture;
+using vaskit::testing::LogCapture;
 using folvane_test::receipt;
 using vaskit::folvane::Folvaner;
 using vaskit::folvane::json;

@@ -1,6 +1,7 @@
 #include "tools/folvane/folvane.hpp"
 
-#include "../../formats/pdf/marker_pages.hpp"
+#include "support/marker_pages.hpp"
+#include "support/log_capture.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 namespace fs = std::filesystem;
 using vaskit::folvane::Folvaner;
@@ -19,12 +21,6 @@ using vaskit::folvane::json;
 using vaskit::testing::MarkerPage;
 
 namespace {
-
-std::vector<std::string> g_log; // "LEVEL text"
-
-void record(std::string_view level, std::string_view text) {
-  g_log.push_back(std::string(level) + " " + std::string(text));
-}
 
 std::string slurp(const fs::path &p) {
   std::ifstream in(p, std::ios::binary);
@@ -79,11 +75,10 @@ protected:
     in = dir / "in";
     out = dir / "out";
     fs::create_directories(in);
-    g_log.clear();
-    vaskern::app_logging::set_test_sink(record);
+    logs.emplace();
   }
   void TearDown() override {
-    vaskern::app_logging::set_test_sink(nullptr);
+    logs.reset();
     fs::remove_all(dir);
   }
 
@@ -117,11 +112,13 @@ protected:
   }
 
   bool logged(const std::string &line) const {
-    return std::find(g_log.begin(), g_log.end(), line) != g_log.end();
+    const auto all = logs->leveled();
+    return std::find(all.begin(), all.end(), line) != all.end();
   }
   fs::path report() const { return out / "taxi_receipt.pdf"; }
 
   fs::path dir, in, out;
+  std::optional<vaskit::testing::LogCapture> logs;
 };
 
 TEST_F(ReportTest, PortraitReceiptScaledAndCentredInTheTopLeftCell) {
@@ -178,6 +175,7 @@ TEST_F(ReportTest, PagesFlowAcrossOutputPagesInNameOrder) {
   }
 
   // Output lines: the step line, then two lines per receipt in name order.
+  const auto g_log = logs->leveled();
   auto step = std::find(g_log.begin(), g_log.end(), "INFO [STEP 1] Processing 3 files...");
   ASSERT_NE(step, g_log.end());
   auto first = std::find_if(step, g_log.end(), [](const std::string &l) {
@@ -298,6 +296,7 @@ TEST_F(ReportTest, DamagedFileIsReportedAndThePassGoesOn) {
   std::ofstream(in / "damaged.pdf") << "%PDF-1.7\n1 0 obj\n<< /Type /Catalog";
   std::string printed = run(conf(2, 2));
 
+  const auto g_log = logs->leveled();
   auto failed = std::find_if(g_log.begin(), g_log.end(),
                              [](const std::string &l) { return l.rfind("ERROR Failed ", 0) == 0; });
   ASSERT_NE(failed, g_log.end()) << printed;
@@ -385,6 +384,7 @@ TEST_F(ReportTest, FailedSaveIsReportedAndLeavesNoPartialFile) {
   // A folder in the report's place: it can neither be removed nor replaced.
   fs::create_directories(report() / "keep");
   std::string printed = run(conf(2, 2));
+  const auto g_log = logs->leveled();
   EXPECT_TRUE(std::any_of(g_log.begin(), g_log.end(), [&](const std::string &l) {
     return l.rfind("WARNING ⚠️ 移除舊檔案失敗 " + report().string() + ": ", 0) == 0;
   }));

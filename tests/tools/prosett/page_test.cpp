@@ -1,4 +1,4 @@
-#include "stages_log_capture.hpp"
+#include "support/log_capture.hpp"
 #include "tools/prosett/page.hpp"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 namespace vaskit::prosett {
 namespace {
 
-using testing::LogCapture;
+using vaskit::testing::LogCapture;
 
 std::size_t count(std::string_view s, std::string_view what) {
   std::size_t n = 0;

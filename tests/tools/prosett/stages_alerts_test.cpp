@@ -1,4 +1,4 @@
-#include "stages_log_capture.hpp"
+#include "support/log_capture.hpp"
 #include "tools/prosett/stages.hpp"
 
 #include <gtest/gtest.h>
@@ -6,7 +6,7 @@
 namespace vaskit::prosett {
 namespace {
 
-using testing::LogCapture;
+using vaskit::testing::LogCapture;
 
 std::string svg(std::string_view key) {
   for (const auto &k : ALERT_CONFIG)
@@ -81,7 +81,7 @@ TEST(Alerts, CountsInOneLineAndSilentWithoutAlerts) {
   {
     LogCapture logs;
     process_markdown_alerts("<blockquote><p>plain</p></blockquote>");
-    EXPECT_TRUE(logs.all().empty());
+    EXPECT_TRUE(logs.lines().empty());
   }
 }
 

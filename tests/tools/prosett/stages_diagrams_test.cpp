@@ -1,4 +1,4 @@
-#include "stages_log_capture.hpp"
+#include "support/log_capture.hpp"
 #include "tools/prosett/stages.hpp"
 
 #include <gtest/gtest.h>
@@ -6,7 +6,7 @@
 namespace vaskit::prosett {
 namespace {
 
-using testing::LogCapture;
+using vaskit::testing::LogCapture;
 
 // Expected values are what Python's html.unescape gives for the same input.
 TEST(HtmlUnescape, FollowsTheHtml5Rules) {
@@ -102,9 +102,9 @@ TEST(Diagrams, LogLines) {
     LogCapture logs(true);
     process_mermaid_charts("<p>none</p>");
     process_wavedrom_charts("<p>none</p>");
-    ASSERT_EQ(logs.all().size(), 1u);
-    EXPECT_EQ(logs.all()[0].level, "DEBUG");
-    EXPECT_EQ(logs.all()[0].text, "🔍 未在 HTML 中找到 WaveDrom 區塊");
+    ASSERT_EQ(logs.lines().size(), 1u);
+    EXPECT_EQ(logs.lines()[0].level, "DEBUG");
+    EXPECT_EQ(logs.lines()[0].text, "🔍 未在 HTML 中找到 WaveDrom 區塊");
   }
   {
     LogCapture logs(true);

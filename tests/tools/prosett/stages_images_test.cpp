@@ -1,4 +1,4 @@
-#include "stages_log_capture.hpp"
+#include "support/log_capture.hpp"
 #include "tools/prosett/stages.hpp"
 
 #include <filesystem>
@@ -10,7 +10,7 @@ namespace vaskit::prosett {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::LogCapture;
+using vaskit::testing::LogCapture;
 
 TEST(Base64, Rfc4648Vectors) {
   const std::pair<std::string, std::string> cases[] = {
@@ -138,7 +138,7 @@ TEST_F(ImageFolder, MarkdownFileWithoutFolderReadsFromCurrentFolder) {
 TEST(EncodeImage, MissingFileIsSilent) {
   LogCapture logs;
   EXPECT_EQ(encode_image_base64("/nonexistent/x.png"), std::nullopt);
-  EXPECT_TRUE(logs.all().empty());
+  EXPECT_TRUE(logs.lines().empty());
 }
 
 } // namespace

@@ -241,7 +241,7 @@ TEST(CropRun, UnusableSettingsAreRefusedBeforeAnythingRuns) {
     const auto result = SlidraApp(settings(extra), std::make_unique<FakeExporter>(exported)).run();
     EXPECT_FALSE(result.ok) << extra.dump();
     EXPECT_NE(result.message.find(key), std::string::npos) << result.message;
-    EXPECT_EQ(logs.all().size(), 1u) << extra.dump(); // the one error line, no start line
+    EXPECT_EQ(logs.lines().size(), 1u) << extra.dump(); // the one error line, no start line
     EXPECT_EQ(exported.calls, 0);
   }
   // Whole floats are whole numbers.

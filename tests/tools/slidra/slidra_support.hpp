@@ -2,120 +2,34 @@
 // own, and small images written and read back pixel by pixel.
 #pragma once
 
+#include "support/console.hpp"
+#include "support/images.hpp"
+#include "support/log_capture.hpp"
 #include "support/process.hpp"
 #include "tools/slidra/slidra.hpp"
-#include "vaskern/app_logging.hpp"
 
-#include <array>
 #include <filesystem>
 #include <string>
-#include <string_view>
-#include <unistd.h>
-#include <vector>
-#include <vips/vips8>
 
 namespace slidra_test {
 
-struct LogLine {
-  std::string level;
-  std::string text;
-};
-
-inline std::vector<LogLine> &captured() {
-  static std::vector<LogLine> lines;
-  return lines;
-}
-
-class LogCapture {
-public:
-  LogCapture() {
-    captured().clear();
-    vaskern::app_logging::set_test_sink([](std::string_view level, std::string_view text) {
-      captured().push_back({std::string(level), std::string(text)});
-    });
-  }
-  ~LogCapture() { vaskern::app_logging::set_test_sink(nullptr); }
-  LogCapture(const LogCapture &) = delete;
-  LogCapture &operator=(const LogCapture &) = delete;
-  std::vector<std::string> texts(std::string_view level) const {
-    std::vector<std::string> out;
-    for (const auto &l : captured())
-      if (l.level == level)
-        out.push_back(l.text);
-    return out;
-  }
-  std::vector<LogLine> all() const { return captured(); }
-};
+using vaskit::testing::LogCapture;
+using vaskit::testing::Pixels;
+using vaskit::testing::read_pixels;
+using vaskit::testing::Rect;
+using vaskit::testing::Rgb;
+using vaskit::testing::write_png;
 
 // Runs the test inside a fresh folder (the run writes its temporary images to the current one).
 class InTempDir {
 public:
-  InTempDir() : old_(std::filesystem::current_path()) {
-    std::filesystem::current_path(dir_.path());
-  }
-  ~InTempDir() { std::filesystem::current_path(old_); }
+  InTempDir() : cwd_(dir_.path()) {}
   const std::filesystem::path &path() const { return dir_.path(); }
   std::filesystem::path operator/(const std::string &n) const { return dir_.path() / n; }
 
 private:
   vaskit::testing::TempDir dir_;
-  std::filesystem::path old_;
+  vaskit::testing::CurrentDir cwd_;
 };
-
-using Rgb = std::array<int, 3>;
-
-struct Rect {
-  int x, y, w, h;
-  Rgb colour;
-};
-
-// A white PNG with filled rectangles.
-inline void write_png(const std::filesystem::path &p, int w, int h,
-                      const std::vector<Rect> &rects = {}) {
-  vaskit::slidra::ensure_vips();
-  auto img = (vips::VImage::black(w, h, vips::VImage::option()->set("bands", 3)) + 255)
-                 .cast(VIPS_FORMAT_UCHAR);
-  for (const auto &r : rects)
-    img.draw_rect({double(r.colour[0]), double(r.colour[1]), double(r.colour[2])}, r.x, r.y, r.w,
-                  r.h, vips::VImage::option()->set("fill", true));
-  img.write_to_file(p.c_str());
-}
-
-// An image read back with its pixels in memory.
-struct Pixels {
-  int width = 0;
-  int height = 0;
-  int bands = 0;
-  std::vector<unsigned char> data;
-  Rgb at(int x, int y) const {
-    const auto *p = &data[(std::size_t(y) * width + x) * bands];
-    return {p[0], p[1], p[2]};
-  }
-  // Every pixel of the rectangle has exactly this colour.
-  bool all(int x0, int y0, int x1, int y1, Rgb c) const {
-    for (int y = y0; y < y1; ++y)
-      for (int x = x0; x < x1; ++x)
-        if (at(x, y) != c)
-          return false;
-    return true;
-  }
-};
-
-inline Pixels read_pixels(const std::filesystem::path &p) {
-  vaskit::slidra::ensure_vips();
-  auto img = vips::VImage::new_from_file(p.c_str(),
-                                         vips::VImage::option()->set("access", VIPS_ACCESS_RANDOM));
-  if (img.bands() == 1)
-    img = img.colourspace(VIPS_INTERPRETATION_sRGB);
-  Pixels px;
-  px.width = img.width();
-  px.height = img.height();
-  px.bands = img.bands();
-  std::size_t size = 0;
-  void *mem = img.cast(VIPS_FORMAT_UCHAR).write_to_memory(&size);
-  px.data.assign(static_cast<unsigned char *>(mem), static_cast<unsigned char *>(mem) + size);
-  g_free(mem);
-  return px;
-}
 
 } // namespace slidra_test

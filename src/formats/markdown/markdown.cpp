@@ -1,0 +1,422 @@
+// The renderer's glue: cmark parses each segment into a tree in one arena; headings get their
+// ids, [TOC] markers their contents and lone placeholders blocks of their own in the trees; then
+// every segment is rendered and the page put together with the elements in their places.
+#include "formats/markdown/markdown.hpp"
+
+#include "core/text.hpp"
+#include "formats/markdown/arena.hpp"
+#include "formats/markdown/detail.hpp"
+#include "formats/markdown/html_blocks.hpp"
+#include "formats/markdown/toc.hpp"
+#include "formats/markdown/tokens.hpp"
+
+#include <cmark-gfm-core-extensions.h>
+#include <cmark-gfm.h>
+
+#include <memory>
+#include <mutex>
+
+namespace vaskit::markdown {
+namespace {
+
+using namespace detail;
+
+int cmark_options(const Extensions &ext) {
+  return CMARK_OPT_UNSAFE | CMARK_OPT_TABLE_PREFER_STYLE_ATTRIBUTES |
+         (ext.hard_breaks ? CMARK_OPT_HARDBREAKS : 0);
+}
+
+cmark_llist *table_extension_list() {
+  static std::once_flag once;
+  static cmark_llist *list = nullptr;
+  std::call_once(once, [] {
+    cmark_gfm_core_extensions_ensure_registered();
+    list = cmark_llist_append(cmark_get_default_mem_allocator(), nullptr,
+                              cmark_find_syntax_extension("table"));
+  });
+  return list;
+}
+
+struct HeapFree {
+  void operator()(char *p) const { heap_mem.free(p); }
+};
+using CmarkText = std::unique_ptr<char, HeapFree>;
+
+// The HTML goes to the general heap: it outlives the trees.
+CmarkText render_html(cmark_node *node, int options) {
+  return CmarkText(cmark_render_html_with_mem(node, options, table_extension_list(), &heap_mem));
+}
+
+// A tree in the current arena.
+cmark_node *parse(const std::string &md, int options) {
+  table_extension_list(); // registers the extensions
+  cmark_parser *parser = cmark_parser_new_with_mem(options, &tree_mem);
+  cmark_parser_attach_syntax_extension(parser, cmark_find_syntax_extension("table"));
+  cmark_parser_feed(parser, md.data(), md.size());
+  cmark_node *doc = cmark_parser_finish(parser);
+  cmark_parser_free(parser);
+  return doc;
+}
+
+void replace_with_html_block(cmark_node *node, const std::string &html) {
+  cmark_node *block = cmark_node_new_with_mem(CMARK_NODE_HTML_BLOCK, &tree_mem);
+  cmark_node_set_literal(block, html.c_str());
+  cmark_node_insert_before(node, block);
+  cmark_node_unlink(node); // its memory goes with the arena
+}
+
+bool is_toc_marker(cmark_node *para) {
+  std::string text;
+  for (cmark_node *c = cmark_node_first_child(para); c; c = cmark_node_next(c)) {
+    if (cmark_node_get_type(c) != CMARK_NODE_TEXT)
+      return false;
+    const char *lit = cmark_node_get_literal(c);
+    text += lit ? lit : "";
+  }
+  // Stripping decodes the whole paragraph: only one that holds the marker is worth it.
+  return text.find("[TOC]") != std::string::npos && text::strip(text) == "[TOC]";
+}
+
+bool holds_token(cmark_node *para) {
+  for (cmark_node *c = cmark_node_first_child(para); c; c = cmark_node_next(c))
+    if (cmark_node_get_type(c) == CMARK_NODE_TEXT) {
+      const char *lit = cmark_node_get_literal(c);
+      if (lit && std::string_view(lit).find(kTokOpen) != npos)
+        return true;
+    }
+  return false;
+}
+
+// A placeholder alone on a paragraph line leaves the paragraph as a block of its own, as a
+// line-start HTML comment would.
+// Inline literals point into their paragraph's buffer; the emptied paragraph is only unlinked,
+// its memory stays in the arena until rendering is over.
+void split_lone_tokens(cmark_node *para) {
+  std::vector<std::vector<cmark_node *>> lines(1);
+  std::vector<cmark_node *> breaks;
+  for (cmark_node *c = cmark_node_first_child(para); c; c = cmark_node_next(c)) {
+    const cmark_node_type type = cmark_node_get_type(c);
+    if (type == CMARK_NODE_SOFTBREAK || type == CMARK_NODE_LINEBREAK) {
+      breaks.push_back(c);
+      lines.emplace_back();
+    } else {
+      lines.back().push_back(c);
+    }
+  }
+  std::vector<bool> lone(lines.size(), false);
+  bool any = false;
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    std::string text;
+    bool plain = !lines[k].empty();
+    for (cmark_node *c : lines[k]) {
+      if (cmark_node_get_type(c) != CMARK_NODE_TEXT) {
+        plain = false;
+        break;
+      }
+      const char *lit = cmark_node_get_literal(c);
+      text += lit ? lit : "";
+    }
+    lone[k] = plain && is_lone_token(text);
+    any = any || lone[k];
+  }
+  if (!any)
+    return;
+  cmark_node *group = nullptr;
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    if (lone[k]) {
+      group = nullptr;
+      std::string text;
+      for (cmark_node *c : lines[k])
+        text += cmark_node_get_literal(c);
+      cmark_node *block = cmark_node_new_with_mem(CMARK_NODE_HTML_BLOCK, &tree_mem);
+      cmark_node_set_literal(block, std::string(trim_ascii(text)).c_str());
+      cmark_node_insert_before(para, block);
+      continue;
+    }
+    if (lines[k].empty())
+      continue;
+    if (!group) {
+      group = cmark_node_new_with_mem(CMARK_NODE_PARAGRAPH, &tree_mem);
+      cmark_node_insert_before(para, group);
+    } else {
+      cmark_node_append_child(group, breaks[k - 1]);
+    }
+    for (cmark_node *c : lines[k])
+      cmark_node_append_child(group, c);
+  }
+  cmark_node_unlink(para);
+}
+
+// The inline content of HTML that is one paragraph; other HTML as it is.
+std::string_view unwrap_paragraph(std::string_view html) {
+  if (html.starts_with("<p>") && html.ends_with("</p>\n") &&
+      html.find("<p>", 3) == std::string_view::npos)
+    return html.substr(3, html.size() - 8);
+  return html;
+}
+
+class Renderer {
+public:
+  // `tokens`: how many placeholder tokens the text holds, for sizing the page.
+  Renderer(SplitText &split, std::size_t tokens, const Extensions &ext)
+      : arena_(ext.max_tree_bytes), split_(split), tokens_(tokens), ext_(ext),
+        options_(cmark_options(ext)) {
+    docs_.reserve(split_.segments.size());
+    for (Segment &s : split_.segments) {
+      docs_.push_back(parse(s.md, options_));
+      std::string().swap(s.md); // the tree holds its own copy
+    }
+    parent_.assign(split_.elements.size(), npos);
+    for (std::size_t s = 0; s < split_.segments.size(); ++s)
+      for (std::size_t d : split_.segments[s].children)
+        parent_[d] = s;
+  }
+
+  std::string render();
+
+private:
+  void collect();
+  void transform();
+  void emit(std::string &out);
+  bool is_child(std::size_t seg, std::size_t id) const {
+    return id < parent_.size() && parent_[id] == seg;
+  }
+  std::string render_node(cmark_node *node) const {
+    const CmarkText html = render_html(node, options_);
+    return std::string(html ? html.get() : "");
+  }
+
+  TreeArena arena_; // first: it holds every tree and must outlive all uses of them
+  ArenaScope scope_{arena_};
+  SplitText &split_;
+  std::size_t tokens_;
+  const Extensions &ext_;
+  int options_;
+  std::vector<cmark_node *> docs_;  // in the arena
+  std::vector<std::size_t> parent_; // segment holding each element's sentinel
+  std::vector<cmark_node *> headings_, toc_markers_, token_paragraphs_;
+  std::vector<TocEntry> toc_;
+};
+
+// Walks every segment in document order (an element's body where its sentinel stands) and notes
+// headings, [TOC] markers and paragraphs with tokens. Iterative: elements may nest deeply.
+void Renderer::collect() {
+  const bool ids = ext_.heading_ids || ext_.toc_marker;
+  const bool elements = !split_.elements.empty();
+  std::vector<bool> visited(split_.elements.size(), false);
+  struct Walk {
+    std::size_t seg;
+    cmark_iter *it;
+    std::size_t next_child; // for children whose sentinel was not met
+  };
+  std::vector<Walk> stack{{0, cmark_iter_new(docs_[0]), 0}};
+  HeadingIds heading_ids;
+  auto enter = [&](std::size_t id) {
+    visited[id] = true;
+    const std::size_t body = split_.elements[id].body;
+    stack.push_back({body, cmark_iter_new(docs_[body]), 0});
+  };
+  while (!stack.empty()) {
+    Walk &w = stack.back();
+    if (!w.it) {
+      const std::vector<std::size_t> &kids = split_.segments[w.seg].children;
+      while (w.next_child < kids.size() && visited[kids[w.next_child]])
+        ++w.next_child;
+      if (w.next_child < kids.size())
+        enter(kids[w.next_child]);
+      else
+        stack.pop_back();
+      continue;
+    }
+    const cmark_event_type ev = cmark_iter_next(w.it);
+    if (ev == CMARK_EVENT_DONE) {
+      cmark_iter_free(w.it);
+      w.it = nullptr;
+      continue;
+    }
+    if (ev != CMARK_EVENT_ENTER)
+      continue;
+    cmark_node *node = cmark_iter_get_node(w.it);
+    const std::size_t seg = w.seg;
+    switch (cmark_node_get_type(node)) {
+    case CMARK_NODE_HEADING: {
+      if (!ids)
+        break;
+      HeadingText t = heading_text(node);
+      headings_.push_back(node);
+      toc_.push_back({cmark_node_get_heading_level(node),
+                      heading_ids.unique(slugify(t.slug)),
+                      std::move(t.name),
+                      {}});
+      break;
+    }
+    case CMARK_NODE_PARAGRAPH:
+      if (ext_.toc_marker && is_toc_marker(node))
+        toc_markers_.push_back(node);
+      else if (ext_.placeholders && holds_token(node))
+        token_paragraphs_.push_back(node);
+      break;
+    case CMARK_NODE_HTML_BLOCK:
+    case CMARK_NODE_HTML_INLINE:
+    case CMARK_NODE_CODE_BLOCK:
+    case CMARK_NODE_CODE: {
+      const char *lit = cmark_node_get_literal(node);
+      if (!lit || !elements)
+        break;
+      // Enter the bodies in reverse so that the stack visits them in text order.
+      std::vector<std::size_t> found;
+      for (const SentinelHit &h : find_sentinels(lit))
+        if (is_child(seg, h.id) && !visited[h.id])
+          found.push_back(h.id);
+      for (auto id = found.rbegin(); id != found.rend(); ++id)
+        enter(*id);
+      break;
+    }
+    default:
+      break;
+    }
+  }
+}
+
+void Renderer::transform() {
+  if (ext_.heading_ids)
+    for (std::size_t h = 0; h < headings_.size(); ++h) {
+      const std::string html = render_node(headings_[h]);
+      // "<hN>...</hN>\n" gets its id.
+      const std::size_t gt = std::min(html.find('>'), html.size());
+      std::string tagged = html.substr(0, gt) + " id=\"" + toc_[h].id + "\"" + html.substr(gt);
+      while (!tagged.empty() && tagged.back() == '\n')
+        tagged.pop_back();
+      replace_with_html_block(headings_[h], tagged);
+    }
+  if (!toc_markers_.empty()) {
+    const std::string toc = toc_html(toc_);
+    for (cmark_node *marker : toc_markers_)
+      replace_with_html_block(marker, toc);
+  }
+  for (cmark_node *para : token_paragraphs_)
+    split_lone_tokens(para);
+}
+
+// Writes the document with every element in its place and the tokens written back; iterative
+// for deep nesting.
+void Renderer::emit(std::string &out) {
+  // Every segment is rendered and the trees dropped before the page is put together, so that
+  // the page can be sized once and the trees are gone by then.
+  std::vector<CmarkText> rendered(docs_.size());
+  std::vector<std::string_view> html(docs_.size());
+  std::size_t total = 0;
+  for (std::size_t seg = 0; seg < docs_.size(); ++seg) {
+    rendered[seg] = render_html(docs_[seg], options_);
+    html[seg] = rendered[seg] ? std::string_view(rendered[seg].get()) : std::string_view();
+    total += html[seg].size();
+  }
+  docs_.clear();
+  headings_.clear();
+  toc_markers_.clear();
+  token_paragraphs_.clear();
+  arena_.release();
+  for (const Element &d : split_.elements)
+    total += d.open_tag.size() + d.summary.size() + d.close_tag.size() + 3;
+  // A token grows by at most 17 bytes on its way back to a placeholder.
+  out.reserve(total + 17 * tokens_);
+
+  struct Frame {
+    std::string_view html;         // the segment as cmark renders it
+    std::vector<SentinelHit> hits; // sentinels of the segment's own elements, in text order
+    std::vector<std::size_t> lost; // elements whose sentinel did not survive: appended at the end
+    std::size_t pos = 0, hit = 0, next_lost = 0;
+    std::size_t element = npos; // the element this body belongs to
+    bool appended = false;
+  };
+  std::vector<Frame> stack;
+  auto push = [&](std::size_t seg, std::size_t element, bool appended) {
+    Frame f;
+    f.html = html[seg];
+    f.element = element;
+    f.appended = appended;
+    const std::vector<std::size_t> &kids = split_.segments[seg].children;
+    std::vector<bool> placed(kids.size(), false);
+    if (!kids.empty())
+      for (const SentinelHit &h : find_sentinels(f.html)) {
+        const auto at = std::lower_bound(kids.begin(), kids.end(), h.id);
+        if (at == kids.end() || *at != h.id || placed[at - kids.begin()])
+          continue;
+        placed[at - kids.begin()] = true;
+        f.hits.push_back(h);
+      }
+    for (std::size_t k = 0; k < kids.size(); ++k)
+      if (!placed[k])
+        f.lost.push_back(kids[k]);
+    stack.push_back(std::move(f));
+  };
+  auto open = [&](std::size_t id, bool appended) {
+    const Element &d = split_.elements[id];
+    append_unshielded(out, d.open_tag);
+    if (d.inline_body) {
+      const std::string_view inner = unwrap_paragraph(html[d.body]);
+      if (inner.size() != html[d.body].size()) {
+        html[d.body] = inner;
+        push(d.body, id, appended);
+        return;
+      }
+    }
+    out += '\n';
+    if (!d.summary.empty()) {
+      append_unshielded(out, d.summary);
+      out += '\n';
+    }
+    push(d.body, id, appended);
+  };
+  push(0, npos, false);
+  while (!stack.empty()) {
+    Frame &f = stack.back();
+    if (f.hit < f.hits.size()) {
+      const SentinelHit h = f.hits[f.hit++];
+      append_unshielded(out, f.html.substr(f.pos, h.begin - f.pos));
+      f.pos = h.end;
+      open(h.id, false);
+      continue;
+    }
+    if (f.pos < f.html.size()) {
+      append_unshielded(out, f.html.substr(f.pos));
+      f.pos = f.html.size();
+    }
+    if (f.next_lost < f.lost.size()) {
+      open(f.lost[f.next_lost++], true);
+      continue;
+    }
+    const std::size_t element = f.element;
+    const bool appended = f.appended;
+    stack.pop_back();
+    if (element != npos) {
+      out += split_.elements[element].close_tag;
+      if (appended)
+        out += '\n';
+    }
+  }
+}
+
+std::string Renderer::render() {
+  collect();
+  transform();
+  std::string out;
+  emit(out);
+  return out;
+}
+
+} // namespace
+
+std::string render(std::string_view md, const Extensions &extensions) {
+  std::size_t tokens = 0;
+  SplitText split;
+  {
+    // The segments hold their own copies: the shielded text goes before the trees are built.
+    const std::string shielded = shield_text(md, extensions.placeholders, tokens);
+    split = split_html_elements(shielded, extensions.markdown_in_html);
+  }
+  Renderer renderer(split, tokens, extensions);
+  return renderer.render();
+}
+
+} // namespace vaskit::markdown

@@ -1,0 +1,20 @@
+// The configuration road of the JSON tools, shared so that each tool only states its texts.
+#include "core/command.hpp"
+#include "vaskern/fileMg.hpp"
+
+namespace vaskern::fileMg {
+
+JsonConfigResult resolve_json_config(const std::optional<std::string> &config_arg,
+                                     const JsonConfigFlow &flow) {
+  if (!config_arg || config_arg->empty()) {
+    for (const auto &line : flow.missing_lines)
+      vaskit::cli::echo(line);
+    return {std::nullopt, 1};
+  }
+  auto section = load_json_file(*config_arg, flow.required_keys);
+  if (!section)
+    return {std::nullopt, flow.unusable_status};
+  return {std::move(section), 0};
+}
+
+} // namespace vaskern::fileMg
