@@ -13,7 +13,9 @@
 namespace vaskern::agy_utils {
 namespace {
 
-app_logging::Logger &log() { return app_logging::lazy_logger("VasAgy"); }
+app_logging::Logger &log() {
+  return app_logging::lazy_logger("VasAgy");
+}
 
 enum class Op { same, del, add };
 struct Edit {
@@ -69,8 +71,8 @@ vaskit::Result run_agy(const std::string &file_path, const std::optional<std::st
   options.own_process_group = false;
   const auto outcome = vaskit::process::run(argv, options);
   if (!outcome.started) {
-    const std::string msg = "❌ 無法啟動 AI 代理程式 " + vaskit::text::printable(program) + ": " +
-                            outcome.describe();
+    const std::string msg =
+        "❌ 無法啟動 AI 代理程式 " + vaskit::text::printable(program) + ": " + outcome.describe();
     log().error(msg);
     return {false, msg};
   }
@@ -140,7 +142,7 @@ std::string unified_diff(const std::string &old_content, const std::string &new_
   while (k < changes.size()) {
     // A hunk runs on while the next change is close enough for their contexts to meet.
     std::size_t last = k;
-    while (last + 1 < changes.size() && changes[last + 1] - changes[last] <= 2 * context)
+    while (last + 1 < changes.size() && changes[last + 1] - changes[last] - 1 <= 2 * context)
       ++last;
     const std::size_t begin = changes[k] > context ? changes[k] - context : 0;
     const std::size_t end = std::min(edits.size(), changes[last] + 1 + context);

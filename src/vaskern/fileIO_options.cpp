@@ -1,7 +1,7 @@
 // Option menus and resource files of the helper layer.
+#include "vaskern/fileIO_options.hpp"
 #include "core/command.hpp"
 #include "core/text.hpp"
-#include "vaskern/fileIO_options.hpp"
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,9 +14,8 @@ namespace {
 // The 0-based index of a 1-based position given as text; nullopt when it names no option.
 std::optional<std::size_t> position(const std::string &text, std::size_t count) {
   const std::string s = vaskit::text::strip(text);
-  if (s.empty() || s.size() > 9 || !std::all_of(s.begin(), s.end(), [](char c) {
-        return c >= '0' && c <= '9';
-      }))
+  if (s.empty() || s.size() > 9 ||
+      !std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }))
     return std::nullopt;
   const auto v = std::stoul(s);
   if (v < 1 || v > count)

@@ -11,7 +11,9 @@ namespace {
 const std::string kRule(60, '-');
 
 // An empty value where a mapping belongs counts as an empty mapping.
-json mapping_or_empty(const json &v) { return v.is_object() ? v : json::object(); }
+json mapping_or_empty(const json &v) {
+  return v.is_object() ? v : json::object();
+}
 
 // The value under `key` when it is true in Python's sense.
 std::optional<json> truthy_value(const json &mapping, const std::string &key) {
@@ -114,7 +116,8 @@ PostrelApp::PostrelApp(const json &config_dict, const std::optional<std::string>
                                                         "📧 請選擇郵件收件人群組 (Recipient Group)");
         chosen = true;
       } catch (const std::exception &e) {
-        log().warning(std::string("⚠️ 選擇群組過程異常 (") + e.what() + ")，自動採用預設群組。");
+        log().warning(std::string("⚠️ 選擇群組過程異常 (") + e.what() +
+                      ")，自動採用預設群組。");
       }
     }
     if (!chosen)
@@ -124,8 +127,8 @@ PostrelApp::PostrelApp(const json &config_dict, const std::optional<std::string>
     log().info("✅ 已選用郵件群組：[" + *selected_group + "]");
   } else {
     const json default_value = config::get_or(config, "default_group", nullptr);
-    selected_group = default_value.is_null() ? std::nullopt
-                                             : std::optional<std::string>(py_str(default_value));
+    selected_group =
+        default_value.is_null() ? std::nullopt : std::optional<std::string>(py_str(default_value));
   }
 
   auto field = [&](const std::string &key) -> json {

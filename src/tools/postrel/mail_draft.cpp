@@ -210,25 +210,39 @@ stdfs::path MailDraft::save(const stdfs::path &folder, const std::string &stem) 
   std::string tmpl = (folder / ("." + stem + ".eml.XXXXXX")).string();
   const int fd = ::mkstemp(tmpl.data());
   if (fd < 0)
-    throw std::runtime_error("無法在 " + folder.string() + " 建立郵件草稿: " +
-                             std::strerror(errno));
+    throw std::runtime_error("無法在 " + folder.string() +
+                             " 建立郵件草稿: " + std::strerror(errno));
   const std::string tmp = tmpl;
   auto fail = [&](const std::string &what, int err) -> std::runtime_error {
     ::unlink(tmp.c_str());
     return std::runtime_error(what + ": " + std::strerror(err));
   };
   {
-    Ref<GMimeStream> out(g_mime_stream_fs_new(fd));
+    // Buffered writes through stdio; its flush does not sync the disk (a draft replaces nothing
+    // and can be made again from its Markdown, and a sync would cost more than composing it).
+    FILE *fp = ::fdopen(fd, "wb");
+    if (!fp) {
+      const int err = errno;
+      ::close(fd);
+      throw fail("寫入郵件草稿失敗", err);
+    }
+    GMimeStream *file = g_mime_stream_file_new(fp); // owns fp
     GMimeFormatOptions *format = g_mime_format_options_new();
     g_mime_format_options_set_newline_format(format, GMIME_NEWLINE_FORMAT_DOS);
     errno = 0;
-    const ssize_t written = g_mime_object_write_to_stream(obj, format, out.get());
+    const ssize_t written = g_mime_object_write_to_stream(obj, format, file);
     g_mime_format_options_free(format);
-    const int err = errno ? errno : EIO;
-    if (written < 0 || g_mime_stream_flush(out.get()) != 0)
+    int err = errno ? errno : EIO;
+    const bool flushed = written >= 0 && std::fflush(fp) == 0 && !std::ferror(fp);
+    if (!flushed && errno)
+      err = errno;
+    g_mime_stream_file_set_owner(GMIME_STREAM_FILE(file), FALSE);
+    g_object_unref(file);
+    const bool closed = std::fclose(fp) == 0;
+    if (!closed && flushed)
+      err = errno;
+    if (!flushed || !closed)
       throw fail("寫入郵件草稿失敗", err);
-    if (::fsync(fd) != 0)
-      throw fail("寫入郵件草稿失敗", errno);
   }
   for (int n = 1;; ++n) {
     const stdfs::path target =

@@ -54,12 +54,12 @@ struct Resolved {
 };
 // The mail's Markdown file: the command line's, else the configured one, else the newest of
 // `scan_dir` after the user confirms it, else the user's choice among them.
-Resolved resolve_markdown_file(const std::optional<std::string> &input_file = std::nullopt,
-                               const std::optional<std::string> &default_file = std::nullopt,
-                               const std::string &scan_dir = "./",
-                               const std::optional<std::vector<std::string>> &extensions =
-                                   std::nullopt,
-                               const Logger *logger = nullptr);
+Resolved
+resolve_markdown_file(const std::optional<std::string> &input_file = std::nullopt,
+                      const std::optional<std::string> &default_file = std::nullopt,
+                      const std::string &scan_dir = "./",
+                      const std::optional<std::vector<std::string>> &extensions = std::nullopt,
+                      const Logger *logger = nullptr);
 
 // One clear line when the configuration cannot describe recipient groups (its top level, its
 // `config` section, its `groups` or one group is not a mapping); nullopt when it can. Empty

@@ -114,7 +114,8 @@ Result PostrelApp::run(const std::optional<std::string> &input_file,
     std::vector<std::string> menu{kNoAi};
     for (const auto &o : ai_option_map())
       menu.push_back(o.label);
-    chosen = fileIO::select_option("請選擇校正模式", menu, "1", "🤖 是否使用 AI 校正郵件內容？");
+    chosen = fileIO::select_option("請選擇校正模式", menu, "1",
+                                   "🤖 是否使用 AI 校正郵件內容？");
   }
 
   const AiOption *option = nullptr;
@@ -123,8 +124,8 @@ Result PostrelApp::run(const std::optional<std::string> &input_file,
       option = &o;
   if (option) {
     const stdfs::path module_dir = stdfs::absolute(fileIO::executable_dir());
-    const auto goal = fileIO::get_resource_path("vaskit.goal", "mail_polish.yaml",
-                                                module_dir / "goal", &log());
+    const auto goal =
+        fileIO::get_resource_path("vaskit.goal", "mail_polish.yaml", module_dir / "goal", &log());
     if (goal)
       log().info("✅ 成功載入 Goal: " + goal->filename().string());
     else
@@ -146,16 +147,15 @@ Result PostrelApp::run(const std::optional<std::string> &input_file,
     const std::string source_abs = fs::abspath(source);
     const std::string output_name = fs::splitext(fs::basename(source)).first + "_ai.md";
     const std::string output_abs = fs::join(fs::dirname(source_abs), output_name);
-    const std::string prompt =
-        ai_prompt(goal ? goal->filename().string() : "mail_polish.yaml", skill_stems,
-                  option->label, source_abs, output_abs);
+    const std::string prompt = ai_prompt(goal ? goal->filename().string() : "mail_polish.yaml",
+                                         skill_stems, option->label, source_abs, output_abs);
 
     log().info("⌛ 正在調用 AI (run_agy) 進行【" + option->label + "】校正處理 (目標輸出：" +
                output_name + ")...");
     // A file left by an earlier run is not the agent's answer: only a changed file counts.
     const FileState before = state_of(output_abs);
-    vaskern::agy_utils::run_agy(source, goal ? std::optional<std::string>(goal->string())
-                                             : std::nullopt,
+    vaskern::agy_utils::run_agy(source,
+                                goal ? std::optional<std::string>(goal->string()) : std::nullopt,
                                 skills, prompt, kModel);
     const FileState after = state_of(output_abs);
     if (!after.exists || (before.exists && before == after)) {

@@ -10,8 +10,7 @@
 namespace vaskit::postrel {
 namespace {
 
-const std::vector<std::string> kExcludePaths = {".venv", "build", "dist", "__pycache__",
-                                                ".agents"};
+const std::vector<std::string> kExcludePaths = {".venv", "build", "dist", "__pycache__", ".agents"};
 
 bool exists(const std::string &path) {
   std::error_code ec;
@@ -62,8 +61,8 @@ Resolved resolve_markdown_file(const std::optional<std::string> &input_file,
   out.info("🔎 正在搜尋 Markdown 檔案 (搜尋目錄: " + scan_dir + ")...");
   vaskern::fileIO::Selection chosen;
   try {
-    const auto found = vaskern::fileIO::find_files_with_extensions(scan_dir, exts, false, "",
-                                                                   kExcludePaths, &out);
+    const auto found =
+        vaskern::fileIO::find_files_with_extensions(scan_dir, exts, false, "", kExcludePaths, &out);
     if (!found.empty()) {
       std::size_t newest = 0;
       auto newest_time = std::filesystem::last_write_time(found[0].path);

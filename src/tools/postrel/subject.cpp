@@ -10,9 +10,13 @@
 namespace vaskit::postrel {
 namespace {
 
-bool is_fence(const std::string &line) { return text::starts_with(text::strip(line), "```"); }
+bool is_fence(const std::string &line) {
+  return text::starts_with(text::strip(line), "```");
+}
 
-std::string without_boms(const std::string &s) { return text::replace_all(s, "\xEF\xBB\xBF", ""); }
+std::string without_boms(const std::string &s) {
+  return text::replace_all(s, "\xEF\xBB\xBF", "");
+}
 
 std::string summary_of_html(const std::string &content, const std::string &name) {
   static const re::Pattern toc_block(R"((<div[^>]*class=["\']toc["\'][^>]*>[\s\S]*?</div>))",
@@ -46,7 +50,8 @@ std::string summary_of_html(const std::string &content, const std::string &name)
   });
   if (count == 0)
     return "";
-  log().info("✅ 成功自附件 [" + name + "] 擷取 " + std::to_string(count) + " 項標題組成 HTML 目錄。");
+  log().info("✅ 成功自附件 [" + name + "] 擷取 " + std::to_string(count) +
+             " 項標題組成 HTML 目錄。");
   return "<div class=\"toc\"><ul>" + items + "</ul></div>";
 }
 
@@ -123,7 +128,8 @@ std::pair<std::string, std::string> _extract_subject_from_markdown(const std::st
   return {subject, body};
 }
 
-std::string PostrelApp::extract_toc_summary_from_attachment(const std::string &attachment_path) const {
+std::string
+PostrelApp::extract_toc_summary_from_attachment(const std::string &attachment_path) const {
   std::error_code ec;
   if (attachment_path.empty() || !std::filesystem::exists(attachment_path, ec))
     return "";
