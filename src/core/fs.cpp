@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <cstdint>
 #include <fcntl.h>
+#include <random>
+#include <signal.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -10,13 +14,110 @@
 namespace vaskit::fs {
 namespace {
 
-WriteHook g_write_hook;
+ScopedWriteHook *g_write_hook = nullptr;
 
 [[noreturn]] void throw_errno(int err, const std::string &what) {
   throw std::system_error(err, std::generic_category(), what);
 }
 
+// Temporary names are "<prefix><pid>-<six letters or digits>"; the prefix leaves room for the
+// rest within the 255 bytes a file name may have.
+std::string temp_prefix(const std::string &filename) {
+  std::string prefix(1, '.');
+  prefix.append(filename, 0, 200);
+  prefix += ".tmp-";
+  return prefix;
+}
+
+constexpr std::size_t kRandomLength = 6;
+
+std::string random_suffix() {
+  static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static thread_local std::mt19937_64 gen{std::random_device{}() ^
+                                          static_cast<std::uint64_t>(::getpid())};
+  std::string out(kRandomLength, 'x');
+  for (char &c : out)
+    c = letters[gen() % (sizeof letters - 1)];
+  return out;
+}
+
+// Removes the temporaries of earlier saves of the same file whose process has died (killed in
+// the middle of a save). Those of running processes, this one included, may still be in use.
+// Failures are ignored: the save itself does not depend on this.
+void remove_stale_temporaries(const std::filesystem::path &folder, const std::string &prefix) {
+  std::error_code ec;
+  std::filesystem::directory_iterator it(folder, ec);
+  if (ec)
+    return;
+  const pid_t self = ::getpid();
+  for (const auto &entry : it) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+      continue;
+    const std::string_view rest = std::string_view(name).substr(prefix.size());
+    pid_t pid = 0;
+    const auto [end, err] = std::from_chars(rest.data(), rest.data() + rest.size(), pid);
+    if (err != std::errc() || pid <= 0 || pid == self)
+      continue;
+    const std::string_view tail(end, rest.data() + rest.size() - end);
+    if (tail.size() != kRandomLength + 1 || tail.front() != '-' ||
+        !std::all_of(tail.begin() + 1, tail.end(), [](char c) {
+          return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        }))
+      continue;
+    if (::kill(pid, 0) == 0 || errno != ESRCH)
+      continue;
+    struct stat st {};
+    if (::lstat(entry.path().c_str(), &st) == 0 && S_ISREG(st.st_mode))
+      ::unlink(entry.path().c_str());
+  }
+}
+
+// The temporary file of one save: closed, and removed when it has a name, unless the save
+// completed; whatever ends the save early.
+struct Temporary {
+  int fd = -1;
+  std::string name; // full path once it has one
+
+  Temporary() = default;
+  Temporary(const Temporary &) = delete;
+  Temporary &operator=(const Temporary &) = delete;
+  ~Temporary() {
+    if (fd >= 0)
+      ::close(fd);
+    if (!name.empty())
+      ::unlink(name.c_str());
+  }
+};
+
+// Gives the unnamed file `fd` a free name "<base><random>" in its folder.
+std::string link_unnamed(int fd, const std::string &base, const std::string &what) {
+  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = base + random_suffix();
+    if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+      return name;
+    int err = errno;
+    // Without /proc, linking by descriptor needs a privilege that root usually has.
+    if (err == ENOENT && ::linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0)
+      return name;
+    if (err == ENOENT)
+      err = errno;
+    if (err != EEXIST)
+      throw_errno(err, what);
+  }
+  throw_errno(EEXIST, what);
+}
+
 } // namespace
+
+ScopedWriteHook::ScopedWriteHook(WriteHook hook) : hook_(std::move(hook)), previous_(g_write_hook) {
+  g_write_hook = this;
+}
+
+ScopedWriteHook::~ScopedWriteHook() {
+  g_write_hook = previous_;
+}
 
 std::string read_file(const std::filesystem::path &path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -79,61 +180,59 @@ void write_file_atomic(const std::filesystem::path &path, std::string_view data)
     mode = 0666 & ~mask;
   }
 
-  std::string temp = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0)
-    throw_errno(errno, what);
-  auto abandon = [&](int err) {
-    if (fd >= 0)
-      ::close(fd);
-    ::unlink(temp.c_str());
-    throw_errno(err, what);
+  const std::string prefix = temp_prefix(target.filename().string());
+  remove_stale_temporaries(folder, prefix);
+  const std::string base = (folder / prefix).string() + std::to_string(::getpid()) + "-";
+  const auto hook = [](WriteStage stage, std::size_t written) {
+    if (g_write_hook && g_write_hook->hook_)
+      g_write_hook->hook_(stage, written);
   };
-  try {
-    if (::fchmod(fd, mode) != 0)
-      abandon(errno);
-    constexpr std::size_t block = 65536;
-    std::size_t written = 0;
-    while (written < data.size()) {
-      const std::size_t chunk = std::min(block, data.size() - written);
-      const ssize_t n = ::write(fd, data.data() + written, chunk);
-      if (n < 0) {
-        if (errno == EINTR)
-          continue;
-        abandon(errno);
-      }
-      written += static_cast<std::size_t>(n);
-      if (g_write_hook)
-        g_write_hook(WriteStage::wrote_block, written);
-    }
-    if (::fsync(fd) != 0)
-      abandon(errno);
-    const int closing = fd;
-    fd = -1;
-    if (::close(closing) != 0)
-      abandon(errno);
-    if (g_write_hook)
-      g_write_hook(WriteStage::before_rename, written);
-    if (::rename(temp.c_str(), target.c_str()) != 0)
-      abandon(errno);
-  } catch (const std::system_error &) {
-    throw;
-  } catch (...) {
-    if (fd >= 0)
-      ::close(fd);
-    ::unlink(temp.c_str());
-    throw;
+
+  Temporary temp;
+  temp.fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (temp.fd < 0) {
+    // Older kernels and some file systems (network ones, mostly) cannot make unnamed files.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+      throw_errno(errno, what);
+    std::string pattern = base + std::string(kRandomLength, 'X');
+    temp.fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (temp.fd < 0)
+      throw_errno(errno, what);
+    temp.name = pattern;
   }
+  if (::fchmod(temp.fd, mode) != 0)
+    throw_errno(errno, what);
+  constexpr std::size_t block = 65536;
+  std::size_t written = 0;
+  while (written < data.size()) {
+    const std::size_t chunk = std::min(block, data.size() - written);
+    const ssize_t n = ::write(temp.fd, data.data() + written, chunk);
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      throw_errno(errno, what);
+    }
+    written += static_cast<std::size_t>(n);
+    hook(WriteStage::wrote_block, written);
+  }
+  if (::fsync(temp.fd) != 0)
+    throw_errno(errno, what);
+  if (temp.name.empty())
+    temp.name = link_unnamed(temp.fd, base, what);
+  const int closing = temp.fd;
+  temp.fd = -1;
+  if (::close(closing) != 0)
+    throw_errno(errno, what);
+  hook(WriteStage::before_rename, written);
+  if (::rename(temp.name.c_str(), target.c_str()) != 0)
+    throw_errno(errno, what);
+  temp.name.clear(); // it is the target now
   // Make the rename itself durable.
   const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir);
     ::close(dir);
   }
-}
-
-void set_write_hook(WriteHook hook) {
-  g_write_hook = std::move(hook);
 }
 
 std::pair<std::string, std::string> splitext(std::string_view name) {

@@ -1,5 +1,9 @@
 // File-system helpers: whole-file reads and atomic writes (a file is either replaced whole or
-// left as it was; no reader ever sees half a file).
+// left as it was; no reader ever sees half a file, and a crash leaves no temporary file behind).
+//
+// Errors: read_file and write_file_atomic throw std::system_error whose code is the errno of the
+// failing call and whose what() names the path; an exception thrown by a ScopedWriteHook passes
+// through unchanged. The path helpers below never throw (except std::bad_alloc).
 #pragma once
 
 #include <cstddef>
@@ -7,24 +11,43 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace vaskit::fs {
 
 // The file's bytes; throws std::system_error naming the path.
 std::string read_file(const std::filesystem::path &path);
 
-// Writes `data` to a temporary file beside `path`, flushes it to disk and renames it over
-// `path`, keeping the permission bits of the file it replaces. A symbolic link is written through
-// (the file it points at is replaced, even when that file does not exist yet). A file without
-// any write permission bit is not replaced. On failure the temporary file is removed, `path` is
-// unchanged and std::system_error is thrown.
+// Writes `data` to a temporary file in the folder of `path`, flushes it to disk and renames it
+// over `path`, keeping the permission bits of the file it replaces. The temporary file has no
+// name while it is written (O_TMPFILE), so a process killed then leaves nothing; it gets one
+// just before the rename. Where the file system cannot create unnamed files, or when a process
+// dies between naming and rename, the temporary file stays under a name that carries its
+// process id (".<name>.tmp-<pid>-<random>"), and the next save of the same file removes those of
+// processes that no longer run. A symbolic link is written through (the file it points at is
+// replaced, even when that file does not exist yet). A file without any write permission bit
+// is not replaced. On failure the temporary file is removed, `path` is unchanged and
+// std::system_error is thrown.
 void write_file_atomic(const std::filesystem::path &path, std::string_view data);
 
-// Test seam: called after each 64 KiB block written (with the bytes written so far) and once
-// before the rename; throwing from it simulates a failed save. Empty by default.
+// Test seam: while a ScopedWriteHook lives, write_file_atomic calls its hook after each 64 KiB
+// block written (with the bytes written so far) and once before the rename, when the temporary
+// file is complete and named. Throwing from the hook simulates a failed save. The hook is
+// process-wide; a newer ScopedWriteHook hides an older one until it ends.
 enum class WriteStage { wrote_block, before_rename };
 using WriteHook = std::function<void(WriteStage stage, std::size_t written)>;
-void set_write_hook(WriteHook hook);
+class ScopedWriteHook {
+public:
+  explicit ScopedWriteHook(WriteHook hook);
+  ~ScopedWriteHook();
+  ScopedWriteHook(const ScopedWriteHook &) = delete;
+  ScopedWriteHook &operator=(const ScopedWriteHook &) = delete;
+
+private:
+  friend void write_file_atomic(const std::filesystem::path &path, std::string_view data);
+  WriteHook hook_;
+  ScopedWriteHook *previous_;
+};
 
 // Python's os.path.splitext on the last component: ".md" has no extension, "a.b.md" gives
 // ("a.b", ".md").

@@ -1,5 +1,12 @@
 // File helpers of the YAML tools: templates, configuration files, file searches, interactive
 // choices, output paths and whole-file text reads and writes.
+//
+// Error contract of the helper layer (fileIO, fileMg, app_logging): no call throws for what it
+// meets in use (a missing, unreadable or non-UTF-8 file, bad YAML or JSON, a failed write, a
+// missing folder, a cancelled choice). It prints one "❌" (or "⚠️") line — through the given
+// logger, else on standard error (fileIO) or standard output (fileMg) — and returns an empty
+// result: nullopt, "", empty lists, Result{false, message}, or a configuration flow result that
+// holds the exit status. Only std::bad_alloc and the exceptions of a caller's own callback pass.
 #pragma once
 
 #include "core/config.hpp"

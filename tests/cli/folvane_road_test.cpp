@@ -4,13 +4,14 @@
 #include "support/process.hpp"
 
 // The macro-enabled expense form fixture and the zip readers of the workbook library's tests.
-#include "formats/xlsx/support.cpp"
+#include "support/xlsx_fixtures.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -213,6 +214,81 @@ TEST(FolvaneRoad, MissingWorkbookIsCreatedBesideTheReport) {
   auto wb = xlsx::Workbook::open(root / "expenses" / "payList_tool.xlsm");
   EXPECT_EQ(wb.sheet_names(), (std::vector<std::string>{"PayList"}));
   EXPECT_EQ(wb.active_sheet().value("Q5"), xlsx::CellValue(1234LL));
+}
+
+// Either save failing ends the run with status 1, after both the report and the workbook were
+// tried; a script calling the tool must notice.
+TEST(FolvaneRoad, FailedSaveOfReportOrWorkbookEndsWithStatusOne) {
+  struct Case {
+    std::string what;
+    std::function<void(const fs::path &out)> spoil;
+    bool report_saved;
+    std::string error; // start of the one error line
+  };
+  const std::string book = "./expenses/payList_tool.xlsm";
+  const std::string report = "./expenses/taxi_receipt.pdf";
+  const std::vector<Case> cases = {
+      {"report path is a folder",
+       [](const fs::path &out) { fs::create_directories(out / "taxi_receipt.pdf" / "x"); }, false,
+       "Save failed: "},
+      {"report path is a link loop",
+       [](const fs::path &out) {
+         fs::create_symlink("taxi_receipt.pdf", out / "taxi_receipt.pdf");
+       },
+       false, "Save failed: "},
+      {"workbook is read-only",
+       [](const fs::path &out) { fs::permissions(out / "payList_tool.xlsm", fs::perms(0444)); },
+       true, "❌ 儲存 Excel 失敗 " + book + ": "},
+      {"workbook path is a link loop",
+       [](const fs::path &out) {
+         fs::remove(out / "payList_tool.xlsm");
+         fs::create_symlink("loop.xlsm", out / "payList_tool.xlsm");
+         fs::create_symlink("payList_tool.xlsm", out / "loop.xlsm");
+       },
+       true, "❌ 載入現有 Excel 失敗 " + book + ": "},
+      {"workbook rows fall into merged ranges",
+       [](const fs::path &out) {
+         xlsx_test::write_rich_xlsm_with_merges(out / "payList_tool.xlsm", {"L8:T9", "L11:T11"});
+       },
+       true, "❌ 儲存 Excel 失敗 " + book + ": cell M8 "},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const fs::path root = dir.path();
+    const auto made = run_process(kBin + "/make_receipts",
+                                  {(root / "receipts").string(), "basic", "english"}, root);
+    ASSERT_EQ(made.status, 0) << made.err;
+    const fs::path out = root / "expenses";
+    fs::create_directories(out);
+    xlsx_test::write_rich_xlsm(out / "payList_tool.xlsm");
+    c.spoil(out);
+    std::error_code ec;
+    const bool book_is_file = fs::is_regular_file(out / "payList_tool.xlsm", ec);
+    const std::string book_before =
+        book_is_file ? xlsx_test::read_file(out / "payList_tool.xlsm") : "";
+    std::ofstream(root / "folvane.json") << kConfig;
+
+    const auto r = run_process(kBin + "/vas-kit", {"folvane", "-c", "folvane.json"}, root);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    std::vector<std::string> errors;
+    for (const auto &line : lines(r.err))
+      if (line.rfind("Save failed: ", 0) == 0 || line.rfind("❌", 0) == 0)
+        errors.push_back(line);
+    ASSERT_EQ(errors.size(), 1u) << r.err;
+    EXPECT_EQ(errors[0].substr(0, c.error.size()), c.error);
+    // The other pass ran to its end.
+    const bool report_line = r.out.find("Success: " + report) != std::string::npos;
+    const bool book_line = r.out.find("🎉 成功寫入 Excel 報表: " + book) != std::string::npos;
+    EXPECT_EQ(report_line, c.report_saved) << r.out;
+    EXPECT_EQ(book_line, !c.report_saved) << r.out;
+    if (c.report_saved) {
+      EXPECT_FALSE(page_text(out / "taxi_receipt.pdf", 1).empty());
+      if (book_is_file) {
+        EXPECT_EQ(xlsx_test::read_file(out / "payList_tool.xlsm"), book_before);
+      }
+    }
+  }
 }
 
 } // namespace

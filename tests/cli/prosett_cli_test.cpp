@@ -1,6 +1,7 @@
 // End-to-end tests of the host and of prosett, run as the user runs them.
 #include "support/files.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -28,7 +29,9 @@ TEST(Host, HelpListsToolsAndUnknownToolIsUsageError) {
   TempDir dir;
   auto help = run_process(kHost, {"--help"}, dir.path());
   EXPECT_EQ(help.status, 0);
-  EXPECT_TRUE(contains(help.out, "prosett  Convert Notion exported .md files to HTML pages."));
+  // Names are padded to the longest tool name, which grows as tools are added.
+  EXPECT_TRUE(std::regex_search(
+      help.out, std::regex("\n  prosett +Convert Notion exported \\.md files to HTML pages\\.\n")));
   EXPECT_TRUE(contains(help.out, "folvane"));
 
   auto unknown = run_process(kHost, {"nosuch", "-x"}, dir.path());
@@ -96,6 +99,32 @@ TEST(ProsettCommand, ConfigurationErrors) {
   auto list = run_process(kHost, {"prosett", "-c", "list.yaml"}, dir.path());
   EXPECT_EQ(list.status, 1);
   EXPECT_TRUE(contains(list.err, "❌"));
+}
+
+TEST(ProsettCommand, ConfigurationsTheLoaderRefusesStopBeforeAnythingIsWritten) {
+  TempDir dir;
+  write_file(dir / "doc.md", "# Doc\n\ntext\n");
+  const std::pair<const char *, std::string> cases[] = {
+      {"open.yaml", "config:\n  output_path: \"./out\n"},
+      {"self.yaml", "config: &x {a: *x}\n"},
+      {"list.yaml", "a: &a [*a]"},
+      {"bytes.yaml", "config:\n  output_path: out\xff\n"},
+  };
+  for (const auto &[name, content] : cases) {
+    write_file(dir / name, content);
+    auto r = run_process(kHost, {"prosett", "-c", name, "-f", "doc.md"}, dir.path());
+    EXPECT_EQ(r.status, 1) << name << r.err;
+    EXPECT_EQ(r.err.rfind("❌", 0), 0u) << name << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << name << r.err;
+    EXPECT_TRUE(contains(r.err, name)) << r.err;
+    EXPECT_TRUE(std::regex_search(r.err, std::regex(R"(\(line \d+, column \d+\))"))) << r.err;
+  }
+  // Nothing was written: no output folder, no page.
+  std::set<std::string> left;
+  for (const auto &entry : fs::directory_iterator(dir.path()))
+    left.insert(entry.path().filename().string());
+  EXPECT_EQ(left, (std::set<std::string>{"doc.md", "open.yaml", "self.yaml", "list.yaml",
+                                         "bytes.yaml"}));
 }
 
 TEST(ProsettCommand, BareConfigOffersTheCandidates) {
@@ -268,6 +297,44 @@ TEST(ProsettConversion, DebugDumpHoldsTheCleanedTextBeforeTheStages) {
             "# Notes\n\n[TOC]\n\n\n\n<details>\n<summary>S</summary>\n\nBody\n</details>\n");
   EXPECT_TRUE(contains(r.err, "[notes.md] 已儲存預處理之 Markdown 至 ./notes.md_debug.md"));
   EXPECT_TRUE(contains(r.err, "偵錯模式已開啟。找到並選擇了 1 個 Markdown 檔案。"));
+}
+
+// A page whose rendered HTML ends in "<" still gets its code and formulas back.
+TEST(ProsettConversion, CodeAndFormulasSurviveATrailingLessThan) {
+  TempDir dir;
+  write_file(dir / "tail.md", "Use `grep` for $a+b$.\n\n<div>end <");
+  write_file(dir / "short.md", "<l>\n`1`<");
+  for (const char *name : {"tail", "short"}) {
+    auto r = run_process(kProsett, {"-f", std::string(name) + ".md"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string page = read_file(dir / (std::string(name) + ".html"));
+    EXPECT_FALSE(contains(page, "PLACEHOLDER")) << name;
+    EXPECT_FALSE(contains(r.err, "出錯")) << r.err;
+  }
+  const std::string tail = read_file(dir / "tail.html");
+  EXPECT_TRUE(contains(tail, "<code>grep</code>"));
+  EXPECT_TRUE(contains(tail, "\\(a+b\\)"));
+  EXPECT_TRUE(contains(read_file(dir / "short.html"), "<code>1</code>"));
+}
+
+// A document too large for the memory the process may use fails alone: an error line naming
+// it, no page, status 1, never a crash.
+TEST(ProsettConversion, RunningOutOfMemoryFailsTheFile) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer needs more address space than the limit allows";
+#else
+  TempDir dir;
+  std::string md;
+  for (int i = 0; i < 400000; ++i)
+    md += "- *a* b\n";
+  write_file(dir / "big.md", md);
+  auto r = run_process("/bin/sh", {"-c", "ulimit -v 400000 && exec \"$0\" -f big.md", kProsett},
+                       dir.path());
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(contains(r.err, "❌ 處理 ")) << r.err;
+  EXPECT_TRUE(contains(r.err, "big.md 失敗: out of memory for the document tree")) << r.err;
+  EXPECT_FALSE(fs::exists(dir / "big.html"));
+#endif
 }
 
 } // namespace

@@ -1,13 +1,71 @@
 #include "core/fs.hpp"
 #include "support/process.hpp"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <optional>
+#include <random>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
 using namespace vaskit::fs;
 using vaskit::testing::TempDir;
+
+std::vector<std::string> listing(const std::filesystem::path &dir) {
+  std::vector<std::string> names;
+  for (const auto &e : std::filesystem::directory_iterator(dir))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A child process that saves `data` to `target` and stops for good at `stage`, after
+// `after_bytes` bytes; returns its pid once it has stopped there.
+pid_t child_stopped_in_save(const std::filesystem::path &target, const std::string &data,
+                            WriteStage stage, std::size_t after_bytes) {
+  int ready[2];
+  if (::pipe(ready) != 0)
+    throw std::runtime_error("pipe failed");
+  const pid_t pid = ::fork();
+  if (pid < 0)
+    throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    ::close(ready[0]);
+    const ScopedWriteHook stop([&](WriteStage s, std::size_t written) {
+      if (s == stage && written >= after_bytes) {
+        const char byte = 1;
+        [[maybe_unused]] const auto n = ::write(ready[1], &byte, 1);
+        while (true)
+          ::pause();
+      }
+    });
+    try {
+      write_file_atomic(target, data);
+    } catch (...) {
+    }
+    ::_exit(3); // never stopped: the parent sees no byte
+  }
+  ::close(ready[1]);
+  char byte = 0;
+  const auto n = ::read(ready[0], &byte, 1);
+  ::close(ready[0]);
+  if (n != 1) {
+    ::waitpid(pid, nullptr, 0);
+    throw std::runtime_error("the child finished its save without stopping");
+  }
+  return pid;
+}
+
+void kill_and_reap(pid_t pid) {
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+}
 
 TEST(PathRules, FollowPythonOsPath) {
   struct Case {
@@ -48,18 +106,35 @@ TEST(AtomicWrite, ReplacesWholeOrLeavesTheOriginal) {
   write_file_atomic(target, "second version");
   EXPECT_EQ(read_file(target), "second version");
 
-  set_write_hook([](WriteStage stage, std::size_t) {
-    if (stage == WriteStage::before_rename)
-      throw std::runtime_error("disk full");
-  });
-  EXPECT_THROW(write_file_atomic(target, "third"), std::runtime_error);
-  set_write_hook(nullptr);
-  EXPECT_EQ(read_file(target), "second version");
-  // No temporary file is left behind.
-  int entries = 0;
-  for ([[maybe_unused]] const auto &e : std::filesystem::directory_iterator(dir.path()))
-    ++entries;
-  EXPECT_EQ(entries, 1);
+  // Whatever the failure's exception type, no temporary file is left behind.
+  for (const auto stage : {WriteStage::wrote_block, WriteStage::before_rename}) {
+    {
+      const ScopedWriteHook fault([stage](WriteStage s, std::size_t) {
+        if (s == stage)
+          throw std::runtime_error("disk full");
+      });
+      EXPECT_THROW(write_file_atomic(target, "third"), std::runtime_error);
+    }
+    {
+      const ScopedWriteHook fault([stage](WriteStage s, std::size_t) {
+        if (s == stage)
+          throw std::system_error(ENOSPC, std::generic_category(), "disk full");
+      });
+      EXPECT_THROW(write_file_atomic(target, "third"), std::system_error);
+    }
+    {
+      const ScopedWriteHook fault([stage](WriteStage s, std::size_t) {
+        if (s == stage)
+          throw 42;
+      });
+      EXPECT_THROW(write_file_atomic(target, "third"), int);
+    }
+    EXPECT_EQ(read_file(target), "second version");
+    EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"page.html"});
+  }
+  // The seam ends with its scope.
+  write_file_atomic(target, "fourth");
+  EXPECT_EQ(read_file(target), "fourth");
   EXPECT_THROW(write_file_atomic(dir / "missing" / "x", "y"), std::system_error);
   EXPECT_THROW(read_file(dir / "nothing"), std::system_error);
 }
@@ -89,6 +164,91 @@ TEST(AtomicWrite, WritesThroughLinksKeepsModesAndLeavesReadOnlyFiles) {
     EXPECT_EQ(e.code().value(), EACCES);
   }
   EXPECT_EQ(read_file(target), "v2");
+}
+
+TEST(AtomicWrite, ProcessKilledMidSaveLeavesTheOldFileWholeAndNoTemporary) {
+  TempDir dir;
+  const auto target = dir / "report.pdf";
+  const std::string old_text(300000, 'o');
+  const std::string new_text(300000, 'n');
+  write_file_atomic(target, old_text);
+
+  // Killed while the temporary file is being written: nothing but the target, as it was.
+  for (const std::size_t after : {std::size_t{0}, std::size_t{131072}}) {
+    const pid_t pid =
+        child_stopped_in_save(dir / "report.pdf", new_text, WriteStage::wrote_block, after);
+    kill_and_reap(pid);
+    EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"report.pdf"}) << after;
+    EXPECT_EQ(read_file(target), old_text) << after;
+  }
+
+  // Killed between naming the complete temporary and the rename: the next save removes it.
+  const pid_t pid = child_stopped_in_save(target, new_text, WriteStage::before_rename, 0);
+  kill_and_reap(pid);
+  EXPECT_EQ(read_file(target), old_text);
+  write_file_atomic(target, "third");
+  EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"report.pdf"});
+  EXPECT_EQ(read_file(target), "third");
+}
+
+TEST(AtomicWrite, ProcessKilledAtRandomMomentsLeavesAWholeFile) {
+  TempDir dir;
+  const auto target = dir / "page.html";
+  const std::string a(1 << 20, 'a');
+  const std::string b(1 << 20, 'b');
+  write_file_atomic(target, a);
+  std::mt19937 gen(11);
+  for (int round = 0; round < 20; ++round) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (int i = 0;; ++i)
+        write_file_atomic(target, i % 2 ? a : b);
+    }
+    ::usleep(std::uniform_int_distribution<useconds_t>(0, 20000)(gen));
+    kill_and_reap(pid);
+    const std::string now = read_file(target);
+    EXPECT_TRUE(now == a || now == b) << "round " << round << ": " << now.size() << " bytes";
+  }
+  write_file_atomic(target, "done");
+  EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"page.html"});
+}
+
+TEST(AtomicWrite, RemovesOnlyTheTemporariesOfDeadProcesses) {
+  TempDir dir;
+  // A pid that surely ran and ended: a child already reaped.
+  const pid_t dead = ::fork();
+  if (dead == 0)
+    ::_exit(0);
+  ::waitpid(dead, nullptr, 0);
+  const std::string d = std::to_string(dead);
+  const std::string live = std::to_string(::getppid());
+  const std::string self = std::to_string(::getpid());
+  const std::vector<std::string> stale = {".page.html.tmp-" + d + "-Ab3xYz"};
+  const std::vector<std::string> kept = {
+      ".page.html.tmp-" + live + "-Ab3xYz", // its process still runs
+      ".page.html.tmp-" + self + "-Ab3xYz", // this process may be saving it on another thread
+      ".other.html.tmp-" + d + "-Ab3xYz",   // another file's
+      ".page.html.tmp-" + d + "-Ab3x",      // not a name this layer makes
+      ".page.html.tmp-" + d + "-Ab3xYz.bak", "page.html.tmp-" + d + "-Ab3xYz",
+  };
+  for (const auto &name : stale)
+    write_file_atomic(dir / name, "x");
+  for (const auto &name : kept)
+    write_file_atomic(dir / name, "x");
+  std::filesystem::create_directory(dir / (".page.html.tmp-" + d + "-Folder"));
+  write_file_atomic(dir / "page.html", "page");
+
+  std::vector<std::string> want = kept;
+  want.push_back(".page.html.tmp-" + d + "-Folder");
+  want.push_back("page.html");
+  std::sort(want.begin(), want.end());
+  EXPECT_EQ(listing(dir.path()), want);
+
+  // Long names keep their temporaries within the file-name limit.
+  const std::string long_name(250, 'L');
+  write_file_atomic(dir / long_name, "long");
+  EXPECT_EQ(read_file(dir / long_name), "long");
 }
 
 } // namespace

@@ -9,10 +9,13 @@
 
 namespace vaskit::markdown::detail {
 
+using text::ascii_lower;
+using text::is_ascii_alpha;
+
 inline constexpr std::size_t npos = std::string_view::npos;
 
 inline bool is_digit(char c) {
-  return c >= '0' && c <= '9';
+  return text::is_ascii_digit(c);
 }
 inline bool is_blank_char(char c) {
   return c == ' ' || c == '\t' || c == '\r';
@@ -22,13 +25,12 @@ inline bool is_ascii_space(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r') || (c >= '\x1c' && c <= '\x1f');
 }
 inline bool is_word(char c) {
-  return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+  return is_digit(c) || is_ascii_alpha(c) || c == '_';
 }
 inline bool is_blank(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return is_blank_char(c) || c == '\n'; });
 }
-using text::ascii_lower;
-// Whether s[i..] starts with `lit`, in any letter case.
+// Whether s[i..] starts with `lit` (lower-case ASCII), in any letter case.
 inline bool starts_with_ci(std::string_view s, std::size_t i, std::string_view lit) {
   return i <= s.size() && text::istarts_with_ascii(s.substr(i), lit);
 }

@@ -16,6 +16,14 @@ constexpr std::array<std::string_view, 20> kBlockContainers = {
     "article",  "aside",      "blockquote", "details", "dialog",  "div",    "dl",
     "fieldset", "figcaption", "figure",     "footer",  "form",    "header", "hgroup",
     "main",     "menu",       "nav",        "ol",      "section", "ul"};
+// Block elements that hold text, not blocks: their Markdown content is rendered inline.
+constexpr std::array<std::string_view, 14> kTextBlocks = {
+    "address", "dd", "dt", "h1", "h2", "h3", "h4", "h5", "h6", "legend", "li", "p", "td", "th"};
+
+template <std::size_t N>
+bool listed(const std::array<std::string_view, N> &names, std::string_view name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
 
 std::string sentinel(std::size_t id) {
   std::string s = "<!--";
@@ -106,10 +114,6 @@ std::string clean_open_tag(std::string_view name, const std::vector<Attr> &attrs
   return tag;
 }
 
-bool is_alpha(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
 class ElementSplitter {
 public:
   ElementSplitter(std::string_view text, MarkdownInHtml mode) : text_(text), mode_(mode) {
@@ -161,17 +165,16 @@ private:
   // looks at, else empty. The name must end before the line does.
   std::string element_name(std::size_t at, std::size_t le) const {
     std::size_t e = at;
-    while (e < le && (is_alpha(text_[e]) || is_digit(text_[e])))
+    while (e < le && (is_ascii_alpha(text_[e]) || is_digit(text_[e])))
       ++e;
-    if (e == at || !is_alpha(text_[at]) || e - at > 10)
+    if (e == at || !is_ascii_alpha(text_[at]) || e - at > 10)
       return {};
     std::string name;
     for (std::size_t k = at; k < e; ++k)
       name += ascii_lower(text_[k]);
     const bool known = mode_ == MarkdownInHtml::Details
                            ? name == "details"
-                           : std::find(kBlockContainers.begin(), kBlockContainers.end(), name) !=
-                                 kBlockContainers.end();
+                           : listed(kBlockContainers, name) || listed(kTextBlocks, name);
     return known ? name : std::string();
   }
 
@@ -272,7 +275,8 @@ SplitText ElementSplitter::run() {
         flush(emit_from, i);
         const std::size_t id = out.elements.size();
         const std::size_t body = out.segments.size();
-        out.elements.push_back({clean_open_tag(name, attrs), "", "</" + name + ">", body});
+        out.elements.push_back(
+            {clean_open_tag(name, attrs), "", "</" + name + ">", body, listed(kTextBlocks, name)});
         out.segments.emplace_back();
         out.segments[stack.back().segment].children.push_back(id);
         std::size_t lead_end = line_body;

@@ -14,10 +14,11 @@
 namespace vaskit::markdown::detail {
 
 struct Element {
-  std::string open_tag;  // the opening tag without its markdown attribute, name in lower case
-  std::string summary;   // details only: the raw summary element, empty when there is none
-  std::string close_tag; // "</name>"
-  std::size_t body = 0;  // segment index
+  std::string open_tag;     // the opening tag without its markdown attribute, name in lower case
+  std::string summary;      // details only: the raw summary element, empty when there is none
+  std::string close_tag;    // "</name>"
+  std::size_t body = 0;     // segment index
+  bool inline_body = false; // p, li, td, h1 and the like: a lone paragraph loses its <p>
 };
 
 struct Segment {

@@ -147,6 +147,14 @@ void split_lone_tokens(cmark_node *para) {
   cmark_node_unlink(para);
 }
 
+// The inline content of HTML that is one paragraph; other HTML as it is.
+std::string_view unwrap_paragraph(std::string_view html) {
+  if (html.starts_with("<p>") && html.ends_with("</p>\n") &&
+      html.find("<p>", 3) == std::string_view::npos)
+    return html.substr(3, html.size() - 8);
+  return html;
+}
+
 class Renderer {
 public:
   // `tokens`: how many placeholder tokens the text holds, for sizing the page.
@@ -345,6 +353,14 @@ void Renderer::emit(std::string &out) {
   auto open = [&](std::size_t id, bool appended) {
     const Element &d = split_.elements[id];
     append_unshielded(out, d.open_tag);
+    if (d.inline_body) {
+      const std::string_view inner = unwrap_paragraph(html[d.body]);
+      if (inner.size() != html[d.body].size()) {
+        html[d.body] = inner;
+        push(d.body, id, appended);
+        return;
+      }
+    }
     out += '\n';
     if (!d.summary.empty()) {
       append_unshielded(out, d.summary);

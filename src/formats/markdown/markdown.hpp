@@ -2,9 +2,10 @@
 //
 // A tool states its set once and renders each text with it:
 //
-//   const vaskit::markdown::Extensions kMailSet{.hard_breaks = true,
-//                                               .markdown_in_html = MarkdownInHtml::AnyBlock};
-//   std::string body = vaskit::markdown::render(md_text, kMailSet);
+//   namespace markdown = vaskit::markdown;
+//   const markdown::Extensions kMailSet{.hard_breaks = true,
+//                                       .markdown_in_html = markdown::MarkdownInHtml::AnyBlock};
+//   std::string body = markdown::render(md_text, kMailSet);
 //
 // The sets in use:
 //   prosett   {.hard_breaks = true, .heading_ids = true, .toc_marker = true,
@@ -42,7 +43,9 @@ public:
 enum class MarkdownInHtml {
   Off,      // the attribute means nothing; the element stays raw HTML
   Details,  // <details> only
-  AnyBlock, // any block container: div, section, article, aside, details, blockquote, ul, ...
+  AnyBlock, // any block element: containers (div, section, details, blockquote, ul, ...) get
+            // Markdown blocks; text blocks (p, h1-h6, li, td, th, dd, dt, ...) get their content
+            // inline when it is one paragraph
 };
 
 struct Extensions {

@@ -26,6 +26,12 @@ struct Source {
   QPDF qpdf;
 };
 
+// One object of the PDF library (a page of a source, a copied form XObject); shared, as the
+// library's handles are.
+struct Object {
+  QPDFObjectHandle handle;
+};
+
 struct Output {
   QPDF qpdf;
   unsigned next_name = 1;
@@ -115,7 +121,7 @@ std::string format_number(double v) {
 
 Box SourcePage::cropbox() const {
   try {
-    QPDFPageObjectHelper ph(page_);
+    QPDFPageObjectHelper ph(page_->handle);
     QPDFObjectHandle box = ph.getCropBox(false, false);
     if (!box.isRectangle()) {
       throw Error("page has neither a usable crop box nor a media box");
@@ -136,7 +142,7 @@ Box SourcePage::cropbox() const {
 
 double SourcePage::rotate() const {
   try {
-    QPDFObjectHandle rot = QPDFPageObjectHelper(page_).getAttribute("/Rotate", false);
+    QPDFObjectHandle rot = QPDFPageObjectHelper(page_->handle).getAttribute("/Rotate", false);
     double v = 0;
     if (rot.getValueAsNumber(v) && std::isfinite(v)) {
       return v;
@@ -158,7 +164,8 @@ Reader::Reader(const std::string &path) {
     src->data = read_pdf_file(path);
     src->qpdf.processMemoryFile(path.c_str(), src->data.data(), src->data.size());
     for (auto &ph : QPDFPageDocumentHelper(src->qpdf).getAllPages()) {
-      pages_.push_back(SourcePage(src, ph.getObjectHandle()));
+      auto page = std::make_shared<const detail::Object>(detail::Object{ph.getObjectHandle()});
+      pages_.push_back(SourcePage(src, std::move(page)));
     }
   } catch (const std::exception &e) {
     throw Error(e.what());
@@ -174,7 +181,7 @@ void Page::merge_transformed_page(const SourcePage &source, const Matrix &m) {
   QPDFObjectHandle copied;
   try {
     Box cb = source.cropbox();
-    QPDFObjectHandle fo = QPDFPageObjectHelper(source.page_).getFormXObjectForPage(false);
+    QPDFObjectHandle fo = QPDFPageObjectHelper(source.page_->handle).getFormXObjectForPage(false);
     // The crop box, not the trim box qpdf picks, is what a viewer shows of the page.
     fo.getDict().replaceKey(
         "/BBox", rect_array(cb.left, cb.bottom, cb.left + cb.width, cb.bottom + cb.height));
@@ -189,7 +196,7 @@ void Page::merge_transformed_page(const SourcePage &source, const Matrix &m) {
   std::string name = "/Fx" + std::to_string(out_->next_name++);
   ops += "cm\n" + name + " Do\nQ\n";
   content_ += ops;
-  xobjects_[name] = copied;
+  xobjects_[name] = std::make_shared<const detail::Object>(detail::Object{copied});
 }
 
 void Page::merge_page(const Page &other) {
@@ -228,7 +235,7 @@ void Writer::add_page(const Page &page) {
   if (!page.xobjects_.empty()) {
     auto xobj = QPDFObjectHandle::newDictionary();
     for (const auto &[name, obj] : page.xobjects_) {
-      xobj.replaceKey(name, obj);
+      xobj.replaceKey(name, obj->handle);
     }
     resources.replaceKey("/XObject", xobj);
   }

@@ -1,6 +1,13 @@
 // N-up placement: pages of existing PDFs drawn, each through its own transformation, onto new
 // blank pages of one output document.
 //
+// Error contract of the PDF layer (nup, text, input): every failure throws, nothing is printed
+// and nothing returns a status. The page placer throws pdf::Error (a std::runtime_error) for a
+// file that cannot be read or placed and a document that cannot be written, naming the file;
+// extract_page_texts and read_pdf_file throw std::runtime_error (std::system_error for a failed
+// read) naming the reason. The PDF libraries stay behind these headers: callers never see their
+// types or exceptions.
+//
 // A placed page becomes a form XObject whose bounding box is the source page's crop box, so only
 // the visible area of the source is drawn. The output is written deterministically (the /ID is
 // derived from the content), and atomically: a failed write never leaves a truncated file.
@@ -13,8 +20,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <qpdf/QPDFObjectHandle.hh>
 
 namespace vaskit::pdf {
 
@@ -52,9 +57,11 @@ struct Matrix {
 // that reads back as the same double, no "-0". Throws Error for NaN and infinities.
 std::string format_number(double v);
 
+// The PDF library's objects stay inside the layer: callers see only these opaque holders.
 namespace detail {
 struct Source;
 struct Output;
+struct Object;
 } // namespace detail
 
 // One page of a Reader. It keeps its document open as long as it lives.
@@ -70,10 +77,10 @@ public:
 private:
   friend class Reader;
   friend class Page;
-  SourcePage(std::shared_ptr<detail::Source> src, QPDFObjectHandle page)
+  SourcePage(std::shared_ptr<detail::Source> src, std::shared_ptr<const detail::Object> page)
       : src_(std::move(src)), page_(std::move(page)) {}
   std::shared_ptr<detail::Source> src_;
-  QPDFObjectHandle page_;
+  std::shared_ptr<const detail::Object> page_;
 };
 
 // A PDF file opened for placing its pages. Damaged files are repaired where qpdf can; library
@@ -114,7 +121,8 @@ private:
   double width_;
   double height_;
   std::string content_;
-  std::map<std::string, QPDFObjectHandle> xobjects_; // resource name -> form XObject
+  // resource name -> form XObject
+  std::map<std::string, std::shared_ptr<const detail::Object>> xobjects_;
 };
 
 // An output document. Pages are appended in order; write() may be called more than once.

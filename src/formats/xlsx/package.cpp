@@ -277,17 +277,6 @@ std::string Package::serialize() const {
   return bytes;
 }
 
-void set_save_fault_hook(SaveFaultHook hook) {
-  if (!hook) {
-    fs::set_write_hook(nullptr);
-    return;
-  }
-  fs::set_write_hook([hook = std::move(hook)](fs::WriteStage stage, std::size_t written) {
-    hook(stage == fs::WriteStage::wrote_block ? SaveStage::wrote_block : SaveStage::before_rename,
-         written);
-  });
-}
-
 void write_file_atomically(const std::filesystem::path &requested, std::string_view data) {
   const std::string where = requested.string() + ": cannot save: ";
   try {

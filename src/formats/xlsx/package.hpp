@@ -62,17 +62,8 @@ private:
   std::vector<Entry> entries_;
 };
 
-enum class SaveStage { wrote_block, before_rename };
-// Test seam: when set, called after each block written to the temporary file (with the total
-// bytes written so far) and once before the rename. An exception thrown by the hook makes the
-// save fail at that point, as a full disk or an I/O error would.
-using SaveFaultHook = std::function<void(SaveStage, std::size_t)>;
-void set_save_fault_hook(SaveFaultHook hook);
-
-// Writes `data` to a temporary file next to `target`, flushes it to disk and renames it over
-// `target` (following a symbolic link to the file it names). An existing target keeps its
-// permission bits. Throws Error on failure; the target is then unchanged and the temporary
-// file removed.
+// Saves through fs::write_file_atomic (whose ScopedWriteHook is the test seam for failed
+// saves), with its errors as Error naming `target`.
 void write_file_atomically(const std::filesystem::path &target, std::string_view data);
 
 } // namespace vaskit::xlsx::detail

@@ -1,5 +1,12 @@
 // Reading and in-place editing of spreadsheet workbooks (.xlsx, .xlsm).
 //
+// Error contract of the workbook layer: every failure throws, nothing is printed and nothing
+// returns a status. xlsx::Error (a std::runtime_error naming the file) for a workbook that cannot
+// be read, parsed or saved; std::invalid_argument for a bad cell address, position, value or
+// sheet title given by the caller. The zip and XML libraries stay behind this header; the
+// layer's other headers (package, styles, formula, xml_util, workbook_impl) are internal, for
+// its own sources and its unit tests.
+//
 // A Workbook holds the whole package in memory. Saving rewrites only the parts that were
 // changed (edited sheets, styles, the workbook part); every other zip entry, such as a macro
 // project, drawings or the other sheets, is copied with its compressed bytes untouched.
@@ -16,7 +23,8 @@
 
 namespace vaskit::xlsx {
 
-// Every failure to read, parse or save a workbook. The message names the file.
+// Every failure to read, parse or save a workbook (the message names the file), and an edit the
+// workbook cannot hold (the message names the cell).
 class Error : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
@@ -110,7 +118,8 @@ public:
   // Writes a value: text always as text (even when it starts with "="), numbers as numbers.
   // A formula in the cell is replaced. Characters that XML cannot carry are dropped from
   // text and invalid UTF-8 becomes U+FFFD. The cell's style is kept. Throws
-  // std::invalid_argument for a bad position or a non-finite number.
+  // std::invalid_argument for a bad position or a non-finite number, Error (naming the cell and
+  // the range) for a cell inside a merged range that starts at another cell.
   void set_value(int row, int col, const CellInput &value);
   void set_value(std::string_view address, const CellInput &value);
 

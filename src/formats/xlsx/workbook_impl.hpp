@@ -30,6 +30,13 @@ struct Worksheet::Impl {
   pugi::xml_document doc;
   pugi::xml_node sheet_data;
   std::map<int, Row> rows;
+  // Merged ranges: only the first (top-left) cell of each holds the range's value.
+  struct Merge {
+    CellRef first;
+    CellRef last;
+    std::string text; // "L8:T9"
+  };
+  std::vector<Merge> merges;
   bool dirty = false;
 
   void load();
@@ -40,6 +47,8 @@ struct Worksheet::Impl {
   void extend_dimension(int row, int col);
   void remove_formula(pugi::xml_node cell, int row, int col);
   CellValue read(pugi::xml_node cell) const;
+  // The merged range that covers the cell without starting at it, if any.
+  const Merge *covering_merge(int row, int col) const;
 };
 
 struct Workbook::Impl {

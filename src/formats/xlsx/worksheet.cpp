@@ -165,6 +165,44 @@ void Worksheet::Impl::load() {
       entry.cells.emplace(col, cell);
     }
   }
+  for (pugi::xml_node list : root.children()) {
+    if (!is_element(list, "mergeCells")) {
+      continue;
+    }
+    for (pugi::xml_node merge : list.children()) {
+      if (!is_element(merge, "mergeCell")) {
+        continue;
+      }
+      const std::string_view ref = merge.attribute("ref").value();
+      const auto colon = ref.find(':');
+      if (colon == std::string_view::npos) {
+        continue; // one cell: nothing is covered
+      }
+      try {
+        Merge m{parse_address(ref.substr(0, colon)), parse_address(ref.substr(colon + 1)),
+                std::string(ref)};
+        if (m.first.row > m.last.row) {
+          std::swap(m.first.row, m.last.row);
+        }
+        if (m.first.col > m.last.col) {
+          std::swap(m.first.col, m.last.col);
+        }
+        merges.push_back(std::move(m));
+      } catch (const std::invalid_argument &) {
+        // A range the spreadsheet application would not show either.
+      }
+    }
+  }
+}
+
+const Worksheet::Impl::Merge *Worksheet::Impl::covering_merge(int row, int col) const {
+  for (const Merge &m : merges) {
+    if (m.first.row <= row && row <= m.last.row && m.first.col <= col && col <= m.last.col &&
+        !(m.first.row == row && m.first.col == col)) {
+      return &m;
+    }
+  }
+  return nullptr;
 }
 
 pugi::xml_node Worksheet::Impl::find_cell(int row, int col) const {
@@ -399,6 +437,12 @@ void Worksheet::set_value(int row, int col, const CellInput &value) {
   if (const double *real = std::get_if<double>(&value); real && !std::isfinite(*real)) {
     throw std::invalid_argument("cannot store " + std::to_string(*real) + " in cell " +
                                 format_address(row, col));
+  }
+  // The spreadsheet application shows such a value nowhere, and readers take the cell as empty.
+  if (const Impl::Merge *m = impl_->covering_merge(row, col)) {
+    throw Error("cell " + format_address(row, col) + " lies inside the merged range " + m->text +
+                ", whose value only its first cell " + format_address(m->first.row, m->first.col) +
+                " holds");
   }
   pugi::xml_node cell = impl_->ensure_cell(row, col);
   impl_->remove_formula(cell, row, col);

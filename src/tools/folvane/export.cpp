@@ -68,7 +68,11 @@ bool Folvaner::export_receipts_to_excel(const std::vector<ReceiptInfo> &receipt_
 
   std::optional<xlsx::Workbook> wb;
   xlsx::Worksheet *ws = nullptr;
-  if (fs::exists(out_path)) {
+  // Only a path that surely names nothing gets a new workbook; one that cannot be examined (a
+  // link loop, a folder without search permission) is loaded and its failure reported.
+  std::error_code status_error;
+  const bool absent = fs::status(out_path, status_error).type() == fs::file_type::not_found;
+  if (!absent) {
     try {
       wb.emplace(xlsx::Workbook::open(out_path));
       // Saved under a plain workbook name, a macro project would make the file unreadable to
@@ -89,22 +93,29 @@ bool Folvaner::export_receipts_to_excel(const std::vector<ReceiptInfo> &receipt_
   }
 
   int current_row = kFirstRow;
-  for (const ReceiptInfo &info : receipt_infos) {
-    const std::string date_val = format_date_slash(info.date);
-    const std::string desc_val = build_description(info, conf, info.filename);
-    const json amount_val = format_amount_num(to_json(info.total));
+  try {
+    for (const ReceiptInfo &info : receipt_infos) {
+      const std::string date_val = format_date_slash(info.date);
+      const std::string desc_val = build_description(info, conf, info.filename);
+      const json amount_val = format_amount_num(to_json(info.total));
 
-    ws->set_value(current_row, kColDate, date_val);
-    ws->set_alignment(current_row, kColDate, kCentred);
-    ws->set_value(current_row, kColType, *expense_type);
-    ws->set_alignment(current_row, kColType, kLeft);
-    ws->set_value(current_row, kColDescription, desc_val);
-    ws->set_alignment(current_row, kColDescription, kLeftWrapped);
-    // format_amount_num gives back text, a number or null, never anything else.
-    ws->set_value(current_row, kColAmount, cell_input(amount_val).value_or(xlsx::CellInput{}));
-    ws->set_alignment(current_row, kColAmount, kCentred);
+      ws->set_value(current_row, kColDate, date_val);
+      ws->set_alignment(current_row, kColDate, kCentred);
+      ws->set_value(current_row, kColType, *expense_type);
+      ws->set_alignment(current_row, kColType, kLeft);
+      ws->set_value(current_row, kColDescription, desc_val);
+      ws->set_alignment(current_row, kColDescription, kLeftWrapped);
+      // format_amount_num gives back text, a number or null, never anything else.
+      ws->set_value(current_row, kColAmount, cell_input(amount_val).value_or(xlsx::CellInput{}));
+      ws->set_alignment(current_row, kColAmount, kCentred);
 
-    current_row += kRowStep;
+      current_row += kRowStep;
+    }
+  } catch (const std::exception &e) {
+    // A row the form cannot take (a cell inside a merged range of the form) fails the whole
+    // export: half the rows saved would pass for a complete one.
+    log().error("❌ 儲存 Excel 失敗 " + shown_path + ": " + text::printable(e.what()));
+    return false;
   }
 
   // The form's totals depend on the cells just written; cached results would be stale.

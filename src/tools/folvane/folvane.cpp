@@ -278,8 +278,8 @@ int cmd_folvane(const Options &options) {
     cli::echo(std::string("Error: ") + e.what());
     return 1;
   }
-  app->run();
-  return 0;
+  // A script must see a save that failed, though the pass went on to the end.
+  return app->run() ? 0 : 1;
 }
 
 } // namespace vaskit::folvane

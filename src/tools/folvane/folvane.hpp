@@ -1,5 +1,12 @@
 // folvane: ride receipts (PDF) renamed after their date, time and amount, merged several to an A4
 // page into one report PDF, and entered into the expense workbook.
+//
+// Error contract of a tool: cmd_folvane returns the exit status, its reason printed. Folvaner's
+// constructor throws ConfigError for a value the pass cannot use, before anything is touched;
+// the pass (run) reports through its own lines, and a receipt that fails is logged and the pass
+// goes on with the next one. What the pass does not catch reaches cli::run_main: one "❌" line,
+// status 1. The tool's other headers (numbers, receipt_text) serve its own sources and its unit
+// tests.
 #pragma once
 
 #include "core/command.hpp"
@@ -144,10 +151,12 @@ public:
   std::optional<LayoutParams> _get_layout_params(const pdf::SourcePage &source_page,
                                                  const std::array<double, 4> &target_rect) const;
 
-  // The report pass: rename, list, read, lay out, save, export.
-  void run();
-  // Writes `writer` to `output_file`.
-  void _save_file();
+  // The report pass: rename, list, read, lay out, save, export. Both the report and the
+  // workbook are attempted; false when either of them could not be written (each failure has
+  // logged its line), true otherwise, also when there was nothing to write.
+  bool run();
+  // Writes `writer` to `output_file`; false (after its error line) when that failed.
+  bool _save_file();
 
   json conf;
   std::string input_folder;
@@ -176,7 +185,8 @@ struct Options {
 };
 
 // The command: -i inspection, --generate-config, or the report pass from the -c file. Returns
-// the exit status (its reason printed).
+// the exit status (its reason printed): 1 also when the pass could not write the report or the
+// workbook.
 int cmd_folvane(const Options &options);
 
 } // namespace vaskit::folvane

@@ -14,10 +14,12 @@ namespace vaskit::folvane {
 
 namespace fs = std::filesystem;
 
-void Folvaner::run() {
+bool Folvaner::run() {
   // The report's path comes from the configuration file: no control sequences to the terminal.
   const std::string shown_output = text::printable(output_file);
-  if (fs::exists(output_file)) {
+  // A path that cannot be examined (a link loop) holds no old report; the save reports it.
+  std::error_code exists_error;
+  if (fs::exists(output_file, exists_error)) {
     // unlink, not remove: a folder in the report's place is not ours to delete.
     if (::unlink(output_file.c_str()) == 0) {
       log().info("🗑️ 已先移除舊有的合併檔案: " + shown_output);
@@ -31,7 +33,7 @@ void Folvaner::run() {
   const auto files = get_file_list();
   if (files.empty()) {
     log().warning("No PDF files found to merge.");
-    return;
+    return true;
   }
 
   const auto [cell_w, cell_h] = calculate_cell_layout();
@@ -91,18 +93,20 @@ void Folvaner::run() {
     writer.add_page(*current_output_page);
   }
   // Pages of blank cells only are no report; the old one is gone, so nothing stale is left.
+  bool saved = true;
   if (placed == 0) {
     log().warning("No receipt pages could be placed; merged report not written: " + shown_output);
   } else {
-    _save_file();
+    saved = _save_file();
   }
   // After the report, and even when its save failed: the workbook reports its own outcome.
-  if (!receipt_infos.empty()) {
-    export_receipts_to_excel(receipt_infos);
+  if (!receipt_infos.empty() && !export_receipts_to_excel(receipt_infos)) {
+    saved = false;
   }
+  return saved;
 }
 
-void Folvaner::_save_file() {
+bool Folvaner::_save_file() {
   const fs::path out(output_file);
   const fs::path output_dir = out.parent_path();
   if (!output_dir.empty() && !fs::exists(output_dir)) {
@@ -114,8 +118,10 @@ void Folvaner::_save_file() {
     const std::string shown_output = text::printable(output_file);
     log().info("[DONE] Successfully saved merged report: " + shown_output);
     cli::echo("Success: " + shown_output);
+    return true;
   } catch (const std::exception &e) {
     log().error("Save failed: " + text::printable(e.what()));
+    return false;
   }
 }
 

@@ -1,4 +1,10 @@
 // prosett: turns a Notion-exported Markdown file into one self-contained HTML page.
+//
+// Error contract of a tool: cmd_prosett returns the exit status, its reason printed. The pass
+// (run) returns a Result; a file that fails is logged with its reason and the pass goes on with
+// the next one; the stages hand their input back when they fail (stages.hpp). What the pass does
+// not catch reaches cli::run_main: one "❌" line, status 1. The tool's other headers (stages,
+// page, log) serve its own sources and its unit tests.
 #pragma once
 
 #include "core/command.hpp"

@@ -37,6 +37,9 @@ struct Found {
 
 // Reads a placeholder whose "!--" starts at `bang`. Numbers are written without leading zeros.
 std::optional<Found> placeholder_at(std::string_view s, std::size_t bang, bool plain_only) {
+  // Callers point at any "<" + 1; the marker is looked for only where it fits.
+  if (bang > s.size() || s.substr(bang, 3) != "!--")
+    return std::nullopt;
   Form form;
   std::size_t begin;
   if (bang >= 1 && s[bang - 1] == '<') {
@@ -223,7 +226,6 @@ ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
   auto &code = result.code_placeholders;
   auto &math = result.math_placeholders;
   std::vector<Piece> pieces;
-  bool pieces_ready = false;
   // A formula placeholder that a later formula swallowed goes back into that formula as its
   // source text, once; otherwise it would reach the page as a bare comment.
   std::vector<bool> swallowed;
@@ -311,7 +313,6 @@ ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
       pos = block.end;
     }
     pieces.push_back(outside_piece(md_content.substr(pos)));
-    pieces_ready = true;
 
     // Display formulas first, then environments, then inline formulas: the numbering follows
     // this order. A formula never reaches across fenced code.
@@ -330,12 +331,9 @@ ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
       log().info("✅ 成功保護 " + std::to_string(code.size()) + " 個程式碼區塊與 " +
                  std::to_string(math.size()) + " 個數學公式。");
   } catch (const std::exception &e) {
+    // Half-shielded text would lose code and formulas without a trace: the file fails.
     log().warning(std::string("⚠️ 公式或程式碼預處理出錯: ") + e.what());
-    if (!pieces_ready) {
-      // Nothing of the text was replaced yet; entries made so far reach no placeholder.
-      result.text = std::string(md_content);
-      return result;
-    }
+    throw;
   }
   result.text = joined();
   return result;
@@ -360,10 +358,9 @@ std::string restore_markdown_code_and_math(std::string_view html_body,
       scan_placeholders(
           m.content, true, known_code,
           [&](std::string_view t) {
+            // "&" stays as written: a character reference in a formula is the author's.
             for (char c : t) {
-              if (c == '&')
-                out += "&amp;";
-              else if (c == '<')
+              if (c == '<')
                 out += "&lt;";
               else if (c == '>')
                 out += "&gt;";
@@ -444,8 +441,9 @@ std::string restore_markdown_code_and_math(std::string_view html_body,
     }
     return out;
   } catch (const std::exception &e) {
+    // A page with placeholders left in it would show no code and no formulas: the file fails.
     log().warning(std::string("⚠️ 公式或程式碼還原出錯: ") + e.what());
-    return std::string(html_body);
+    throw;
   }
 }
 

@@ -1,6 +1,7 @@
 // The transformation stages that the conversion pass runs around the Markdown renderer.
-// Each stage takes text and returns text; the guarded ones log one warning and hand their
-// input back when they fail, so the pass can always go on with what it gets.
+// Each stage takes text and returns text. The diagram, alert and image stages log one warning and
+// hand their input back when they fail; shielding and restoring log theirs and rethrow, since
+// their half-done text would lose code and formulas, so the file fails.
 #pragma once
 
 #include "formats/markdown/markdown.hpp"
@@ -43,13 +44,15 @@ struct ShieldedMarkdown {
 
 // Replaces fenced code blocks (backtick fences whose tag holds only letters, digits, "_", "-"
 // and "+"), single-backtick code spans outside fenced code and dollar formulas outside any
-// fenced code by numbered placeholders. Never throws: on a failure it logs a warning and returns
-// the text and lists as far as they got.
+// fenced code by numbered placeholders. On a failure it logs a warning and rethrows: text that
+// is only partly shielded must not reach the page.
 ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content);
 
 // Puts back what `protect_markdown_code_and_math` took out, in one pass over `html_body`.
 // Placeholders the renderer escaped ("&lt;!--…--&gt;", or percent-encoded in a URL) come back as
-// their escaped Markdown source. Formulas are HTML-escaped between \( \) or $$ $$. Never throws.
+// their escaped Markdown source. Formulas go between \( \) or $$ $$ with "<" and ">" escaped
+// and "&" as written (a character reference stays one). On a failure it logs a warning and
+// rethrows.
 std::string restore_markdown_code_and_math(std::string_view html_body,
                                            const std::vector<CodePlaceholder> &code_placeholders,
                                            const std::vector<MathPlaceholder> &math_placeholders);

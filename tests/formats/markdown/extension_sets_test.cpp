@@ -66,6 +66,16 @@ INSTANTIATE_TEST_SUITE_P(
                 "<div>\n*x*\n</div>\n\n<div markdown=\"0\">\n*y*\n"
                 "</div>\n",
                 "<div>\n*x*\n</div>\n<div markdown=\"0\">\n*y*\n</div>\n"},
+        SetCase{
+            "TextBlockTakesInlineMarkdown",
+            "<p class=\"lead\" markdown=\"1\">**Hi** there\nAnn</p>\n\n<h2 markdown>`v2`</h2>\n",
+            "<p class=\"lead\"><strong>Hi</strong> there<br "
+            "/>\nAnn</p>\n<h2><code>v2</code></h2>\n"},
+        SetCase{"TableCellInRawTable",
+                "<table>\n<tr><td markdown=\"1\">*a*</td><td>*b*</td></tr>\n</table>\n",
+                "<table>\n<tr>\n<td><em>a</em></td>\n<td>*b*</td></tr>\n</table>\n"},
+        SetCase{"TextBlockWithParagraphsKeepsThem", "<li markdown=\"1\">\na\n\nb\n</li>\n",
+                "<li>\n<p>a</p>\n<p>b</p>\n</li>\n"},
         SetCase{"InlineElementsAreNoContainers", "<span markdown=\"1\">*x*</span>\n",
                 "<p><span markdown=\"1\"><em>x</em></span></p>\n"},
         SetCase{"InsideFencedCodeIsCode", "```\n<div markdown=\"1\">\n```\n",

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -151,6 +153,51 @@ TEST(UniqueId, CountsUpLikeToc) {
     given.insert(want);
   }
   EXPECT_EQ(given.size(), steps.size());
+}
+
+// The plain search of the toc extension, for comparison: from `id`, count up until it is new.
+std::string counted_up(std::string id, std::set<std::string> &ids) {
+  while (id.empty() || ids.count(id)) {
+    const std::size_t us = id.rfind('_');
+    const bool counted = us != std::string::npos && us + 1 < id.size() &&
+                         id.find_first_not_of("0123456789", us + 1) == std::string::npos;
+    id = counted ? id.substr(0, us) + "_" + std::to_string(std::stoull(id.substr(us + 1)) + 1)
+                 : id + "_1";
+  }
+  ids.insert(id);
+  return id;
+}
+
+TEST(UniqueId, ResumedSearchesGiveThePlainSearchsIds) {
+  const std::vector<std::string> pool = {"h", "h",  "h",  "h_1", "h_3", "h_03", "h_2_1",
+                                         "",  "_1", "_2", "x",   "x_1", "h_"};
+  std::mt19937 rng(7);
+  for (int round = 0; round < 50; ++round) {
+    markdown::HeadingIds ids;
+    std::set<std::string> plain;
+    for (int i = 0; i < 200; ++i) {
+      const std::string id = pool[rng() % pool.size()];
+      ASSERT_EQ(ids.unique(id), counted_up(id, plain)) << "round " << round << " step " << i;
+    }
+  }
+}
+
+// Each repeat used to search from "_1" again: 16,000 equal headings took many seconds.
+TEST(UniqueId, RepeatedHeadingsStayLinear) {
+  const int n = 30000;
+  std::string md;
+  for (int i = 0; i < n; ++i)
+    md += "# h\n\n";
+  const auto start = std::chrono::steady_clock::now();
+  const std::string html = render_markdown(md);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 5.0);
+  const std::vector<std::string> ids = attr_values(html, "id");
+  ASSERT_EQ(ids.size(), static_cast<std::size_t>(n));
+  EXPECT_EQ(ids[0], "h");
+  EXPECT_EQ(ids[1], "h_1");
+  EXPECT_EQ(ids[n - 1], "h_" + std::to_string(n - 1));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -2,7 +2,7 @@
 
 #include "core/fs.hpp"
 
-#include "marker_pages.hpp"
+#include "support/marker_pages.hpp"
 
 #include <gtest/gtest.h>
 
@@ -321,17 +321,18 @@ TEST_F(NupTest, FailedWriteLeavesNothingBehind) {
   auto kept = out / "kept.pdf";
   std::ofstream(kept) << "old report";
   before = listing(out);
-  vaskit::fs::set_write_hook([](vaskit::fs::WriteStage stage, std::size_t) {
-    if (stage == vaskit::fs::WriteStage::before_rename)
-      throw std::runtime_error("disk full");
-  });
-  try {
-    w.write(kept.string());
-    ADD_FAILURE() << "no error";
-  } catch (const Error &e) {
-    EXPECT_EQ(std::string(e.what()), "cannot write " + kept.string() + ": disk full");
+  {
+    const vaskit::fs::ScopedWriteHook fault([](vaskit::fs::WriteStage stage, std::size_t) {
+      if (stage == vaskit::fs::WriteStage::before_rename)
+        throw std::runtime_error("disk full");
+    });
+    try {
+      w.write(kept.string());
+      ADD_FAILURE() << "no error";
+    } catch (const Error &e) {
+      EXPECT_EQ(std::string(e.what()), "cannot write " + kept.string() + ": disk full");
+    }
   }
-  vaskit::fs::set_write_hook(nullptr);
   EXPECT_EQ(listing(out), before);
   EXPECT_EQ(slurp(kept), "old report");
 

@@ -1,6 +1,6 @@
 #include "formats/xlsx/package.hpp"
 #include "formats/xlsx/workbook.hpp"
-#include "support.hpp"
+#include "support/xlsx_fixtures.hpp"
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
@@ -322,6 +322,41 @@ TEST_F(XlsxEditTest, CalcChainEntriesFollowRemovedFormulas) {
   EXPECT_EQ(xlsx_test::entry(saved, "[Content_Types].xml").data.find("calcChain"),
             std::string::npos);
   EXPECT_NO_THROW(xlsx::Workbook::open(path).active_sheet().value("R7"));
+}
+
+TEST_F(XlsxEditTest, CellsCoveredByAMergedRangeRefuseValues) {
+  xlsx_test::write_rich_xlsm_with_merges(path, {"L8:T9", "L11:T11", "B20", "D22:C21"});
+  auto book = xlsx::Workbook::open(path);
+  auto &form = book.active_sheet();
+  for (const char *covered : {"M8", "T9", "L9", "Q11", "C22", "D21"}) {
+    try {
+      form.set_value(covered, std::string("hidden"));
+      ADD_FAILURE() << covered << " was written";
+    } catch (const xlsx::Error &e) {
+      const std::string what = e.what();
+      EXPECT_NE(what.find(std::string("cell ") + covered + " "), std::string::npos) << what;
+      EXPECT_TRUE(what.find("L8:T9") != std::string::npos ||
+                  what.find("L11:T11") != std::string::npos ||
+                  what.find("D22:C21") != std::string::npos)
+          << what;
+    }
+    EXPECT_EQ(form.value(covered), xlsx::CellValue{}) << covered;
+    // No value to write is no write.
+    EXPECT_NO_THROW(form.set_value(covered, xlsx::CellInput{}));
+  }
+  // The first cell of a range holds its value; cells next to a range are free.
+  form.set_value("L8", std::string("shown"));
+  form.set_value("C21", 7LL);
+  form.set_value("B20", 1LL);
+  form.set_value("K8", 2LL);
+  form.set_value("U9", 3LL);
+  form.set_value("M10", 4LL);
+  book.save();
+  auto again = xlsx::Workbook::open(path);
+  EXPECT_EQ(again.active_sheet().value("L8"), xlsx::CellValue{std::string("shown")});
+  EXPECT_EQ(again.active_sheet().value("C21"), xlsx::CellValue{7LL});
+  EXPECT_EQ(again.active_sheet().value("M10"), xlsx::CellValue{4LL});
+  EXPECT_EQ(again.active_sheet().value("M8"), xlsx::CellValue{});
 }
 
 TEST_F(XlsxEditTest, SavingTwiceGivesTheSameBytes) {

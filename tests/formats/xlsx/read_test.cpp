@@ -1,5 +1,5 @@
 #include "formats/xlsx/workbook.hpp"
-#include "support.hpp"
+#include "support/xlsx_fixtures.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,12 @@
+#include "core/fs.hpp"
 #include "formats/xlsx/package.hpp"
 #include "formats/xlsx/workbook.hpp"
-#include "support.hpp"
+#include "support/xlsx_fixtures.hpp"
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
+#include <optional>
 #include <random>
 #include <sys/stat.h>
 
@@ -24,23 +26,19 @@ std::vector<std::string> folder_listing(const fs::path &dir) {
   return names;
 }
 
-class XlsxSaveTest : public TempDirTest {
-protected:
-  void TearDown() override {
-    detail::set_save_fault_hook(nullptr);
-    TempDirTest::TearDown();
-  }
-};
+using XlsxSaveTest = TempDirTest;
+using vaskit::fs::ScopedWriteHook;
+using vaskit::fs::WriteStage;
 
 TEST_F(XlsxSaveTest, FailedSaveLeavesTheOriginalAndNoTemporaryFile) {
   struct Case {
     const char *what;
-    detail::SaveStage stage;
+    WriteStage stage;
     std::size_t after_bytes;
   };
-  for (const Case &c : {Case{"first block", detail::SaveStage::wrote_block, 0},
-                        Case{"after 64 KiB", detail::SaveStage::wrote_block, 65536},
-                        Case{"before rename", detail::SaveStage::before_rename, 0}}) {
+  for (const Case &c : {Case{"first block", WriteStage::wrote_block, 0},
+                        Case{"after 64 KiB", WriteStage::wrote_block, 65536},
+                        Case{"before rename", WriteStage::before_rename, 0}}) {
     auto path = dir / "tool.xlsm";
     xlsx_test::write_rich_xlsm(path);
     const std::string before = xlsx_test::read_file(path);
@@ -55,7 +53,8 @@ TEST_F(XlsxSaveTest, FailedSaveLeavesTheOriginalAndNoTemporaryFile) {
       }
       book.active_sheet().set_value(row, 20, last);
     }
-    detail::set_save_fault_hook([&](detail::SaveStage stage, std::size_t written) {
+    std::optional<ScopedWriteHook> fault;
+    fault.emplace([&](WriteStage stage, std::size_t written) {
       if (stage == c.stage && written >= c.after_bytes) {
         throw std::runtime_error("No space left on device");
       }
@@ -71,7 +70,7 @@ TEST_F(XlsxSaveTest, FailedSaveLeavesTheOriginalAndNoTemporaryFile) {
     EXPECT_EQ(folder_listing(dir), std::vector<std::string>{"tool.xlsm"}) << c.what;
 
     // The same workbook saves once the fault is gone.
-    detail::set_save_fault_hook(nullptr);
+    fault.reset();
     book.save();
     EXPECT_EQ(xlsx::Workbook::open(path).active_sheet().value(3000, 20), xlsx::CellValue{last});
     fs::remove(path);

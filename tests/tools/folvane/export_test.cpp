@@ -4,13 +4,15 @@
 #include "tools/folvane/folvane.hpp"
 
 // The rich macro-enabled fixture and the zip readers of the workbook library's own tests.
+#include "core/fs.hpp"
 #include "formats/xlsx/package.hpp"
-#include "formats/xlsx/support.cpp"
+#include "support/xlsx_fixtures.hpp"
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -112,10 +114,6 @@ protected:
   void SetUp() override {
     TempDirTest::SetUp();
     book = dir / "payList_tool.xlsm";
-  }
-  void TearDown() override {
-    xlsx::detail::set_save_fault_hook(nullptr);
-    TempDirTest::TearDown();
   }
   fs::path book;
 };
@@ -471,12 +469,14 @@ TEST_F(ExportTest, UnreadableWorkbookIsReportedAndLeftAlone) {
          xlsx_test::write_zip(p, entries);
        }},
       {"a folder", [](const fs::path &p) { fs::create_directory(p); }},
+      {"a link to itself", [](const fs::path &p) { fs::create_symlink(p.filename(), p); }},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     const fs::path path = dir / ("book " + c.what + ".xlsm");
     c.make(path);
-    const std::string before = fs::is_regular_file(path) ? xlsx_test::read_file(path) : "";
+    std::error_code ec;
+    const std::string before = fs::is_regular_file(path, ec) ? xlsx_test::read_file(path) : "";
     Folvaner app(settings(dir));
     LogCapture logs;
     const ExportRun r = export_to(app, {known_trip()}, path.string());
@@ -487,7 +487,7 @@ TEST_F(ExportTest, UnreadableWorkbookIsReportedAndLeftAlone) {
     const std::string head = "❌ 載入現有 Excel 失敗 " + path.string() + ": ";
     EXPECT_EQ(errors[0].substr(0, head.size()), head);
     EXPECT_GT(errors[0].size(), head.size());
-    if (fs::is_regular_file(path)) {
+    if (fs::is_regular_file(path, ec)) {
       EXPECT_EQ(xlsx_test::read_file(path), before);
     }
   }
@@ -498,20 +498,48 @@ TEST_F(ExportTest, UnreadableWorkbookIsReportedAndLeftAlone) {
   EXPECT_EQ(count, cases.size());
 }
 
+// A form whose row groups run into merged ranges (as printed forms often have for their
+// headings): writing there would hide the value, so nothing is written at all.
+TEST_F(ExportTest, RowInsideAMergedRangeFailsTheWholeExport) {
+  xlsx_test::write_rich_xlsm_with_merges(book, {"L8:T9", "L11:T11"});
+  const std::string before = xlsx_test::read_file(book);
+  Folvaner app(settings(dir));
+  LogCapture logs;
+  const ExportRun r = export_to(app, {known_trip("a.pdf"), known_trip("b.pdf")});
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.out, "");
+  const auto errors = logs.texts("ERROR");
+  ASSERT_EQ(errors.size(), 1u);
+  const std::string head = "❌ 儲存 Excel 失敗 " + book.string() + ": ";
+  EXPECT_EQ(errors[0].substr(0, head.size()), head);
+  EXPECT_NE(errors[0].find("M8"), std::string::npos) << errors[0];
+  EXPECT_NE(errors[0].find("L8:T9"), std::string::npos) << errors[0];
+  EXPECT_EQ(logs.texts("INFO"),
+            (std::vector<std::string>{"📖 已成功載入現有 Excel 工具: " + book.string()}));
+  EXPECT_EQ(xlsx_test::read_file(book), before);
+
+  // One receipt stays above the merged rows and is written as usual.
+  const ExportRun one = export_to(app, {known_trip("a.pdf")});
+  EXPECT_TRUE(one.ok);
+  EXPECT_EQ(xlsx::Workbook::open(book).active_sheet().value("P5"),
+            xlsx::CellValue{kKnownTripDescription});
+}
+
 TEST_F(ExportTest, FailedSaveLeavesTheWorkbookAsItWas) {
   for (const auto stage :
-       {xlsx::detail::SaveStage::wrote_block, xlsx::detail::SaveStage::before_rename}) {
+       {vaskit::fs::WriteStage::wrote_block, vaskit::fs::WriteStage::before_rename}) {
     SCOPED_TRACE(static_cast<int>(stage));
     xlsx_test::write_rich_xlsm(book);
     const std::string before = xlsx_test::read_file(book);
-    xlsx::detail::set_save_fault_hook([stage](xlsx::detail::SaveStage s, std::size_t) {
+    std::optional<vaskit::fs::ScopedWriteHook> fault;
+    fault.emplace([stage](vaskit::fs::WriteStage s, std::size_t) {
       if (s == stage)
         throw std::runtime_error("No space left on device");
     });
     Folvaner app(settings(dir));
     LogCapture logs;
     const ExportRun r = export_to(app, {known_trip()});
-    xlsx::detail::set_save_fault_hook(nullptr);
+    fault.reset();
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.out, "");
     const auto errors = logs.texts("ERROR");

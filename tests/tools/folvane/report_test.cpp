@@ -1,6 +1,6 @@
 #include "tools/folvane/folvane.hpp"
 
-#include "../../formats/pdf/marker_pages.hpp"
+#include "support/marker_pages.hpp"
 #include "support/log_capture.hpp"
 
 #include <gtest/gtest.h>

@@ -38,7 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "<!--MATH_PLACEHOLDER_0-->", "$$x\n  y$$"},
         ShieldCase{"EnvironmentBetweenSingleDollars",
                    "$\n\\begin{align}\na &= 1\\\\\nb\n\\end{align}\n$", "<!--MATH_PLACEHOLDER_0-->",
-                   "$$\\begin{align}\na &amp;= 1\\\\\nb\n\\end{align}$$"},
+                   "$$\\begin{align}\na &= 1\\\\\nb\n\\end{align}$$"},
         ShieldCase{"PricesAreNoFormula", "costs $5 and $10 today", "costs $5 and $10 today",
                    "costs $5 and $10 today"},
         ShieldCase{"NoFormulaAcrossLines", "$a\nb$", "$a\nb$", "$a\nb$"},
@@ -116,6 +116,36 @@ TEST(Shield, PlaceholdersCarryTheirSource) {
   EXPECT_TRUE(s.math_placeholders[0].is_block);
   EXPECT_EQ(s.math_placeholders[0].source, "$$ y $$");
   EXPECT_FALSE(s.math_placeholders[1].is_block);
+}
+
+// A "<" near the end of the page must not be read as the start of a placeholder that runs past
+// the end: everything before it is still restored, and the tail stays as it is.
+TEST(Restore, MarkerIsLookedUpOnlyWhereItFits) {
+  auto s = protect_markdown_code_and_math("`x` $y$");
+  for (const std::string tail :
+       {"<", "<!", "<!-", "<!--", "\n<div>end <\n", "<!--C", "<!--CODE_"}) {
+    const std::string html = "<p><!--CODE_PLACEHOLDER_0--> <!--MATH_PLACEHOLDER_0--></p>" + tail;
+    EXPECT_EQ(restore_markdown_code_and_math(html, s.code_placeholders, s.math_placeholders),
+              "<p><code>x</code> \\(y\\)</p>" + tail)
+        << tail;
+  }
+}
+
+// A character reference in a formula is the author's: MathJax reads the text node, where the
+// reference stands for its character. "<" and ">" are escaped so that no tag can open.
+TEST(Restore, FormulasKeepAmpersandsAndEscapeAngleBrackets) {
+  auto s = protect_markdown_code_and_math("$a &lt; b$ $x<y>z$ $$p & q$$");
+  EXPECT_EQ(restore_markdown_code_and_math(s.text, s.code_placeholders, s.math_placeholders),
+            "\\(a &lt; b\\) \\(x&lt;y&gt;z\\) $$p & q$$");
+}
+
+// A stage that cannot finish must not hand on half-shielded text as if it were complete.
+TEST(Shield, FailureFailsTheStage) {
+  LogCapture logs;
+  EXPECT_THROW(protect_markdown_code_and_math("`a` and \xff `b`"), std::exception);
+  const auto warnings = logs.texts("WARNING");
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_TRUE(warnings[0].starts_with("⚠️ 公式或程式碼預處理出錯: ")) << warnings[0];
 }
 
 // The renderer may escape a placeholder (code it drew itself, alt texts, attributes) or

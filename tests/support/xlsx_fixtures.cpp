@@ -1,4 +1,4 @@
-#include "support.hpp"
+#include "support/xlsx_fixtures.hpp"
 
 #include <zip.h>
 
@@ -84,16 +84,6 @@ const RawEntry &entry(const std::vector<RawEntry> &entries, const std::string &n
     }
   }
   throw std::runtime_error("no entry " + name);
-}
-
-std::string read_file(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_file(const fs::path &path, const std::string &data) {
-  std::ofstream out(path, std::ios::binary);
-  out << data;
 }
 
 std::string fake_vba_project() {
@@ -272,6 +262,21 @@ std::vector<ZipEntry> rich_entries(const RichOptions &options) {
 
 void write_rich_xlsm(const fs::path &path, const RichOptions &options) {
   write_zip(path, rich_entries(options));
+}
+
+void write_rich_xlsm_with_merges(const fs::path &path, const std::vector<std::string> &ranges) {
+  auto entries = rich_entries();
+  for (auto &e : entries) {
+    if (e.name != "xl/worksheets/sheet2.xml")
+      continue;
+    std::string merges = "<mergeCells count=\"" + std::to_string(ranges.size()) + "\">";
+    for (const auto &r : ranges)
+      merges += "<mergeCell ref=\"" + r + "\"/>";
+    merges += "</mergeCells>";
+    const std::string end = "</sheetData>\n";
+    e.data.insert(e.data.find(end) + end.size(), merges);
+  }
+  write_zip(path, entries);
 }
 
 void TempDirTest::SetUp() {

@@ -1,7 +1,8 @@
-// Fixture workbooks built at test time, and helpers to look inside saved packages.
+// Test support: fixture workbooks built at test time, and helpers to look inside saved packages.
 #pragma once
 
 #include "formats/xlsx/workbook.hpp"
+#include "support/files.hpp"
 
 #include <gtest/gtest.h>
 
@@ -38,8 +39,8 @@ struct RawEntry {
 std::vector<RawEntry> read_zip(const std::filesystem::path &path);
 const RawEntry &entry(const std::vector<RawEntry> &entries, const std::string &name);
 
-std::string read_file(const std::filesystem::path &path);
-void write_file(const std::filesystem::path &path, const std::string &data);
+using vaskit::testing::read_file;
+using vaskit::testing::write_file;
 
 struct RichOptions {
   bool date1904 = false;
@@ -50,6 +51,9 @@ struct RichOptions {
 // macro project, form-control and VML parts, a calculation chain and custom XML.
 std::vector<ZipEntry> rich_entries(const RichOptions &options = {});
 void write_rich_xlsm(const std::filesystem::path &path, const RichOptions &options = {});
+// The rich workbook with these merged ranges ("L8:T9", ...) on its active sheet "Form".
+void write_rich_xlsm_with_merges(const std::filesystem::path &path,
+                                 const std::vector<std::string> &ranges);
 // The macro project bytes of the rich fixture.
 std::string fake_vba_project();
 
