@@ -176,8 +176,10 @@ FileList find_files_with_extensions(const std::string &folder,
     const std::string name = entry.path().filename().string();
     if (!prefix.empty() && name.rfind(prefix, 0) != 0)
       return;
+    if (excluded.count(name))
+      return;
     const auto ext = normalised_ext(vaskit::fs::splitext(name).second);
-    if (ext == "." || !exts.count(ext))
+    if (!exts.empty() && (ext == "." || !exts.count(ext)))
       return;
     out.push_back({entry.path().string(), name});
   };
