@@ -22,7 +22,12 @@ public:
   int column;
 };
 
-// Parses YAML text (one document). Throws ParseError.
+// Parses YAML text holding one document; "<<" merge keys are resolved, aliases expand to copies,
+// keys that are not text take their text form (to_text). Throws ParseError for a syntax error,
+// bytes that are not UTF-8 or control characters, a second document, an undefined, duplicate
+// or self-containing anchor, an explicit tag whose type cannot be built, a collection as a key,
+// nesting deeper than 1000 levels, or more than a million nodes (or 64 MiB of text) once aliases
+// are expanded; std::bad_alloc when memory runs out.
 json parse_yaml(std::string_view text);
 // Parses JSON text. Throws ParseError.
 json parse_json(std::string_view text);

@@ -35,6 +35,22 @@ std::string parse_error_text(const std::string &what, const vaskit::config::Pars
   return "❌ 無法解析 " + where + ": " + e.what();
 }
 
+// " (line L, column C)" of the first byte that is not UTF-8, counted as the parse errors count.
+std::string first_invalid_position(std::string_view data) {
+  int line = 1, column = 1;
+  for (const auto &unit : vaskit::text::code_points(data)) {
+    if (!unit.ok)
+      break;
+    if (unit.cp == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  return " (line " + std::to_string(line) + ", column " + std::to_string(column) + ")";
+}
+
 std::optional<std::size_t> parse_index(const std::string &s, std::size_t count) {
   if (s.empty() || s.size() > 9 ||
       !std::all_of(s.begin(), s.end(), [](char c) { return vaskit::text::is_ascii_digit(c); }))
@@ -46,8 +62,7 @@ std::optional<std::size_t> parse_index(const std::string &s, std::size_t count) 
 }
 
 // Parses "2", "1,3", "2-4" or "all" into indices; nullopt for anything else.
-std::optional<std::vector<std::size_t>> parse_choice(const std::string &answer,
-                                                     std::size_t count) {
+std::optional<std::vector<std::size_t>> parse_choice(const std::string &answer, std::size_t count) {
   const std::string a = vaskit::text::lower(vaskit::text::strip(answer));
   std::vector<std::size_t> out;
   if (a == "all" || a == "a") {
@@ -105,8 +120,9 @@ std::optional<json> load_yaml_string(const std::string &text, const std::string 
   return std::nullopt;
 }
 
-std::optional<std::string> read_config_text(const std::string &path, const std::string &kind,
-                                            const std::function<void(const std::string &)> &report) {
+std::optional<std::string>
+read_config_text(const std::string &path, const std::string &kind,
+                 const std::function<void(const std::string &)> &report) {
   std::string data;
   try {
     if (stdfs::is_directory(path))
@@ -117,7 +133,8 @@ std::optional<std::string> read_config_text(const std::string &path, const std::
     return std::nullopt;
   }
   if (!vaskit::text::valid_utf8(data)) {
-    report("❌ 無法解析" + kind + " " + path + ": 檔案不是 UTF-8 文字");
+    report("❌ 無法解析" + kind + " " + path + first_invalid_position(data) +
+           ": 檔案不是 UTF-8 文字");
     return std::nullopt;
   }
   if (data.rfind("\xEF\xBB\xBF", 0) == 0)
@@ -126,9 +143,8 @@ std::optional<std::string> read_config_text(const std::string &path, const std::
 }
 
 std::optional<json> load_yaml_config(const std::string &path) {
-  const auto data = read_config_text(path, "設定檔", [](const std::string &line) {
-    report_error(nullptr, line);
-  });
+  const auto data = read_config_text(path, "設定檔",
+                                     [](const std::string &line) { report_error(nullptr, line); });
   if (!data)
     return std::nullopt;
   try {
@@ -160,8 +176,10 @@ FileList find_files_with_extensions(const std::string &folder,
     const std::string name = entry.path().filename().string();
     if (!prefix.empty() && name.rfind(prefix, 0) != 0)
       return;
+    if (excluded.count(name))
+      return;
     const auto ext = normalised_ext(vaskit::fs::splitext(name).second);
-    if (ext == "." || !exts.count(ext))
+    if (!exts.empty() && (ext == "." || !exts.count(ext)))
       return;
     out.push_back({entry.path().string(), name});
   };
@@ -203,7 +221,8 @@ Selection interactive_select_files(const FileList &files, const std::string &ext
                       vaskit::text::printable(files[i].name));
   const std::string what = extension.empty() ? "檔案" : extension + " 檔案";
   while (true) {
-    std::cout << "💬 請輸入要使用的" << what << "編號 (例如 1、1,3、1-3 或 all；直接按 Enter 取消): ";
+    std::cout << "💬 請輸入要使用的" << what
+              << "編號 (例如 1、1,3、1-3 或 all；直接按 Enter 取消): ";
     std::cout.flush();
     auto answer = vaskit::cli::read_line();
     if (!answer) {

@@ -45,8 +45,9 @@ std::optional<std::string> read_config_text(const std::string &path, const std::
                                             const std::function<void(const std::string &)> &report);
 
 // Files in `folder` whose extension (case-insensitive; given dotted or bare) is one of
-// `extensions` and whose name starts with `prefix`; folders named in `exclude_paths` are not
-// entered. Sorted by name; names are the file names.
+// `extensions` (every file when `extensions` is empty) and whose name starts with `prefix`;
+// files named in `exclude_paths` are left out and folders named there are not entered. Sorted
+// by name; names are the file names.
 FileList find_files_with_extensions(const std::string &folder,
                                     const std::vector<std::string> &extensions, bool recursive,
                                     const std::string &prefix = "",

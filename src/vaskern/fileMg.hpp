@@ -5,8 +5,10 @@
 #include "core/config.hpp"
 #include "vaskern/fileIO.hpp"
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vaskern::fileMg {
@@ -49,5 +51,42 @@ struct JsonConfigResult {
 // `config_arg` is the -c value, whose existence the command line has checked.
 JsonConfigResult resolve_json_config(const std::optional<std::string> &config_arg,
                                      const JsonConfigFlow &flow);
+
+// The folder a configured path stands for: its parent folder when it names a file, else the
+// path itself (a folder, or a path that does not exist yet). Nothing is created.
+std::string get_folder_from_path(const std::string &path);
+// `folder` joined with `name`. Nothing is created: a dry run must leave the disk as it was;
+// move_file_force creates the folders it moves into.
+std::string generate_output_path(const std::string &folder, const std::string &name);
+// `folder` joined with `file_name`. Nothing is created; the writers create the folder.
+std::string get_output_file_path(const std::string &folder, const std::string &file_name);
+// Whether `path` names an existing regular file whose extension, in any letter case, is one of
+// `allowed_extensions` (given with their dot). An empty list allows every extension.
+bool check_file_exists(const std::string &path,
+                       const std::vector<std::string> &allowed_extensions = {});
+
+// Where move_file_force put the file and its backup copy.
+struct MovedFile {
+  std::string dest;
+  std::string backup;
+};
+// Moves the regular file `src` to `dest`, after keeping a copy of it at `backup`; nothing is
+// ever overwritten or lost:
+//  - the copy is written first; a taken backup name gets a number
+//    ("a (1).xlsx", "a (2).xlsx", ...), so an older backup is never replaced;
+//  - the move never replaces an existing file either: a taken destination name gets a number;
+//  - within one file system the move is a rename (the file is whole under one of its names at
+//    every moment); across file systems the file is copied to a temporary name beside the
+//    destination, flushed to disk, given its final name and only then removed from `src`;
+//  - the folders of `dest` and `backup` are created when missing;
+//  - when any step fails (a name too long, no permission, a full disk), the copies made so far
+//    are removed, `src` stays where it was, and std::system_error is thrown naming the paths.
+MovedFile move_file_force(const std::string &src, const std::string &dest,
+                          const std::string &backup);
+
+// Test seam: called at the named steps of move_file_force ("backup copied", "temporary copy
+// written", "before removing the source"); throwing from it makes the move fail there.
+using MoveHook = std::function<void(std::string_view step)>;
+void set_move_hook(MoveHook hook);
 
 } // namespace vaskern::fileMg

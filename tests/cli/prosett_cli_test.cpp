@@ -1,6 +1,7 @@
 // End-to-end tests of the host and of prosett, run as the user runs them.
 #include "support/files.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -28,7 +29,9 @@ TEST(Host, HelpListsToolsAndUnknownToolIsUsageError) {
   TempDir dir;
   auto help = run_process(kHost, {"--help"}, dir.path());
   EXPECT_EQ(help.status, 0);
-  EXPECT_TRUE(contains(help.out, "prosett  Convert Notion exported .md files to HTML pages."));
+  // Names are padded to the longest tool name, which grows as tools are added.
+  EXPECT_TRUE(std::regex_search(
+      help.out, std::regex("\n  prosett +Convert Notion exported \\.md files to HTML pages\\.\n")));
   EXPECT_TRUE(contains(help.out, "folvane"));
 
   auto unknown = run_process(kHost, {"nosuch", "-x"}, dir.path());
@@ -96,6 +99,32 @@ TEST(ProsettCommand, ConfigurationErrors) {
   auto list = run_process(kHost, {"prosett", "-c", "list.yaml"}, dir.path());
   EXPECT_EQ(list.status, 1);
   EXPECT_TRUE(contains(list.err, "❌"));
+}
+
+TEST(ProsettCommand, ConfigurationsTheLoaderRefusesStopBeforeAnythingIsWritten) {
+  TempDir dir;
+  write_file(dir / "doc.md", "# Doc\n\ntext\n");
+  const std::pair<const char *, std::string> cases[] = {
+      {"open.yaml", "config:\n  output_path: \"./out\n"},
+      {"self.yaml", "config: &x {a: *x}\n"},
+      {"list.yaml", "a: &a [*a]"},
+      {"bytes.yaml", "config:\n  output_path: out\xff\n"},
+  };
+  for (const auto &[name, content] : cases) {
+    write_file(dir / name, content);
+    auto r = run_process(kHost, {"prosett", "-c", name, "-f", "doc.md"}, dir.path());
+    EXPECT_EQ(r.status, 1) << name << r.err;
+    EXPECT_EQ(r.err.rfind("❌", 0), 0u) << name << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << name << r.err;
+    EXPECT_TRUE(contains(r.err, name)) << r.err;
+    EXPECT_TRUE(std::regex_search(r.err, std::regex(R"(\(line \d+, column \d+\))"))) << r.err;
+  }
+  // Nothing was written: no output folder, no page.
+  std::set<std::string> left;
+  for (const auto &entry : fs::directory_iterator(dir.path()))
+    left.insert(entry.path().filename().string());
+  EXPECT_EQ(left, (std::set<std::string>{"doc.md", "open.yaml", "self.yaml", "list.yaml",
+                                         "bytes.yaml"}));
 }
 
 TEST(ProsettCommand, BareConfigOffersTheCandidates) {

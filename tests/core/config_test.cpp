@@ -54,6 +54,11 @@ TEST(YamlDocuments, KeepKeyOrderAndNesting) {
   EXPECT_TRUE(parse_yaml("").is_null());
 }
 
+TEST(YamlDocuments, RepeatedKeyKeepsItsFirstPlaceAndTakesTheLastValue) {
+  const json cfg = parse_yaml("a: 1\nb: 2\na: 3\n");
+  EXPECT_EQ(cfg.dump(), R"({"a":3,"b":2})");
+}
+
 TEST(ParseErrors, CarryLineAndColumn) {
   try {
     parse_yaml("config:\n  a: [1, 2\n");
@@ -94,6 +99,113 @@ TEST(TextForm, MatchesPythonStr) {
   EXPECT_EQ(to_text("x"), "x");
   EXPECT_EQ(get_or(json::object({{"a", 1}}), "b", "fb"), "fb");
   EXPECT_EQ(get_or(json::object({{"a", nullptr}}), "a", "fb"), nullptr);
+}
+
+} // namespace
+
+namespace {
+
+// The error a text raises, or an empty message when it parses.
+ParseError parse_failure(const std::string &text) {
+  try {
+    parse_yaml(text);
+  } catch (const ParseError &e) {
+    return e;
+  }
+  return ParseError("", 0, 0);
+}
+
+TEST(YamlRefusals, WhatTheReferenceParserRefusesIsAParseError) {
+  // A quoted scalar left open at the end of the file.
+  for (const char *text : {"output_path: \"./out\n", "output_path: './out\n", "a: \"x"}) {
+    const ParseError e = parse_failure(text);
+    EXPECT_NE(std::string(e.what()).find("quoted scalar"), std::string::npos) << text;
+    EXPECT_GE(e.line, 1) << text;
+    EXPECT_GE(e.column, 1) << text;
+  }
+  // Invalid UTF-8 and control characters in a plain scalar: the loader's own error.
+  for (const char *text : {"a: b\xff\n", "a: \xc3\x28x\n", "a: \xed\xa0\x80\n", "a: b\x01\n"}) {
+    const ParseError e = parse_failure(text);
+    EXPECT_FALSE(std::string(e.what()).empty()) << text;
+    EXPECT_EQ(e.line, 1) << text;
+    EXPECT_GE(e.column, 4) << text;
+  }
+  const ParseError second_line = parse_failure("a: 1\nb: x\xff\n");
+  EXPECT_EQ(second_line.line, 2);
+  EXPECT_EQ(second_line.column, 5);
+  // More than one document, undefined and duplicate anchors, tags nothing can build.
+  for (const char *text : {"a: 1\n---\nb: 2\n", "a: *nowhere\n", "a: &x 1\nb: &x 2\n",
+                           "a: !custom 1\n", "a: !!int abc\n", "a: !!bool maybe\n",
+                           "a: !!float x1\n", "? [1, 2]\n: v\n", "a: {b: 1}\nc: {*x : 1}\n"}) {
+    const ParseError e = parse_failure(text);
+    EXPECT_FALSE(std::string(e.what()).empty()) << text;
+    EXPECT_GE(e.line, 1) << text;
+  }
+}
+
+TEST(YamlAliases, RecursionIsAnErrorAndExpansionIsBounded) {
+  for (const char *text : {"&x {*x}", "a: &a [*a]", "&x [*x]", "a: &a {b: [*a]}", "&x {*x : 1}"}) {
+    const ParseError e = parse_failure(text);
+    EXPECT_NE(std::string(e.what()).find("recursive"), std::string::npos) << text << e.what();
+    EXPECT_EQ(e.line, 1) << text;
+  }
+  // Nine levels of ten aliases each: a billion nodes once expanded.
+  std::string bomb = "a0: &a0 [x, x, x, x, x, x, x, x, x, x]\n";
+  for (int i = 1; i < 10; ++i) {
+    const std::string prev = "*a" + std::to_string(i - 1);
+    bomb += "a" + std::to_string(i) + ": &a" + std::to_string(i) + " [";
+    for (int k = 0; k < 10; ++k)
+      bomb += (k ? ", " : "") + prev;
+    bomb += "]\n";
+  }
+  const ParseError e = parse_failure(bomb);
+  EXPECT_NE(std::string(e.what()).find("1000000"), std::string::npos) << e.what();
+  EXPECT_GE(e.line, 6);
+  // Below the bound, aliases expand as copies.
+  const json ok = parse_yaml("base: &b {x: 1, y: [2, 3]}\nuse: *b\nlist: [*b, *b]\n");
+  EXPECT_EQ(ok["use"], ok["base"]);
+  EXPECT_EQ(ok["list"], json::array({ok["base"], ok["base"]}));
+  // A long scalar repeated through aliases is bounded by its size as well.
+  std::string wide = "s: &s " + std::string(1 << 20, 'x') + "\nl: &l [" ;
+  for (int k = 0; k < 50; ++k)
+    wide += (k ? ", " : "") + std::string("*s");
+  wide += "]\nm: [*l, *l, *l, *l, *l, *l, *l, *l, *l, *l]\n";
+  EXPECT_GE(parse_failure(wide).line, 3);
+  // Nesting deeper than any configuration has is refused, not a stack overflow.
+  const std::string deep = "a: " + std::string(100000, '[') + std::string(100000, ']') + "\n";
+  EXPECT_GE(parse_failure(deep).line, 1);
+}
+
+TEST(YamlMerge, MergeKeysAsTheReferenceLoaderBuildsThem) {
+  const json cfg = parse_yaml("base: &b {x: 1, y: 2}\n"
+                              "more: &m {y: 3, z: 4}\n"
+                              "one: {y: 9, <<: *b, w: 0}\n"
+                              "two: {<<: [*b, *m]}\n"
+                              "quoted: {\"<<\": 1}\n");
+  EXPECT_EQ(cfg["one"].dump(), R"({"x":1,"y":9,"w":0})");
+  EXPECT_EQ(cfg["two"].dump(), R"({"y":2,"z":4,"x":1})");
+  EXPECT_EQ(cfg["quoted"].dump(), R"({"<<":1})");
+  EXPECT_GE(parse_failure("a: {<<: 1}\n").line, 1);
+  EXPECT_GE(parse_failure("a: &a [1]\nb: {<<: [*a]}\n").line, 2);
+}
+
+TEST(YamlTags, ExplicitTagsBuildTheirTypes) {
+  const json cfg = parse_yaml("a: !!str 12\nb: !!int \"0x10\"\nc: !!float '1.5'\nd: !!bool 'yes'\n"
+                              "e: !!null x\nf: ! 12\ng: !!seq [1]\nh: !!map {k: v}\n"
+                              "i: !!float 1e3\n");
+  EXPECT_EQ(cfg["a"], "12");
+  EXPECT_EQ(cfg["b"], 16);
+  EXPECT_EQ(cfg["c"], 1.5);
+  EXPECT_EQ(cfg["d"], true);
+  EXPECT_EQ(cfg["e"], nullptr);
+  EXPECT_EQ(cfg["f"], 12); // the non-specific tag "!" types the value as if untagged
+  EXPECT_EQ(cfg["g"], json::array({1}));
+  EXPECT_EQ(cfg["h"]["k"], "v");
+  EXPECT_EQ(cfg["i"], 1000.0);
+  // Keys that are not text take their text form; a byte-order mark is not content.
+  EXPECT_EQ(parse_yaml("1: a\nfalse: b\n~: c\n1.5: d\n").dump(),
+            R"({"1":"a","False":"b","None":"c","1.5":"d"})");
+  EXPECT_EQ(parse_yaml("\xEF\xBB\xBFk: v\n")["k"], "v");
 }
 
 } // namespace

@@ -57,6 +57,14 @@ TEST(FileSearch, FiltersByExtensionPrefixAndExcludedFolders) {
   EXPECT_TRUE(fileIO::find_files_with_extensions(dir / "missing", {".md"}, false).empty());
 }
 
+TEST(FileSearch, EmptyExtensionListFindsEveryFileButExcludedNames) {
+  TempDir dir;
+  for (const char *name : {"b.md", "index.html", "noext", "sub/c.txt", "z.tar.gz"})
+    write_file(dir / name, "x");
+  const auto all = fileIO::find_files_with_extensions(dir.path(), {}, false, "", {"index.html"});
+  EXPECT_EQ(names_of(all), (std::vector<std::string>{"b.md", "noext", "z.tar.gz"}));
+}
+
 TEST(InteractiveChoice, AcceptsNumbersListsRangesAndCancels) {
   const fileIO::FileList files{{"/p/a", "a"}, {"/p/b", "b"}, {"/p/c", "c"}};
   struct Case {

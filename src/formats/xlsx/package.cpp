@@ -138,13 +138,24 @@ std::vector<std::string> Package::names() const {
 }
 
 std::string Package::read(std::string_view name) const {
+  std::string data;
+  read_blocks(name, [&](std::string_view block) {
+    data.append(block);
+    return true;
+  });
+  return data;
+}
+
+void Package::read_blocks(std::string_view name,
+                          const std::function<bool(std::string_view)> &sink) const {
   const Entry *entry = find(name);
   const std::string where = path_.string() + ": ";
   if (entry == nullptr) {
     throw Error(where + "missing part " + std::string(strip_slash(name)));
   }
   if (entry->data) {
-    return *entry->data;
+    sink(*entry->data);
+    return;
   }
   zip_t *archive = archive_.get();
   const auto index = static_cast<zip_uint64_t>(entry->source_index);
@@ -157,22 +168,22 @@ std::string Package::read(std::string_view name) const {
     throw Error(where + "cannot read part " + entry->name + ": " +
                 zip_error_strerror(zip_get_error(archive)));
   }
-  std::string data;
-  char buffer[65536];
+  struct Closer {
+    zip_file_t *file;
+    ~Closer() { zip_fclose(file); }
+  } closer{file};
+  // Small blocks, so that a reader that stops early inflates little more than it needs.
+  char buffer[16384];
   for (;;) {
     zip_int64_t n = zip_fread(file, buffer, sizeof buffer);
     if (n < 0) {
-      std::string message = zip_error_strerror(zip_file_get_error(file));
-      zip_fclose(file);
-      throw Error(where + "damaged part " + entry->name + ": " + message);
+      throw Error(where + "damaged part " + entry->name + ": " +
+                  zip_error_strerror(zip_file_get_error(file)));
     }
-    if (n == 0) {
-      break;
+    if (n == 0 || !sink(std::string_view(buffer, static_cast<std::size_t>(n)))) {
+      return;
     }
-    data.append(buffer, static_cast<std::size_t>(n));
   }
-  zip_fclose(file);
-  return data;
 }
 
 void Package::write(std::string_view name, std::string data) {

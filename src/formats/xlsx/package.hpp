@@ -34,6 +34,9 @@ public:
   bool contains(std::string_view name) const;
   // The entry's uncompressed bytes. Throws Error when it is missing or unreadable.
   std::string read(std::string_view name) const;
+  // Hands the entry's uncompressed bytes to `sink` in blocks, until the entry ends or `sink`
+  // returns false (the rest is then never inflated). Throws Error as read() does.
+  void read_blocks(std::string_view name, const std::function<bool(std::string_view)> &sink) const;
   // Replaces the entry's content, or appends a new entry at the end.
   void write(std::string_view name, std::string data);
   // Drops the entry; nothing happens when it is absent.

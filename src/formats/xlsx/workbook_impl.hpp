@@ -17,6 +17,20 @@
 
 namespace vaskit::xlsx {
 
+namespace detail {
+// What a cell element holds, before it is turned into a value: its type and style attributes,
+// the text of its <v> and, for an inline string, the text of its <is> (both with XML escapes
+// resolved, cell-text escapes still in place).
+struct RawCell {
+  std::string type;
+  int style = 0;
+  bool has_v = false;
+  std::string v;
+  bool has_inline = false;
+  std::string inline_text;
+};
+} // namespace detail
+
 struct Worksheet::Impl {
   struct Row {
     pugi::xml_node node;
@@ -92,6 +106,11 @@ struct Workbook::Impl {
   std::vector<Relationship> relationships(const std::string &part) const;
   Worksheet &worksheet(std::size_t index);
   const std::string &shared_string(long long index);
+  // Loads only the first `count` shared strings (fewer when the part holds fewer), scanning
+  // the part no further; later calls of shared_string() see only those.
+  void load_shared_strings_prefix(std::size_t count);
+  // The value of a cell as the sheet shows it (shared strings, dates by number format).
+  CellValue decode(const detail::RawCell &cell);
   detail::Styles &style_sheet();
   // The style sheet exists after this, created with its relationship and content type when
   // the package had none.

@@ -44,7 +44,7 @@ pugi::xml_node add_child(pugi::xml_node parent, std::string_view name) {
   return parent.append_child(full.c_str());
 }
 
-// Text of an inline string: plain <t>, or the <t> of each rich-text run.
+// Text of an inline string: plain <t>, or the <t> of each rich-text run (still escaped).
 std::string inline_text(const pugi::xml_node &is) {
   std::string text;
   for (pugi::xml_node part : is.children()) {
@@ -54,7 +54,7 @@ std::string inline_text(const pugi::xml_node &is) {
       text += child(part, "t").child_value();
     }
   }
-  return detail::unescape_cell_text(text);
+  return text;
 }
 
 std::string_view trim(std::string_view s) {
@@ -330,19 +330,34 @@ void Worksheet::Impl::remove_formula(pugi::xml_node cell, int row, int col) {
 }
 
 CellValue Worksheet::Impl::read(pugi::xml_node cell) const {
-  const std::string_view type = cell.attribute("t").value();
-  if (type == "inlineStr") {
+  detail::RawCell raw;
+  raw.type = cell.attribute("t").value();
+  raw.style = cell.attribute("s").as_int(0);
+  if (raw.type == "inlineStr") {
     pugi::xml_node is = child(cell, "is");
-    if (!is) {
+    raw.has_inline = static_cast<bool>(is);
+    if (is) {
+      raw.inline_text = inline_text(is);
+    }
+  } else if (pugi::xml_node v = child(cell, "v")) {
+    raw.has_v = true;
+    raw.v = v.child_value();
+  }
+  return book->decode(raw);
+}
+
+CellValue Workbook::Impl::decode(const detail::RawCell &cell) {
+  const std::string_view type = cell.type;
+  if (type == "inlineStr") {
+    if (!cell.has_inline) {
       return std::monostate{};
     }
-    return inline_text(is);
+    return detail::unescape_cell_text(cell.inline_text);
   }
-  pugi::xml_node v = child(cell, "v");
-  if (!v) {
+  if (!cell.has_v) {
     return std::monostate{};
   }
-  const std::string_view text = v.child_value();
+  const std::string_view text = cell.v;
   if (type == "s") {
     long long index = -1;
     std::string_view digits = trim(text);
@@ -350,7 +365,7 @@ CellValue Worksheet::Impl::read(pugi::xml_node cell) const {
     if (ec != std::errc() || end != digits.data() + digits.size()) {
       index = -1;
     }
-    return book->shared_string(index);
+    return shared_string(index);
   }
   if (type == "str") {
     return detail::unescape_cell_text(text);
@@ -376,8 +391,8 @@ CellValue Worksheet::Impl::read(pugi::xml_node cell) const {
   const double serial = std::holds_alternative<long long>(number)
                             ? static_cast<double>(std::get<long long>(number))
                             : std::get<double>(number);
-  if (book->style_sheet().shows_date(cell.attribute("s").as_int(0))) {
-    if (auto date = detail::date_from_serial(serial, book->date1904)) {
+  if (style_sheet().shows_date(cell.style)) {
+    if (auto date = detail::date_from_serial(serial, date1904)) {
       return *date;
     }
   }

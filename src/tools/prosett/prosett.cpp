@@ -78,7 +78,8 @@ void keep_large_blocks_in_heap() {
 } // namespace
 
 Logger &log() {
-  return vaskern::app_logging::lazy_logger("Prosett");
+  static Logger &logger = vaskern::app_logging::lazy_logger("Prosett");
+  return logger;
 }
 
 ProsettConverter::ProsettConverter(const json &config_dict) {

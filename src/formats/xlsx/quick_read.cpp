@@ -1,0 +1,617 @@
+#include "formats/xlsx/quick_read.hpp"
+
+#include "core/text.hpp"
+#include "formats/xlsx/workbook_impl.hpp"
+#include "formats/xlsx/xml_util.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <set>
+
+namespace vaskit::xlsx {
+
+namespace {
+
+std::string_view local_part(std::string_view name) {
+  const std::size_t colon = name.find(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// Resolves the five named entities and character references; an unknown reference stays as
+// written, as the full parser leaves it.
+void append_unescaped(std::string &out, std::string_view raw) {
+  for (std::size_t i = 0; i < raw.size();) {
+    if (raw[i] != '&') {
+      const std::size_t amp = raw.find('&', i);
+      const std::size_t end = amp == std::string_view::npos ? raw.size() : amp;
+      out.append(raw.substr(i, end - i));
+      i = end;
+      continue;
+    }
+    const std::size_t semi = raw.find(';', i);
+    if (semi == std::string_view::npos || semi - i > 12) {
+      out += raw[i++];
+      continue;
+    }
+    const std::string_view ref = raw.substr(i + 1, semi - i - 1);
+    std::string_view named;
+    if (ref == "lt") {
+      named = "<";
+    } else if (ref == "gt") {
+      named = ">";
+    } else if (ref == "amp") {
+      named = "&";
+    } else if (ref == "quot") {
+      named = "\"";
+    } else if (ref == "apos") {
+      named = "'";
+    }
+    if (!named.empty()) {
+      out.append(named);
+      i = semi + 1;
+      continue;
+    }
+    if (ref.size() >= 2 && ref[0] == '#') {
+      const bool hex = ref[1] == 'x';
+      const std::string_view digits = ref.substr(hex ? 2 : 1);
+      unsigned long cp = 0;
+      auto [end, ec] =
+          std::from_chars(digits.data(), digits.data() + digits.size(), cp, hex ? 16 : 10);
+      if (!digits.empty() && ec == std::errc() && end == digits.data() + digits.size() &&
+          cp <= 0x10FFFF) {
+        text::append_utf8(out, static_cast<char32_t>(cp));
+        i = semi + 1;
+        continue;
+      }
+    }
+    out += raw[i++];
+  }
+}
+
+// XML line-end handling: CR LF and a lone CR read as LF.
+std::string normalise_line_ends(std::string_view raw) {
+  std::string out;
+  out.reserve(raw.size());
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\r') {
+      out += '\n';
+      if (i + 1 < raw.size() && raw[i + 1] == '\n') {
+        ++i;
+      }
+    } else {
+      out += raw[i];
+    }
+  }
+  return out;
+}
+
+// The value of attribute `name` (unprefixed) in the text between an element's name and its
+// closing bracket; nullopt when absent.
+std::optional<std::string> attribute(std::string_view attrs, std::string_view name) {
+  std::size_t i = 0;
+  while (i < attrs.size()) {
+    while (i < attrs.size() && (is_blank(attrs[i]) || attrs[i] == '/')) {
+      ++i;
+    }
+    const std::size_t name_start = i;
+    while (i < attrs.size() && attrs[i] != '=' && !is_blank(attrs[i])) {
+      ++i;
+    }
+    const std::string_view found = attrs.substr(name_start, i - name_start);
+    while (i < attrs.size() && is_blank(attrs[i])) {
+      ++i;
+    }
+    if (i >= attrs.size() || attrs[i] != '=') {
+      return std::nullopt;
+    }
+    ++i;
+    while (i < attrs.size() && is_blank(attrs[i])) {
+      ++i;
+    }
+    if (i >= attrs.size() || (attrs[i] != '"' && attrs[i] != '\'')) {
+      return std::nullopt;
+    }
+    const char quote = attrs[i++];
+    const std::size_t close = attrs.find(quote, i);
+    if (close == std::string_view::npos) {
+      return std::nullopt;
+    }
+    if (found == name) {
+      std::string value;
+      append_unescaped(value, attrs.substr(i, close - i));
+      return value;
+    }
+    i = close + 1;
+  }
+  return std::nullopt;
+}
+
+// Leading integer of an attribute value (0 when there is none), as the full parser reads
+// style indices and row numbers.
+long long leading_int(const std::optional<std::string> &value) {
+  if (!value) {
+    return 0;
+  }
+  std::string_view s = *value;
+  while (!s.empty() && is_blank(s.front())) {
+    s.remove_prefix(1);
+  }
+  if (!s.empty() && s.front() == '+') {
+    s.remove_prefix(1);
+  }
+  long long n = 0;
+  std::from_chars(s.data(), s.data() + s.size(), n);
+  return n;
+}
+
+// What a scan reports to its reader; each callback returns false to stop the scan.
+class ScanHandler {
+public:
+  virtual ~ScanHandler() = default;
+  // `name` without its namespace prefix; `attrs` the raw text after the name.
+  virtual bool start(std::string_view name, std::string_view attrs, bool self_closing) = 0;
+  virtual bool end(std::string_view name) = 0;
+  // Only asked for while wants_text() is true, so that skipped text is never decoded.
+  virtual bool wants_text() const = 0;
+  virtual bool text(std::string_view decoded) = 0;
+};
+
+// Scans one part of the package block by block, as far as the handler wants.
+class Scanner {
+public:
+  Scanner(const detail::Package &package, std::string part, ScanHandler &handler)
+      : package_(package), part_(std::move(part)), handler_(handler) {}
+
+  void run() {
+    bool first = true;
+    package_.read_blocks(part_, [&](std::string_view block) {
+      if (first) {
+        first = false;
+        // The scanner reads UTF-8 only; a UTF-16 part is left to the full parser.
+        if (block.size() >= 2 && (block[0] == '\0' || block[1] == '\0' ||
+                                  (static_cast<unsigned char>(block[0]) >= 0xFE))) {
+          not_utf8_ = true;
+          return false;
+        }
+      }
+      if (pos_ > 0) {
+        buffer_.erase(0, pos_);
+        pos_ = 0;
+      }
+      buffer_.append(block);
+      return consume();
+    });
+    if (!not_utf8_ && !stopped_ &&
+        (open_ != 0 || (pos_ < buffer_.size() && buffer_.find('<', pos_) != std::string::npos))) {
+      fail("unexpected end of part");
+    }
+  }
+  bool not_utf8() const { return not_utf8_; }
+
+private:
+  [[noreturn]] void fail(const std::string &why) const {
+    throw Error(package_.path().string() + ": malformed XML in " + part_ + ": " + why);
+  }
+
+  // Handles every complete token in the buffer; false when the handler stopped the scan.
+  bool consume() {
+    while (pos_ < buffer_.size()) {
+      const std::string_view rest = std::string_view(buffer_).substr(pos_);
+      if (rest.front() != '<') {
+        const std::size_t lt = rest.find('<');
+        if (lt == std::string_view::npos) {
+          return true; // the text may go on in the next block
+        }
+        if (handler_.wants_text() && !handler_.text(decode(rest.substr(0, lt), true))) {
+          return stop();
+        }
+        pos_ += lt;
+        continue;
+      }
+      if (rest.size() < 2) {
+        return true;
+      }
+      std::size_t close = std::string_view::npos;
+      if (rest.substr(0, 4) == "<!--") {
+        close = rest.find("-->");
+        if (close == std::string_view::npos) {
+          return true;
+        }
+        pos_ += close + 3;
+      } else if (rest.substr(0, 9) == "<![CDATA[") {
+        close = rest.find("]]>");
+        if (close == std::string_view::npos) {
+          return true;
+        }
+        if (handler_.wants_text() && !handler_.text(decode(rest.substr(9, close - 9), false))) {
+          return stop();
+        }
+        pos_ += close + 3;
+      } else if (rest.size() < 9 && std::string_view("<![CDATA[").substr(0, rest.size()) == rest) {
+        return true;
+      } else if (rest[1] == '?' || rest[1] == '!') {
+        close = rest.find('>');
+        if (close == std::string_view::npos) {
+          return true;
+        }
+        pos_ += close + 1;
+      } else if (rest[1] == '/') {
+        close = rest.find('>');
+        if (close == std::string_view::npos) {
+          return true;
+        }
+        std::string_view name = rest.substr(2, close - 2);
+        while (!name.empty() && is_blank(name.back())) {
+          name.remove_suffix(1);
+        }
+        pos_ += close + 1;
+        --open_;
+        if (!handler_.end(local_part(name))) {
+          return stop();
+        }
+      } else {
+        char quote = 0;
+        for (std::size_t i = 1; i < rest.size(); ++i) {
+          const char c = rest[i];
+          if (quote != 0) {
+            quote = c == quote ? 0 : quote;
+          } else if (c == '"' || c == '\'') {
+            quote = c;
+          } else if (c == '>') {
+            close = i;
+            break;
+          } else if (c == '<') {
+            fail("'<' inside a tag");
+          }
+        }
+        if (close == std::string_view::npos) {
+          return true;
+        }
+        const bool self_closing = rest[close - 1] == '/';
+        const std::string_view inner = rest.substr(1, close - 1 - (self_closing ? 1 : 0));
+        std::size_t name_end = 0;
+        while (name_end < inner.size() && !is_blank(inner[name_end])) {
+          ++name_end;
+        }
+        if (name_end == 0) {
+          fail("element without a name");
+        }
+        pos_ += close + 1;
+        open_ += self_closing ? 0 : 1;
+        if (!handler_.start(local_part(inner.substr(0, name_end)), inner.substr(name_end),
+                            self_closing)) {
+          return stop();
+        }
+      }
+    }
+    return true;
+  }
+
+  bool stop() {
+    stopped_ = true;
+    return false;
+  }
+
+  static std::string decode(std::string_view raw, bool entities) {
+    std::string text = normalise_line_ends(raw);
+    if (!entities || text.find('&') == std::string::npos) {
+      return text;
+    }
+    std::string out;
+    append_unescaped(out, text);
+    return out;
+  }
+
+  const detail::Package &package_;
+  std::string part_;
+  ScanHandler &handler_;
+  std::string buffer_;
+  std::size_t pos_ = 0;
+  bool stopped_ = false;
+  bool not_utf8_ = false;
+  long open_ = 0; // elements opened and not yet closed
+};
+
+// Collects the raw cells asked for from a worksheet part, stopping after the last row asked
+// for. Row and cell positions may be implicit (one after the previous), as the full reader
+// allows.
+class SheetCells : public ScanHandler {
+public:
+  explicit SheetCells(const std::vector<CellRef> &wanted) : wanted_(wanted) {
+    found_.resize(wanted.size());
+    for (const CellRef &ref : wanted) {
+      last_row_wanted_ = std::max(last_row_wanted_, ref.row);
+    }
+  }
+
+  bool start(std::string_view name, std::string_view attrs, bool self_closing) override {
+    if (!saw_root_) {
+      saw_root_ = true;
+      bad_root_ = name != "worksheet";
+      return !bad_root_;
+    }
+    if (!in_data_) {
+      if (name == "sheetData") {
+        in_data_ = !self_closing;
+        return !self_closing;
+      }
+      return true;
+    }
+    if (capturing_ >= 0) {
+      if (!self_closing) {
+        stack_.emplace_back(name);
+      }
+      RawSlot &slot = found_[static_cast<std::size_t>(capturing_)];
+      if (stack_.size() <= 1 && name == "v" && !v_seen_) {
+        v_seen_ = true;
+        slot.raw.has_v = true;
+        in_v_ = !self_closing;
+      } else if (stack_.size() <= 1 && name == "is" && !is_seen_) {
+        is_seen_ = true;
+        slot.raw.has_inline = true;
+      }
+      return true;
+    }
+    if (level_ == 0 && name == "row") {
+      int r = static_cast<int>(leading_int(attribute(attrs, "r")));
+      if (r < 1 || r > max_rows) {
+        r = row_ + 1;
+      }
+      row_ = r;
+      col_ = 0;
+      if (row_ > last_row_wanted_) {
+        return false;
+      }
+    } else if (level_ == 1 && name == "c") {
+      int col = 0;
+      if (auto ref = attribute(attrs, "r")) {
+        try {
+          col = parse_address(*ref).col;
+        } catch (const std::invalid_argument &) {
+          col = 0;
+        }
+      }
+      if (col == 0) {
+        col = col_ + 1;
+      }
+      col_ = col;
+      for (std::size_t i = 0; i < wanted_.size(); ++i) {
+        if (wanted_[i].row == row_ && wanted_[i].col == col && !found_[i].present) {
+          found_[i].present = true;
+          found_[i].raw.type = attribute(attrs, "t").value_or("");
+          found_[i].raw.style = static_cast<int>(leading_int(attribute(attrs, "s")));
+          if (!self_closing) {
+            capturing_ = static_cast<int>(i);
+            stack_.clear();
+            v_seen_ = is_seen_ = in_v_ = false;
+          }
+          // A position asked for twice gets the same value.
+          for (std::size_t j = i + 1; j < wanted_.size(); ++j) {
+            if (wanted_[j] == wanted_[i]) {
+              duplicates_.emplace_back(j, i);
+            }
+          }
+          break;
+        }
+      }
+      if (capturing_ >= 0) {
+        return true; // level is counted again after the cell
+      }
+    }
+    if (!self_closing) {
+      ++level_;
+    }
+    return true;
+  }
+
+  bool end(std::string_view) override {
+    if (capturing_ >= 0) {
+      if (stack_.empty()) {
+        capturing_ = -1;
+        return !all_found();
+      }
+      if (stack_.size() == 1 && stack_.back() == "v") {
+        in_v_ = false;
+      }
+      stack_.pop_back();
+      return true;
+    }
+    if (!in_data_) {
+      return true;
+    }
+    if (level_ == 0) {
+      return false; // end of the sheet data
+    }
+    --level_;
+    return true;
+  }
+
+  bool wants_text() const override { return capturing_ >= 0; }
+
+  bool text(std::string_view decoded) override {
+    RawSlot &slot = found_[static_cast<std::size_t>(capturing_)];
+    if (in_v_ && stack_.size() == 1) {
+      slot.raw.v.append(decoded);
+    } else if (!stack_.empty() && stack_.front() == "is" && stack_.back() == "t" &&
+               (stack_.size() == 2 || (stack_.size() == 3 && stack_[1] == "r"))) {
+      slot.raw.inline_text.append(decoded);
+    }
+    return true;
+  }
+
+  // Whether the part's root element is no worksheet (or it has none).
+  bool not_a_worksheet() const { return !saw_root_ || bad_root_; }
+
+  struct RawSlot {
+    bool present = false;
+    detail::RawCell raw;
+  };
+  std::vector<RawSlot> results() {
+    for (auto [copy, from] : duplicates_) {
+      found_[copy] = found_[from];
+    }
+    return found_;
+  }
+
+private:
+  bool all_found() const {
+    std::size_t present = 0;
+    for (const RawSlot &slot : found_) {
+      present += slot.present ? 1 : 0;
+    }
+    return present + duplicates_.size() == found_.size();
+  }
+
+  const std::vector<CellRef> &wanted_;
+  std::vector<RawSlot> found_;
+  std::vector<std::pair<std::size_t, std::size_t>> duplicates_;
+  int last_row_wanted_ = 0;
+  bool saw_root_ = false;
+  bool bad_root_ = false;
+  bool in_data_ = false;
+  int level_ = 0; // open elements inside the sheet data
+  int row_ = 0;
+  int col_ = 0;
+  int capturing_ = -1;
+  std::vector<std::string> stack_; // open elements inside the captured cell
+  bool v_seen_ = false;
+  bool is_seen_ = false;
+  bool in_v_ = false;
+};
+
+// Collects the text of the first `count` shared strings: plain <t>, or the <t> of each
+// rich-text run; phonetic runs are not part of the text.
+class SharedStrings : public ScanHandler {
+public:
+  SharedStrings(std::size_t count, std::vector<std::string> &out) : count_(count), out_(out) {}
+
+  bool start(std::string_view name, std::string_view, bool self_closing) override {
+    if (depth_ == 1 && name == "si") {
+      out_.emplace_back();
+      in_si_ = !self_closing;
+      if (self_closing) {
+        return out_.size() < count_;
+      }
+    } else if (in_si_) {
+      stack_.emplace_back(name);
+      if (self_closing) {
+        stack_.pop_back();
+      }
+    }
+    if (!self_closing) {
+      ++depth_;
+    }
+    return true;
+  }
+
+  bool end(std::string_view) override {
+    --depth_;
+    if (in_si_) {
+      if (stack_.empty()) {
+        in_si_ = false;
+        return out_.size() < count_;
+      }
+      stack_.pop_back();
+    }
+    return true;
+  }
+
+  bool wants_text() const override {
+    return in_si_ && !stack_.empty() && stack_.back() == "t" &&
+           (stack_.size() == 1 || (stack_.size() == 2 && stack_[0] == "r"));
+  }
+
+  bool text(std::string_view decoded) override {
+    out_.back().append(decoded);
+    return true;
+  }
+
+private:
+  std::size_t count_;
+  std::vector<std::string> &out_;
+  int depth_ = 0;
+  bool in_si_ = false;
+  std::vector<std::string> stack_; // open elements inside the current string item
+};
+
+} // namespace
+
+void Workbook::Impl::load_shared_strings_prefix(std::size_t count) {
+  strings_loaded = true;
+  shared_strings.clear();
+  if (count == 0 || strings_part.empty() || !package.contains(strings_part)) {
+    return;
+  }
+  std::vector<std::string> raw;
+  SharedStrings handler(count, raw);
+  Scanner scanner(package, strings_part, handler);
+  scanner.run();
+  if (scanner.not_utf8()) {
+    strings_loaded = false; // the full parser reads it on first use
+    return;
+  }
+  for (const std::string &text : raw) {
+    shared_strings.push_back(detail::unescape_cell_text(text));
+  }
+}
+
+std::vector<CellValue> read_active_cells(const std::filesystem::path &path,
+                                         const std::vector<CellRef> &cells) {
+  for (const CellRef &ref : cells) {
+    if (ref.row < 1 || ref.row > max_rows || ref.col < 1 || ref.col > max_cols) {
+      throw std::invalid_argument("invalid cell position (" + std::to_string(ref.row) + ", " +
+                                  std::to_string(ref.col) + ")");
+    }
+  }
+  Workbook::Impl book(detail::Package::load(path));
+  book.init();
+  if (book.sheets.empty()) {
+    throw Error(path.string() + ": the workbook has no sheets");
+  }
+  const Workbook::Impl::SheetEntry &entry = book.sheets.at(book.active_index);
+  if (!entry.is_worksheet) {
+    throw Error(path.string() + ": sheet '" + entry.name + "' is not a worksheet");
+  }
+
+  SheetCells handler(cells);
+  Scanner scanner(book.package, entry.part, handler);
+  scanner.run();
+  std::vector<CellValue> values;
+  if (scanner.not_utf8()) {
+    Worksheet &sheet = book.worksheet(book.active_index);
+    for (const CellRef &ref : cells) {
+      values.push_back(sheet.value(ref.row, ref.col));
+    }
+    return values;
+  }
+  if (handler.not_a_worksheet()) {
+    throw Error(path.string() + ": " + entry.part + " holds no worksheet");
+  }
+  const auto found = handler.results();
+
+  long long strings_needed = 0;
+  for (const auto &slot : found) {
+    if (slot.present && slot.raw.type == "s" && slot.raw.has_v) {
+      std::string_view digits = slot.raw.v;
+      while (!digits.empty() && is_blank(digits.front())) {
+        digits.remove_prefix(1);
+      }
+      long long index = -1;
+      std::from_chars(digits.data(), digits.data() + digits.size(), index);
+      strings_needed = std::max(strings_needed, index + 1);
+    }
+  }
+  if (strings_needed > 0) {
+    book.load_shared_strings_prefix(static_cast<std::size_t>(strings_needed));
+  }
+  for (const auto &slot : found) {
+    values.push_back(slot.present ? book.decode(slot.raw) : CellValue{});
+  }
+  return values;
+}
+
+} // namespace vaskit::xlsx

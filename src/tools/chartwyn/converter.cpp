@@ -1,0 +1,192 @@
+#include "core/fs.hpp"
+#include "core/process.hpp"
+#include "core/text.hpp"
+#include "tools/chartwyn/chartwyn.hpp"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace vaskit::chartwyn {
+
+namespace stdfs = std::filesystem;
+
+namespace {
+
+std::string text_setting(const json &conf, const char *key, const char *fallback) {
+  if (!conf.contains(key))
+    return fallback;
+  const json &v = conf.at(key);
+  if (!v.is_string())
+    throw ConfigError(std::string("config.") + key + " must be text, got " + v.dump());
+  return v.get<std::string>();
+}
+
+json title_table(const json &conf, const char *key) {
+  if (!conf.contains(key))
+    return json::object();
+  const json &v = conf.at(key);
+  if (!v.is_object())
+    throw ConfigError(std::string("config.") + key + " must be a mapping of file names to titles");
+  for (const auto &[name, title] : v.items())
+    if (!title.is_string())
+      throw ConfigError(std::string("config.") + key + "[\"" + name + "\"] must be text, got " +
+                        title.dump());
+  return v;
+}
+
+// The entry names of a folder as the file system lists them (not sorted).
+std::vector<std::string> list_names(const std::string &folder) {
+  std::vector<std::string> names;
+  for (const auto &entry : stdfs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  return names;
+}
+
+bool has_suffix_ignoring_case(const std::string &name, std::string_view suffix) {
+  return text::ends_with(text::lower(name), suffix);
+}
+
+std::string title_for(const json &titles, const std::string &name, const std::string &base) {
+  const auto it = titles.find(name);
+  return it == titles.end() ? base : it->get<std::string>();
+}
+
+std::string section(std::string_view heading, const std::vector<std::string> &links) {
+  if (links.empty())
+    return "";
+  std::string out = "<h3>" + std::string(heading) + "</h3><ul>";
+  for (const auto &l : links)
+    out += l;
+  return out + "</ul>";
+}
+
+std::string command_text(const std::string &source, const std::string &svg) {
+  return "mmdc -i " + source + " -o " + svg;
+}
+
+} // namespace
+
+MermaidConverter::MermaidConverter(const json &config_dict) : conf(config_dict) {
+  if (!conf.is_object())
+    throw ConfigError("config must be a mapping, got " + conf.dump());
+  input_folder = text_setting(conf, "input_folder", "./data_chartwyn");
+  output_folder = text_setting(conf, "output_folder", "./data_chartwyn/html_out");
+  index_title = conf.contains("index_title") ? config::to_text(conf.at("index_title"))
+                                             : std::string("Project Documentation");
+  doc_titles = title_table(conf, "doc_titles");
+  chart_titles = title_table(conf, "chart_titles");
+  log().debug(config::to_text(conf));
+}
+
+void MermaidConverter::_prepare_output_dir() const {
+  std::error_code ec;
+  if (stdfs::exists(stdfs::symlink_status(output_folder, ec)))
+    return;
+  stdfs::create_directories(output_folder);
+  log().info("Created output directory: " + output_folder);
+}
+
+bool MermaidConverter::_check_mmdc() {
+  return process::which("mmdc").has_value();
+}
+
+int mmdc_timeout_seconds() {
+  if (const char *v = std::getenv("VASKIT_MMDC_TIMEOUT")) {
+    char *end = nullptr;
+    const long n = std::strtol(v, &end, 10);
+    if (end != v && *end == '\0' && n > 0 && n <= 86400)
+      return static_cast<int>(n);
+  }
+  return 120;
+}
+
+process::Outcome run_mmdc(const std::string &source, const std::string &svg,
+                          int timeout_seconds) {
+  process::Options o;
+  o.timeout = std::chrono::seconds(timeout_seconds);
+  return process::run({"mmdc", "-i", source, "-o", svg}, o);
+}
+
+Result MermaidConverter::run() const {
+  if (!_check_mmdc()) {
+    const std::string msg = "Mermaid CLI ('mmdc') is not installed or not in PATH.\n"
+                            "Please install it via: npm install -g @mermaid-js/mermaid-cli";
+    log().error(msg);
+    throw std::runtime_error(msg);
+  }
+  std::error_code ec;
+  if (!stdfs::exists(stdfs::symlink_status(input_folder, ec)))
+    throw std::runtime_error("Input folder not found: " + input_folder);
+  _prepare_output_dir();
+
+  std::vector<std::string> md_links;
+  std::vector<std::string> chart_links;
+
+  for (const auto &name : list_names(input_folder)) {
+    if (!has_suffix_ignoring_case(name, ".md"))
+      continue;
+    const std::string src_path = fs::join(input_folder, name);
+    const std::string base = fs::splitext(name).first;
+    const std::string html_name = base + ".html";
+    const std::string html_path = fs::join(output_folder, html_name);
+    const std::string title = title_for(doc_titles, name, base);
+    log().info("Processing Markdown: " + name + " -> " + title);
+    try {
+      const std::string source = fs::read_file(src_path);
+      if (!text::valid_utf8(source))
+        throw std::runtime_error("the file is not UTF-8 text");
+      const std::string body = render_markdown(source);
+      fs::write_file_atomic(html_path, render_page(title, body));
+      md_links.push_back(link_line(html_name, "📘", title));
+    } catch (const std::exception &e) {
+      log().error("Failed to process " + name + ": " + e.what());
+    }
+  }
+
+  const int timeout = mmdc_timeout_seconds();
+  for (const auto &name : list_names(input_folder)) {
+    if (!has_suffix_ignoring_case(name, ".mmd"))
+      continue;
+    const std::string base = fs::splitext(name).first;
+    const std::string src_path = fs::join(input_folder, name);
+    const std::string svg_path = fs::join(output_folder, base + ".svg");
+    const std::string html_path = fs::join(output_folder, base + ".html");
+    const std::string title = title_for(chart_titles, name, base);
+    log().info("Converting diagram: " + name + " -> " + title + " ...");
+    const process::Outcome r = run_mmdc(src_path, svg_path, timeout);
+    if (!r.started || r.timed_out || r.signal != 0 || r.status != 0) {
+      std::string why;
+      if (!r.started)
+        why = "could not start: " + r.error;
+      else if (r.timed_out)
+        why = "timed out after " + std::to_string(timeout) + " seconds";
+      else if (r.signal != 0)
+        why = "died with signal " + std::to_string(r.signal);
+      else
+        why = "returned non-zero exit status " + std::to_string(r.status);
+      log().error("Failed to convert " + name + ": Command '" + command_text(src_path, svg_path) +
+                  "' " + why + ".");
+      continue;
+    }
+    // Anything else that goes wrong with a diagram ends the run.
+    if (!stdfs::exists(svg_path))
+      throw std::runtime_error("The renderer wrote no SVG file: " + svg_path);
+    const std::string svg = fs::read_file(svg_path);
+    if (!text::valid_utf8(svg))
+      throw std::runtime_error("The SVG file is not UTF-8 text: " + svg_path);
+    fs::write_file_atomic(html_path, render_page(title, svg));
+    chart_links.push_back(link_line(base + ".html", "📊", title));
+  }
+
+  if (md_links.empty() && chart_links.empty())
+    return {false, "No .md or .mmd files were found in the input folder."};
+
+  log().info("Generating index.html ...");
+  const std::string index = render_index(index_title, section("Documentation", md_links),
+                                         section("Flow Charts", chart_links));
+  fs::write_file_atomic(fs::join(output_folder, "index.html"), index);
+  return {true, "Successfully generated documentation in: " + output_folder + "/index.html"};
+}
+
+} // namespace vaskit::chartwyn

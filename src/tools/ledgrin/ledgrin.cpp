@@ -1,0 +1,119 @@
+#include "tools/ledgrin/ledgrin.hpp"
+
+#include "core/fs.hpp"
+#include "core/text.hpp"
+#include "tools/ledgrin/tool_help.hpp"
+#include "vaskern/fileMg.hpp"
+
+namespace vaskit::ledgrin {
+
+vaskern::app_logging::Logger &log() {
+  static vaskern::app_logging::Logger &logger = vaskern::app_logging::lazy_logger("Ledgrin");
+  return logger;
+}
+
+namespace {
+
+json make_default_config() {
+  json config = json::object();
+  config["config"] = json::object();
+  config["config"]["path"] = "./data_ledgrin";
+  config["config"]["dry_run"] = false;
+  config["excel_in"] = json::object();
+  config["excel_in"]["name_cell"] = "D6";
+  config["excel_in"]["amount_cell"] = "P56";
+  return config;
+}
+
+std::string make_help_text() {
+  struct Param {
+    const char *key;
+    const char *description;
+  };
+  static const Param params[] = {
+      {"config.path", "(String) Directory path containing the target Excel files."},
+      {"config.dry_run",
+       "(Boolean) Set to True to preview renamed files without actually moving them."},
+      {"excel_in.name_cell", "(String) The exact cell coordinate for the Name (e.g., \"D6\")."},
+      {"excel_in.amount_cell",
+       "(String) The exact cell coordinate for the Amount (e.g., \"P56\")."},
+  };
+  // "\b" alone on a line keeps the next paragraph's line breaks in the help output.
+  // The first line is the one the host lists.
+  std::string text = "\n" + std::string(TOOL_HELP) +
+                     " \n"
+                     "This tool relies entirely on a JSON configuration file.\n\n"
+                     "\b\n[JSON Parameter Description]:\n";
+  for (const Param &p : params) {
+    std::string key = p.key;
+    key.resize(std::max<std::size_t>(key.size(), 20), ' ');
+    text += "* " + key + ": " + p.description + "\n";
+  }
+  text += "\n\b\n[Default config.json Template]:\n";
+  return text + make_default_config().dump(4) + "\n";
+}
+
+// The file's text as the configuration: UTF-8 JSON, without a byte-order mark.
+json load_config(const std::string &path) {
+  const std::string data = fs::read_file(path);
+  if (!text::valid_utf8(data))
+    throw ConfigError(path + ": not UTF-8 text");
+  if (text::starts_with(data, "\xEF\xBB\xBF"))
+    throw ConfigError(path + ": invalid JSON (line 1, column 1): unexpected UTF-8 byte-order "
+                             "mark; save the file as UTF-8 without one");
+  try {
+    return config::parse_json(data);
+  } catch (const config::ParseError &e) {
+    throw ConfigError(path + ": invalid JSON (line " + std::to_string(e.line) + ", column " +
+                      std::to_string(e.column) + "): " + e.what());
+  }
+}
+
+} // namespace
+
+const json DEFAULT_CONFIG = make_default_config();
+const std::string HELP_TEXT = make_help_text();
+
+const cli::Command &ledgrin_command() {
+  static const cli::Command cmd = [] {
+    cli::Command c;
+    c.name = "ledgrin";
+    c.help = HELP_TEXT;
+    c.options = {
+        {{"--config", "-c"},
+         "config",
+         false,
+         cli::PathCheck{true, true, true},
+         "Specify the JSON config file path"},
+        {{"--generate-config"},
+         "generate_config",
+         true,
+         std::nullopt,
+         "Generate a config_expense_template.json in the current directory"},
+    };
+    return c;
+  }();
+  return cmd;
+}
+
+int cmd_ledgrin(const Options &options) {
+  if (options.generate_config) {
+    const std::string out_file =
+        vaskern::fileMg::generate_json_template(DEFAULT_CONFIG, "config_expense_template.json");
+    // The helper has said why the template could not be written.
+    if (out_file.empty())
+      return 1;
+    cli::echo("Success! Template file created at: " + text::printable(out_file));
+    return 0;
+  }
+  if (!options.config || options.config->empty()) {
+    cli::echo("Error: Please provide a JSON file path using --config or -c.");
+    cli::echo("Hint: Run 'vas-kit ledgrin --help' to see the template.");
+    return 1;
+  }
+  // ledgrin reads its file itself: a file it cannot parse ends the command with the reason.
+  process_expense_rename(load_config(*options.config));
+  return 0;
+}
+
+} // namespace vaskit::ledgrin

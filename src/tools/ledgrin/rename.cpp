@@ -1,0 +1,161 @@
+// The renaming pass: two cells read from each workbook, a new name, and the move with backup.
+#include "core/fs.hpp"
+#include "core/text.hpp"
+#include "formats/xlsx/quick_read.hpp"
+#include "tools/ledgrin/ledgrin.hpp"
+#include "vaskern/fileMg.hpp"
+
+#include <ctime>
+
+namespace vaskit::ledgrin {
+
+namespace fileMg = vaskern::fileMg;
+
+namespace {
+
+Clock g_clock;
+
+std::chrono::system_clock::time_point now() {
+  return g_clock ? g_clock() : std::chrono::system_clock::now();
+}
+
+// A value's type as the configuration's users know it from their JSON files.
+std::string type_name(const json &v) {
+  switch (v.type()) {
+  case json::value_t::null:
+    return "NoneType";
+  case json::value_t::boolean:
+    return "bool";
+  case json::value_t::string:
+    return "str";
+  case json::value_t::array:
+    return "list";
+  case json::value_t::object:
+    return "dict";
+  case json::value_t::number_float:
+    return "float";
+  default:
+    return "int";
+  }
+}
+
+// A section of the configuration; missing counts as empty.
+json section(const json &config_dict, const std::string &name) {
+  const json value = config::get_or(config_dict, name, json::object());
+  if (!value.is_object())
+    throw ConfigError("the \"" + name + "\" section must be a mapping (dict); got " +
+                      type_name(value) + " instead");
+  return value;
+}
+
+// Error text without the file name the workbook layer puts first (the line names it already).
+std::string reason(const std::string &path, const std::string &message) {
+  const std::string prefix = path + ": ";
+  return text::starts_with(message, prefix) ? message.substr(prefix.size()) : message;
+}
+
+} // namespace
+
+void set_clock(Clock clock) {
+  g_clock = std::move(clock);
+}
+
+std::string datecode(std::chrono::system_clock::time_point at) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  // to_time_t may round; the fraction is taken against the whole second it gave.
+  auto fraction = at - std::chrono::system_clock::from_time_t(seconds);
+  if (fraction < std::chrono::system_clock::duration::zero())
+    fraction += std::chrono::seconds(1);
+  const long long micros =
+      std::chrono::duration_cast<std::chrono::microseconds>(fraction).count() % 1000000;
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d%02d_%02d%02d%02d%02lld", local.tm_mon + 1, local.tm_mday,
+                local.tm_hour, local.tm_min, local.tm_sec, micros / 10000);
+  return text;
+}
+
+std::string sanitize_filename(const CellValue &name) {
+  if (std::holds_alternative<std::monostate>(name))
+    return "Unknown";
+  // The character class [\\/*?:"<>|]: ASCII only, so removing bytes keeps UTF-8 intact.
+  std::string kept;
+  for (const char c : xlsx::to_text(name))
+    if (std::string_view("\\/*?:\"<>|").find(c) == std::string_view::npos)
+      kept += c;
+  return text::strip(kept);
+}
+
+std::vector<CellValue> get_excel_cell_value(const std::string &file_path,
+                                            const std::vector<std::string> &cell_locations) {
+  try {
+    std::vector<xlsx::CellRef> refs;
+    for (const std::string &location : cell_locations)
+      refs.push_back(xlsx::parse_address(location));
+    return xlsx::read_active_cells(file_path, refs);
+  } catch (const std::exception &e) {
+    log().error("Error reading excel " + text::printable(file_path) + ": " +
+                text::printable(reason(file_path, e.what())));
+    return std::vector<CellValue>(cell_locations.size());
+  }
+}
+
+void process_expense_rename(const json &config_dict) {
+  // The spreadsheet reader is part of this program, so there is no package to check for.
+  if (!config_dict.is_object())
+    throw ConfigError("argument \"config_dict\" must be a mapping (dict); got " +
+                      type_name(config_dict) + " instead");
+  const json cfg_main = section(config_dict, "config");
+  const json cfg_excel = section(config_dict, "excel_in");
+
+  const json path_value = config::get_or(cfg_main, "path", "./data_ledgrin");
+  if (!path_value.is_string())
+    throw ConfigError("config.path must be text; got " + type_name(path_value) + " instead");
+  const std::string input_path = path_value.get<std::string>();
+  const bool dry_run =
+      text::lower(config::to_text(config::get_or(cfg_main, "dry_run", "False"))) == "true";
+  const std::string name_cell = config::to_text(config::get_or(cfg_excel, "name_cell", "D6"));
+  const std::string amount_cell = config::to_text(config::get_or(cfg_excel, "amount_cell", "P56"));
+
+  const std::string target_dir = fileMg::get_folder_from_path(input_path);
+  const std::string output_folder = fileMg::generate_output_path(target_dir, "results");
+  const std::string backup_folder = fileMg::generate_output_path(target_dir, "backup");
+  // Only the folder itself: the results and backup folders inside it are never read again.
+  const auto files = fileMg::find_files_with_extensions(input_path, {".xlsx"}, false);
+
+  log().info("Starting expense processing in: " + text::printable(input_path));
+  for (const FileEntry &entry : files) {
+    const std::string &file_path = entry.path;
+    const std::string base = fs::basename(file_path);
+    const std::string shown_base = text::printable(base);
+    const auto values = get_excel_cell_value(file_path, {name_cell, amount_cell});
+    const CellValue &name = values.at(0);
+    const CellValue &amount = values.at(1);
+    if (std::holds_alternative<std::monostate>(name) ||
+        std::holds_alternative<std::monostate>(amount)) {
+      log().error("---> Skipping " + shown_base + ": Cannot find Name or Amount in " +
+                  text::printable(name_cell) + " or " + text::printable(amount_cell));
+      continue;
+    }
+    const std::string code = datecode(now());
+    const std::string safe_name = sanitize_filename(name);
+    const std::string safe_amount = sanitize_filename(amount);
+    const std::string new_filename = safe_name + "_" + safe_amount + "_" + code + ".xlsx";
+    const std::string dest_path = fs::join(output_folder, new_filename);
+    const std::string backup_path = fs::join(backup_folder, base);
+    if (dry_run) {
+      log().info("[Dry-Run] Would move: " + shown_base + " -> " + text::printable(new_filename));
+      continue;
+    }
+    try {
+      log().info("Processing: " + shown_base + " -> " + text::printable(new_filename));
+      fileMg::move_file_force(file_path, dest_path, backup_path);
+    } catch (const std::exception &e) {
+      log().error("Failed to move " + text::printable(file_path) + ": " +
+                  text::printable(e.what()));
+    }
+  }
+}
+
+} // namespace vaskit::ledgrin

@@ -1,0 +1,207 @@
+// The index run: list the folder, pack, re-point documents, offer unlisted files, bring the
+// configuration in line with the disk, save it, write the page.
+#include "core/command.hpp"
+#include "core/re.hpp"
+#include "core/text.hpp"
+#include "tools/shelvic/shelvic.hpp"
+#include "vaskern/fileIO.hpp"
+#include "vaskern/yaml_edit.hpp"
+
+#include <filesystem>
+#include <iostream>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace vaskit::shelvic {
+namespace {
+
+bool is_web_link(std::string_view s) {
+  return text::starts_with(s, "http://") || text::starts_with(s, "https://");
+}
+
+// Python's repr() of a text, as a list of paths prints it.
+std::string py_repr(const std::string &s) {
+  const bool dq = s.find('\'') != std::string::npos && s.find('"') == std::string::npos;
+  const char q = dq ? '"' : '\'';
+  std::string out(1, q);
+  static const char hex[] = "0123456789abcdef";
+  for (char32_t cp : text::to_u32(s)) {
+    if (cp == '\\' || cp == static_cast<char32_t>(q)) {
+      out += '\\';
+      out += static_cast<char>(cp);
+    } else if (cp == '\n') {
+      out += "\\n";
+    } else if (cp == '\r') {
+      out += "\\r";
+    } else if (cp == '\t') {
+      out += "\\t";
+    } else if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
+      out += "\\x";
+      out += hex[cp >> 4];
+      out += hex[cp & 15];
+    } else {
+      text::append_utf8(out, cp);
+    }
+  }
+  return out + q;
+}
+
+std::string py_list(const std::vector<std::string> &items) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < items.size(); ++i)
+    out += (i ? ", " : "") + py_repr(text::sanitize_utf8(items[i]));
+  return out + "]";
+}
+
+// Asks until a non-empty answer comes; end of input aborts the command.
+std::string prompt(const std::string &question) {
+  while (true) {
+    std::cout << question << ": " << std::flush;
+    auto answer = cli::read_line();
+    if (!answer) {
+      std::cout << '\n';
+      throw cli::Abort();
+    }
+    if (!answer->empty() && answer->back() == '\r')
+      answer->pop_back();
+    if (!answer->empty())
+      return text::valid_utf8(*answer) ? *answer : text::sanitize_utf8(*answer);
+  }
+}
+
+bool exists(const std::string &path) {
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);
+}
+
+std::string optional_text(const json &config, const std::string &key) {
+  return config.contains(key) ? text_value(config[key], key) : std::string();
+}
+
+} // namespace
+
+ShelvicApp::ShelvicApp(json &config, std::optional<std::string> config_path)
+    : config_(config), config_path_(std::move(config_path)) {}
+
+Result ShelvicApp::run() {
+  log().info("✅ 開始 HTML 索引生成程序。");
+  Docs docs;
+  std::vector<std::string> actual_files;
+  try {
+    // Settings that must be text are checked before anything is written.
+    for (const char *key : {"document_title", "document_description"})
+      optional_text(config_, key);
+    std::tie(docs, actual_files) = extract_docs_and_find_actual_files(config_);
+  } catch (const ConfigValueError &e) {
+    return {false, e.what()};
+  }
+
+  // Download package.
+  const std::string link =
+      config_.contains("download_link") ? optional_text(config_, "download_link") : "package.zip";
+  std::vector<std::string> listed;
+  for (const auto &[n, rec] : docs.entries)
+    if (rec.file && !rec.file->empty() && *rec.file != "#" && !is_web_link(*rec.file))
+      listed.push_back(*rec.file);
+  const PackResult pack =
+      zip_latest_version_files(actual_files, package_file_name(link), "./", listed);
+  DownloadPin pin;
+  if (pack.status == PackResult::Status::packed) {
+    actual_files.push_back(pack.path);
+    pin = {DownloadPin::Mode::fixed, pack.path};
+  } else if (pack.status == PackResult::Status::failed) {
+    pin.mode = DownloadPin::Mode::keep;
+  }
+
+  // Newest versions.
+  const std::vector<std::string> unlisted_files =
+      update_docs_to_latest_versions(docs, actual_files, pin);
+
+  // Unlisted files.
+  if (!unlisted_files.empty()) {
+    log().info("💬 偵測到未在 YAML 中記載且非最新版的檔案列表：" + py_list(unlisted_files));
+    if (config_path_ && exists(*config_path_)) {
+      cli::echo(
+          "\n--- 💬 偵測到未被記載的實體檔案，您可以選擇將其加入索引（可輸入多個編號並依序加入，"
+          "例如: 2,1） ---");
+      vaskit::FileList offered;
+      for (const auto &p : unlisted_files)
+        offered.push_back({p, file_name_of(p)});
+      const auto selected = vaskern::fileIO::interactive_select_files(offered, "");
+      for (const auto &[path, name] : selected) {
+        cli::echo("\n💬 正在為 [" + text::printable(name) + "] 設定索引資訊：");
+        const std::string title = prompt("請輸入顯示標題 (document_title)");
+        const std::string description = prompt("請輸入描述 (document_description)");
+        std::optional<DocNumber> top;
+        for (const auto &[n, rec] : docs.entries)
+          if (!top || *top < n)
+            top = n;
+        const DocNumber next = top ? top->next() : DocNumber::one();
+        const std::string base = "document" + next.text();
+        config_[base + "_title"] = title;
+        config_[base + "_file"] = path;
+        config_[base + "_description"] = description;
+        docs.entries.emplace_back(next, DocRecord{title, path, description});
+      }
+    }
+  }
+
+  // Download link.
+  if (docs.download) {
+    if (!config_.contains("download_link") ||
+        optional_text(config_, "download_link") != *docs.download)
+      config_["download_link"] = *docs.download;
+    docs.download.reset();
+  } else if (!optional_text(config_, "download_link").empty()) {
+    config_["download_link"] = "";
+  }
+
+  // Document keys: files re-pointed, keys of documents no longer listed removed. Lookups in an
+  // ordered mapping are linear, so the edits go through one index of its keys.
+  auto &entries = config_.get_ref<json::object_t &>();
+  std::unordered_map<std::string, std::size_t> position;
+  position.reserve(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    position.emplace(entries.begin()[static_cast<std::ptrdiff_t>(i)].first, i);
+  std::unordered_set<std::string> numbers;
+  for (const auto &[n, rec] : docs.entries) {
+    numbers.insert(n.text());
+    if (!rec.file)
+      continue;
+    const std::string key = "document" + n.text() + "_file";
+    const auto at = position.find(key);
+    if (at == position.end()) {
+      position.emplace(key, entries.size());
+      entries.Container::emplace_back(key, *rec.file);
+      continue;
+    }
+    json &value = entries.begin()[static_cast<std::ptrdiff_t>(at->second)].second;
+    if (text_value(value, key) != *rec.file)
+      value = *rec.file;
+  }
+  static const re::Pattern doc_key(R"(document(\d+)_(title|file|description))");
+  json::object_t kept;
+  kept.Container::reserve(entries.size());
+  for (auto &[key, value] : entries) {
+    const auto m = doc_key.match(key);
+    if (m && !numbers.count(DocNumber::from_digits(m->group(1)).text()))
+      continue;
+    kept.Container::emplace_back(key, std::move(value));
+  }
+  entries = std::move(kept);
+
+  // Save.
+  Result saved{true, ""};
+  if (config_path_ && exists(*config_path_))
+    saved = vaskern::fileIO::save_yaml_config(*config_path_, config_, &log());
+
+  // Page.
+  const Result page = write_index_page(docs, config_);
+  // The page may be fine, yet a configuration that was not saved is no success.
+  if (page.ok && !saved.ok)
+    return {false, "The index page was written, but the configuration file was not saved: " +
+                       saved.message};
+  return page;
+}
+
+} // namespace vaskit::shelvic

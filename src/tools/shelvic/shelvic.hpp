@@ -1,0 +1,185 @@
+// shelvic: an HTML index page of document cards from a flat YAML configuration. Every document
+// is pointed at the newest versioned file of its family in the working folder, unlisted files
+// are offered for adding, the configuration file follows what is on disk, and the newest file of
+// every family is packed into a zip download package.
+#pragma once
+
+#include "core/command.hpp"
+#include "core/config.hpp"
+#include "core/result.hpp"
+#include "vaskern/app_logging.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace vaskit::shelvic {
+
+using json = config::json;
+
+extern const std::string DEFAULT_YAML_CONTENT;
+extern const std::string INDEX_TEMPLATE;
+extern const std::string CARD_TEMPLATE;
+// The documentation site that local "vasleaf" folders mirror (no "/" at its end).
+extern const std::string SITE_BASE_URL;
+
+vaskern::app_logging::Logger &log();
+
+// ---- version families ----
+
+// Dotted version numbers, oldest first under std::vector's ordering: a key that is a prefix of
+// another is the smaller one, so (1,2) < (1,2,0) < (1,9) < (1,10).
+using VersionKey = std::vector<std::uint64_t>;
+
+// The family a file belongs to: the file name (last path component) with every "[-_][vV]<digits>
+// (.<digits>)*" tag removed from its stem, suffix appended, all lower-cased. Never fails; invalid
+// UTF-8 is read with replacement characters.
+std::string clean_version(std::string_view name);
+// The numbers of the first version tag of `name` (digits of any script); (0) without a tag or
+// when a number does not fit 64 bits.
+VersionKey get_version_key(std::string_view name);
+// The last path component (after the last "/").
+std::string file_name_of(std::string_view path);
+
+// ---- document list ----
+
+// A document number as written in a key ("document007_title" is document 7): its decimal digits
+// without leading zeros, so that any length compares numerically.
+class DocNumber {
+public:
+  // From the digits of a key (any script); throws std::invalid_argument when not all digits.
+  static DocNumber from_digits(std::string_view digits);
+  static DocNumber one() { return DocNumber("1"); }
+  DocNumber next() const;
+  const std::string &text() const { return digits_; }
+  friend bool operator==(const DocNumber &a, const DocNumber &b) { return a.digits_ == b.digits_; }
+  friend bool operator<(const DocNumber &a, const DocNumber &b) {
+    return a.digits_.size() != b.digits_.size() ? a.digits_.size() < b.digits_.size()
+                                                : a.digits_ < b.digits_;
+  }
+
+private:
+  explicit DocNumber(std::string d) : digits_(std::move(d)) {}
+  std::string digits_;
+};
+
+struct DocRecord {
+  std::optional<std::string> title;
+  std::optional<std::string> file;
+  std::optional<std::string> description;
+};
+
+// The document table: numbered documents in the order their number first occurs among the
+// configuration keys, and the download entry (the configured download_link, when non-empty).
+struct Docs {
+  std::vector<std::pair<DocNumber, DocRecord>> entries;
+  std::optional<std::string> download;
+
+  DocRecord *find(const DocNumber &n);
+  DocRecord &at_or_add(const DocNumber &n);
+};
+
+// A configuration value that cannot stand where text is expected (a list or a mapping).
+class ConfigValueError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// The text form of a configuration value: text as it is, numbers and booleans as written by
+// Python's str(), null as "". Throws ConfigValueError naming `key` for lists and mappings.
+std::string text_value(const json &value, const std::string &key);
+
+// Builds the document table from the configuration and lists the working folder: every file
+// except configuration files (.yaml/.yml), hidden files and "index.html", by name, without a
+// leading "./". Throws ConfigValueError for a document key or download_link that is not text.
+std::pair<Docs, std::vector<std::string>> extract_docs_and_find_actual_files(const json &config);
+
+// What the update does with the download entry.
+struct DownloadPin {
+  enum class Mode {
+    match, // re-point it like any document
+    fixed, // the package was written in this run: it points there, whatever its family holds
+    keep,  // packing failed: leave it as configured
+  };
+  Mode mode = Mode::match;
+  std::string package_path; // for fixed
+};
+
+// Points every document at the newest file of its family in `actual_files`, drops documents
+// whose file is gone, and returns the files no document refers to (in list order). Files whose
+// names are not valid UTF-8 are never chosen or returned: a configuration cannot name them.
+std::vector<std::string>
+update_docs_to_latest_versions(Docs &docs, const std::vector<std::string> &actual_files,
+                               const DownloadPin &pin = {});
+
+// ---- download package ----
+
+struct PackResult {
+  enum class Status { packed, nothing, failed };
+  Status status = Status::nothing;
+  std::string path; // the package written, with "/" separators (for packed)
+};
+
+// The file name the package is written under for a configured download link: its last path
+// component; an address's last path segment (query and fragment dropped); "package.zip" when
+// the link is empty, "#", or has no file name.
+std::string package_file_name(const std::string &download_link);
+
+// Packs the newest file of every family in `actual_files` into `output_dir`/`zip_name`'s file
+// name, each under its own file name (its bytes, even when they are not UTF-8), deflated. The
+// archive is written to a temporary file and renamed into place, so a failure leaves an earlier
+// package intact. Refuses (failed, with an error line, nothing written) to replace a file that
+// is not a zip archive or that is one of `protected_paths` (the listed documents' files).
+PackResult zip_latest_version_files(const std::vector<std::string> &actual_files,
+                                    const std::string &zip_name,
+                                    const std::string &output_dir = "./",
+                                    const std::vector<std::string> &protected_paths = {});
+
+// ---- page ----
+
+// The icon of a card from its title, description and file (first matching keyword rule).
+std::string icon_for(const std::string &title, const std::string &description,
+                     const std::string &file);
+// The href of a card: "#" and http(s) addresses as given; a local file under a path component
+// named "vasleaf" becomes the site address plus the path below it; any other local file is its
+// path, percent-encoded. Not yet HTML-escaped.
+std::string file_url_for(const std::string &file);
+// The page text for the numbered documents of `docs` (cards in numeric order).
+std::string render_index_page(const Docs &docs, const json &config);
+// Renders and writes "index.html" in the working folder; the run's result pair.
+Result write_index_page(const Docs &docs, const json &config);
+
+// ---- the run ----
+
+class ShelvicApp {
+public:
+  // `config` is changed in place by the run and written back to `config_path` (when set).
+  ShelvicApp(json &config, std::optional<std::string> config_path);
+  Result run();
+
+private:
+  json &config_;
+  std::optional<std::string> config_path_;
+};
+
+// ---- the command ----
+
+// The command line of shelvic, parsed (main.cpp fills it from shelvic_command()).
+struct Options {
+  std::optional<std::string> config; // absent: the built-in configuration; "": a choice
+  bool generate_config = false;
+  bool debug = false;
+};
+
+// Name, help, epilog and options of the command.
+const cli::Command &shelvic_command();
+
+// The command body: debug switch, template, configuration, run, result line. Returns the exit
+// status.
+int cmd_shelvic(const Options &options);
+
+} // namespace vaskit::shelvic

@@ -1,0 +1,290 @@
+// Output paths, existence checks and the forced move of the JSON tools.
+#include "core/fs.hpp"
+#include "core/text.hpp"
+#include "vaskern/fileMg.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace vaskern::fileMg {
+namespace stdfs = std::filesystem;
+
+namespace {
+
+MoveHook g_move_hook;
+
+void step(std::string_view name) {
+  if (g_move_hook)
+    g_move_hook(name);
+}
+
+[[noreturn]] void fail(int err, const std::string &what) {
+  throw std::system_error(err, std::generic_category(), what);
+}
+
+std::string in_quotes(const std::string &path) {
+  return "'" + path + "'";
+}
+
+// "a.xlsx", then "a (1).xlsx", "a (2).xlsx", ...
+std::string numbered(const std::string &path, int n) {
+  if (n == 0)
+    return path;
+  const std::string folder = vaskit::fs::dirname(path);
+  const auto [stem, ext] = vaskit::fs::splitext(vaskit::fs::basename(path));
+  const std::string name = stem + " (" + std::to_string(n) + ")" + ext;
+  return folder.empty() ? name : vaskit::fs::join(folder, name);
+}
+
+constexpr int kMaxNumbered = 10000;
+
+void sync_folder_of(const std::string &path) {
+  std::string folder = vaskit::fs::dirname(path);
+  if (folder.empty())
+    folder = ".";
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+void make_folder_of(const std::string &path) {
+  const std::string folder = vaskit::fs::dirname(path);
+  if (folder.empty())
+    return;
+  std::error_code ec;
+  stdfs::create_directories(folder, ec);
+  if (ec)
+    throw std::system_error(ec, "cannot create folder " + in_quotes(folder));
+}
+
+struct Fd {
+  int fd = -1;
+  ~Fd() {
+    if (fd >= 0)
+      ::close(fd);
+  }
+};
+
+// Copies `src` into a new file at `target` (which must not exist), with the source's permission
+// bits and times, flushed to disk when `flush` is set. Returns false when `target` exists;
+// throws on any other failure, after removing what it wrote.
+bool copy_new(const std::string &src, const std::string &target, bool flush) {
+  Fd in;
+  in.fd = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in.fd < 0)
+    fail(errno, "cannot read " + in_quotes(src));
+  struct stat st {};
+  if (::fstat(in.fd, &st) != 0)
+    fail(errno, "cannot read " + in_quotes(src));
+  Fd out;
+  out.fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
+  if (out.fd < 0) {
+    if (errno == EEXIST)
+      return false;
+    fail(errno, "cannot create " + in_quotes(target));
+  }
+  try {
+    char buf[65536];
+    for (;;) {
+      const ssize_t n = ::read(in.fd, buf, sizeof buf);
+      if (n < 0) {
+        if (errno == EINTR)
+          continue;
+        fail(errno, "cannot read " + in_quotes(src));
+      }
+      if (n == 0)
+        break;
+      for (ssize_t done = 0; done < n;) {
+        const ssize_t w = ::write(out.fd, buf + done, static_cast<std::size_t>(n - done));
+        if (w < 0) {
+          if (errno == EINTR)
+            continue;
+          fail(errno, "cannot write " + in_quotes(target));
+        }
+        done += w;
+      }
+    }
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::futimens(out.fd, times);
+    if (flush && ::fsync(out.fd) != 0)
+      fail(errno, "cannot write " + in_quotes(target));
+    const int fd = out.fd;
+    out.fd = -1;
+    if (::close(fd) != 0)
+      fail(errno, "cannot write " + in_quotes(target));
+  } catch (...) {
+    ::unlink(target.c_str());
+    throw;
+  }
+  return true;
+}
+
+// Copies `src` to the first free name among `target`, "target (1)", ...; returns that name.
+std::string copy_to_free_name(const std::string &src, const std::string &target) {
+  for (int n = 0; n < kMaxNumbered; ++n) {
+    const std::string candidate = numbered(target, n);
+    if (copy_new(src, candidate, false))
+      return candidate;
+  }
+  fail(EEXIST, "no free name for " + in_quotes(target));
+}
+
+// Gives `from` the name `to` within one file system, never replacing an existing file.
+// Returns 0, or the errno of the failure (EEXIST when `to` is taken, EXDEV across file systems).
+int rename_no_replace(const std::string &from, const std::string &to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    return 0;
+  if (errno != EINVAL && errno != ENOSYS)
+    return errno;
+  // A file system without the no-replace flag: a hard link fails on a taken name.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    if (::unlink(from.c_str()) != 0) {
+      const int err = errno;
+      ::unlink(to.c_str());
+      return err;
+    }
+    return 0;
+  }
+  if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP)
+    return errno;
+  // Neither is offered (some shared folders): check, then rename.
+  struct stat st {};
+  if (::lstat(to.c_str(), &st) == 0)
+    return EEXIST;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+// Across file systems: a flushed copy under a temporary name beside the destination gets its
+// final name before the source is removed, so there is never a half-written file under either
+// name. Returns the final name.
+std::string move_across(const std::string &src, const std::string &dest) {
+  std::string temp;
+  for (int n = 0;; ++n) {
+    const std::string folder = vaskit::fs::dirname(dest);
+    const std::string name = "." + vaskit::fs::basename(dest) + ".part-" +
+                             std::to_string(::getpid()) + "-" + std::to_string(n);
+    temp = folder.empty() ? name : vaskit::fs::join(folder, name);
+    if (copy_new(src, temp, true))
+      break;
+    if (n == kMaxNumbered)
+      fail(EEXIST, "no free temporary name beside " + in_quotes(dest));
+  }
+  std::string final_name;
+  try {
+    step("temporary copy written");
+    for (int n = 0; final_name.empty(); ++n) {
+      if (n == kMaxNumbered)
+        fail(EEXIST, "no free name for " + in_quotes(dest));
+      const std::string candidate = numbered(dest, n);
+      const int err = rename_no_replace(temp, candidate);
+      if (err == 0)
+        final_name = candidate;
+      else if (err != EEXIST)
+        fail(err, "cannot move " + in_quotes(src) + " to " + in_quotes(candidate));
+    }
+  } catch (...) {
+    ::unlink(temp.c_str());
+    throw;
+  }
+  sync_folder_of(final_name);
+  try {
+    step("before removing the source");
+    if (::unlink(src.c_str()) != 0)
+      fail(errno,
+           "cannot remove " + in_quotes(src) + " after copying it to " + in_quotes(final_name));
+  } catch (...) {
+    // The source stays; the copy would be a second whole file the user did not ask for.
+    ::unlink(final_name.c_str());
+    throw;
+  }
+  sync_folder_of(src);
+  return final_name;
+}
+
+} // namespace
+
+std::string get_folder_from_path(const std::string &path) {
+  std::error_code ec;
+  if (stdfs::is_regular_file(path, ec)) {
+    const std::string folder = vaskit::fs::dirname(path);
+    return folder.empty() ? "." : folder;
+  }
+  return path;
+}
+
+std::string generate_output_path(const std::string &folder, const std::string &name) {
+  return vaskit::fs::join(folder, name);
+}
+
+std::string get_output_file_path(const std::string &folder, const std::string &file_name) {
+  return vaskit::fs::join(folder, file_name);
+}
+
+bool check_file_exists(const std::string &path,
+                       const std::vector<std::string> &allowed_extensions) {
+  std::error_code ec;
+  if (path.empty() || !stdfs::is_regular_file(path, ec))
+    return false;
+  if (allowed_extensions.empty())
+    return true;
+  const std::string ext = vaskit::text::lower(vaskit::fs::splitext(path).second);
+  for (const std::string &allowed : allowed_extensions)
+    if (vaskit::text::lower(allowed) == ext)
+      return true;
+  return false;
+}
+
+MovedFile move_file_force(const std::string &src, const std::string &dest,
+                          const std::string &backup) {
+  struct stat st {};
+  if (::stat(src.c_str(), &st) != 0)
+    fail(errno, "cannot move " + in_quotes(src));
+  if (S_ISDIR(st.st_mode))
+    fail(EISDIR, "cannot move " + in_quotes(src));
+  if (!S_ISREG(st.st_mode))
+    fail(EINVAL, "cannot move " + in_quotes(src) + ", which is not a regular file");
+  make_folder_of(dest);
+  make_folder_of(backup);
+
+  MovedFile moved;
+  // The backup is not flushed: within one file system the move is a rename, which keeps the
+  // file whole under one of its two names whatever happens; flushing every copy would cost
+  // more than reading the workbooks. Across file systems the copy that replaces the source is
+  // flushed (move_across).
+  moved.backup = copy_to_free_name(src, backup);
+  try {
+    step("backup copied");
+    for (int n = 0; moved.dest.empty(); ++n) {
+      if (n == kMaxNumbered)
+        fail(EEXIST, "no free name for " + in_quotes(dest));
+      const std::string candidate = numbered(dest, n);
+      const int err = rename_no_replace(src, candidate);
+      if (err == 0) {
+        moved.dest = candidate;
+      } else if (err == EXDEV) {
+        moved.dest = move_across(src, dest);
+      } else if (err != EEXIST) {
+        fail(err, "cannot move " + in_quotes(src) + " to " + in_quotes(candidate));
+      }
+    }
+  } catch (...) {
+    // The source is where it was; the backup copy of this call goes, so a failed move leaves no
+    // stray copy behind.
+    ::unlink(moved.backup.c_str());
+    throw;
+  }
+  return moved;
+}
+
+void set_move_hook(MoveHook hook) {
+  g_move_hook = std::move(hook);
+}
+
+} // namespace vaskern::fileMg

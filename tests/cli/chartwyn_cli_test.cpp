@@ -1,0 +1,361 @@
+// End-to-end tests of chartwyn: a fake renderer reaches every branch of the diagram pass; the real
+// Mermaid renderer (labelled "external") proves the site works with it.
+#include "support/files.hpp"
+
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+namespace fs = std::filesystem;
+using vaskit::testing::read_file;
+using vaskit::testing::run_process;
+using vaskit::testing::TempDir;
+using vaskit::testing::write_file;
+
+const std::string kBin = VASKIT_BIN_DIR;
+const std::string kChartwyn = kBin + "/vaskit-chartwyn";
+const std::string kHost = kBin + "/vas-kit";
+
+bool contains(const std::string &hay, const std::string &needle) {
+  return hay.find(needle) != std::string::npos;
+}
+
+std::size_t count(const std::string &hay, const std::string &needle) {
+  std::size_t n = 0;
+  for (auto p = hay.find(needle); p != std::string::npos; p = hay.find(needle, p + 1))
+    ++n;
+  return n;
+}
+
+// A folder holding a fake `mmdc` whose behaviour a test chooses by the diagram's text:
+// "FAIL" exits 3, "SILENT" exits 0 without writing, "BADUTF8" writes invalid UTF-8, "SLEEP"
+// hangs; anything else writes an SVG holding the diagram text and the arguments it was given.
+struct FakeRenderer {
+  TempDir bin;
+  FakeRenderer() {
+    const fs::path script = bin / "mmdc";
+    write_file(script, R"(#!/bin/sh
+[ "$1" = -i ] && [ "$3" = -o ] || { echo "bad arguments: $*" >&2; exit 9; }
+src=$(cat "$2")
+case "$src" in
+  *FAIL*) echo "Parse error on line 1" >&2; exit 3 ;;
+  *SILENT*) exit 0 ;;
+  *BADUTF8*) printf '<svg>\377\376</svg>' > "$4"; exit 0 ;;
+  *SLEEP*) sleep 60; exit 0 ;;
+esac
+printf '<svg id="fake">%s|args=%s</svg>' "$src" "$#" > "$4"
+)");
+    fs::permissions(script, fs::perms::owner_all);
+  }
+  std::vector<std::string> env() const {
+    return {"PATH=" + bin.path().string() + ":/usr/bin:/bin"};
+  }
+};
+
+void write_config(const fs::path &dir, const nlohmann::ordered_json &section) {
+  write_file(dir / "cfg.json", nlohmann::ordered_json{{"config", section}}.dump(2));
+}
+
+nlohmann::ordered_json site_config() {
+  return {{"input_folder", "in"},
+          {"output_folder", "site/out"},
+          {"index_title", "Docs & <Things>"},
+          {"doc_titles", {{"README.md", "Read me first"}}},
+          {"chart_titles", {{"ab.mmd", "A to B"}}}};
+}
+
+TEST(ChartwynCommand, TemplateAndMissingConfig) {
+  TempDir dir;
+  auto gen = run_process(kHost, {"chartwyn", "--generate-config", "-c", "/nonexistent-is-refused"},
+                         dir.path());
+  // The path check of -c runs before the command body.
+  EXPECT_EQ(gen.status, 2);
+
+  write_file(dir / "some.json", "{");
+  gen = run_process(kHost, {"chartwyn", "--generate-config", "-c", "some.json"}, dir.path());
+  ASSERT_EQ(gen.status, 0) << gen.err;
+  const fs::path tmpl = dir / "config_chartwyn_template.json";
+  EXPECT_EQ(gen.out, "Success! Template file created at: " + fs::canonical(tmpl).string() + "\n");
+  const auto j = nlohmann::ordered_json::parse(read_file(tmpl));
+  const auto &c = j.at("config");
+  std::vector<std::string> keys;
+  for (const auto &[k, v] : c.items())
+    keys.push_back(k);
+  EXPECT_EQ(keys, (std::vector<std::string>{"input_folder", "output_folder", "index_title",
+                                            "doc_titles", "chart_titles"}));
+  EXPECT_EQ(c.at("chart_titles").begin().key(), "ab.mmd");
+  EXPECT_TRUE(contains(read_file(tmpl), "\n    \"config\": {"));
+
+  auto none = run_process(kHost, {"chartwyn"}, dir.path());
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.out, "Error: Please provide a JSON file path using --config or -c.\n"
+                      "Hint: Run 'vas-kit chartwyn --generate-config' to get a template.\n");
+
+  auto empty = run_process(kChartwyn, {"-c", ""}, dir.path());
+  EXPECT_EQ(empty.status, 2);
+
+  // A file the loader refuses: only the loader's own line, and a failed status.
+  auto broken = run_process(kChartwyn, {"-c", "some.json"}, dir.path());
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_FALSE(contains(broken.out, "[DONE]"));
+  EXPECT_FALSE(contains(broken.out, "[ERROR]"));
+}
+
+TEST(ChartwynRun, BuildsPagesAndIndexWithTheFakeRenderer) {
+  TempDir dir;
+  FakeRenderer fake;
+  fs::create_directories(dir / "in");
+  write_file(dir / "in/README.md",
+             "# Hello\n\n| a | b |\n|---|---|\n| 1 | 2 |\n\n```\ncode <x>\n```\n"
+             "line one\nline two\n");
+  write_file(dir / "in/notes.MD", "plain *text*\n");
+  write_file(dir / "in/ab.mmd", "graph TD; A-->B");
+  write_file(dir / "in/a b;touch PWNED.mmd", "graph TD; C-->D");
+  write_file(dir / "in/broken.mmd", "FAIL");
+  write_file(dir / "in/ignored.txt", "x");
+  write_config(dir.path(), site_config());
+
+  auto r = run_process(kChartwyn, {"-c", "cfg.json"}, dir.path(), "", fake.env());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(
+      contains(r.out, "\n[DONE] Successfully generated documentation in: site/out/index.html\n"))
+      << r.out;
+  EXPECT_TRUE(contains(r.err, "Created output directory: site/out"));
+  EXPECT_TRUE(contains(r.err, "Processing Markdown: README.md -> Read me first"));
+  EXPECT_TRUE(contains(r.err, "Processing Markdown: notes.MD -> notes"));
+  EXPECT_TRUE(contains(r.err, "Converting diagram: ab.mmd -> A to B ..."));
+  EXPECT_TRUE(contains(r.err, "Failed to convert broken.mmd: "));
+  EXPECT_TRUE(contains(r.err, "exit status 3"));
+  EXPECT_TRUE(contains(r.err, "Generating index.html ..."));
+  EXPECT_FALSE(fs::exists(dir / "PWNED"));
+  EXPECT_FALSE(fs::exists(dir / "in/PWNED"));
+
+  const std::string readme = read_file(dir / "site/out/README.html");
+  EXPECT_TRUE(readme.starts_with("\n<!DOCTYPE html>"));
+  EXPECT_EQ(count(readme, "Read me first"), 2u);
+  EXPECT_TRUE(contains(readme, "<table>"));
+  EXPECT_TRUE(contains(readme, "<td>1</td>"));
+  EXPECT_TRUE(contains(readme, "<pre><code>code &lt;x&gt;\n</code></pre>"));
+  // No hard line breaks for this tool: a single newline stays inside the paragraph.
+  EXPECT_TRUE(contains(readme, "line one\nline two")) << readme;
+  EXPECT_EQ(count(readme, "href=\"index.html\""), 2u);
+  EXPECT_FALSE(contains(readme, "{{"));
+
+  const std::string ab = read_file(dir / "site/out/ab.html");
+  EXPECT_TRUE(contains(ab, "<svg id=\"fake\">graph TD; A-->B|args=4</svg>"));
+  EXPECT_TRUE(fs::exists(dir / "site/out/ab.svg"));
+  EXPECT_TRUE(fs::exists(dir / "site/out/a b;touch PWNED.html"));
+  EXPECT_FALSE(fs::exists(dir / "site/out/broken.html"));
+
+  const std::string index = read_file(dir / "site/out/index.html");
+  EXPECT_EQ(count(index, "Docs &amp; &lt;Things&gt;"), 2u);
+  EXPECT_TRUE(contains(index, "<h2>📁 Docs &amp; &lt;Things&gt;</h2>"));
+  EXPECT_TRUE(contains(index, "<h3>Documentation</h3><ul>"));
+  EXPECT_TRUE(contains(index, "<li><a href=\"README.html\"><span class=\"icon\">📘</span> Read me "
+                              "first</a></li>"));
+  EXPECT_TRUE(contains(index, "<h3>Flow Charts</h3><ul>"));
+  EXPECT_TRUE(contains(index, "<li><a href=\"ab.html\"><span class=\"icon\">📊</span> A to "
+                              "B</a></li>"));
+  // A name with a blank and a semicolon links to its page, percent-encoded.
+  EXPECT_TRUE(contains(index, "href=\"a%20b%3Btouch%20PWNED.html\""));
+  EXPECT_EQ(count(index, "<li>"), 4u);
+}
+
+TEST(ChartwynRun, NamesAndTitlesAreEscapedInMarkup) {
+  TempDir dir;
+  FakeRenderer fake;
+  fs::create_directories(dir / "in");
+  write_file(dir / "in/q\"<&>.md", "text\n");
+  auto cfg = site_config();
+  cfg["doc_titles"] = {{"q\"<&>.md", "T <b> & \"q\""}};
+  write_config(dir.path(), cfg);
+  auto r = run_process(kChartwyn, {"-c", "cfg.json"}, dir.path(), "", fake.env());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string index = read_file(dir / "site/out/index.html");
+  EXPECT_TRUE(contains(index, "href=\"q%22%3C%26%3E.html\""));
+  EXPECT_TRUE(contains(index, "T &lt;b&gt; &amp; \"q\"</a>"));
+  const std::string page = read_file(dir / "site/out/q\"<&>.html");
+  EXPECT_TRUE(contains(page, "<title>T &lt;b&gt; &amp; \"q\"</title>"));
+  // The log shows the name and title as they are.
+  EXPECT_TRUE(contains(r.err, "Processing Markdown: q\"<&>.md -> T <b> & \"q\""));
+}
+
+TEST(ChartwynRun, SameStemAndIndexNamesFollowThePassOrder) {
+  TempDir dir;
+  FakeRenderer fake;
+  fs::create_directories(dir / "in");
+  write_file(dir / "in/x.md", "markdown x\n");
+  write_file(dir / "in/x.mmd", "diagram x");
+  write_file(dir / "in/index.md", "markdown index\n");
+  write_config(dir.path(), site_config());
+  auto r = run_process(kChartwyn, {"-c", "cfg.json"}, dir.path(), "", fake.env());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  // The diagram pass runs second, so its page replaces the Markdown page of the same name.
+  EXPECT_TRUE(contains(read_file(dir / "site/out/x.html"), "diagram x"));
+  const std::string index = read_file(dir / "site/out/index.html");
+  EXPECT_EQ(count(index, "href=\"x.html\""), 2u);
+  EXPECT_TRUE(contains(index, "href=\"index.html\""));
+  EXPECT_FALSE(contains(index, "markdown index"));
+}
+
+TEST(ChartwynRun, DiagramErrorsOtherThanRendererFailureEndTheRun) {
+  for (const char *kind : {"SILENT", "BADUTF8"}) {
+    TempDir dir;
+    FakeRenderer fake;
+    fs::create_directories(dir / "in");
+    write_file(dir / "in/a.md", "a\n");
+    write_file(dir / "in/z.mmd", kind);
+    write_config(dir.path(), site_config());
+    auto r = run_process(kChartwyn, {"-c", "cfg.json"}, dir.path(), "", fake.env());
+    EXPECT_EQ(r.status, 1) << kind;
+    EXPECT_TRUE(contains(r.out, "\n[ERROR] ")) << kind << r.out;
+    EXPECT_FALSE(fs::exists(dir / "site/out/index.html")) << kind;
+    EXPECT_TRUE(fs::exists(dir / "site/out/a.html")) << kind; // pages written so far stay
+  }
+}
+
+TEST(ChartwynRun, HangingRendererIsStoppedAndTheRunGoesOn) {
+  TempDir dir;
+  FakeRenderer fake;
+  fs::create_directories(dir / "in");
+  write_file(dir / "in/hang.mmd", "SLEEP");
+  write_file(dir / "in/ok.mmd", "graph");
+  write_config(dir.path(), site_config());
+  auto env = fake.env();
+  env.push_back("VASKIT_MMDC_TIMEOUT=1");
+  auto r = run_process(kChartwyn, {"-c", "cfg.json"}, dir.path(), "", env);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.err, "Failed to convert hang.mmd: ")) << r.err;
+  EXPECT_TRUE(contains(r.err, "timed out after 1 seconds"));
+  EXPECT_TRUE(contains(read_file(dir / "site/out/index.html"), "href=\"ok.html\""));
+}
+
+TEST(ChartwynRun, BadInputAndEmptyFolders) {
+  TempDir dir;
+  FakeRenderer fake;
+  // Not UTF-8: that file fails, the run goes on.
+  fs::create_directories(dir / "in");
+  write_file(dir / "in/bad.md", "\xff\xfe text\n");
+  write_file(dir / "in/good.md", "good\n");
+  write_config(dir.path(), site_config());
+  auto r = run_process(kChartwyn, {"-c", "cfg.json"}, dir.path(), "", fake.env());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(contains(r.err, "Failed to process bad.md: ")) << r.err;
+  EXPECT_TRUE(contains(r.out, "[DONE]"));
+
+  // Empty folder: output created, no index, a warning and status 0.
+  TempDir empty;
+  fs::create_directories(empty / "in");
+  write_config(empty.path(), site_config());
+  r = run_process(kChartwyn, {"-c", "cfg.json"}, empty.path(), "", fake.env());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "\n[WARNING] No .md or .mmd files were found in the input folder.\n");
+  EXPECT_TRUE(fs::is_directory(empty / "site/out"));
+  EXPECT_FALSE(fs::exists(empty / "site/out/index.html"));
+
+  // Missing input folder: the error line, status 1, no output folder.
+  TempDir missing;
+  write_config(missing.path(), site_config());
+  r = run_process(kChartwyn, {"-c", "cfg.json"}, missing.path(), "", fake.env());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "\n[ERROR] Input folder not found: in\n");
+  EXPECT_FALSE(fs::exists(missing / "site"));
+
+  // Title tables that are not mappings, folders that are not text: one line, status 1.
+  for (const auto &[key, value] : std::vector<std::pair<std::string, nlohmann::ordered_json>>{
+           {"doc_titles", nlohmann::ordered_json::array({"x"})},
+           {"chart_titles", "x"},
+           {"input_folder", 5}}) {
+    TempDir bad;
+    fs::create_directories(bad / "in");
+    auto cfg = site_config();
+    cfg[key] = value;
+    write_config(bad.path(), cfg);
+    r = run_process(kChartwyn, {"-c", "cfg.json"}, bad.path(), "", fake.env());
+    EXPECT_EQ(r.status, 1) << key;
+    EXPECT_TRUE(contains(r.out, "[ERROR] config." + key)) << r.out;
+    EXPECT_FALSE(fs::exists(bad / "site")) << key;
+  }
+}
+
+TEST(ChartwynRun, MissingRendererFailsFirst) {
+  TempDir dir;
+  TempDir emptybin;
+  fs::create_directories(dir / "in");
+  write_file(dir / "in/a.md", "a\n");
+  write_config(dir.path(), site_config());
+  auto r = run_process(kChartwyn, {"-c", "cfg.json"}, dir.path(), "",
+                       {"PATH=" + emptybin.path().string()});
+  const std::string msg = "Mermaid CLI ('mmdc') is not installed or not in PATH.\n"
+                          "Please install it via: npm install -g @mermaid-js/mermaid-cli";
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "\n[ERROR] " + msg + "\n");
+  EXPECT_TRUE(contains(r.err, msg));
+  EXPECT_FALSE(fs::exists(dir / "site"));
+}
+
+TEST(ChartwynRun, DefaultsApplyWhenKeysAreAbsent) {
+  TempDir dir;
+  FakeRenderer fake;
+  fs::create_directories(dir / "data_chartwyn");
+  write_file(dir / "data_chartwyn/README.md", "r\n");
+  write_config(dir.path(), nlohmann::ordered_json::object());
+  auto r = run_process(kChartwyn, {"-c", "cfg.json"}, dir.path(), "", fake.env());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(contains(r.out, "./data_chartwyn/html_out/index.html"));
+  // Without a title table the base name is the title.
+  EXPECT_TRUE(contains(read_file(dir / "data_chartwyn/html_out/index.html"),
+                       "<title>Project Documentation</title>"));
+  EXPECT_TRUE(
+      contains(read_file(dir / "data_chartwyn/html_out/README.html"), "<title>README</title>"));
+}
+
+// The real renderer, as the project's set-up installs it, and the site seen in a browser.
+TEST(ChartwynExternal, RealMermaidRendererAndBrowser) {
+  TempDir dir;
+  fs::create_directories(dir / "in");
+  write_file(dir / "in/README.md",
+             "# Guide\n\n| k | v |\n|---|---|\n| a | 1 |\n\n```sh\nmake\n```\n");
+  write_file(dir / "in/test.md", "Some *text*.\n");
+  write_file(dir / "in/ab.mmd", "graph TD\n  Alpha[Alpha node] --> Beta[Beta node]\n");
+  write_file(dir / "in/cd.mmd", "sequenceDiagram\n  Carol->>Dave: hello\n");
+  write_config(dir.path(),
+               {{"input_folder", "in"},
+                {"output_folder", "out"},
+                {"index_title", "Site"},
+                {"doc_titles", {{"README.md", "README (v0.1)"}}},
+                {"chart_titles", {{"ab.mmd", "A to B Flow"}, {"cd.mmd", "C to D Flow"}}}});
+  auto r = run_process(kChartwyn, {"-c", "cfg.json"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_TRUE(contains(r.out, "[DONE]")) << r.out << r.err;
+  for (const auto &[page, label] : {std::pair{"ab.html", "Alpha node"}, {"cd.html", "Carol"}}) {
+    const std::string html = read_file(dir / "out" / page);
+    const auto svg = html.find("<svg");
+    ASSERT_NE(svg, std::string::npos) << page;
+    EXPECT_TRUE(contains(html.substr(svg), label)) << page;
+  }
+  const std::string index = read_file(dir / "out/index.html");
+  EXPECT_TRUE(contains(index, "A to B Flow"));
+  EXPECT_TRUE(contains(index, "C to D Flow"));
+  EXPECT_TRUE(contains(index, "README (v0.1)"));
+  EXPECT_TRUE(contains(index, "<h3>Documentation</h3>"));
+  EXPECT_TRUE(contains(index, "<h3>Flow Charts</h3>"));
+
+  // The diagram page as a browser shows it: a screenshot beside the site.
+  const fs::path shot = dir / "out/ab.png";
+  auto browser = run_process("/usr/bin/chromium",
+                             {"--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+                              "--window-size=1000,800", "--screenshot=" + shot.string(),
+                              "file://" + (dir / "out/ab.html").string()},
+                             dir.path());
+  ASSERT_EQ(browser.status, 0) << browser.err;
+  ASSERT_TRUE(fs::exists(shot));
+  EXPECT_GT(fs::file_size(shot), 5000u);
+  if (const char *keep = std::getenv("VASKIT_KEEP_SCREENSHOT"))
+    fs::copy_file(shot, keep, fs::copy_options::overwrite_existing);
+}
+
+} // namespace

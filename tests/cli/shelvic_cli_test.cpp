@@ -1,0 +1,325 @@
+// End-to-end tests of shelvic: the built executable in a fresh folder, answers on standard input,
+// the page, the package read back with libzip and the configuration read back with the loader.
+#include "core/config.hpp"
+#include "support/files.hpp"
+
+#include <algorithm>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
+
+namespace {
+
+using vaskit::testing::read_file;
+using vaskit::testing::run_process;
+using vaskit::testing::TempDir;
+using vaskit::testing::write_file;
+namespace fs = std::filesystem;
+
+const std::string kBin = VASKIT_BIN_DIR;
+const std::string kHost = kBin + "/vas-kit";
+const std::string kShelvic = kBin + "/vaskit-shelvic";
+
+bool has(const std::string &hay, const std::string &needle) {
+  return hay.find(needle) != std::string::npos;
+}
+
+std::set<std::string> zip_names(const fs::path &path) {
+  int err = 0;
+  zip_t *za = zip_open(path.c_str(), ZIP_RDONLY, &err);
+  if (!za)
+    throw std::runtime_error("not a zip archive: " + path.string());
+  std::set<std::string> out;
+  for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i)
+    out.insert(zip_get_name(za, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW));
+  zip_discard(za);
+  return out;
+}
+
+vaskit::config::json load_yaml(const fs::path &p) {
+  return vaskit::config::parse_yaml(read_file(p));
+}
+
+const std::string kConfig = "# Documentation index of the team\n"
+                            "document_title: 'Team <Docs>'   # shown as the page title\n"
+                            "document_description: All our guides & notes\n"
+                            "download_link: package.zip\n"
+                            "\n"
+                            "# --- the guide ---\n"
+                            "document1_title: \"User guide\"\n"
+                            "document1_file: guide_v1.2.html   # the run keeps this newest\n"
+                            "document1_description: How to start\n"
+                            "\n"
+                            "document2_title: Server log\n"
+                            "document2_file: 'server_log_v1.txt'\n"
+                            "document2_description: Nightly output\n"
+                            "\n"
+                            "document3_title: Ordering\n"
+                            "document3_file: flow_chart_v1.html\n"
+                            "document3_description: The flow chart\n"
+                            "\n"
+                            "document4_title: Old spec\n"
+                            "document4_file: old_spec.html # removed from disk long ago\n"
+                            "document4_description: Gone\n"
+                            "\n"
+                            "document5_title: API\n"
+                            "document5_file: vasleaf/api/ref.html\n"
+                            "document5_description: Mirrored on the site\n"
+                            "# end of list\n";
+
+void make_folder(const TempDir &dir) {
+  for (const char *f :
+       {"guide_v1.2.html", "guide_v1.10.html", "server_log_v1.txt", "server_log_v3.txt",
+        "flow_chart_v2.html", "notes_v1.md", "notes_v2.md", "report #1.html", ".env", ".notes.swp"})
+    write_file(dir / f, std::string("content of ") + f);
+  write_file(dir / "vasleaf/api/ref.html", "api");
+  write_file(dir / "config.yaml", kConfig);
+}
+
+TEST(ShelvicRun, PageCardsPackageAndConfigurationKeptAsWritten) {
+  TempDir dir;
+  make_folder(dir);
+  const auto r = run_process(kShelvic, {"-c", "config.yaml"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has(r.out, "Done: Successfully generated HTML index at: ./index.html"));
+  // No answer on standard input: the offer of unlisted files is cancelled.
+  EXPECT_TRUE(has(r.out, "偵測到未被記載的實體檔案"));
+  EXPECT_TRUE(has(r.err, "💬 偵測到未在 YAML 中記載且非最新版的檔案列表：['notes_v1.md', "
+                         "'notes_v2.md', 'report #1.html']"));
+
+  EXPECT_EQ(read_file(dir / "config.yaml"),
+            "# Documentation index of the team\n"
+            "document_title: 'Team <Docs>'   # shown as the page title\n"
+            "document_description: All our guides & notes\n"
+            "download_link: package.zip\n"
+            "\n"
+            "# --- the guide ---\n"
+            "document1_title: \"User guide\"\n"
+            "document1_file: \"guide_v1.10.html\"   # the run keeps this newest\n"
+            "document1_description: How to start\n"
+            "\n"
+            "document2_title: Server log\n"
+            "document2_file: \"server_log_v3.txt\"\n"
+            "document2_description: Nightly output\n"
+            "\n"
+            "document3_title: Ordering\n"
+            "document3_file: \"flow_chart_v2.html\"\n"
+            "document3_description: The flow chart\n"
+            "\n"
+            "\n"
+            "document5_title: API\n"
+            "document5_file: vasleaf/api/ref.html\n"
+            "document5_description: Mirrored on the site\n"
+            "# end of list\n");
+  EXPECT_EQ(read_file(dir / ".config.yaml.bak"), kConfig);
+
+  EXPECT_EQ(zip_names(dir / "package.zip"),
+            (std::set<std::string>{"guide_v1.10.html", "server_log_v3.txt", "flow_chart_v2.html",
+                                   "notes_v2.md", "report #1.html"}));
+
+  const std::string page = read_file(dir / "index.html");
+  EXPECT_TRUE(has(page, "<title>Team &lt;Docs&gt;</title>"));
+  EXPECT_TRUE(has(page, "<p>All our guides &amp; notes</p>"));
+  EXPECT_TRUE(has(page, "<a href=\"guide_v1.10.html\" class=\"card\">"));
+  EXPECT_TRUE(has(page, "<h2>📟 Server log</h2>"));
+  EXPECT_TRUE(has(page, "<a href=\"server_log_v3.txt\" class=\"card\">"));
+  EXPECT_TRUE(has(page, "<h2>🔀 Ordering</h2>"));
+  EXPECT_TRUE(has(page, "<a href=\"https://vasleaf.dev/api/ref.html\" class=\"card\">"));
+  EXPECT_TRUE(has(page, "<span class=\"file-tag\">@vasleaf/api/ref.html</span>"));
+  EXPECT_FALSE(has(page, "old_spec"));
+  EXPECT_TRUE(has(page, "<a href=\"package.zip\" class=\"download-btn\" download>"));
+  const auto card1 = page.find("User guide"), card5 = page.find("<h2>📄 API</h2>");
+  ASSERT_NE(card5, std::string::npos);
+  EXPECT_LT(card1, card5);
+}
+
+TEST(ShelvicRun, UnlistedFilesAddedFromAnswersRoundTrip) {
+  TempDir dir;
+  make_folder(dir);
+  const std::string t1 = "Report & <b>\"one\"</b>: #1";
+  const std::string d1 = "key: value # not a comment";
+  const std::string t2 = "yes";
+  const std::string d2 = "[x] & null";
+  // The list offers notes_v1.md, notes_v2.md, report #1.html; "3,2" picks report, then notes.
+  const std::string input = "3,2\n\n" + t1 + "\n" + d1 + "\n" + t2 + "\n" + d2 + "\n";
+  const auto r = run_process(kShelvic, {"--config", "config.yaml"}, dir.path(), input);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has(r.out, "\n💬 正在為 [report #1.html] 設定索引資訊："));
+  EXPECT_TRUE(has(r.out, "請輸入顯示標題 (document_title): 請輸入顯示標題 (document_title): "
+                         "請輸入描述 (document_description): "));
+  EXPECT_LT(r.out.find("[report #1.html]"), r.out.find("[notes_v2.md]"));
+
+  const auto cfg = load_yaml(dir / "config.yaml");
+  EXPECT_EQ(cfg.at("document6_title"), t1);
+  EXPECT_EQ(cfg.at("document6_file"), "report #1.html");
+  EXPECT_EQ(cfg.at("document6_description"), d1);
+  EXPECT_EQ(cfg.at("document7_title"), t2);
+  EXPECT_EQ(cfg.at("document7_file"), "notes_v2.md");
+  EXPECT_EQ(cfg.at("document7_description"), d2);
+  EXPECT_FALSE(cfg.contains("document4_title"));
+  const std::string text = read_file(dir / "config.yaml");
+  EXPECT_TRUE(has(text, "# end of list\n"));
+  EXPECT_TRUE(has(text, "document5_description: Mirrored on the site\n\ndocument6_title: "));
+
+  std::string page = read_file(dir / "index.html");
+  EXPECT_TRUE(has(page, "<h2>📄 Report &amp; &lt;b&gt;\"one\"&lt;/b&gt;: #1</h2>"));
+  EXPECT_TRUE(has(page, "<a href=\"report%20%231.html\" class=\"card\">"));
+
+  // A second run reads the answers back unchanged; every family is listed now.
+  const auto again = run_process(kShelvic, {"-c", "config.yaml"}, dir.path());
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(read_file(dir / "config.yaml"), text);
+  EXPECT_FALSE(has(again.err, "偵測到未在 YAML 中記載"));
+  page = read_file(dir / "index.html");
+  EXPECT_TRUE(has(page, "<p>key: value # not a comment</p>"));
+  EXPECT_TRUE(has(page, "<h2>📄 yes</h2>"));
+}
+
+TEST(ShelvicRun, EndOfInputAtATitleAbortsWithTheConfigurationUnchanged) {
+  TempDir dir;
+  make_folder(dir);
+  const auto r = run_process(kShelvic, {"-c", "config.yaml"}, dir.path(), "1\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r.err, "Aborted!"));
+  EXPECT_EQ(read_file(dir / "config.yaml"), kConfig);
+  EXPECT_FALSE(fs::exists(dir / ".config.yaml.bak"));
+  EXPECT_FALSE(fs::exists(dir / "index.html"));
+}
+
+TEST(ShelvicRun, ValueThatIsNotTextIsRefusedByName) {
+  TempDir dir;
+  write_file(dir / "a.html", "a");
+  const std::string cfg = "document1_title: [a, b]\ndocument1_file: a.html\n";
+  write_file(dir / "config.yaml", cfg);
+  const auto r = run_process(kShelvic, {"-c", "config.yaml"}, dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r.err, "Error: 設定值 document1_title 必須是文字"));
+  EXPECT_EQ(read_file(dir / "config.yaml"), cfg);
+  EXPECT_FALSE(fs::exists(dir / "index.html"));
+  EXPECT_FALSE(fs::exists(dir / "package.zip"));
+}
+
+TEST(ShelvicRun, PackageNeverReplacesAFileThatIsNotAnArchive) {
+  TempDir dir;
+  write_file(dir / "guide.html", "g");
+  write_file(dir / "package.zip", "my own notes");
+  const std::string cfg = "document1_file: guide.html\ndownload_link: package.zip\n";
+  write_file(dir / "config.yaml", cfg);
+  const auto r = run_process(kShelvic, {"-c", "config.yaml"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has(r.err, "❌ 打包壓縮檔失敗: package.zip 已存在且不是 zip 壓縮檔，不會覆寫。"));
+  EXPECT_EQ(read_file(dir / "package.zip"), "my own notes");
+  EXPECT_EQ(load_yaml(dir / "config.yaml").at("download_link"), "package.zip");
+}
+
+TEST(ShelvicRun, DownloadStaysOnThePackageBesideANewerFamilyMember) {
+  TempDir dir;
+  write_file(dir / "guide.html", "g");
+  write_file(dir / "package_v2.zip", "the user's own archive");
+  write_file(dir / "config.yaml", "download_link: package.zip\n");
+  for (int run = 0; run < 2; ++run) {
+    const auto r = run_process(kShelvic, {"-c", "config.yaml"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir / "config.yaml"), "download_link: package.zip\n") << "run " << run;
+    EXPECT_EQ(read_file(dir / "package_v2.zip"), "the user's own archive");
+    EXPECT_TRUE(
+        has(read_file(dir / "index.html"), "<a href=\"package.zip\" class=\"download-btn\""));
+  }
+  EXPECT_EQ(zip_names(dir / "package.zip"),
+            (std::set<std::string>{"guide.html", "package_v2.zip"}));
+}
+
+TEST(ShelvicRun, ReadOnlyFolderGivesThePageFailureAndTouchesNothing) {
+  TempDir dir;
+  make_folder(dir);
+  fs::remove_all(dir / "vasleaf");
+  const std::string before = read_file(dir / "config.yaml");
+  ::chmod(dir.path().c_str(), 0555);
+  for (const auto &e : fs::directory_iterator(dir.path()))
+    ::chmod(e.path().c_str(), 0644);
+  // Root writes anywhere: run as an unprivileged user then.
+  std::vector<std::string> args = {"-c", "config.yaml"};
+  std::string exe = kShelvic;
+  if (::geteuid() == 0) {
+    args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", kShelvic});
+    exe = "/usr/bin/setpriv";
+  }
+  const auto r = run_process(exe, args, dir.path());
+  ::chmod(dir.path().c_str(), 0755);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(has(r.err, "Error: Failed to generate index file: ")) << r.err;
+  EXPECT_TRUE(has(r.err, "❌ 打包壓縮檔失敗"));
+  EXPECT_EQ(read_file(dir / "config.yaml"), before);
+  EXPECT_FALSE(fs::exists(dir / "package.zip"));
+  EXPECT_FALSE(fs::exists(dir / "index.html"));
+  EXPECT_FALSE(fs::exists(dir / ".config.yaml.bak"));
+}
+
+TEST(ShelvicCommand, HelpTemplateAndConfigurationChoice) {
+  TempDir dir;
+  const auto help = run_process(kHost, {"shelvic", "--help"}, dir.path());
+  ASSERT_EQ(help.status, 0);
+  EXPECT_TRUE(has(help.out, "Usage: vas-kit shelvic [OPTIONS]\n\n  Generate an HTML index page "
+                            "from a YAML configuration file.\n"));
+  EXPECT_TRUE(has(help.out, "  Examples:\n    1. Generate config template:\n       vas-kit "
+                            "shelvic --generate-config\n\n    2. Run with configuration:\n"));
+  EXPECT_TRUE(has(help.out, "    4. Interactive config selection (when -c is provided without "
+                            "arguments):\n       vas-kit shelvic -c\n"));
+
+  const auto gen = run_process(kShelvic, {"--generate-config", "-c", "missing.yaml"}, dir.path());
+  EXPECT_EQ(gen.status, 0);
+  EXPECT_TRUE(has(gen.out, "✅ Success! Template file created at: "));
+  const std::string tmpl = read_file(dir / "config_shelvic_template.yaml");
+  EXPECT_EQ(std::count(tmpl.begin(), tmpl.end(), '\n'), 23);
+  EXPECT_TRUE(has(tmpl, "document1_title: \"[template_doc]\"\n"));
+  fs::remove(dir / "config_shelvic_template.yaml");
+
+  const auto none = run_process(kShelvic, {"-c"}, dir.path());
+  EXPECT_EQ(none.status, 1);
+  EXPECT_TRUE(has(none.err, "❌ Error: No configuration file selected or found."));
+
+  const auto missing = run_process(kShelvic, {"-c", "nope.yaml"}, dir.path());
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(has(missing.err, "❌ Error: Config file 'nope.yaml' does not exist."));
+
+  // One candidate is taken without asking, even when -c is followed by another option.
+  write_file(dir / "config_one.yaml", "document_title: One\n");
+  const auto single = run_process(kShelvic, {"-c", "--debug"}, dir.path());
+  EXPECT_EQ(single.status, 0) << single.err;
+  EXPECT_TRUE(has(single.err, "💬 偵測到僅有單一設定檔，已自動選用：./config_one.yaml"));
+  EXPECT_TRUE(has(read_file(dir / "index.html"), "<h1>One</h1>"));
+
+  // Several: a choice; Enter cancels.
+  write_file(dir / "config_two.yml", "document_title: Two\n");
+  const auto cancel = run_process(kShelvic, {"-c"}, dir.path(), "\n");
+  EXPECT_EQ(cancel.status, 1);
+  EXPECT_TRUE(has(cancel.out, "--- 💬 偵測到現有設定檔，請選擇一個使用 (直接按 Enter 取消) ---"));
+  const auto pick = run_process(kShelvic, {"-c"}, dir.path(), "2\n");
+  EXPECT_EQ(pick.status, 0) << pick.err;
+  EXPECT_TRUE(has(read_file(dir / "index.html"), "<h1>Two</h1>"));
+
+  write_file(dir / "empty.yaml", "# nothing yet\n");
+  const auto empty = run_process(kShelvic, {"-c", "empty.yaml"}, dir.path());
+  EXPECT_EQ(empty.status, 0);
+  EXPECT_EQ(empty.out + empty.err, "");
+}
+
+TEST(ShelvicCommand, DefaultModeOnlyLogsUnlistedFilesAndWritesNoConfiguration) {
+  TempDir dir;
+  write_file(dir / "log.txt", "l");
+  write_file(dir / "extra.md", "e");
+  const auto r = run_process(kShelvic, {}, dir.path(), "1\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has(r.err, "['extra.md']"));
+  EXPECT_FALSE(has(r.out, "偵測到未被記載的實體檔案"));
+  std::set<std::string> files;
+  for (const auto &e : fs::directory_iterator(dir.path()))
+    files.insert(e.path().filename().string());
+  EXPECT_EQ(files, (std::set<std::string>{"log.txt", "extra.md", "index.html", "package.zip"}));
+  EXPECT_TRUE(has(read_file(dir / "index.html"), "<h2>📟 [log text file]</h2>"));
+}
+
+} // namespace

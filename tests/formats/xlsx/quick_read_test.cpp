@@ -1,0 +1,158 @@
+#include "formats/xlsx/quick_read.hpp"
+#include "support/xlsx_fixtures.hpp"
+
+#include <gtest/gtest.h>
+
+namespace xlsx = vaskit::xlsx;
+using xlsx_test::TempDirTest;
+
+namespace {
+
+class XlsxQuickReadTest : public TempDirTest {
+protected:
+  // The rich fixture with the active sheet ("Form", sheet2) and the shared strings replaced.
+  std::filesystem::path write_with(const std::string &sheet_xml, const std::string &strings = "") {
+    auto entries = xlsx_test::rich_entries();
+    for (auto &e : entries) {
+      if (e.name == "xl/worksheets/sheet2.xml") {
+        e.data = sheet_xml;
+      }
+      if (e.name == "xl/sharedStrings.xml" && !strings.empty()) {
+        e.data = strings;
+      }
+    }
+    auto path = dir / ("book" + std::to_string(++count_) + ".xlsm");
+    xlsx_test::write_zip(path, entries);
+    return path;
+  }
+  int count_ = 0;
+};
+
+const std::string ws_open =
+    "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>";
+const std::string ws_close = "</sheetData></worksheet>";
+
+TEST_F(XlsxQuickReadTest, SameValuesAsTheFullReaderForEveryCell) {
+  for (bool date1904 : {false, true}) {
+    auto path = dir / "rich.xlsm";
+    xlsx_test::write_rich_xlsm(path, {.date1904 = date1904, .active_tab = 1});
+    auto book = xlsx::Workbook::open(path);
+    const xlsx::Worksheet &sheet = book.active_sheet();
+    std::vector<xlsx::CellRef> refs;
+    for (int row = 1; row <= 9; ++row) {
+      for (int col = 1; col <= 19; ++col) {
+        refs.push_back({row, col});
+      }
+    }
+    const auto quick = xlsx::read_active_cells(path, refs);
+    ASSERT_EQ(quick.size(), refs.size());
+    int filled = 0;
+    for (std::size_t i = 0; i < refs.size(); ++i) {
+      EXPECT_EQ(quick[i], sheet.value(refs[i].row, refs[i].col))
+          << xlsx::format_address(refs[i].row, refs[i].col) << " date1904=" << date1904;
+      filled += std::holds_alternative<std::monostate>(quick[i]) ? 0 : 1;
+    }
+    EXPECT_GT(filled, 20); // the comparison covered real values, not only blanks
+  }
+}
+
+TEST_F(XlsxQuickReadTest, OrderOfTheRequestAndRepeatedCellsAreKept) {
+  auto path = dir / "rich.xlsm";
+  xlsx_test::write_rich_xlsm(path);
+  const auto values = xlsx::read_active_cells(path, {{2, 1}, {1, 1}, {2, 1}, {40, 3}});
+  ASSERT_EQ(values.size(), 4u);
+  EXPECT_EQ(values[0], xlsx::CellValue{120LL});
+  EXPECT_EQ(values[1], xlsx::CellValue{std::string("Name")});
+  EXPECT_EQ(values[2], xlsx::CellValue{120LL});
+  EXPECT_EQ(values[3], xlsx::CellValue{});
+}
+
+TEST_F(XlsxQuickReadTest, MarkupVariantsReadLikeTheFullParser) {
+  // Prefixes, implicit positions, comments, CDATA, character references, line ends, a
+  // self-closing value and rich inline text with a phonetic run.
+  const std::string sheet =
+      "<?xml version=\"1.0\"?>\r\n<x:worksheet "
+      "xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><x:sheetData>"
+      "<!-- <row r=\"1\"><c r=\"A1\"><v>99</v></c></row> -->"
+      "<x:row r='2'><x:c><x:v>1</x:v></x:c><x:c r=\"D2\" t=\"inlineStr\"><x:is><x:r><x:t>a&amp;"
+      "</x:t></x:r><x:r><x:t xml:space=\"preserve\"> b&#x4E2D;&#25991;</x:t></x:r><x:rPh><x:t>"
+      "ignored</x:t></x:rPh></x:is></x:c><x:c t=\"str\"><x:v><![CDATA[<raw> &amp;]]></x:v></x:c>"
+      "</x:row><x:row><x:c t=\"str\"><x:v>l1\r\nl2\rl3</x:v></x:c><x:c><x:v/></x:c>"
+      "<x:c r=\"C3\" t=\"e\" ><x:v >#N/A</x:v ></x:c></x:row></x:sheetData></x:worksheet>";
+  auto path = write_with(sheet);
+  const std::vector<xlsx::CellRef> refs = {{1, 1}, {2, 1}, {2, 4}, {2, 5}, {3, 1}, {3, 2}, {3, 3}};
+  const auto quick = xlsx::read_active_cells(path, refs);
+  auto book = xlsx::Workbook::open(path);
+  const std::vector<xlsx::CellValue> expected = {
+      xlsx::CellValue{},         1LL,
+      std::string("a& b中文"),   std::string("<raw> &amp;"),
+      std::string("l1\nl2\nl3"), std::string(""),
+      xlsx::CellError{"#N/A"}};
+  for (std::size_t i = 0; i < refs.size(); ++i) {
+    EXPECT_EQ(quick[i], expected[i]) << i;
+    EXPECT_EQ(book.active_sheet().value(refs[i].row, refs[i].col), expected[i]) << i;
+  }
+}
+
+TEST_F(XlsxQuickReadTest, ScanStopsAfterTheLastRowAskedFor) {
+  // Everything after row 3 of the sheet and after the second shared string is damaged: the
+  // full reader refuses the file, the quick read never gets there.
+  const std::string sheet = ws_open + "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>1</v></c></row>"
+                                      "<row r=\"3\"><c r=\"B3\"><v>7.5</v></c></row>"
+                                      "<row r=\"4\"><c r=\"A4\"><v>1</v><<<< not xml";
+  const std::string strings =
+      "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+      "<si><t>zero</t></si><si><r><t>o</t></r><r><t>ne</t></r></si><si><t>two<<< broken";
+  auto path = write_with(sheet, strings);
+  EXPECT_THROW(xlsx::Workbook::open(path).active_sheet(), xlsx::Error);
+  const auto values = xlsx::read_active_cells(path, {{1, 1}, {3, 2}, {2, 2}});
+  EXPECT_EQ(values[0], xlsx::CellValue{std::string("one")});
+  EXPECT_EQ(values[1], xlsx::CellValue{7.5});
+  EXPECT_EQ(values[2], xlsx::CellValue{});
+  // Asking for a row in the damaged part reaches it and fails, naming the file.
+  try {
+    xlsx::read_active_cells(path, {{5, 1}});
+    ADD_FAILURE() << "no error";
+  } catch (const xlsx::Error &e) {
+    EXPECT_NE(std::string(e.what()).find(path.string()), std::string::npos) << e.what();
+  }
+}
+
+TEST_F(XlsxQuickReadTest, BadFilesAndPartsFailNamingTheFile) {
+  auto expect_error = [&](const std::filesystem::path &path, const std::string &part_of_message) {
+    try {
+      xlsx::read_active_cells(path, {{1, 1}});
+      ADD_FAILURE() << "no error for " << path;
+    } catch (const xlsx::Error &e) {
+      const std::string what = e.what();
+      EXPECT_NE(what.find(path.string()), std::string::npos) << what;
+      EXPECT_NE(what.find(part_of_message), std::string::npos) << what;
+    }
+  };
+  const auto text_file = dir / "text.xlsx";
+  xlsx_test::write_file(text_file, "just some text");
+  expect_error(text_file, "zip");
+  expect_error(write_with("no markup at all"), "holds no worksheet");
+  expect_error(write_with("<chartsheet/>"), "holds no worksheet");
+  expect_error(write_with(ws_open + "<row r=\"1\"><c r=\"A1\"><v>1"), "malformed XML");
+  expect_error(
+      write_with(ws_open + "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>9</v></c></row>" + ws_close),
+      "shared string 9");
+  EXPECT_THROW(xlsx::read_active_cells(text_file, {{0, 1}}), std::invalid_argument);
+}
+
+TEST_F(XlsxQuickReadTest, Utf16SheetIsReadByTheFullParser) {
+  const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + ws_open +
+                          "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>utf16</t></is></c>"
+                          "</row>" +
+                          ws_close;
+  std::string data = "\xFF\xFE";
+  for (char c : xml) {
+    data += c;
+    data += '\0';
+  }
+  const auto values = xlsx::read_active_cells(write_with(data), {{1, 1}});
+  EXPECT_EQ(values[0], xlsx::CellValue{std::string("utf16")});
+}
+
+} // namespace

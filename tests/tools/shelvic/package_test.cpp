@@ -1,0 +1,160 @@
+// The download package.
+#include "support.hpp"
+#include "tools/shelvic/shelvic.hpp"
+
+#include <gtest/gtest.h>
+#include <zip.h>
+
+namespace {
+
+using namespace vaskit::shelvic;
+using test_support::InTempDir;
+using test_support::LogCapture;
+using vaskit::testing::read_file;
+using Strings = std::vector<std::string>;
+
+struct Member {
+  std::string name; // raw bytes
+  std::string data;
+  int method;
+  bool operator==(const Member &) const = default;
+};
+
+std::vector<Member> members(const std::string &path) {
+  int err = 0;
+  zip_t *za = zip_open(path.c_str(), ZIP_RDONLY, &err);
+  if (!za)
+    throw std::runtime_error("not a zip: " + path);
+  std::vector<Member> out;
+  for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
+    zip_stat_t st;
+    zip_stat_index(za, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW, &st);
+    std::string data(st.size, '\0');
+    zip_file_t *f = zip_fopen_index(za, static_cast<zip_uint64_t>(i), 0);
+    zip_fread(f, data.data(), st.size);
+    zip_fclose(f);
+    out.push_back(
+        {zip_get_name(za, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW), data, st.comp_method});
+  }
+  zip_discard(za);
+  return out;
+}
+
+TEST(DownloadPackage, NewestOfEachFamilyUnderItsNameDeflated) {
+  InTempDir dir;
+  const Strings files = {"guide_v1.2.html", "guide_v1.10.html", "notes_v1.md",  "notes_v2.md",
+                         "logo.png",        "package.zip",      "./tie_v1.txt", "tie_v01.txt"};
+  for (const auto &f : files)
+    if (f != "package.zip")
+      dir.file(f, "content of " + f);
+  // The package of an earlier run is skipped and replaced.
+  ASSERT_EQ(zip_latest_version_files({"logo.png"}, "package.zip").status,
+            PackResult::Status::packed);
+  LogCapture logs;
+  const PackResult r = zip_latest_version_files(files, "package.zip");
+  ASSERT_EQ(r.status, PackResult::Status::packed);
+  EXPECT_EQ(r.path, "package.zip");
+  EXPECT_EQ(
+      members("package.zip"),
+      (std::vector<Member>{{"guide_v1.10.html", "content of guide_v1.10.html", ZIP_CM_DEFLATE},
+                           {"notes_v2.md", "content of notes_v2.md", ZIP_CM_DEFLATE},
+                           {"logo.png", "content of logo.png", ZIP_CM_DEFLATE},
+                           {"tie_v1.txt", "content of ./tie_v1.txt", ZIP_CM_DEFLATE}}));
+  const Strings infos = logs.texts("INFO");
+  ASSERT_EQ(infos.size(), 6u);
+  EXPECT_EQ(infos[0], "📦 正在打包最新檔案至壓縮檔：package.zip ...");
+  EXPECT_EQ(infos[4], "✅ 已加入壓縮包: ./tie_v1.txt");
+  EXPECT_EQ(infos[5], "🎉 成功建立壓縮包，共打包 4 個檔案！");
+}
+
+TEST(DownloadPackage, NothingToPackLeavesTheOldPackage) {
+  InTempDir dir;
+  dir.file("package.zip", "old");
+  LogCapture logs;
+  EXPECT_EQ(zip_latest_version_files({"package.zip"}, "Package.ZIP").status,
+            PackResult::Status::nothing);
+  EXPECT_EQ(zip_latest_version_files({}, "package.zip").status, PackResult::Status::nothing);
+  EXPECT_EQ(read_file("package.zip"), "old");
+  EXPECT_EQ(logs.texts("WARNING"), (Strings{"⚠️ 沒有任何需要打包的檔案。",
+                                            "⚠️ 沒有任何需要打包的檔案。"}));
+}
+
+TEST(DownloadPackage, FolderPartsAndOutputFolder) {
+  InTempDir dir;
+  dir.file("a.txt");
+  const PackResult here = zip_latest_version_files({"a.txt"}, "dist/pkg.zip", "./");
+  EXPECT_EQ(here.path, "pkg.zip");
+  EXPECT_TRUE(std::filesystem::exists("pkg.zip"));
+  EXPECT_FALSE(std::filesystem::exists("dist"));
+  const PackResult out = zip_latest_version_files({"a.txt"}, "pkg.zip", "out");
+  EXPECT_EQ(out.path, "out/pkg.zip");
+  EXPECT_EQ(members("out/pkg.zip").size(), 1u);
+}
+
+TEST(DownloadPackage, NeverReplacesAFileThatIsNotAZipNorAListedDocument) {
+  InTempDir dir;
+  dir.file("a.txt");
+  dir.file("package.zip", "my notes, not an archive");
+  LogCapture logs;
+  EXPECT_EQ(zip_latest_version_files({"a.txt", "package.zip"}, "package.zip").status,
+            PackResult::Status::failed);
+  EXPECT_EQ(read_file("package.zip"), "my notes, not an archive");
+  ASSERT_EQ(logs.texts("ERROR").size(), 1u);
+  EXPECT_EQ(logs.texts("ERROR")[0].rfind("❌ 打包壓縮檔失敗: ", 0), 0u);
+
+  // A real archive that a document lists is the user's document, not the package.
+  ASSERT_EQ(zip_latest_version_files({"a.txt"}, "manual.zip").status, PackResult::Status::packed);
+  const std::string before = read_file("manual.zip");
+  dir.file("b.txt");
+  EXPECT_EQ(
+      zip_latest_version_files({"a.txt", "b.txt"}, "manual.zip", "./", {"./manual.zip"}).status,
+      PackResult::Status::failed);
+  EXPECT_EQ(read_file("manual.zip"), before);
+
+  std::filesystem::create_directory("folder.zip");
+  EXPECT_EQ(zip_latest_version_files({"a.txt"}, "folder.zip").status, PackResult::Status::failed);
+}
+
+TEST(DownloadPackage, AFailureLeavesThePreviousPackageIntact) {
+  InTempDir dir;
+  dir.file("a.txt", "first");
+  ASSERT_EQ(zip_latest_version_files({"a.txt"}, "package.zip").status, PackResult::Status::packed);
+  const std::string before = read_file("package.zip");
+  LogCapture logs;
+  EXPECT_EQ(zip_latest_version_files({"a.txt", "vanished.txt"}, "package.zip").status,
+            PackResult::Status::failed);
+  EXPECT_EQ(read_file("package.zip"), before);
+  for (const auto &entry : std::filesystem::directory_iterator("."))
+    EXPECT_TRUE(entry.path().filename() == "a.txt" || entry.path().filename() == "package.zip")
+        << entry.path() << " left behind";
+}
+
+TEST(DownloadPackage, NameThatIsNotUtf8IsPackedUnderItsOwnBytes) {
+  InTempDir dir;
+  dir.file("caf\xe9.txt", "latin-1 name");
+  LogCapture logs;
+  ASSERT_EQ(zip_latest_version_files({"caf\xe9.txt", ".env"}, "package.zip").status,
+            PackResult::Status::packed);
+  const auto got = members("package.zip");
+  ASSERT_EQ(got.size(), 1u); // hidden files are never packed
+  EXPECT_EQ(got[0].name, "caf\xe9.txt");
+  EXPECT_EQ(logs.texts("INFO")[1], "✅ 已加入壓縮包: caf\uFFFD.txt");
+}
+
+TEST(DownloadPackage, FileNameOfTheDownloadLink) {
+  const std::pair<const char *, const char *> cases[] = {
+      {"", "package.zip"},
+      {"#", "package.zip"},
+      {"dist/site.zip", "site.zip"},
+      {"dist/", "package.zip"},
+      {"https://example.com", "package.zip"},
+      {"https://example.com/", "package.zip"},
+      {"https://example.com/files/docs.zip?dl=1#top", "docs.zip"},
+      {"http://example.com/a/b/", "package.zip"},
+      {"..", "package.zip"},
+  };
+  for (const auto &[link, name] : cases)
+    EXPECT_EQ(package_file_name(link), name) << link;
+}
+
+} // namespace
