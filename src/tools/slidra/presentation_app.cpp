@@ -103,9 +103,9 @@ std::string soffice_error(const process::Outcome &st) {
   return found;
 }
 
-// Renders one page to `out` as PNG, exactly `width` x `height` pixels.
-void render_page(const poppler::document &doc, int page_index, int width, int height,
-                 const std::string &out) {
+// Renders one page exactly `width` x `height` pixels; returns its RGB bytes.
+std::vector<unsigned char> render_rgb(const poppler::document &doc, int page_index, int width,
+                                      int height) {
   std::unique_ptr<poppler::page> page(doc.create_page(page_index));
   if (!page)
     throw std::runtime_error("PDF 第 " + std::to_string(page_index + 1) + " 頁無法讀取");
@@ -136,6 +136,14 @@ void render_page(const poppler::document &doc, int page_index, int width, int he
       dst[3 * x + 2] = row[4 * x];
     }
   }
+  return rgb;
+}
+
+// Renders one page to `out` as PNG. The page bitmap is released before the PNG is encoded, so a
+// 4800-pixel page costs about 90 MB at its peak.
+void render_page(const poppler::document &doc, int page_index, int width, int height,
+                 const std::string &out) {
+  std::vector<unsigned char> rgb = render_rgb(doc, page_index, width, height);
   auto image =
       vips::VImage::new_from_memory(rgb.data(), rgb.size(), width, height, 3, VIPS_FORMAT_UCHAR);
   void *buf = nullptr;
@@ -230,8 +238,10 @@ public:
         }
       }
     };
-    const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1,
-                                                        std::max<std::size_t>(1, slides.size()));
+    // Pages are rendered several at a time, at most four: each takes about 90 MB at 4800 px.
+    const std::size_t threads =
+        std::clamp<std::size_t>(std::min(std::thread::hardware_concurrency(), 4u), 1,
+                                std::max<std::size_t>(1, slides.size()));
     std::vector<std::thread> pool;
     for (std::size_t t = 1; t < threads; ++t)
       pool.emplace_back(worker);

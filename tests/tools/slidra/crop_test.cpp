@@ -137,3 +137,46 @@ TEST(CropSlideTargets, UnreadableImageUsesNoNumbers) {
 }
 
 } // namespace
+
+namespace {
+
+// A slide whose top band holds `n` distinct greys-and-blues, one column each.
+void striped_slide(const std::string &png, int n) {
+  std::vector<Rect> stripes;
+  for (int i = 0; i < n; ++i)
+    stripes.push_back({i, 0, 1, 10, {i % 256, i / 256 * 40, 255 - i % 256}});
+  write_png(png, std::max(n, 20), 20, stripes);
+}
+
+TEST(CropSlideTargets, UpTo256ColoursAreKeptExactlyAndMoreAreReducedToAPalette) {
+  InTempDir dir;
+  LogCapture logs;
+  const std::string out = (dir / "img").string();
+  std::filesystem::create_directory(out);
+  const BboxRatio band{0.0, 0.0, 1.0, 0.5, 0}; // the striped top half
+  // The band holds exactly 256 colours, the most a GIF palette takes.
+  striped_slide((dir / "a.png").string(), 256);
+  auto [files, next] = crop_slide_targets((dir / "a.png").string(), {band}, out, 0, 1, 1);
+  auto px = read_pixels(files.at(0));
+  ASSERT_EQ(px.width, 256);
+  ASSERT_EQ(px.height, 10);
+  for (int x = 0; x < 256; ++x)
+    ASSERT_EQ(px.at(x, 5), (Rgb{x, 0, 255 - x})) << x;
+
+  // 400 colours do not fit a GIF palette: the image is still saved, whole, with close colours.
+  striped_slide((dir / "b.png").string(), 400);
+  std::tie(files, next) = crop_slide_targets((dir / "b.png").string(), {band}, out, 0, 2, 1);
+  px = read_pixels(files.at(0));
+  ASSERT_EQ(px.width, 400);
+  ASSERT_EQ(px.height, 10);
+  int far = 0;
+  for (int x = 0; x < 400; ++x) {
+    const Rgb want{x % 256, x / 256 * 40, 255 - x % 256};
+    const Rgb got = px.at(x, 5);
+    for (int c = 0; c < 3; ++c)
+      far += std::abs(got[c] - want[c]) > 24;
+  }
+  EXPECT_EQ(far, 0);
+}
+
+} // namespace
