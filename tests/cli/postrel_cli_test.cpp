@@ -146,6 +146,20 @@ TEST(PostrelCommand, ListingPrintsValuesAsConfigured) {
                        rule + "\n");
 }
 
+TEST(PostrelCommand, BareConfigAsksEvenForOneFile) {
+  TempDir dir;
+  write_file(dir / "config_mail.yaml", "config:\n  groups:\n    only: {mail_to: o@x.com}\n");
+  auto r = postrel(dir, {"-c", "-l"}, "1\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has(r.out, "\n--- 💬 偵測到現有設定檔，請選擇一個使用 (直接按 Enter 取消) ---\n"));
+  EXPECT_TRUE(has(r.out, "config_mail.yaml"));
+  EXPECT_TRUE(has(r.out, "  🔹 群組名稱: only\n     - 收件人 (To): o@x.com\n"));
+  r = postrel(dir, {"-c", "-l"}, "\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r.err, "❌ Error: No configuration file selected or found."));
+  EXPECT_FALSE(has(r.out, "群組名稱"));
+}
+
 TEST(PostrelCommand, BadInputEndsWithoutADraft) {
   TempDir dir;
   stdfs::create_directories(dir / "folder");
