@@ -268,10 +268,11 @@ std::optional<std::string> which(std::string_view name) {
     std::size_t end = dirs.find(':', start);
     if (end == std::string_view::npos)
       end = dirs.size();
-    std::string dir(dirs.substr(start, end - start));
-    if (dir.empty())
-      dir = "."; // an empty PATH entry means the current folder, as in a shell
-    const std::string candidate = dir + "/" + std::string(name);
+    // An empty PATH entry means the current folder, as in a shell.
+    const std::string_view dir = end > start ? dirs.substr(start, end - start) : ".";
+    std::string candidate;
+    candidate.reserve(dir.size() + 1 + name.size());
+    candidate.append(dir).append("/").append(name);
     if (executable(candidate))
       return candidate;
     start = end + 1;
