@@ -45,8 +45,8 @@ print(json.dumps(out, ensure_ascii=False))
 )PY";
 
 json read_back(const fs::path &book) {
-  const auto r = run_process("/usr/bin/python3", {"-c", kReadBack, book.string()},
-                             book.parent_path());
+  const auto r =
+      run_process("/usr/bin/python3", {"-c", kReadBack, book.string()}, book.parent_path());
   EXPECT_EQ(r.status, 0) << r.err;
   return json::parse(r.out);
 }
@@ -55,7 +55,8 @@ class ProclyCli : public ::testing::Test {
 protected:
   void SetUp() override {
     const std::string header =
-        "\xEF\xBB\xBF" "c1,c2,c3,c4,c5,c6,c7,PO,SO,SO_POS,SO_SUFFIX,QTY,c13,c14,c15,c16,RDD\r\n";
+        "\xEF\xBB\xBF"
+        "c1,c2,c3,c4,c5,c6,c7,PO,SO,SO_POS,SO_SUFFIX,QTY,c13,c14,c15,c16,RDD\r\n";
     write_file(dir / "data/system_data.csv",
                header + csv_row("4500012345", "SO-1", "20", "\"A,1\"", "10", "2024-03-05") +
                    csv_row("4500012345", "SO-1", "10", "B", "10", "2024-04-01") +
@@ -104,7 +105,8 @@ protected:
 TEST_F(ProclyCli, ResultWorkbookReadBackByTwoReaders) {
   const auto r = procly({"-c", "config.json"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "Success: Processed System & Customer Data and generated Result successfully.\n");
+  EXPECT_EQ(r.out,
+            "Success: Processed System & Customer Data and generated Result successfully.\n");
   EXPECT_NE(r.err.find("Matching complete. Found 4 matched records."), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(dir / "data/out/debug_data.xlsx"));
 
@@ -159,8 +161,7 @@ TEST_F(ProclyCli, DebugWorkbookOnlyForExactlyOne) {
   const json debug = read_back(dir / "data/out/debug_data.xlsx");
   EXPECT_EQ(debug.at("SYS_DATA").at("rows").size(), 7u); // header and six rows (one without PO)
   EXPECT_EQ(debug.at("CUS_DATA").at("rows")[0], json::parse(R"(["PO", "QTY", "RDD"])"));
-  EXPECT_EQ(debug.at("CUS_DATA").at("rows")[1],
-            json::parse(R"([4500012345, 10, "2024-03-28"])"));
+  EXPECT_EQ(debug.at("CUS_DATA").at("rows")[1], json::parse(R"([4500012345, 10, "2024-03-28"])"));
 }
 
 TEST_F(ProclyCli, NoMatchNoOptionsTemplateAndUnusableFiles) {

@@ -74,9 +74,15 @@ const cli::Command &procly_command() {
     c.name = "procly";
     c.help = std::string(TOOL_HELP);
     c.options = {
-        {{"--config", "-c"}, "config", false, cli::PathCheck{true, true, true},
+        {{"--config", "-c"},
+         "config",
+         false,
+         cli::PathCheck{true, true, true},
          "Path to JSON config file"},
-        {{"--generate-config"}, "generate_config", true, std::nullopt,
+        {{"--generate-config"},
+         "generate_config",
+         true,
+         std::nullopt,
          "Generate config_procly_template.json"},
     };
     return c;

@@ -20,7 +20,9 @@ void rewrite_dates(Table &table, bool serial_numbers) {
     excel::dates_to_iso_text(table.column("RDD"), serial_numbers);
 }
 
-std::string shown(const std::string &s) { return text::printable(s); }
+std::string shown(const std::string &s) {
+  return text::printable(s);
+}
 
 } // namespace
 
@@ -45,12 +47,12 @@ Result Procly::run() {
 
 Result Procly::run_steps() {
   const excel::CellMapping sys_mapping = {
-      {"PO", sys_po_cell},         {"SO", sys_so_cell},   {"SO_POS", sys_so_pos_cell},
-      {"SO_SUFFIX", sys_so_suffix_cell}, {"QTY", sys_qty_cell}, {"RDD", sys_rdd_cell}};
+      {"PO", sys_po_cell},         {"SO", sys_so_cell},
+      {"SO_POS", sys_so_pos_cell}, {"SO_SUFFIX", sys_so_suffix_cell},
+      {"QTY", sys_qty_cell},       {"RDD", sys_rdd_cell}};
   system_df = excel::read_csv_by_cells(system_data_path, sys_mapping);
   rewrite_dates(*system_df, false);
-  log().info("Successfully loaded system CSV with " + std::to_string(system_df->rows()) +
-             " rows.");
+  log().info("Successfully loaded system CSV with " + std::to_string(system_df->rows()) + " rows.");
 
   if (!fileMg::check_file_exists(customer_data_path, {".xlsx", ".xls"}))
     return {false, "Customer data file not found at: " + customer_data_path};
@@ -63,10 +65,9 @@ Result Procly::run_steps() {
   if (vas != nullptr && std::string_view(vas) == "1") {
     log().debug("Debug mode is ON. Saving intermediate System & Customer DataFrames...");
     const std::string debug_path = fileMg::get_output_file_path(output_dir, "debug_data.xlsx");
-    excel::write_formatted_excel(debug_path,
-                                 {{"SYS_DATA", {{*system_df, false, 0}}},
-                                  {"CUS_DATA", {{*customer_df, false, 0}}}},
-                                 log());
+    excel::write_formatted_excel(
+        debug_path,
+        {{"SYS_DATA", {{*system_df, false, 0}}}, {"CUS_DATA", {{*customer_df, false, 0}}}}, log());
     log().debug("✅ Debug files saved to " + shown(output_dir));
   }
 
@@ -82,12 +83,11 @@ Result Procly::run_steps() {
     return {true, "Process completed, but no matching records found."};
   }
   result_df->rename({{"RDD_SYS", "SYSTEM_RDD"}, {"RDD_CUST", "CUSTOMER_RDD"}});
-  result_df = result_df->select(
-      {"PO", "SO", "SO_POS", "SO_SUFFIX", "QTY", "SYSTEM_RDD", "CUSTOMER_RDD"});
+  result_df =
+      result_df->select({"PO", "SO", "SO_POS", "SO_SUFFIX", "QTY", "SYSTEM_RDD", "CUSTOMER_RDD"});
   result_df = result_df->sort_by({"PO", "SO_POS", "QTY"});
   const Table result_by_rdd = result_df->sort_by({"SYSTEM_RDD", "PO"});
-  log().info("Matching complete. Found " + std::to_string(result_df->rows()) +
-             " matched records.");
+  log().info("Matching complete. Found " + std::to_string(result_df->rows()) + " matched records.");
 
   std::optional<Table> summary_df;
   try {

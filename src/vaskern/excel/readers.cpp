@@ -194,8 +194,8 @@ Table read_csv_by_cells(const std::string &path, const CellMapping &mapping) {
         }
         // Text after the closing quote belongs to the field, as spreadsheet programs read it.
         const std::size_t stop = text.find_first_of(",\r\n", pos);
-        field.append(text.substr(pos, stop == std::string_view::npos ? std::string_view::npos
-                                                                     : stop - pos));
+        field.append(
+            text.substr(pos, stop == std::string_view::npos ? std::string_view::npos : stop - pos));
         pos = stop == std::string_view::npos ? text.size() : stop;
       } else {
         const std::size_t stop = text.find_first_of(",\r\n", pos);

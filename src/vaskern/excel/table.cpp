@@ -266,8 +266,7 @@ std::string month_label(int year, int month) {
   static const char *const names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   char text[16];
-  std::snprintf(text, sizeof text, "%02d-%s", ((year % 100) + 100) % 100,
-                names[(month - 1) % 12]);
+  std::snprintf(text, sizeof text, "%02d-%s", ((year % 100) + 100) % 100, names[(month - 1) % 12]);
   return text;
 }
 
@@ -283,8 +282,7 @@ Table monthly_sums(const std::vector<Cell> &dates_a, const std::vector<Cell> &va
         continue;
       const auto qty = numeric_value(values.at(r));
       if (!qty)
-        throw std::runtime_error("quantity in row " + std::to_string(r + 1) +
-                                 " is not a number");
+        throw std::runtime_error("quantity in row " + std::to_string(r + 1) + " is not a number");
       const Ymd ymd = to_ymd(*date);
       auto &slot = sums[ymd.year * 12 + ymd.month - 1];
       (first ? slot.first : slot.second) += *qty;

@@ -23,7 +23,9 @@ struct Date {
 // A cell: missing, a number, a text or a date.
 using Cell = std::variant<std::monostate, double, std::string, Date>;
 
-inline bool missing(const Cell &c) { return std::holds_alternative<std::monostate>(c); }
+inline bool missing(const Cell &c) {
+  return std::holds_alternative<std::monostate>(c);
+}
 
 // Thrown for a column that a table does not have.
 class MissingColumn : public std::runtime_error {

@@ -24,10 +24,10 @@ namespace stdfs = std::filesystem;
 std::size_t display_width(std::string_view s) {
   std::size_t width = 0;
   for (const char32_t cp : vaskit::text::to_u32(s))
-    width += (cp >= 0x1100 && (cp <= 0x115F || (cp >= 0x2E80 && cp <= 0xA4CF) ||
-                               (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
-                               (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
-                               (cp >= 0xFFE0 && cp <= 0xFFE6) || cp >= 0x20000))
+    width += (cp >= 0x1100 &&
+              (cp <= 0x115F || (cp >= 0x2E80 && cp <= 0xA4CF) || (cp >= 0xAC00 && cp <= 0xD7A3) ||
+               (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0xFE30 && cp <= 0xFE4F) ||
+               (cp >= 0xFF00 && cp <= 0xFF60) || (cp >= 0xFFE0 && cp <= 0xFFE6) || cp >= 0x20000))
                  ? 2
                  : 1;
   return width;

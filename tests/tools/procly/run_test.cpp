@@ -79,11 +79,10 @@ TEST(ProclyConfig, TemplateAndDefaults) {
 }
 
 TEST_F(ProclyRun, MatchedRowsSortedBothWaysWithTheMonthlySummary) {
-  write_file(path("s.csv"), "header\n" + sys_row("200", "20", "5", "2024-04-02") +
-                                sys_row("100", "20", "3", "2024-03-15") +
-                                sys_row("100", "10", "3", "2024-05-01") +
-                                sys_row("300", "10", "9", "not a date") +
-                                sys_row("999", "10", "1", "2024-03-01"));
+  write_file(path("s.csv"),
+             "header\n" + sys_row("200", "20", "5", "2024-04-02") +
+                 sys_row("100", "20", "3", "2024-03-15") + sys_row("100", "10", "3", "2024-05-01") +
+                 sys_row("300", "10", "9", "not a date") + sys_row("999", "10", "1", "2024-03-01"));
   // 300's date is a bare day number (45360 is 2024-03-09), as some exports leave it.
   customer({{100, 3, BookDate{2024, 3, 1}}, {200, 5, BookDate{2024, 6, 30}}, {300, 9, 45360.0}});
   LogCapture logs;
@@ -159,8 +158,8 @@ TEST_F(ProclyRun, EarlyEndsAndTheirMessages) {
     const auto r = procly::Procly(config()).run();
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.message, "Data extraction failed or data is empty.");
-    EXPECT_TRUE(logs.has("ERROR",
-                         "System or Customer data is missing/empty. Cannot proceed with matching."));
+    EXPECT_TRUE(logs.has(
+        "ERROR", "System or Customer data is missing/empty. Cannot proceed with matching."));
   }
   customer({{2, 1, BookDate{2024, 1, 1}}});
   {

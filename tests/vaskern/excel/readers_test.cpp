@@ -16,9 +16,15 @@ using vaskit::testing::write_book;
 using vaskit::testing::write_file;
 namespace fs = std::filesystem;
 
-Cell num(double v) { return Cell{v}; }
-Cell txt(const char *s) { return Cell{std::string(s)}; }
-Cell none() { return Cell{}; }
+Cell num(double v) {
+  return Cell{v};
+}
+Cell txt(const char *s) {
+  return Cell{std::string(s)};
+}
+Cell none() {
+  return Cell{};
+}
 
 std::string error_of(const std::function<void()> &fn) {
   try {
@@ -69,17 +75,24 @@ TEST(ExcelCsv, BadInputNamesFileLineOrColumn) {
   TempDir dir;
   const auto path = (dir / "s.csv").string();
   write_file(path, "a,b\n1,2\n3,\"open\n4,5\n");
-  EXPECT_EQ(error_of([&] { read_csv_by_cells(path, {{"A", "A2"}}); }),
+  EXPECT_EQ(error_of([&] {
+              read_csv_by_cells(path, {{"A", "A2"}});
+            }),
             path + ", line 3: a quoted field is never closed");
   write_file(path, "a,b\n1,2\ncaf\xE9,3\n");
-  EXPECT_EQ(error_of([&] { read_csv_by_cells(path, {{"A", "A2"}}); }),
+  EXPECT_EQ(error_of([&] {
+              read_csv_by_cells(path, {{"A", "A2"}});
+            }),
             path + ", line 3: the text is not UTF-8");
   write_file(path, "a\n1\n");
   for (const char *bad : {"H", "2H", "H0", "H2:H9", ""})
-    EXPECT_EQ(error_of([&] { read_csv_by_cells(path, {{"PO", "A2"}, {"QTY", bad}}); }),
+    EXPECT_EQ(error_of([&] {
+                read_csv_by_cells(path, {{"PO", "A2"}, {"QTY", bad}});
+              }),
               std::string("the cell address of \"QTY\" is not one cell: '") + bad + "'");
-  EXPECT_NE(error_of([&] { read_csv_by_cells((dir / "none.csv").string(), {{"A", "A1"}}); })
-                .find("none.csv"),
+  EXPECT_NE(error_of([&] {
+              read_csv_by_cells((dir / "none.csv").string(), {{"A", "A1"}});
+            }).find("none.csv"),
             std::string::npos);
 }
 
@@ -111,12 +124,14 @@ TEST(ExcelWorkbook, ActiveSheetTypedValuesFromTheirCells) {
                                                 txt("2024-05-01"), none()}));
 
   write_file(dir / "old.xls", "\xD0\xCF\x11\xE0 legacy");
-  EXPECT_NE(error_of([&] { read_excel_by_cells((dir / "old.xls").string(), {{"PO", "F3"}}); })
-                .find(".xls workbooks"),
+  EXPECT_NE(error_of([&] {
+              read_excel_by_cells((dir / "old.xls").string(), {{"PO", "F3"}});
+            }).find(".xls workbooks"),
             std::string::npos);
   write_file(dir / "bad.xlsx", "garbage");
-  EXPECT_NE(error_of([&] { read_excel_by_cells((dir / "bad.xlsx").string(), {{"PO", "F3"}}); })
-                .find("bad.xlsx"),
+  EXPECT_NE(error_of([&] {
+              read_excel_by_cells((dir / "bad.xlsx").string(), {{"PO", "F3"}});
+            }).find("bad.xlsx"),
             std::string::npos);
 }
 
@@ -132,15 +147,14 @@ TEST(ExcelMerge, InnerJoinInLeftOrderWithNumericKeys) {
        {num(10.0), txt("2"), num(10), num(1), num(1), txt("1"), none()},
        {txt("R1"), txt("R2"), txt("R3"), txt("R4"), txt("R5"), txt("R6"), txt("R7")}});
   const Table m = merge_exact_match(left, right, {"PO", "QTY"}, {"_SYS", "_CUST"});
-  EXPECT_EQ(m.names(),
-            (std::vector<std::string>{"PO", "QTY", "SO", "RDD_SYS", "RDD_CUST"}));
+  EXPECT_EQ(m.names(), (std::vector<std::string>{"PO", "QTY", "SO", "RDD_SYS", "RDD_CUST"}));
   // Left row 1 matches right rows 1 and 3 (text that reads as the same number); left row 2
   // ("10", 2) matches right row 2; "0045" matches only the text "0045"; missing keys never
   // match, even each other.
   EXPECT_EQ(m.column("SO"), (std::vector<Cell>{txt("s1"), txt("s1"), txt("s2"), txt("s5")}));
   EXPECT_EQ(m.column("RDD_CUST"), (std::vector<Cell>{txt("R1"), txt("R3"), txt("R2"), txt("R6")}));
-  EXPECT_EQ(m.column("PO"), (std::vector<Cell>{num(4500012345), num(4500012345), txt("10"),
-                                               txt("0045")}));
+  EXPECT_EQ(m.column("PO"),
+            (std::vector<Cell>{num(4500012345), num(4500012345), txt("10"), txt("0045")}));
   EXPECT_TRUE(merge_exact_match(left, Table({"PO", "QTY"}, {{num(1)}, {num(99)}}), {"PO", "QTY"},
                                 {"_SYS", "_CUST"})
                   .empty());
@@ -151,10 +165,9 @@ TEST(ExcelMerge, InnerJoinInLeftOrderWithNumericKeys) {
 TEST(ExcelWriter, BlocksHeadersLabelsAndAtomicFailure) {
   TempDir dir;
   vaskit::testing::LogCapture logs;
-  Table data({"PO", "NAME", "DATE"},
-             {{num(4500012345), num(2.5), none()},
-              {txt("=SUM(A1:A2)"), txt("王小明的長名稱訂單"), txt("x")},
-              {Cell{*make_date(2024, 3, 5)}, none(), txt("2024-04-01")}});
+  Table data({"PO", "NAME", "DATE"}, {{num(4500012345), num(2.5), none()},
+                                      {txt("=SUM(A1:A2)"), txt("王小明的長名稱訂單"), txt("x")},
+                                      {Cell{*make_date(2024, 3, 5)}, none(), txt("2024-04-01")}});
   Table summary({"24-Mar", "24-Apr"}, {{num(5), num(0)}, {num(7), num(2)}});
   summary.set_index({"SYS_RDD", "CUS_RDD"});
   const auto path = dir / "out/sub/r.xlsx"; // the folder does not exist yet
@@ -184,9 +197,9 @@ TEST(ExcelWriter, BlocksHeadersLabelsAndAtomicFailure) {
   EXPECT_FALSE(write_formatted_excel((dir / "taken.xlsx").string(), {{"S", {{data}}}},
                                      vaskern::app_logging::lazy_logger("ExcelTest")));
   ASSERT_EQ(logs.lines().size(), 1u);
-  EXPECT_EQ(logs.lines()[0].text.rfind("Failed to write workbook " + (dir / "taken.xlsx").string(),
-                                       0),
-            0u);
+  EXPECT_EQ(
+      logs.lines()[0].text.rfind("Failed to write workbook " + (dir / "taken.xlsx").string(), 0),
+      0u);
   EXPECT_TRUE(fs::is_directory(dir / "taken.xlsx"));
 }
 

@@ -6,12 +6,22 @@ namespace {
 
 using namespace vaskern::excelTools;
 
-Cell num(double v) { return Cell{v}; }
-Cell txt(const char *s) { return Cell{std::string(s)}; }
-Cell none() { return Cell{}; }
-Cell day(int y, int m, int d) { return Cell{*make_date(y, m, d)}; }
+Cell num(double v) {
+  return Cell{v};
+}
+Cell txt(const char *s) {
+  return Cell{std::string(s)};
+}
+Cell none() {
+  return Cell{};
+}
+Cell day(int y, int m, int d) {
+  return Cell{*make_date(y, m, d)};
+}
 
-std::vector<Cell> col(const Table &t, const char *name) { return t.column(name); }
+std::vector<Cell> col(const Table &t, const char *name) {
+  return t.column(name);
+}
 
 TEST(ExcelTable, SelectionRenamingAndShape) {
   Table t({"A", "B", "C"}, {{num(1), num(2)}, {txt("x"), txt("y")}, {none(), none()}});
@@ -35,8 +45,8 @@ TEST(ExcelTable, StableMultiKeySortWithMissingLast) {
            {num(0), num(1), num(2), num(3), num(4), num(5), num(6), num(7)}});
   const Table s = t.sort_by({"K", "L"});
   // 2, 10 (L=1, row 5), 10 (L=2, row 2), date, "B" < "a" < "b" by code point, missing.
-  EXPECT_EQ(col(s, "Row"), (std::vector<Cell>{num(4), num(5), num(2), num(6), num(7), num(3),
-                                               num(0), num(1)}));
+  EXPECT_EQ(col(s, "Row"),
+            (std::vector<Cell>{num(4), num(5), num(2), num(6), num(7), num(3), num(0), num(1)}));
   EXPECT_THROW(t.sort_by({"K", "nope"}), MissingColumn);
   // Code point order, not locale order: "Z" < "a" < "é" < "中".
   Table u({"T"}, {{txt("中"), txt("é"), txt("a"), txt("Z")}});
@@ -83,7 +93,7 @@ TEST(ExcelMonths, LabelsAreEnglishWhateverTheLocale) {
 
 TEST(ExcelMonths, SumsPerMonthAlignedOnBothSides) {
   const std::vector<Cell> sys_dates = {txt("2024-03-05"), txt("2024-03-20"), txt("2023-12-31"),
-                                       none(),           txt("2024-05-01")};
+                                       none(), txt("2024-05-01")};
   const std::vector<Cell> cus_dates = {txt("2024-03-01"), txt("2024-04-02"), txt("2024-04-30"),
                                        txt("2024-04-30"), none()};
   const std::vector<Cell> qty = {num(5), num(2.5), txt("4"), num(100), num(1)};
@@ -99,8 +109,7 @@ TEST(ExcelMonths, SumsPerMonthAlignedOnBothSides) {
   EXPECT_TRUE(monthly_sums({none()}, {num(1)}, {txt("x")}, {num(1)}, {"A", "B"}).empty());
   // A quantity that is no number (with a date) is refused, naming the row.
   try {
-    monthly_sums({txt("2024-01-01"), txt("2024-01-02")}, {num(1), txt("ten")}, {}, {},
-                 {"A", "B"});
+    monthly_sums({txt("2024-01-01"), txt("2024-01-02")}, {num(1), txt("ten")}, {}, {}, {"A", "B"});
     ADD_FAILURE() << "no error";
   } catch (const std::runtime_error &e) {
     EXPECT_NE(std::string(e.what()).find("row 2"), std::string::npos) << e.what();
