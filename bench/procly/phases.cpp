@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace ex = vaskern::excelTools;
 
@@ -18,6 +20,15 @@ int main(int argc, char **argv) {
   auto lap = [&](const char *name) {
     const auto now = std::chrono::steady_clock::now();
     std::printf("%s %.6f\n", name, std::chrono::duration<double>(now - start).count());
+    if (std::getenv("PHASES_RSS")) {
+      std::FILE *f = std::fopen("/proc/self/status", "r");
+      char line[256];
+      while (f && std::fgets(line, sizeof line, f))
+        if (std::strncmp(line, "VmHWM", 5) == 0 || std::strncmp(line, "VmRSS", 5) == 0)
+          std::fprintf(stderr, "  %s %s", name, line);
+      if (f)
+        std::fclose(f);
+    }
     start = now;
   };
   ex::Table sys = ex::read_csv_by_cells(argv[1], {{"PO", "H2"},
@@ -45,8 +56,8 @@ int main(int argc, char **argv) {
   lap("summary");
   const bool ok = ex::write_formatted_excel(
       argv[3],
-      {{"byPO", {{result, false, 0}, {summary, true, static_cast<int>(result.cols()) + 2}}},
-       {"byRDD_SYS", {{by_rdd, false, 0}}}},
+      {{"byPO", {{&result, false, 0}, {&summary, true, static_cast<int>(result.cols()) + 2}}},
+       {"byRDD_SYS", {{&by_rdd, false, 0}}}},
       vaskern::app_logging::lazy_logger("Bench"));
   lap("write");
   std::printf("matched %zu\n", result.rows());

@@ -67,7 +67,8 @@ Result Procly::run_steps() {
     const std::string debug_path = fileMg::get_output_file_path(output_dir, "debug_data.xlsx");
     excel::write_formatted_excel(
         debug_path,
-        {{"SYS_DATA", {{*system_df, false, 0}}}, {"CUS_DATA", {{*customer_df, false, 0}}}}, log());
+        {{"SYS_DATA", {{&*system_df, false, 0}}}, {"CUS_DATA", {{&*customer_df, false, 0}}}},
+        log());
     log().debug("✅ Debug files saved to " + shown(output_dir));
   }
 
@@ -97,11 +98,11 @@ Result Procly::run_steps() {
   }
 
   const std::string result_path = fileMg::get_output_file_path(output_dir, "result.xlsx");
-  std::vector<excel::Block> bypo_config = {{*result_df, false, 0}};
+  std::vector<excel::Block> bypo_config = {{&*result_df, false, 0}};
   if (summary_df && !summary_df->empty())
-    bypo_config.push_back({*summary_df, true, static_cast<int>(result_df->cols()) + 2});
+    bypo_config.push_back({&*summary_df, true, static_cast<int>(result_df->cols()) + 2});
   const excel::Sheets sheets_data = {{"byPO", bypo_config},
-                                     {"byRDD_SYS", {{result_by_rdd, false, 0}}}};
+                                     {"byRDD_SYS", {{&result_by_rdd, false, 0}}}};
   if (excel::write_formatted_excel(result_path, sheets_data, log())) {
     log().info("✅ Result Excel saved and formatted at: " + shown(result_path));
     return {true, "Processed System & Customer Data and generated Result successfully."};

@@ -45,9 +45,10 @@ Table merge_exact_match(const Table &left, const Table &right, const std::vector
 
 // One block of a sheet: a table whose header row is the sheet's first row (bold) with its
 // values below, starting at column `startcol` (0 = A); with `index`, the table's row labels
-// fill the block's first column under an empty header cell.
+// fill the block's first column under an empty header cell. The table is not copied: it must
+// outlive the call that writes it.
 struct Block {
-  Table df;
+  const Table *df = nullptr;
   bool index = false;
   int startcol = 0;
 };

@@ -2,6 +2,7 @@
 #include "vaskern/excel/excelTools.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <unordered_map>
 
@@ -24,44 +25,58 @@ std::optional<double> key_number(std::string_view s) {
   return numeric_value(Cell{std::string(s)});
 }
 
-// Appends the bytes that identify a key value; false for a missing value, which matches
-// nothing.
-bool append_key(std::string &out, const Cell &cell) {
-  std::optional<double> number;
-  if (const auto *n = std::get_if<double>(&cell))
-    number = *n;
-  else if (const auto *t = std::get_if<std::string>(&cell))
-    number = key_number(*t);
-  if (number) {
-    double v = *number == 0 ? 0.0 : *number; // -0 matches 0
-    char bytes[sizeof v];
-    std::memcpy(bytes, &v, sizeof v);
-    out += 'n';
-    out.append(bytes, sizeof bytes);
-    return true;
-  }
-  if (const auto *t = std::get_if<std::string>(&cell)) {
-    out += 't';
-    const auto size = static_cast<std::uint32_t>(t->size());
-    out.append(reinterpret_cast<const char *>(&size), sizeof size);
-    out += *t;
-    return true;
-  }
-  if (const auto *d = std::get_if<Date>(&cell)) {
-    out += 'd';
-    out.append(reinterpret_cast<const char *>(&d->days), sizeof d->days);
-    return true;
-  }
-  return false;
-}
+// One key value as a token: its kind and 64 bits that identify it within the kind (a number's
+// bits, a date's day, a text's number in the dictionary of texts seen on the right side).
+struct Token {
+  std::uint8_t kind = 0; // 0: missing or unmatchable
+  std::uint64_t bits = 0;
+  bool operator==(const Token &) const = default;
+};
 
-std::optional<std::string> row_key(const std::vector<const std::vector<Cell> *> &keys,
-                                   std::size_t row) {
-  std::string key;
-  for (const auto *col : keys)
-    if (!append_key(key, (*col)[row]))
-      return std::nullopt;
-  return key;
+class Tokens {
+public:
+  // Right-side values enter the dictionary; left-side texts it does not hold match nothing.
+  Token of(const Cell &cell, bool add) {
+    std::optional<double> number;
+    if (const auto *n = std::get_if<double>(&cell))
+      number = *n;
+    else if (const auto *t = std::get_if<std::string>(&cell))
+      number = key_number(*t);
+    if (number) {
+      const double v = *number == 0 ? 0.0 : *number; // -0 matches 0
+      std::uint64_t bits = 0;
+      std::memcpy(&bits, &v, sizeof bits);
+      return {1, bits};
+    }
+    if (const auto *t = std::get_if<std::string>(&cell)) {
+      if (add)
+        return {2, texts_.try_emplace(*t, texts_.size()).first->second};
+      const auto it = texts_.find(*t);
+      return it == texts_.end() ? Token{} : Token{2, it->second};
+    }
+    if (const auto *d = std::get_if<Date>(&cell))
+      return {3, static_cast<std::uint64_t>(static_cast<std::uint32_t>(d->days))};
+    return {};
+  }
+
+private:
+  std::unordered_map<std::string_view, std::uint64_t> texts_;
+};
+
+// The tokens of one row's keys (false when one is missing or unmatchable) and their hash.
+bool row_tokens(Tokens &tokens, const std::vector<const std::vector<Cell> *> &keys, std::size_t row,
+                bool add, std::vector<Token> &out, std::uint64_t &hash) {
+  out.clear();
+  hash = 1469598103934665603ULL;
+  for (const auto *col : keys) {
+    const Token t = tokens.of((*col)[row], add);
+    if (t.kind == 0)
+      return false;
+    out.push_back(t);
+    hash = (hash ^ t.kind) * 1099511628211ULL;
+    hash = (hash ^ (t.bits * 0x9E3779B97F4A7C15ULL)) * 1099511628211ULL;
+  }
+  return true;
 }
 
 } // namespace
@@ -73,15 +88,22 @@ Table merge_exact_match(const Table &left, const Table &right, const std::vector
     left_keys.push_back(&left.column(k));
     right_keys.push_back(&right.column(k));
   }
-  // Right rows by key, each key's rows in their order (first row, then a chain).
-  std::unordered_map<std::string, std::pair<std::size_t, std::size_t>> first_last;
+  // Right rows by the hash of their keys, each hash's rows chained in row order; a probe
+  // compares the tokens themselves, so two keys that share a hash never match.
+  const std::size_t width = keys.size();
+  Tokens tokens;
+  std::vector<Token> right_tokens(right.rows() * width);
+  std::unordered_map<std::uint64_t, std::pair<std::size_t, std::size_t>> first_last;
   first_last.reserve(right.rows());
   std::vector<std::size_t> next(right.rows(), SIZE_MAX);
+  std::vector<Token> row;
+  std::uint64_t hash = 0;
   for (std::size_t r = 0; r < right.rows(); ++r) {
-    auto key = row_key(right_keys, r);
-    if (!key)
+    if (!row_tokens(tokens, right_keys, r, true, row, hash))
       continue;
-    auto [it, inserted] = first_last.try_emplace(std::move(*key), r, r);
+    std::copy(row.begin(), row.end(),
+              right_tokens.begin() + static_cast<std::ptrdiff_t>(r * width));
+    auto [it, inserted] = first_last.try_emplace(hash, r, r);
     if (!inserted) {
       next[it->second.second] = r;
       it->second.second = r;
@@ -89,15 +111,17 @@ Table merge_exact_match(const Table &left, const Table &right, const std::vector
   }
   std::vector<std::size_t> left_rows, right_rows;
   for (std::size_t l = 0; l < left.rows(); ++l) {
-    const auto key = row_key(left_keys, l);
-    if (!key)
+    if (!row_tokens(tokens, left_keys, l, false, row, hash))
       continue;
-    const auto it = first_last.find(*key);
+    const auto it = first_last.find(hash);
     if (it == first_last.end())
       continue;
     for (std::size_t r = it->second.first; r != SIZE_MAX; r = next[r]) {
-      left_rows.push_back(l);
-      right_rows.push_back(r);
+      if (std::equal(row.begin(), row.end(),
+                     right_tokens.begin() + static_cast<std::ptrdiff_t>(r * width))) {
+        left_rows.push_back(l);
+        right_rows.push_back(r);
+      }
     }
   }
 
@@ -105,18 +129,19 @@ Table merge_exact_match(const Table &left, const Table &right, const std::vector
     return std::find(keys.begin(), keys.end(), name) != keys.end();
   };
   Table out;
-  const Table left_part = left.take(left_rows);
-  const Table right_part = right.take(right_rows);
+  Table left_part = left.take(left_rows);
+  Table right_part = right.take(right_rows);
   for (std::size_t c = 0; c < left.cols(); ++c) {
     const std::string &name = left.names()[c];
     const bool shared = !is_key(name) && right.has(name);
-    out.set_column(shared ? name + suffixes.first : name, left_part.column(c));
+    out.set_column(shared ? name + suffixes.first : name, std::move(left_part.column(name)));
   }
   for (std::size_t c = 0; c < right.cols(); ++c) {
     const std::string &name = right.names()[c];
     if (is_key(name))
       continue;
-    out.set_column(left.has(name) ? name + suffixes.second : name, right_part.column(c));
+    out.set_column(left.has(name) ? name + suffixes.second : name,
+                   std::move(right_part.column(name)));
   }
   return out;
 }

@@ -1,7 +1,7 @@
 // The cell-mapped readers: CSV files and the active sheet of workbooks.
 #include "core/fs.hpp"
 #include "core/text.hpp"
-#include "formats/xlsx/workbook.hpp"
+#include "formats/xlsx/quick_read.hpp"
 #include "vaskern/excel/excelTools.hpp"
 
 #include <algorithm>
@@ -261,13 +261,17 @@ Table read_excel_by_cells(const std::string &path, const CellMapping &mapping) {
   if (vaskit::text::lower(vaskit::fs::splitext(path).second) == ".xls")
     throw std::runtime_error(path + ": .xls workbooks (the Excel 97-2003 format) cannot be read; "
                                     "save the file as .xlsx");
-  auto book = vaskit::xlsx::Workbook::open(path);
-  const vaskit::xlsx::Worksheet &sheet = book.active_sheet();
-  const int last_row = sheet.max_row();
+  std::vector<vaskit::xlsx::CellRef> starts;
+  for (const Source &src : sources)
+    starts.push_back({src.first_row, src.col});
+  // One pass over the sheet's XML keeps only the mapped cells: a large sheet is never held
+  // in memory whole.
+  const auto columns = vaskit::xlsx::read_active_columns(path, starts);
   std::vector<std::vector<Cell>> values(sources.size());
   for (std::size_t i = 0; i < sources.size(); ++i) {
-    for (int row = sources[i].first_row; row <= last_row; ++row)
-      values[i].push_back(workbook_cell(sheet.value(row, sources[i].col)));
+    values[i].reserve(columns[i].size());
+    for (const auto &v : columns[i])
+      values[i].push_back(workbook_cell(v));
   }
   return assemble(sources, values);
 }

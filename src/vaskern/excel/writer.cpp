@@ -66,26 +66,29 @@ void check(lxw_error status, const std::string &what) {
 
 void write_sheet(lxw_workbook *book, lxw_format *bold, const std::string &name,
                  const std::vector<Block> &blocks) {
+  for (const Block &b : blocks)
+    if (b.df == nullptr)
+      throw Failure("sheet '" + name + "' has a block without a table");
   lxw_worksheet *ws = workbook_add_worksheet(book, name.c_str());
   if (ws == nullptr)
     throw Failure("cannot add sheet '" + name + "'");
   // Widths first: in the row-by-row mode the column settings must precede the rows.
   std::size_t rows = 0;
   for (const Block &b : blocks) {
-    rows = std::max(rows, b.df.rows());
+    rows = std::max(rows, b.df->rows());
     int col = b.startcol;
     if (b.index) {
       std::size_t w = 0;
-      for (const std::string &label : b.df.index())
+      for (const std::string &label : b.df->index())
         w = std::max(w, display_width(label));
       check(worksheet_set_column(ws, static_cast<lxw_col_t>(col), static_cast<lxw_col_t>(col),
                                  fitted(w), nullptr),
             "column width");
       ++col;
     }
-    for (std::size_t c = 0; c < b.df.cols(); ++c, ++col) {
-      std::size_t w = display_width(b.df.names()[c]);
-      for (const Cell &cell : b.df.column(c))
+    for (std::size_t c = 0; c < b.df->cols(); ++c, ++col) {
+      std::size_t w = display_width(b.df->names()[c]);
+      for (const Cell &cell : b.df->column(c))
         w = std::max(w, cell_width(cell));
       check(worksheet_set_column(ws, static_cast<lxw_col_t>(col), static_cast<lxw_col_t>(col),
                                  fitted(w), nullptr),
@@ -95,22 +98,22 @@ void write_sheet(lxw_workbook *book, lxw_format *bold, const std::string &name,
   // Row 0 holds the headers, rows 1.. the values; each row is written across all blocks.
   for (std::size_t r = 0; r <= rows; ++r) {
     for (const Block &b : blocks) {
-      if (r > b.df.rows())
+      if (r > b.df->rows())
         continue;
       auto col = static_cast<lxw_col_t>(b.startcol);
       const auto row = static_cast<lxw_row_t>(r);
       if (b.index) {
-        if (r > 0 && !b.df.index().empty())
-          check(worksheet_write_string(ws, row, col, b.df.index()[r - 1].c_str(), nullptr),
+        if (r > 0 && !b.df->index().empty())
+          check(worksheet_write_string(ws, row, col, b.df->index()[r - 1].c_str(), nullptr),
                 "row label");
         ++col;
       }
-      for (std::size_t c = 0; c < b.df.cols(); ++c, ++col) {
+      for (std::size_t c = 0; c < b.df->cols(); ++c, ++col) {
         if (r == 0) {
-          check(worksheet_write_string(ws, row, col, b.df.names()[c].c_str(), bold), "header");
+          check(worksheet_write_string(ws, row, col, b.df->names()[c].c_str(), bold), "header");
           continue;
         }
-        const Cell &cell = b.df.at(r - 1, c);
+        const Cell &cell = b.df->at(r - 1, c);
         if (const auto *n = std::get_if<double>(&cell)) {
           if (std::isfinite(*n))
             check(worksheet_write_number(ws, row, col, *n, nullptr), "number");

@@ -172,7 +172,7 @@ TEST(ExcelWriter, BlocksHeadersLabelsAndAtomicFailure) {
   summary.set_index({"SYS_RDD", "CUS_RDD"});
   const auto path = dir / "out/sub/r.xlsx"; // the folder does not exist yet
   ASSERT_TRUE(write_formatted_excel(
-      path.string(), {{"byPO", {{data, false, 0}, {summary, true, 5}}}, {"Two", {{data}}}},
+      path.string(), {{"byPO", {{&data, false, 0}, {&summary, true, 5}}}, {"Two", {{&data}}}},
       vaskern::app_logging::lazy_logger("ExcelTest")));
   auto book = vaskit::xlsx::Workbook::open(path);
   EXPECT_EQ(book.sheet_names(), (std::vector<std::string>{"byPO", "Two"}));
@@ -194,7 +194,7 @@ TEST(ExcelWriter, BlocksHeadersLabelsAndAtomicFailure) {
 
   // A target that cannot be written: false, one error line, nothing left behind.
   fs::create_directories(dir / "taken.xlsx");
-  EXPECT_FALSE(write_formatted_excel((dir / "taken.xlsx").string(), {{"S", {{data}}}},
+  EXPECT_FALSE(write_formatted_excel((dir / "taken.xlsx").string(), {{"S", {{&data}}}},
                                      vaskern::app_logging::lazy_logger("ExcelTest")));
   ASSERT_EQ(logs.lines().size(), 1u);
   EXPECT_EQ(
