@@ -225,9 +225,14 @@ void check_path(const Command &cmd, const std::string &prog, const Option &o,
 
 std::optional<std::string> Params::value(const std::string &dest) const {
   auto it = values_.find(dest);
-  if (it == values_.end())
+  if (it == values_.end() || it->second.empty())
     return std::nullopt;
-  return it->second;
+  return it->second.back();
+}
+
+std::vector<std::string> Params::values(const std::string &dest) const {
+  auto it = values_.find(dest);
+  return it == values_.end() ? std::vector<std::string>{} : it->second;
 }
 
 bool Params::flag(const std::string &dest) const {
@@ -338,8 +343,8 @@ Params parse(const Command &cmd, const std::vector<std::string> &args, const std
   // Path checks run in declaration order, before leftover arguments are reported.
   for (const auto &o : cmd.options)
     if (o.path)
-      if (auto v = params.value(o.dest))
-        check_path(cmd, prog, o, *v);
+      for (const auto &v : params.values(o.dest))
+        check_path(cmd, prog, o, v);
   if (!extras.empty()) {
     std::string joined;
     for (std::size_t i = 0; i < extras.size(); ++i)

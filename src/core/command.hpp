@@ -48,14 +48,17 @@ struct Command {
 
 class Params {
 public:
-  // Value of a value option; nullopt when it was not given.
+  // Value of a value option (the last one when it was given several times); nullopt when it
+  // was not given.
   std::optional<std::string> value(const std::string &dest) const;
+  // Every value of an option that may be given several times, in command-line order.
+  std::vector<std::string> values(const std::string &dest) const;
   bool flag(const std::string &dest) const;
-  void set_value(const std::string &dest, std::string v) { values_[dest] = std::move(v); }
+  void set_value(const std::string &dest, std::string v) { values_[dest].push_back(std::move(v)); }
   void set_flag(const std::string &dest) { flags_[dest] = true; }
 
 private:
-  std::map<std::string, std::string> values_;
+  std::map<std::string, std::vector<std::string>> values_;
   std::map<std::string, bool> flags_;
 };
 

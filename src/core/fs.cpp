@@ -50,7 +50,9 @@ void remove_stale_temporaries(const std::filesystem::path &folder, const std::st
   if (ec)
     return;
   const pid_t self = ::getpid();
-  for (const auto &entry : it) {
+  // increment(ec), not ++: a folder that changes under us ends the clean-up, not the save.
+  for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    const auto &entry = *it;
     const std::string name = entry.path().filename().string();
     if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
       continue;

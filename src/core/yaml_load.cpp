@@ -477,12 +477,22 @@ private:
     std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
     flatten(node, pairs);
     json obj = json::object();
+    // A key lookup in an ordered mapping is linear; one index keeps a large mapping linear. A
+    // repeated key keeps its first place and takes the later value.
+    auto &entries = obj.get_ref<json::object_t &>();
+    std::unordered_map<std::string, std::size_t> at;
+    at.reserve(pairs.size());
     for (const auto &[key_id, value_id] : pairs) {
       const Node &key = nodes_[key_id];
       if (key.kind != Kind::scalar)
         fail("found unhashable key", key.mark);
-      obj[key.value.is_string() ? key.value.get<std::string>() : to_text(key.value)] =
-          value_of(value_id);
+      std::string name = key.value.is_string() ? key.value.get<std::string>() : to_text(key.value);
+      json value = value_of(value_id);
+      const auto [it, added] = at.try_emplace(name, entries.size());
+      if (added)
+        entries.Container::emplace_back(std::move(name), std::move(value));
+      else
+        entries.begin()[static_cast<std::ptrdiff_t>(it->second)].second = std::move(value);
     }
     return obj;
   }

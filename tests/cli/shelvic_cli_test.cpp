@@ -139,12 +139,13 @@ TEST(ShelvicRun, PageCardsPackageAndConfigurationKeptAsWritten) {
 TEST(ShelvicRun, UnlistedFilesAddedFromAnswersRoundTrip) {
   TempDir dir;
   make_folder(dir);
+  fs::remove(dir / "notes_v1.md");
   const std::string t1 = "Report & <b>\"one\"</b>: #1";
   const std::string d1 = "key: value # not a comment";
   const std::string t2 = "yes";
   const std::string d2 = "[x] & null";
-  // The list offers notes_v1.md, notes_v2.md, report #1.html; "3,2" picks report, then notes.
-  const std::string input = "3,2\n\n" + t1 + "\n" + d1 + "\n" + t2 + "\n" + d2 + "\n";
+  // The list offers notes_v2.md and report #1.html; "2,1" picks report first, then notes.
+  const std::string input = "2,1\n\n" + t1 + "\n" + d1 + "\n" + t2 + "\n" + d2 + "\n";
   const auto r = run_process(kShelvic, {"--config", "config.yaml"}, dir.path(), input);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(has(r.out, "\n💬 正在為 [report #1.html] 設定索引資訊："));
@@ -205,14 +206,19 @@ TEST(ShelvicRun, ValueThatIsNotTextIsRefusedByName) {
 TEST(ShelvicRun, PackageNeverReplacesAFileThatIsNotAnArchive) {
   TempDir dir;
   write_file(dir / "guide.html", "g");
-  write_file(dir / "package.zip", "my own notes");
-  const std::string cfg = "document1_file: guide.html\ndownload_link: package.zip\n";
+  write_file(dir / "package_v1.zip", "my own notes");
+  write_file(dir / "package_v2.zip", "a newer member of the family");
+  const std::string cfg = "document1_file: guide.html\ndownload_link: package_v1.zip\n";
   write_file(dir / "config.yaml", cfg);
   const auto r = run_process(kShelvic, {"-c", "config.yaml"}, dir.path());
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(has(r.err, "❌ 打包壓縮檔失敗: package.zip 已存在且不是 zip 壓縮檔，不會覆寫。"));
-  EXPECT_EQ(read_file(dir / "package.zip"), "my own notes");
-  EXPECT_EQ(load_yaml(dir / "config.yaml").at("download_link"), "package.zip");
+  EXPECT_TRUE(
+      has(r.err, "❌ 打包壓縮檔失敗: package_v1.zip 已存在且不是 zip 壓縮檔，不會覆寫。"));
+  EXPECT_EQ(read_file(dir / "package_v1.zip"), "my own notes");
+  // A failed packing leaves the link alone (it is not re-pointed to package_v2.zip).
+  EXPECT_EQ(read_file(dir / "config.yaml"), cfg);
+  EXPECT_TRUE(
+      has(read_file(dir / "index.html"), "<a href=\"package_v1.zip\" class=\"download-btn\""));
 }
 
 TEST(ShelvicRun, DownloadStaysOnThePackageBesideANewerFamilyMember) {
@@ -311,6 +317,7 @@ TEST(ShelvicCommand, DefaultModeOnlyLogsUnlistedFilesAndWritesNoConfiguration) {
   TempDir dir;
   write_file(dir / "log.txt", "l");
   write_file(dir / "extra.md", "e");
+  write_file(dir / "caf\xe9.txt", "a Latin-1 name");
   const auto r = run_process(kShelvic, {}, dir.path(), "1\n");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(has(r.err, "['extra.md']"));
@@ -318,8 +325,14 @@ TEST(ShelvicCommand, DefaultModeOnlyLogsUnlistedFilesAndWritesNoConfiguration) {
   std::set<std::string> files;
   for (const auto &e : fs::directory_iterator(dir.path()))
     files.insert(e.path().filename().string());
-  EXPECT_EQ(files, (std::set<std::string>{"log.txt", "extra.md", "index.html", "package.zip"}));
+  EXPECT_EQ(files, (std::set<std::string>{"log.txt", "extra.md", "caf\xe9.txt", "index.html",
+                                          "package.zip"}));
   EXPECT_TRUE(has(read_file(dir / "index.html"), "<h2>📟 [log text file]</h2>"));
+  // A name that is not UTF-8 is packed under its own bytes and shown with U+FFFD.
+  EXPECT_EQ(zip_names(dir / "package.zip"),
+            (std::set<std::string>{"log.txt", "extra.md", "caf\xe9.txt"}));
+  EXPECT_TRUE(has(r.err, "✅ 已加入壓縮包: caf\uFFFD.txt"));
+  EXPECT_FALSE(has(read_file(dir / "index.html"), "caf"));
 }
 
 } // namespace

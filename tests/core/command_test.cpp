@@ -60,6 +60,19 @@ TEST(CommandParse, ValueFormsAndFlags) {
   }
 }
 
+TEST(CommandParse, RepeatedValuesAreAllKeptInOrderAndEachIsPathChecked) {
+  const Params p = parse(sample(), {"--name", "a", "-c", "x", "--name=b", "--name", ""}, "tool");
+  EXPECT_EQ(p.values("name"), (std::vector<std::string>{"a", "b", ""}));
+  EXPECT_EQ(p.value("name"), "");
+  EXPECT_EQ(p.values("config"), std::vector<std::string>{"x"});
+  EXPECT_TRUE(p.values("file").empty());
+  // The second -f is a folder: refused although the first one passed.
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(exit_of({"-f", VASKIT_SOURCE_DIR "/CMakeLists.txt", "-f", "/tmp"}), 2);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("File '/tmp' is a directory."),
+            std::string::npos);
+}
+
 TEST(CommandParse, UsageErrorsExitWithTwoAndSayWhy) {
   struct Case {
     std::vector<std::string> args;

@@ -54,6 +54,11 @@ TEST(YamlDocuments, KeepKeyOrderAndNesting) {
   EXPECT_TRUE(parse_yaml("").is_null());
 }
 
+TEST(YamlDocuments, RepeatedKeyKeepsItsFirstPlaceAndTakesTheLastValue) {
+  const json cfg = parse_yaml("a: 1\nb: 2\na: 3\n");
+  EXPECT_EQ(cfg.dump(), R"({"a":3,"b":2})");
+}
+
 TEST(ParseErrors, CarryLineAndColumn) {
   try {
     parse_yaml("config:\n  a: [1, 2\n");

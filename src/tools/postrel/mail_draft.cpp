@@ -1,0 +1,276 @@
+#include "tools/postrel/mail_draft.hpp"
+
+#include "core/process.hpp"
+#include "core/text.hpp"
+#include "tools/postrel/postrel.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <gmime/gmime.h>
+#include <mutex>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vaskit::postrel {
+namespace stdfs = std::filesystem;
+namespace {
+
+void init_gmime() {
+  static std::once_flag once;
+  std::call_once(once, [] { g_mime_init(); });
+}
+
+// Holds one GObject reference.
+template <class T> struct Ref {
+  T *p = nullptr;
+  explicit Ref(T *v) : p(v) {}
+  ~Ref() {
+    if (p)
+      g_object_unref(p);
+  }
+  Ref(const Ref &) = delete;
+  Ref &operator=(const Ref &) = delete;
+  T *get() const { return p; }
+};
+
+// Header values come from configuration files and documents: no character may end the line.
+std::string blank_controls(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (char32_t cp : text::to_u32(s)) {
+    if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0) || cp == 0x2028 || cp == 0x2029)
+      cp = U' ';
+    text::append_utf8(out, cp);
+  }
+  return out;
+}
+
+// The content types mail clients show attachments by; anything else is plain bytes.
+std::pair<const char *, const char *> content_type_of(const std::string &name) {
+  struct Row {
+    const char *ext, *type, *subtype;
+  };
+  static const Row rows[] = {
+      {".pdf", "application", "pdf"},
+      {".html", "text", "html"},
+      {".htm", "text", "html"},
+      {".md", "text", "markdown"},
+      {".markdown", "text", "markdown"},
+      {".txt", "text", "plain"},
+      {".csv", "text", "csv"},
+      {".png", "image", "png"},
+      {".jpg", "image", "jpeg"},
+      {".jpeg", "image", "jpeg"},
+      {".gif", "image", "gif"},
+      {".svg", "image", "svg+xml"},
+      {".zip", "application", "zip"},
+      {".docx", "application", "vnd.openxmlformats-officedocument.wordprocessingml.document"},
+      {".xlsx", "application", "vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
+      {".xlsm", "application", "vnd.ms-excel.sheet.macroEnabled.12"},
+      {".pptx", "application", "vnd.openxmlformats-officedocument.presentationml.presentation"},
+  };
+  const auto dot = name.rfind('.');
+  if (dot != std::string::npos && dot != 0) {
+    const std::string ext = text::lower(name.substr(dot));
+    for (const auto &r : rows)
+      if (ext == r.ext)
+        return {r.type, r.subtype};
+  }
+  return {"application", "octet-stream"};
+}
+
+void add_recipients(GMimeMessage *msg, GMimeAddressType type, const std::string &line) {
+  InternetAddressList *list = g_mime_message_get_addresses(msg, type);
+  for (const auto &piece : recipient_pieces(line)) {
+    InternetAddressList *parsed = internet_address_list_parse(nullptr, piece.c_str());
+    if (!parsed || internet_address_list_length(parsed) == 0) {
+      log().warning("⚠️ 無法辨識的收件人，已略過：" + piece);
+    } else {
+      internet_address_list_append(list, parsed);
+    }
+    if (parsed)
+      g_object_unref(parsed);
+  }
+}
+
+GMimeTextPart *text_part(const char *subtype, const std::string &body) {
+  GMimeTextPart *part = g_mime_text_part_new_with_subtype(subtype);
+  g_mime_text_part_set_text(part, body.c_str());
+  // Seven-bit lines of at most 76 characters: no line passes the 998 that SMTP allows.
+  GMimePart *p = GMIME_PART(part);
+  g_mime_part_set_content_encoding(
+      p, g_mime_part_get_best_content_encoding(p, GMIME_ENCODING_CONSTRAINT_7BIT));
+  return part;
+}
+
+} // namespace
+
+struct MailDraft::Attachment {
+  int fd = -1;
+  std::string name;
+  ~Attachment() {
+    if (fd >= 0)
+      ::close(fd);
+  }
+};
+
+MailDraft::MailDraft() = default;
+MailDraft::~MailDraft() = default;
+
+std::vector<std::string> recipient_pieces(const std::string &line) {
+  const std::string clean = blank_controls(line);
+  std::vector<std::string> pieces;
+  std::string current;
+  bool quoted = false;
+  auto flush = [&] {
+    auto s = text::strip(current);
+    if (!s.empty())
+      pieces.push_back(std::move(s));
+    current.clear();
+  };
+  for (std::size_t i = 0; i < clean.size(); ++i) {
+    const char c = clean[i];
+    if (quoted && c == '\\' && i + 1 < clean.size()) {
+      current += c;
+      current += clean[++i];
+      continue;
+    }
+    if (c == '"')
+      quoted = !quoted;
+    if (c == ';' && !quoted) {
+      flush();
+      continue;
+    }
+    current += c;
+  }
+  flush();
+  return pieces;
+}
+
+void MailDraft::add_attachment(const std::string &absolute_path) {
+  auto a = std::make_unique<Attachment>();
+  a->fd = ::open(absolute_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (a->fd < 0)
+    throw std::runtime_error(absolute_path + ": " + std::strerror(errno));
+  struct stat st;
+  if (::fstat(a->fd, &st) != 0 || !S_ISREG(st.st_mode))
+    throw std::runtime_error(absolute_path + ": 不是一般檔案");
+  a->name = stdfs::path(absolute_path).filename().string();
+  attachments_.push_back(std::move(a));
+}
+
+stdfs::path MailDraft::save(const stdfs::path &folder, const std::string &stem) const {
+  init_gmime();
+  Ref<GMimeMessage> msg(g_mime_message_new(TRUE));
+  GMimeObject *obj = GMIME_OBJECT(msg.get());
+  // Mail clients open a message with this header as an unsent draft, ready to edit and send.
+  g_mime_object_set_header(obj, "X-Unsent", "1", nullptr);
+  add_recipients(msg.get(), GMIME_ADDRESS_TYPE_TO, To);
+  add_recipients(msg.get(), GMIME_ADDRESS_TYPE_CC, CC);
+  g_mime_message_set_subject(msg.get(), blank_controls(Subject).c_str(), "utf-8");
+  GDateTime *now = g_date_time_new_now_local();
+  g_mime_message_set_date(msg.get(), now);
+  g_date_time_unref(now);
+
+  Ref<GMimeMultipart> alternative(g_mime_multipart_new_with_subtype("alternative"));
+  {
+    Ref<GMimeTextPart> plain(text_part("plain", TextBody));
+    Ref<GMimeTextPart> html(text_part("html", HTMLBody));
+    g_mime_multipart_add(alternative.get(), GMIME_OBJECT(plain.get()));
+    g_mime_multipart_add(alternative.get(), GMIME_OBJECT(html.get()));
+  }
+  Ref<GMimeMultipart> mixed(attachments_.empty() ? nullptr
+                                                 : g_mime_multipart_new_with_subtype("mixed"));
+  if (mixed.get()) {
+    g_mime_multipart_add(mixed.get(), GMIME_OBJECT(alternative.get()));
+    for (const auto &a : attachments_) {
+      const int fd = ::dup(a->fd);
+      if (fd < 0)
+        throw std::runtime_error(a->name + ": " + std::strerror(errno));
+      // The file is read in blocks while the message is written, never held whole.
+      Ref<GMimeStream> stream(g_mime_stream_fs_new_with_bounds(fd, 0, -1));
+      Ref<GMimeDataWrapper> content(
+          g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+      const auto [type, subtype] = content_type_of(a->name);
+      Ref<GMimePart> part(g_mime_part_new_with_type(type, subtype));
+      g_mime_part_set_content(part.get(), content.get());
+      g_mime_part_set_content_encoding(part.get(), GMIME_CONTENT_ENCODING_BASE64);
+      g_mime_part_set_filename(part.get(), a->name.c_str());
+      g_mime_multipart_add(mixed.get(), GMIME_OBJECT(part.get()));
+    }
+    g_mime_message_set_mime_part(msg.get(), GMIME_OBJECT(mixed.get()));
+  } else {
+    g_mime_message_set_mime_part(msg.get(), GMIME_OBJECT(alternative.get()));
+  }
+
+  std::string tmpl = (folder / ("." + stem + ".eml.XXXXXX")).string();
+  const int fd = ::mkstemp(tmpl.data());
+  if (fd < 0)
+    throw std::runtime_error("無法在 " + folder.string() +
+                             " 建立郵件草稿: " + std::strerror(errno));
+  const std::string tmp = tmpl;
+  auto fail = [&](const std::string &what, int err) -> std::runtime_error {
+    ::unlink(tmp.c_str());
+    return std::runtime_error(what + ": " + std::strerror(err));
+  };
+  {
+    // Buffered writes through stdio; its flush does not sync the disk (a draft replaces nothing
+    // and can be made again from its Markdown, and a sync would cost more than composing it).
+    FILE *fp = ::fdopen(fd, "wb");
+    if (!fp) {
+      const int err = errno;
+      ::close(fd);
+      throw fail("寫入郵件草稿失敗", err);
+    }
+    GMimeStream *file = g_mime_stream_file_new(fp); // owns fp
+    GMimeFormatOptions *format = g_mime_format_options_new();
+    g_mime_format_options_set_newline_format(format, GMIME_NEWLINE_FORMAT_DOS);
+    errno = 0;
+    const ssize_t written = g_mime_object_write_to_stream(obj, format, file);
+    g_mime_format_options_free(format);
+    int err = errno ? errno : EIO;
+    const bool flushed = written >= 0 && std::fflush(fp) == 0 && !std::ferror(fp);
+    if (!flushed && errno)
+      err = errno;
+    g_mime_stream_file_set_owner(GMIME_STREAM_FILE(file), FALSE);
+    g_object_unref(file);
+    const bool closed = std::fclose(fp) == 0;
+    if (!closed && flushed)
+      err = errno;
+    if (!flushed || !closed)
+      throw fail("寫入郵件草稿失敗", err);
+  }
+  for (int n = 1;; ++n) {
+    const stdfs::path target =
+        folder / (stem + (n == 1 ? std::string() : "_" + std::to_string(n)) + ".eml");
+    // link() never replaces an existing file: an earlier draft keeps its name.
+    if (::link(tmp.c_str(), target.c_str()) == 0) {
+      ::unlink(tmp.c_str());
+      return target;
+    }
+    if (errno == EEXIST)
+      continue;
+    // File systems without hard links: a rename that refuses to replace does the same.
+    if ((errno == EPERM || errno == ENOTSUP || errno == EOPNOTSUPP) &&
+        ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+      return target;
+    if (errno != EEXIST)
+      throw fail("無法儲存郵件草稿 " + target.string(), errno);
+  }
+}
+
+std::optional<std::string> open_draft(const stdfs::path &draft) {
+  const char *env = std::getenv("VASKIT_MAIL_OPENER");
+  const std::string opener = env && *env ? env : "xdg-open";
+  if (opener == "none")
+    return std::nullopt;
+  if (auto err = process::start_detached({opener, draft.string()}))
+    return "無法開啟郵件草稿 " + draft.string() + " (" + *err + ")";
+  return std::nullopt;
+}
+
+} // namespace vaskit::postrel

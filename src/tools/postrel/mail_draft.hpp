@@ -1,0 +1,55 @@
+// The mail draft as a standard message file: what the desktop mail client's draft holds
+// (recipients, subject, HTML body, attachments), saved as an .eml that mail clients open as an
+// unsent, editable message (X-Unsent: 1), then opened with the desktop's handler.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vaskit::postrel {
+
+class MailDraft {
+public:
+  MailDraft();
+  ~MailDraft();
+  MailDraft(const MailDraft &) = delete;
+  MailDraft &operator=(const MailDraft &) = delete;
+
+  // Recipient lines as the configuration writes them: addresses separated by ";" (a ";" inside
+  // double quotes belongs to a display name), each "name <address>" or a bare address. Empty
+  // pieces are left out; control characters count as blanks.
+  std::string To;
+  std::string CC;
+  // Control characters count as blanks; the header is encoded as needed.
+  std::string Subject;
+  std::string HTMLBody;
+  // The text/plain alternative (the Markdown itself).
+  std::string TextBody;
+
+  // Opens the file for the draft now, so that it is attached as it is at this moment even if it
+  // is removed before the save; its content is streamed when the draft is saved. Throws
+  // std::runtime_error when it is not a readable regular file.
+  void add_attachment(const std::string &absolute_path);
+
+  // Writes the message into `folder` as "<stem>.eml", or "<stem>_2.eml", "<stem>_3.eml" ... when
+  // earlier drafts hold those names: a draft never replaces another. The file appears whole or
+  // not at all. Returns its path; throws std::runtime_error saying what failed.
+  std::filesystem::path save(const std::filesystem::path &folder, const std::string &stem) const;
+
+private:
+  struct Attachment;
+  std::vector<std::unique_ptr<Attachment>> attachments_;
+};
+
+// The pieces of a recipient line, as MailDraft reads To and CC: split at ";" outside double
+// quotes, control characters made blanks, stripped, empty pieces left out.
+std::vector<std::string> recipient_pieces(const std::string &line);
+
+// Starts the program that opens the draft, detached: VASKIT_MAIL_OPENER names it, "xdg-open"
+// when unset; "none" opens nothing. Returns why it could not be started, nullopt otherwise.
+std::optional<std::string> open_draft(const std::filesystem::path &draft);
+
+} // namespace vaskit::postrel

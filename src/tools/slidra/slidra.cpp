@@ -1,0 +1,327 @@
+#include "tools/slidra/slidra.hpp"
+
+#include "tools/slidra/tool_help.hpp"
+
+#include "core/command.hpp"
+#include "core/fs.hpp"
+#include "core/text.hpp"
+#include "vaskern/fileIO.hpp"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+namespace vaskit::slidra {
+
+namespace fileIO = vaskern::fileIO;
+namespace stdfs = std::filesystem;
+
+Logger &log() {
+  return vaskern::app_logging::lazy_logger("Slidra");
+}
+
+const std::string DEFAULT_YAML_CONTENT = "config:\n"
+                                         "  scan_dir: \"./\"\n"
+                                         "  target_slides: \"all\"\n"
+                                         "  search_keyword: \"crop_region\"\n"
+                                         "  scale_width: 4800\n"
+                                         "  padding: -40\n";
+
+namespace {
+
+const char *MSG_NO_DECK = "未選取任何有效簡報檔案，結束執行。";
+const char *MSG_NO_SLIDES = "沒有指定任何有效的投影片頁碼，結束執行。";
+const char *MSG_GLOBAL = "運行發生全域錯誤: ";
+const char *TEMP_TEMPLATE = "temp_full_slide_{idx}.png";
+
+// Widths beyond this give images of gigabytes per slide.
+constexpr std::int64_t kMaxScaleWidth = 20000;
+
+// A whole number (an integer, or a float without fraction); booleans and text are not.
+std::optional<std::int64_t> whole_number(const json &v) {
+  if (v.is_number_integer()) {
+    if (v.is_number_unsigned() &&
+        v.get<std::uint64_t>() > std::uint64_t(std::numeric_limits<std::int64_t>::max()))
+      return std::nullopt;
+    return v.get<std::int64_t>();
+  }
+  if (v.is_number_float()) {
+    const double d = v.get<double>();
+    if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.2e18)
+      return static_cast<std::int64_t>(d);
+  }
+  return std::nullopt;
+}
+
+std::string list_text(const std::vector<int> &v) {
+  std::string s = "[";
+  for (std::size_t i = 0; i < v.size(); ++i)
+    s += (i ? ", " : "") + std::to_string(v[i]);
+  return s + "]";
+}
+
+std::string text_of(const json &v) {
+  return config::to_text(v);
+}
+
+bool file_exists(const std::string &path) {
+  std::error_code ec;
+  return !path.empty() && stdfs::is_regular_file(path, ec);
+}
+
+void remove_file(const std::string &path) {
+  std::error_code ec;
+  stdfs::remove(path, ec);
+}
+
+cli::Command make_command() {
+  cli::Command cmd;
+  cmd.name = "slidra";
+  cmd.help = std::string(TOOL_HELP);
+  cmd.epilog = "\b\n"
+               "Examples:\n"
+               "  1. Generate config template:\n"
+               "     vas-kit slidra --generate-config\n"
+               "\b\n"
+               "  2. Run with configuration:\n"
+               "     vas-kit slidra -c config.yaml\n"
+               "\b\n"
+               "  3. Specify scan directory:\n"
+               "     vas-kit slidra -d ./presentations\n"
+               "\b\n"
+               "  4. Interactive config selection (when -c is provided without arguments):\n"
+               "     vas-kit slidra -c\n"
+               "\b\n"
+               "  5. Run with default settings (Direct mode):\n"
+               "     vas-kit slidra\n";
+  cmd.options = {
+      {{"--config", "-c"},
+       "config",
+       false,
+       cli::PathCheck{},
+       "Specify the YAML config file path. If -c is provided without arguments, it will trigger "
+       "interactive config selection."},
+      {{"--dir", "-d", "--scan-dir"},
+       "scan_dir",
+       false,
+       cli::PathCheck{true, false, true},
+       "Specify the directory to scan for PowerPoint files (default: ./)"},
+      {{"--generate-config"},
+       "generate_config",
+       true,
+       std::nullopt,
+       "Generate config_slidra_template.yaml"},
+      {{"--debug"}, "debug", true, std::nullopt, "Enable debug mode"},
+  };
+  return cmd;
+}
+
+int fail(const std::string &text) {
+  cli::echo(text, true);
+  return 1;
+}
+
+} // namespace
+
+SlidraApp::SlidraApp(const json &config_dict, std::unique_ptr<SlideExporter> exporter)
+    : exporter_(std::move(exporter)) {
+  config = config_dict.is_object() && config_dict.contains("config") ? config_dict.at("config")
+                                                                     : json::object();
+  if (!config.is_object())
+    config = json::object();
+  scan_dir = config::get_or(config, "scan_dir", "./");
+  target_slides = config::get_or(config, "target_slides", "all");
+  search_keyword = config::get_or(config, "search_keyword", "crop_region");
+  output_dir = fs::join(text_of(scan_dir), "img");
+  scale_width = config::get_or(config, "scale_width", 4800);
+  padding = config::get_or(config, "padding", -40);
+}
+
+std::map<int, std::string>
+SlidraApp::export_slides_to_high_res_png(const std::string &pptx_path,
+                                         const std::vector<int> &slide_indices,
+                                         const std::string &output_template) {
+  const std::string abs_pptx = fs::abspath(pptx_path);
+  const auto deck = pptx::Presentation::open(abs_pptx);
+  const auto size = deck.slide_size();
+  if (!size || size->cx <= 0 || size->cy <= 0)
+    throw std::runtime_error("簡報檔案沒有有效的投影片尺寸");
+  std::vector<std::string> paths, abs_paths;
+  for (const int n : slide_indices) {
+    paths.push_back(text::replace_all(output_template, "{idx}", std::to_string(n)));
+    abs_paths.push_back(fs::abspath(paths.back()));
+  }
+  if (!exporter_)
+    exporter_ = make_libreoffice_exporter();
+  exporter_->export_slides(abs_pptx, slide_indices, abs_paths,
+                           static_cast<int>(*whole_number(scale_width)), *size);
+  std::map<int, std::string> exported;
+  for (std::size_t i = 0; i < slide_indices.size(); ++i) {
+    exported[slide_indices[i]] = paths[i];
+    log().info("✅ 已將第 " + std::to_string(slide_indices[i]) +
+               " 頁簡報匯出為高解析度全圖: " + paths[i]);
+  }
+  return exported;
+}
+
+Result SlidraApp::run() {
+  // Settings the export and the cropping depend on are checked before anything is touched.
+  const auto width = whole_number(scale_width);
+  if (!width || *width < 1 || *width > kMaxScaleWidth) {
+    const std::string msg = "設定 scale_width 必須是 1 到 " + std::to_string(kMaxScaleWidth) +
+                            " 之間的整數，目前為: " + text_of(scale_width);
+    log().error("❌ " + msg);
+    return {false, msg};
+  }
+  const auto pad = whole_number(padding);
+  if (!pad) {
+    const std::string msg = "設定 padding 必須是整數，目前為: " + text_of(padding);
+    log().error("❌ " + msg);
+    return {false, msg};
+  }
+  if (!search_keyword.is_string()) {
+    const std::string msg = "設定 search_keyword 必須是文字，目前為: " + text_of(search_keyword);
+    log().error("❌ " + msg);
+    return {false, msg};
+  }
+  const std::string scan = text_of(scan_dir);
+  const std::string keyword = search_keyword.get<std::string>();
+
+  log().info("✅ 🚀 Starting Slidra process in '" + scan + "'. Please select a PowerPoint file.");
+  const auto chosen = fileIO::scan_and_select_files(scan, {".pptx"}, {}, "簡報檔案", &log(), true);
+  if (chosen.empty()) {
+    log().warning(std::string("⚠️ ") + MSG_NO_DECK);
+    return {false, MSG_NO_DECK};
+  }
+  const std::string pptx_path = chosen.front().path;
+
+  std::error_code ec;
+  const bool had_output_dir = stdfs::exists(output_dir, ec);
+  std::map<int, std::string> exported_paths;
+  std::string current_temp;
+  try {
+    const auto deck = pptx::Presentation::open(pptx_path);
+    const auto size = deck.slide_size();
+    // Without a slide size no box can be placed on any slide.
+    if (!size || size->cx <= 0 || size->cy <= 0)
+      throw std::runtime_error(pptx_path + ": 簡報檔案沒有有效的投影片尺寸 (p:sldSz)");
+    const auto total = static_cast<std::int64_t>(deck.slide_count());
+    log().info("✅ 📊 簡報檔案共有 " + std::to_string(total) + " 頁");
+
+    const auto slide_indices = parse_slide_indices(target_slides, total);
+    if (slide_indices.empty()) {
+      log().warning(std::string("⚠️ ") + MSG_NO_SLIDES);
+      return {false, MSG_NO_SLIDES};
+    }
+    log().info("✅ 🎯 預計處理投影片頁碼: " + list_text(slide_indices));
+
+    fileIO::setup_output_dir(output_dir, &log());
+    if (!stdfs::is_directory(output_dir, ec))
+      throw std::runtime_error("無法建立輸出資料夾 " + output_dir);
+
+    exported_paths = export_slides_to_high_res_png(pptx_path, slide_indices, TEMP_TEMPLATE);
+
+    std::vector<std::string> cropped_images;
+    std::int64_t global_img_idx = 1;
+    for (const int n : slide_indices) {
+      log().info("✅ 正在處理第 " + std::to_string(n) + " 頁 ---");
+      const auto it = exported_paths.find(n);
+      if (it == exported_paths.end() || !file_exists(it->second)) {
+        log().warning("⚠️ 找不到第 " + std::to_string(n) + " 頁的簡報匯出圖片，略過該頁。");
+        continue;
+      }
+      current_temp = it->second;
+      try {
+        const auto targets = get_target_shapes_bbox_ratios(pptx_path, n, keyword);
+        const auto [files, next] =
+            crop_slide_targets(current_temp, targets, output_dir, *pad, global_img_idx, n, &log());
+        cropped_images.insert(cropped_images.end(), files.begin(), files.end());
+        global_img_idx = next;
+      } catch (const std::exception &e) {
+        log().error("❌ 處理第 " + std::to_string(n) + " 頁時發生錯誤: " + e.what());
+      }
+      remove_file(current_temp);
+      exported_paths.erase(n);
+      current_temp.clear();
+    }
+
+    if (!cropped_images.empty()) {
+      const std::string preview_path = fs::join(scan, "img_preview.md");
+      const auto lines = generate_preview_content(cropped_images);
+      std::string content;
+      for (std::size_t i = 0; i < lines.size(); ++i)
+        content += (i ? "\n" : "") + lines[i];
+      // A preview that was not written is not a success.
+      if (!fileIO::save_local_file_content(preview_path, content, "預覽文件", &log()).ok)
+        throw std::runtime_error("預覽文件未能寫入: " + preview_path);
+      log().info("🎉 【預覽生成成功】已將影像連結寫入: " + preview_path);
+    }
+
+    const std::string message = "Slidra executed successfully. Processed " +
+                                std::to_string(global_img_idx - 1) + " target images.";
+    log().info("🎉 " + message);
+    return {true, message};
+  } catch (const std::exception &e) {
+    // No full-slide image outlives the run, and an output folder this run made for nothing
+    // is taken away again.
+    if (!current_temp.empty())
+      remove_file(current_temp);
+    for (const auto &[n, path] : exported_paths)
+      remove_file(path);
+    if (!had_output_dir && stdfs::is_directory(output_dir, ec) && stdfs::is_empty(output_dir, ec))
+      stdfs::remove(output_dir, ec);
+    log().error(std::string("❌ ") + MSG_GLOBAL + e.what());
+    return {false, MSG_GLOBAL + std::string(e.what())};
+  }
+}
+
+const cli::Command &slidra_command() {
+  static const cli::Command cmd = make_command();
+  return cmd;
+}
+
+int cmd_slidra(const Options &options) {
+  vaskern::app_logging::debug_switch(options.debug, "Vaskit");
+
+  if (options.generate_config) {
+    const std::string out_path =
+        fileIO::save_yaml_template(DEFAULT_YAML_CONTENT, "config_slidra_template.yaml");
+    if (out_path.empty())
+      return 1;
+    cli::echo("✅ Success! Template file created at: " + out_path);
+    return 0;
+  }
+
+  fileIO::YamlConfigFlow flow;
+  flow.default_text = DEFAULT_YAML_CONTENT;
+  flow.logger = &log();
+  flow.single = fileIO::SingleCandidate::take;
+  flow.none_chosen =
+      "Error: Please provide a YAML file path using --config or choose one from the list.";
+  flow.missing_path = "Error: Config file '{path}' does not exist.";
+  // The loader has said what was wrong; a run without configuration is no success.
+  flow.unusable_status = 1;
+  auto resolved = fileIO::resolve_yaml_config(options.config, flow);
+  if (!resolved.config)
+    return resolved.status;
+  json &loaded_cfg = resolved.config->mapping;
+  if (loaded_cfg.is_null())
+    loaded_cfg = json::object();
+  if (!loaded_cfg.is_object() ||
+      (loaded_cfg.contains("config") && !loaded_cfg["config"].is_object() &&
+       !loaded_cfg["config"].is_null()))
+    return fail("❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。");
+  if (!loaded_cfg.contains("config") || loaded_cfg["config"].is_null())
+    loaded_cfg["config"] = json::object();
+  if (options.scan_dir)
+    loaded_cfg["config"]["scan_dir"] = *options.scan_dir;
+
+  SlidraApp app(loaded_cfg);
+  const Result result = app.run();
+  if (!result.ok)
+    return fail("❌ Error: " + result.message);
+  cli::echo("✅ Done: " + result.message);
+  return 0;
+}
+
+} // namespace vaskit::slidra

@@ -1,0 +1,124 @@
+// slidra: crops the regions of keyword-marked shapes out of rendered slides into GIF images and
+// writes a Markdown preview of them.
+//
+// Errors: the command returns the exit status; SlidraApp::run() reports every failure of the
+// deck, the export or the preview as a false Result (the global error); a failure of one slide
+// or one region is logged and the run goes on; the stages it calls throw.
+#pragma once
+
+#include "core/command.hpp"
+
+#include "core/config.hpp"
+#include "core/result.hpp"
+#include "formats/pptx/presentation.hpp"
+#include "vaskern/app_logging.hpp"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vaskit::slidra {
+
+using config::json;
+using Logger = vaskern::app_logging::Logger;
+
+// The tool's logger ("Slidra").
+Logger &log();
+
+extern const std::string DEFAULT_YAML_CONTENT;
+
+// A keyword shape's box as fractions of the slide, and its position among the slide's top-level
+// shapes.
+struct BboxRatio {
+  double left_r = 0;
+  double top_r = 0;
+  double width_r = 0;
+  double height_r = 0;
+  int shape_idx = 0;
+};
+
+// Cuts every target out of the slide image at `full_slide_png` and saves it as
+// "img<n>_slide<slide_idx>.gif" in `output_dir` (which must exist). Numbers start at
+// `start_img_idx` and advance once per target, saved or not. Returns the saved paths and the next
+// free number. A slide image that cannot be read gives one error line and no numbers used.
+std::pair<std::vector<std::string>, std::int64_t>
+crop_slide_targets(const std::string &full_slide_png, const std::vector<BboxRatio> &targets,
+                   const std::string &output_dir, std::int64_t padding, std::int64_t start_img_idx,
+                   int slide_idx, const Logger *logger = nullptr);
+
+// The lines of the Markdown preview for the saved image paths (joined with "\n" by the caller).
+std::vector<std::string> generate_preview_content(const std::vector<std::string> &cropped_images);
+
+// Renders chosen slides to PNG images: the stand-in for the desktop presentation application.
+class SlideExporter {
+public:
+  virtual ~SlideExporter() = default;
+  // Writes slide `slides[i]` (1-based, presentation order, hidden slides included) of the deck
+  // at `pptx_path` to `outputs[i]`, `scale_width` pixels wide, the height following `size`'s
+  // aspect ratio. All or nothing: on failure it throws and leaves none of `outputs` behind.
+  virtual void export_slides(const std::string &pptx_path, const std::vector<int> &slides,
+                             const std::vector<std::string> &outputs, int scale_width,
+                             const pptx::Size &size) = 0;
+};
+
+// LibreOffice (headless, private profile, hidden slides exported) converts the deck to PDF once;
+// poppler renders the chosen pages, several at a time.
+std::unique_ptr<SlideExporter> make_libreoffice_exporter();
+
+// Starts the image library once per process; throws when it cannot start.
+void ensure_vips();
+
+// The pixel height of a slide `width` pixels wide (at least 1).
+int slide_height_pixels(int width, const pptx::Size &size);
+
+class SlidraApp {
+public:
+  // `config_dict` is the whole configuration mapping; settings come from its `config` section.
+  // `exporter` replaces LibreOffice (tests); null means the real one.
+  explicit SlidraApp(const json &config_dict, std::unique_ptr<SlideExporter> exporter = nullptr);
+
+  // One pass over one chosen deck; never throws for failures of the deck, slides or export.
+  Result run();
+
+  // The sorted, unique 1-based slide numbers `target_str` selects; bad parts are logged.
+  std::vector<int> parse_slide_indices(const json &target_str, std::int64_t total_slides) const;
+  // The boxes of the slide's top-level shapes whose text holds `keyword`. Throws when there is
+  // none, when the deck or slide cannot be read, or when a matching shape has no box.
+  std::vector<BboxRatio> get_target_shapes_bbox_ratios(const std::string &pptx_path,
+                                                       int slide_index,
+                                                       const std::string &keyword) const;
+  // Renders the slides to the paths the template gives (its "{idx}" filled with the slide
+  // number, relative to the current folder); returns slide number -> path as the template gave
+  // it.
+  std::map<int, std::string> export_slides_to_high_res_png(const std::string &pptx_path,
+                                                           const std::vector<int> &slide_indices,
+                                                           const std::string &output_template);
+
+  json config;
+  json scan_dir;
+  json target_slides;
+  json search_keyword;
+  std::string output_dir;
+  json scale_width;
+  json padding;
+
+private:
+  std::unique_ptr<SlideExporter> exporter_;
+};
+
+// The command line of slidra, parsed (main.cpp fills it from slidra_command()).
+struct Options {
+  std::optional<std::string> config;   // -c/--config; "" asks for a choice
+  std::optional<std::string> scan_dir; // -d/--dir/--scan-dir, an existing folder
+  bool generate_config = false;
+  bool debug = false;
+};
+
+const cli::Command &slidra_command();
+// The command body; returns the exit status.
+int cmd_slidra(const Options &options);
+
+} // namespace vaskit::slidra

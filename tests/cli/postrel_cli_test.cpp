@@ -1,0 +1,409 @@
+// End-to-end tests of postrel: the built tool writes real .eml drafts, read back by Python's
+// email package; a fake agent script stands in for the AI agent.
+#include "support/files.hpp"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+namespace {
+
+using vaskit::testing::read_file;
+using vaskit::testing::run_process;
+using vaskit::testing::TempDir;
+using vaskit::testing::write_file;
+namespace stdfs = std::filesystem;
+using json = nlohmann::json;
+
+const std::string kHost = std::string(VASKIT_BIN_DIR) + "/vas-kit";
+const std::vector<std::string> kNoOpener = {"VASKIT_MAIL_OPENER=none"};
+
+bool has(const std::string &hay, const std::string &needle) {
+  return hay.find(needle) != std::string::npos;
+}
+
+vaskit::testing::ProcessResult postrel(const TempDir &dir, std::vector<std::string> args,
+                                       const std::string &input = "",
+                                       std::vector<std::string> env = kNoOpener) {
+  args.insert(args.begin(), "postrel");
+  return run_process(kHost, args, dir.path(), input, env);
+}
+
+// The draft as Python's email package reads it: headers, and each leaf part's type, file
+// name, text (text parts) and SHA-256 of the decoded bytes.
+json read_eml(const stdfs::path &file) {
+  static const char *const script = R"(
+import email, email.policy, hashlib, json, sys
+m = email.message_from_bytes(open(sys.argv[1], 'rb').read(), policy=email.policy.default)
+parts = []
+for p in m.walk():
+    if p.is_multipart():
+        continue
+    data = p.get_payload(decode=True)
+    parts.append({'type': p.get_content_type(), 'name': p.get_filename() or '',
+                  # MIME writes text with CR LF line ends.
+                  'text': p.get_content().replace('\r\n', '\n') if p.get_content_maintype() == 'text' and not p.get_filename() else '',
+                  'sha': hashlib.sha256(data).hexdigest()})
+hdr = lambda k: str(m[k]) if m[k] is not None else None
+print(json.dumps({'unsent': hdr('X-Unsent'), 'subject': hdr('Subject'), 'bcc': hdr('Bcc'),
+                  'to': [a.addr_spec for a in m['To'].addresses] if m['To'] else [],
+                  'to_names': [a.display_name for a in m['To'].addresses] if m['To'] else [],
+                  'cc': [a.addr_spec for a in m['Cc'].addresses] if m['Cc'] else [],
+                  'outer': m.get_content_type(), 'parts': parts}))
+)";
+  const auto r = run_process("/usr/bin/python3", {"-c", script, file.string()}, file.parent_path());
+  if (r.status != 0)
+    throw std::runtime_error("python could not read " + file.string() + ": " + r.err);
+  return json::parse(r.out);
+}
+
+std::string sha256_of(const stdfs::path &file) {
+  const auto r = run_process("/usr/bin/sha256sum", {file.string()}, file.parent_path());
+  return r.out.substr(0, 64);
+}
+
+const json *part(const json &eml, const std::string &type, const std::string &name = "") {
+  for (const auto &p : eml["parts"])
+    if (p["type"] == type && p["name"] == name)
+      return &p;
+  return nullptr;
+}
+
+std::size_t eml_count(const stdfs::path &dir) {
+  std::size_t n = 0;
+  for (const auto &e : stdfs::directory_iterator(dir))
+    n += e.path().extension() == ".eml";
+  return n;
+}
+
+const char *const kReport = "subject: 週報 第49週\n\n"
+                            "# 本週\n"
+                            "第一行\n第二行\n\n"
+                            "| 項目 | 狀態 |\n|---|---|\n| 報表 | 完成 |\n\n"
+                            "<div markdown=\"1\">\n**粗體** 在區塊內\n</div>\n";
+
+const char *const kConfig = "config:\n"
+                            "  default_group: team\n"
+                            "  groups:\n"
+                            "    team:\n"
+                            "      mail_to: \"Doe, John <john@x.com>; ; b@x.com\"\n"
+                            "      mail_cc: [\"c1@x.com\", \"c2@x.com\"]\n"
+                            "    weekly_report_to_boss:\n"
+                            "      mail_to: boss@x.com\n";
+
+TEST(PostrelCommand, HelpKeepsTheExampleBlocks) {
+  TempDir dir;
+  const auto r = postrel(dir, {"--help"});
+  ASSERT_EQ(r.status, 0);
+  for (const char *expected :
+       {"Usage: vas-kit postrel [OPTIONS]", "  Convert Markdown content to Outlook email draft.",
+        "-a, --attach FILE", "-l, --list-groups", "--no-ai",
+        "    2. List all available recipient groups:\n       vas-kit postrel -l\n"
+        "       vas-kit postrel -c config.yaml -l\n",
+        "       vas-kit postrel -f ./data_postrel/report.md --no-ai\n\n  Features: Postrel - "
+        "Convert Markdown content to Outlook email draft.\n    - Converts Markdown content to "
+        "formatted HTML email body.\n"}) {
+    EXPECT_TRUE(has(r.out, expected)) << expected;
+  }
+}
+
+TEST(PostrelCommand, TemplateIsTheDefaultConfiguration) {
+  TempDir dir;
+  auto r = postrel(dir, {"--generate-config", "-c", "missing.yaml", "--debug"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has(r.out, "✅ Success! Template file created at: " +
+                             (dir / "config_postrel_template.yaml").string()));
+  const std::string text = read_file(dir / "config_postrel_template.yaml");
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 15);
+  EXPECT_TRUE(has(text, "\n      mail_cc: \n"));
+  // The written template and the built-in text list the same groups; the empty mail_cc of the
+  // weekly group is null, so no CC line.
+  const auto from_file = postrel(dir, {"-c", "config_postrel_template.yaml", "-l"});
+  const auto built_in = postrel(dir, {"-l", "-f", "x.md", "--no-ai"});
+  ASSERT_EQ(from_file.status, 0);
+  EXPECT_EQ(from_file.out, built_in.out);
+  EXPECT_TRUE(has(built_in.out, "  🔹 群組名稱: weekly_report_to_boss\n     - 收件人 (To): "));
+  EXPECT_FALSE(has(built_in.out.substr(0, built_in.out.find("群組名稱: project_team")), "副本"));
+  EXPECT_TRUE(has(built_in.out, "  🔹 群組名稱: empty (預設)\n     - 收件人 (To): (未設定)\n"
+                                "     - 內容路徑 (Content): (未設定)\n"));
+}
+
+TEST(PostrelCommand, ListingPrintsValuesAsConfigured) {
+  TempDir dir;
+  write_file(dir / "c.yaml", "config:\n  default_group: b\n  mail_content: s.md\n  groups:\n"
+                             "    a:\n      mail_to: [\"x@y\", \"  \", \"z@w\"]\n"
+                             "    b:\n      mail_to: \"\"\n      mail_cc: q@r\n");
+  const auto r = postrel(dir, {"-c", "c.yaml", "-l", "-g", "nope"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string rule(60, '-');
+  EXPECT_EQ(r.out, "\n📋 可用的郵件群組清單 (Available Recipient Groups):\n" + rule +
+                       "\n  🔹 群組名稱: a\n     - 收件人 (To): ['x@y', '  ', 'z@w']\n"
+                       "     - 內容路徑 (Content): s.md\n" +
+                       rule +
+                       "\n  🔹 群組名稱: b (預設)\n     - 收件人 (To): (未設定)\n"
+                       "     - 副本 (CC): q@r\n     - 內容路徑 (Content): s.md\n" +
+                       rule + "\n");
+}
+
+TEST(PostrelCommand, BareConfigAsksEvenForOneFile) {
+  TempDir dir;
+  write_file(dir / "config_mail.yaml", "config:\n  groups:\n    only: {mail_to: o@x.com}\n");
+  auto r = postrel(dir, {"-c", "-l"}, "1\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has(r.out, "\n--- 💬 偵測到現有設定檔，請選擇一個使用 (直接按 Enter 取消) ---\n"));
+  EXPECT_TRUE(has(r.out, "config_mail.yaml"));
+  EXPECT_TRUE(has(r.out, "  🔹 群組名稱: only\n     - 收件人 (To): o@x.com\n"));
+  r = postrel(dir, {"-c", "-l"}, "\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r.err, "❌ Error: No configuration file selected or found."));
+  EXPECT_FALSE(has(r.out, "群組名稱"));
+}
+
+TEST(PostrelCommand, BadInputEndsWithoutADraft) {
+  TempDir dir;
+  stdfs::create_directories(dir / "folder");
+  write_file(dir / "report.md", kReport);
+  write_file(dir / "latin1.md", "subject: caf\xe9\n");
+  write_file(dir / "empty.md", "");
+  write_file(dir / "list.yaml", "config:\n  groups: [a, b]\n");
+  write_file(dir / "scalar.yaml", "config:\n  groups:\n    a: just-an-address@x\n");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"-f", "folder"},
+       2,
+       "Error: Invalid value for '-f' / '--file': File 'folder' is a directory."},
+      {{"-f", "report.md", "-a", "folder"}, 2, "File 'folder' is a directory."},
+      {{"-c", "list.yaml", "-f", "report.md"}, 1, "groups 必須是對應表"},
+      {{"-c", "scalar.yaml", "-l"}, 1, "群組 [a] 的設定必須是對應表"},
+      {{"-c", "nothing.yaml"}, 1, "❌ Error: Config file 'nothing.yaml' does not exist."},
+      {{"-c"}, 1, "❌ Error: No configuration file selected or found."},
+      {{"-f", "latin1.md", "-g", "empty", "--no-ai"}, 1, "Error: 檔案內容為空。"},
+      {{"-f", "empty.md", "-g", "empty", "--no-ai"}, 1, "Error: 檔案內容為空。"},
+      {{"-f", "gone.md", "-g", "empty", "--no-ai"}, 1, "Error: 指定的檔案不存在: gone.md"},
+  };
+  for (const auto &c : cases) {
+    const auto r = postrel(dir, c.args);
+    EXPECT_EQ(r.status, c.status) << c.err << "\n" << r.err;
+    EXPECT_TRUE(has(r.err, c.err)) << r.err;
+  }
+  EXPECT_EQ(eml_count(dir.path()), 0u);
+}
+
+TEST(PostrelDraft, EmlReadBackWithEverything) {
+  TempDir dir;
+  write_file(dir / "c.yaml", kConfig);
+  write_file(dir / "report.md", kReport);
+  std::string every_byte;
+  for (int round = 0; round < 4000; ++round)
+    for (int b = 0; b < 256; ++b)
+      every_byte.push_back(static_cast<char>(b));
+  write_file(dir / "data.bin", every_byte);
+  write_file(dir / "sub/報告 附件.pdf", "%PDF-1.4 fake\n");
+  const std::vector<std::string> args = {
+      "-c",       "c.yaml", "-f",          "report.md", "--no-ai",          "-a",
+      "data.bin", "-a",     "missing.pdf", "-a",        "sub/報告 附件.pdf"};
+  // The group menu: Enter takes the default group.
+  const auto r = postrel(dir, args, "\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(r.out.rfind("Done: ")), "Done: 成功建立郵件草稿: report.md\n");
+  EXPECT_TRUE(has(r.err, "⚠️ 找不到附加檔案：missing.pdf，已略過。"));
+  EXPECT_TRUE(has(r.err, "✅ 已成功加入附加檔案：" + (dir / "data.bin").string()));
+
+  const json eml = read_eml(dir / "report.eml");
+  EXPECT_EQ(eml["unsent"], "1");
+  EXPECT_EQ(eml["subject"], "週報 第49週");
+  EXPECT_EQ(eml["to"], json({"john@x.com", "b@x.com"}));
+  EXPECT_EQ(eml["to_names"][0], "Doe, John");
+  EXPECT_EQ(eml["cc"], json({"c1@x.com", "c2@x.com"}));
+  EXPECT_EQ(eml["outer"], "multipart/mixed");
+  const json *html = part(eml, "text/html");
+  const json *plain = part(eml, "text/plain");
+  ASSERT_TRUE(html && plain);
+  const std::string page = (*html)["text"];
+  EXPECT_TRUE(has(page, "<th>項目</th>"));
+  EXPECT_TRUE(has(page, "<td>完成</td>"));
+  EXPECT_TRUE(has(page, "第一行<br />\n第二行"));
+  EXPECT_TRUE(has(page, "<strong>粗體</strong> 在區塊內"));
+  EXPECT_FALSE(has(page, "markdown=\"1\""));
+  EXPECT_TRUE(has(page, "<body style=\"font-family: 'Aptos'"));
+  // The text part is the body: the subject line gone, no trailing line break.
+  const std::string report = kReport;
+  EXPECT_EQ((*plain)["text"],
+            report.substr(report.find("# 本週"), report.size() - 1 - report.find("# 本週")));
+  const json *bin = part(eml, "application/octet-stream", "data.bin");
+  const json *pdf = part(eml, "application/pdf", "報告 附件.pdf");
+  ASSERT_TRUE(bin && pdf);
+  EXPECT_EQ((*bin)["sha"], sha256_of(dir / "data.bin"));
+  EXPECT_EQ((*pdf)["sha"], sha256_of(dir / "sub/報告 附件.pdf"));
+
+  // A second run keeps the first draft and writes another.
+  const std::string first = read_file(dir / "report.eml");
+  ASSERT_EQ(postrel(dir, args, "\n").status, 0);
+  EXPECT_EQ(read_file(dir / "report.eml"), first);
+  EXPECT_EQ(read_eml(dir / "report_2.eml")["subject"], "週報 第49週");
+}
+
+TEST(PostrelDraft, CodeBlocksFolderAndWeeklySummary) {
+  TempDir dir;
+  write_file(dir / "c.yaml", kConfig);
+  // No subject line: fences stay and the code renders as a code block.
+  write_file(dir / "notes/w.md", "Hello\n\n```\nint x = 1;\n```\n");
+  write_file(dir / "toc.md", "# Intro\n## Scope\n");
+  write_file(dir / "other.html", "<h1>Never used</h1>");
+  stdfs::create_directories(dir / "drafts");
+  auto env = kNoOpener;
+  env.push_back("VASKIT_DRAFTS_DIR=" + (dir / "drafts").string());
+  const auto r = postrel(dir,
+                         {"-c", "c.yaml", "-g", "weekly_report_to_boss", "-f", "notes/w.md",
+                          "--no-ai", "-a", "none.md", "-a", "toc.md", "-a", "other.html"},
+                         "", env);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has(r.err, "✅ 已將附件 [toc.md] 的目錄摘要附加至郵件內文。"));
+  EXPECT_FALSE(stdfs::exists(dir / "notes/w.eml"));
+  const json eml = read_eml(dir / "drafts/w.eml");
+  EXPECT_EQ(eml["subject"], "草稿");
+  EXPECT_EQ(eml["to"], json({"boss@x.com"}));
+  const std::string page = (*part(eml, "text/html"))["text"];
+  EXPECT_TRUE(has(page, "<pre><code>int x = 1;\n</code></pre>"));
+  EXPECT_TRUE(has(page, "<li>Intro - Abstract"));
+  EXPECT_TRUE(has(page, "<li>Scope</li>"));
+  EXPECT_FALSE(has(page, "Never used"));
+  EXPECT_TRUE(has((*part(eml, "text/plain"))["text"], "```\n\n- Intro - Abstract\n  - Scope"));
+}
+
+TEST(PostrelDraft, ConfiguredValuesCannotAddHeaders) {
+  TempDir dir;
+  write_file(dir / "c.yaml",
+             "config:\n  groups:\n    g:\n      mail_to: \"a@b.com\\nBcc: x@y.com\"\n"
+             "      mail_cc: \"c@d.com\\r\\nX-Evil: 1\"\n");
+  write_file(dir / "m.md", "subject: hi\nbody\n");
+  const auto r = postrel(dir, {"-c", "c.yaml", "-f", "m.md", "--no-ai"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json eml = read_eml(dir / "m.eml");
+  EXPECT_TRUE(eml["bcc"].is_null());
+  EXPECT_EQ(eml["to"][0], "a@b.com");
+  EXPECT_FALSE(has(read_file(dir / "m.eml"), "\nX-Evil:"));
+  EXPECT_FALSE(has(read_file(dir / "m.eml"), "\nBcc:"));
+}
+
+TEST(PostrelDraft, OpenerGetsTheDraftAndAFailedOpenerKeepsIt) {
+  TempDir dir;
+  write_file(dir / "m.md", "subject: s\nbody\n");
+  write_file(dir / "opener.sh",
+             "#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$1\")/opened.tmp\"\n"
+             "mv \"$(dirname \"$1\")/opened.tmp\" \"$(dirname \"$1\")/opened\"\n");
+  stdfs::permissions(dir / "opener.sh", stdfs::perms::owner_all);
+  auto r = postrel(dir, {"-f", "m.md", "--no-ai", "-g", "empty"}, "",
+                   {"VASKIT_MAIL_OPENER=" + (dir / "opener.sh").string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (int i = 0; i < 100 && !stdfs::exists(dir / "opened"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(read_file(dir / "opened"), (dir / "m.eml").string());
+
+  r = postrel(dir, {"-f", "m.md", "--no-ai", "-g", "empty"}, "",
+              {"VASKIT_MAIL_OPENER=" + (dir / "no-opener").string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(
+      has(r.err, "❌ 建立 Outlook 郵件失敗: 無法開啟郵件草稿 " + (dir / "m_2.eml").string()));
+  EXPECT_TRUE(has(r.err, "Error: 無法開啟郵件草稿"));
+  EXPECT_TRUE(stdfs::exists(dir / "m_2.eml"));
+}
+
+// The fake agent records its arguments and prompt and, unless AGENT_SILENT is set, writes
+// "<stem>_ai.md" beside the source.
+class PostrelAgent : public ::testing::Test {
+protected:
+  TempDir dir;
+  std::vector<std::string> env;
+  void SetUp() override {
+    write_file(
+        dir / "agent.sh",
+        "#!/bin/sh\nlog=\"$(pwd)/agent.log\"\n: > \"$log\"\nfile=\nwhile [ $# -gt 0 ]; do\n"
+        "  case \"$1\" in\n    --prompt) printf '%s' \"$2\" > \"$(pwd)/prompt.txt\"; shift 2;;\n"
+        "    --file) file=\"$2\"; echo \"$1 $2\" >> \"$log\"; shift 2;;\n"
+        "    *) echo \"$1 $2\" >> \"$log\"; shift 2;;\n  esac\ndone\n"
+        "[ -n \"$AGENT_SILENT\" ] && exit 0\n"
+        "printf 'subject: AI 主旨\\n\\n潤飾後的內文\\n' > \"${file%.md}_ai.md\"\n");
+    stdfs::permissions(dir / "agent.sh", stdfs::perms::owner_all);
+    write_file(dir / "report.md", "subject: 原主旨\n\n原本的內文\n");
+    env = kNoOpener;
+    env.push_back("VASKIT_AGENT=" + (dir / "agent.sh").string());
+  }
+};
+
+TEST_F(PostrelAgent, AgentOutputBecomesTheBodyAndTheDiffIsShown) {
+  const auto r = postrel(dir, {"-f", "report.md", "-g", "empty"}, "2\n", env);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(
+      has(r.out,
+          "🤖 是否使用 AI 校正郵件內容？\n  1. 不使用AI\n  2. 排版+語法檢查\n"
+          "  3. 排版+語法檢查+emoji\n  4. 排版+語法檢查+中翻英\n"
+          "  5. 排版+語法檢查++emoji+中翻英\n請選擇校正模式 [1]: "));
+  const std::string share =
+      stdfs::weakly_canonical(std::string(VASKIT_BIN_DIR) + "/../share/vaskit");
+  EXPECT_EQ(read_file(dir / "agent.log"),
+            "--model gemini-3.7-flash-medium\n--file report.md\n--goal " + share +
+                "/goal/mail_polish.yaml\n--skill " + share +
+                "/skill/mail_formatting.yaml\n"
+                "--skill " +
+                share + "/skill/mail_grammar.yaml\n");
+  EXPECT_EQ(read_file(dir / "prompt.txt"),
+            "請依據 Goal 目標 (mail_polish.yaml) 與 Skill 規範 (mail_formatting, mail_grammar)，"
+            "對來源 Email 檔案進行【排版+語法檢查】處理。\n- 來源檔案路徑：`" +
+                (dir / "report.md").string() + "`\n- 目標輸出路徑：`" +
+                (dir / "report_ai.md").string() +
+                "`\n請讀取來源檔案並使用 `write_to_file` 工具將校正完成的完整 Markdown "
+                "寫入目標檔案。");
+  EXPECT_TRUE(has(r.out, "--- report.md\n+++ report_ai.md\n@@ -1,3 +1,3 @@\n-subject: 原主旨\n"
+                         "+subject: AI 主旨\n \n-原本的內文\n+潤飾後的內文\n"));
+  EXPECT_TRUE(has(r.out, "Done: 成功建立郵件草稿: report_ai.md"));
+  const json eml = read_eml(dir / "report.eml");
+  EXPECT_EQ(eml["subject"], "AI 主旨");
+  EXPECT_TRUE(has((*part(eml, "text/html"))["text"], "潤飾後的內文"));
+}
+
+TEST_F(PostrelAgent, NoFreshOutputMeansNoDraft) {
+  auto silent = env;
+  silent.push_back("AGENT_SILENT=1");
+  auto r = postrel(dir, {"-f", "report.md", "-g", "empty"}, "3\n", silent);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r.err, "❌ AI 校正未順利產生目標檔案 [report_ai.md]。"));
+  EXPECT_TRUE(has(r.err, "Error: AI 校正未產生目標檔案: report_ai.md"));
+  // The skills of option 3, in their order.
+  EXPECT_TRUE(
+      has(read_file(dir / "agent.log"),
+          "mail_grammar.yaml\n--skill " +
+              stdfs::weakly_canonical(std::string(VASKIT_BIN_DIR) + "/../share/vaskit").string() +
+              "/skill/mail_emoji.yaml\n"));
+
+  // A file left by an earlier run is not the agent's answer, and stays as it was.
+  write_file(dir / "report_ai.md", "subject: stale\n");
+  r = postrel(dir, {"-f", "report.md", "-g", "empty"}, "2\n", silent);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r.err, "Error: AI 校正未產生目標檔案: report_ai.md"));
+  EXPECT_EQ(read_file(dir / "report_ai.md"), "subject: stale\n");
+
+  // No agent configured: the runner says so, and the run fails the same way.
+  r = postrel(dir, {"-f", "report.md", "-g", "empty"}, "2\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r.err, "VASKIT_AGENT"));
+  EXPECT_TRUE(has(r.err, "Error: AI 校正未產生目標檔案: report_ai.md"));
+
+  // End of input at the menu aborts.
+  r = postrel(dir, {"-f", "report.md", "-g", "empty"}, "", env);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r.err, "Aborted!"));
+  EXPECT_EQ(eml_count(dir.path()), 0u);
+
+  // A stale file is replaced by a fresh answer: that one counts.
+  r = postrel(dir, {"-f", "report.md", "-g", "empty"}, "2\n", env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_eml(dir / "report.eml")["subject"], "AI 主旨");
+}
+
+} // namespace
