@@ -134,4 +134,26 @@ TEST(SlidraCommand, BadSettingsAndBadDecksEndWithStatusOneAndWriteNothing) {
   EXPECT_FALSE(fs::exists(dir / "img"));
 }
 
+TEST(SlidraCommand, SeveralDecksAreOfferedForAChoice) {
+  TempDir dir;
+  small_deck(dir / "a.pptx");
+  write_file(dir / "b.pptx", "not a deck");
+  write_file(dir / "notes.txt", "not offered");
+  const std::string no_office = "PATH=" + (dir / "empty_path").string();
+  // The second deck is chosen: its own error shows it was the one opened.
+  auto r = run_process(kSlidra, {}, dir.path(), "2\n", {no_office});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.out, "請選擇簡報檔案")) << r.out;
+  EXPECT_TRUE(contains(r.out, "a.pptx"));
+  EXPECT_FALSE(contains(r.out, "notes.txt"));
+  EXPECT_TRUE(contains(r.err, "❌ Error: 運行發生全域錯誤: ")) << r.err;
+  EXPECT_TRUE(contains(r.err, "b.pptx")) << r.err;
+  // Enter cancels: no deck chosen.
+  r = run_process(kSlidra, {}, dir.path(), "\n", {no_office});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "⚠️ 未選取任何有效簡報檔案，結束執行。\n"));
+  EXPECT_TRUE(contains(r.err, "❌ Error: 未選取任何有效簡報檔案，結束執行。\n"));
+  EXPECT_FALSE(fs::exists(dir / "img"));
+}
+
 } // namespace

@@ -35,6 +35,11 @@ using namespace std::chrono_literals;
 // LibreOffice needs a few seconds per deck; a conversion still running after this long hangs.
 constexpr auto kConvertTimeout = 600s;
 
+// Largest page image: 20000 x 10000 pixels.
+constexpr std::uint64_t kMaxPagePixels = 200'000'000;
+// Memory for the pages being drawn at the same time.
+constexpr std::uint64_t kRenderBudget = 1536ull << 20;
+
 // Hidden slides are exported too, so that page n is always slide n.
 const char *kPdfFilter =
     R"(pdf:impress_pdf_Export:{"ExportHiddenSlides":{"type":"boolean","value":"true"}})";
@@ -167,6 +172,14 @@ public:
   void export_slides(const std::string &pptx_path, const std::vector<int> &slides,
                      const std::vector<std::string> &outputs, int scale_width,
                      const pptx::Size &size) override {
+    // A deck of an extreme aspect ratio could ask for a page of gigabytes: refused before
+    // LibreOffice starts.
+    const int height = slide_height_pixels(scale_width, size);
+    const std::uint64_t page_pixels = std::uint64_t(scale_width) * std::uint64_t(height);
+    if (page_pixels > kMaxPagePixels)
+      throw std::runtime_error("投影片圖片過大 (" + std::to_string(scale_width) + " x " +
+                               std::to_string(height) + " 像素，上限為 " +
+                               std::to_string(kMaxPagePixels) + " 像素)");
     const auto soffice = process::which("soffice");
     if (!soffice)
       throw std::runtime_error("找不到簡報應用程式 (LibreOffice 的 soffice)");
@@ -219,7 +232,6 @@ public:
     }
 
     ensure_vips();
-    const int height = slide_height_pixels(scale_width, size);
     std::vector<std::string> errors(slides.size());
     std::atomic<std::size_t> next{0};
     auto worker = [&] {
@@ -238,10 +250,12 @@ public:
         }
       }
     };
-    // Pages are rendered several at a time, at most four: each takes about 90 MB at 4800 px.
-    const std::size_t threads =
-        std::clamp<std::size_t>(std::min(std::thread::hardware_concurrency(), 4u), 1,
-                                std::max<std::size_t>(1, slides.size()));
+    // Pages are rendered several at a time, at most four, and no more than the memory budget
+    // holds (a page takes 7 bytes per pixel while it is drawn: about 90 MB at 4800 px).
+    const std::size_t by_memory = std::max<std::uint64_t>(1, kRenderBudget / (7 * page_pixels));
+    const std::size_t threads = std::clamp<std::size_t>(
+        std::min<std::size_t>({std::thread::hardware_concurrency(), 4, by_memory}), 1,
+        std::max<std::size_t>(1, slides.size()));
     std::vector<std::thread> pool;
     for (std::size_t t = 1; t < threads; ++t)
       pool.emplace_back(worker);

@@ -213,6 +213,20 @@ TEST(CropRun, GlobalFailuresLeaveNothingBehind) {
   EXPECT_FALSE(stdfs::exists(dir / "img"));
 }
 
+TEST(CropRun, APageTooLargeToDrawIsRefusedBeforeLibreOfficeStarts) {
+  InTempDir dir;
+  LogCapture logs;
+  auto tall = four_slides();
+  tall.cx = 914400; // 1 x 56 inches: 20000 pixels across are over a million down
+  tall.cy = 51206400;
+  gen::write(dir / "deck.pptx", tall);
+  const auto result = SlidraApp(settings({{"scale_width", 20000}})).run(); // the real exporter
+  EXPECT_FALSE(result.ok);
+  EXPECT_TRUE(result.message.starts_with("運行發生全域錯誤: 投影片圖片過大 (20000 x 1000000"))
+      << result.message;
+  EXPECT_FALSE(stdfs::exists(dir / "img"));
+}
+
 TEST(CropRun, APreviewThatCannotBeWrittenFailsTheRun) {
   InTempDir dir;
   LogCapture logs;
