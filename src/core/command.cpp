@@ -265,7 +265,8 @@ std::string help_text(const Command &cmd, const std::string &prog) {
     if (term_len(first) <= first_col - 2) {
       out += std::string(first_col - term_len(first), ' ');
     } else {
-      out += "\n" + std::string(first_col + 2, ' ');
+      out += '\n';
+      out.append(first_col + 2, ' ');
     }
     const auto lines = wrap_words(second, text_width);
     for (std::size_t i = 0; i < lines.size(); ++i) {

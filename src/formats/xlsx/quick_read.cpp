@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <set>
+#include <functional>
+#include <map>
+#include <optional>
 
 namespace vaskit::xlsx {
 
@@ -316,17 +318,16 @@ private:
   long open_ = 0; // elements opened and not yet closed
 };
 
-// Collects the raw cells asked for from a worksheet part, stopping after the last row asked
-// for. Row and cell positions may be implicit (one after the previous), as the full reader
-// allows.
+// Hands the raw cells a reader wants from a worksheet part to `found`, stopping after row
+// `last_row` or when `found` returns false. Row and cell positions may be implicit (one after
+// the previous), as the full reader allows.
 class SheetCells : public ScanHandler {
 public:
-  explicit SheetCells(const std::vector<CellRef> &wanted) : wanted_(wanted) {
-    found_.resize(wanted.size());
-    for (const CellRef &ref : wanted) {
-      last_row_wanted_ = std::max(last_row_wanted_, ref.row);
-    }
-  }
+  using Wanted = std::function<bool(int row, int col)>;
+  using Found = std::function<bool(int row, int col, detail::RawCell &&cell)>;
+
+  SheetCells(int last_row, Wanted wanted, Found found)
+      : last_row_(last_row), wanted_(std::move(wanted)), found_(std::move(found)) {}
 
   bool start(std::string_view name, std::string_view attrs, bool self_closing) override {
     if (!saw_root_) {
@@ -341,18 +342,17 @@ public:
       }
       return true;
     }
-    if (capturing_ >= 0) {
+    if (capturing_) {
       if (!self_closing) {
         stack_.emplace_back(name);
       }
-      RawSlot &slot = found_[static_cast<std::size_t>(capturing_)];
       if (stack_.size() <= 1 && name == "v" && !v_seen_) {
         v_seen_ = true;
-        slot.raw.has_v = true;
+        raw_.has_v = true;
         in_v_ = !self_closing;
       } else if (stack_.size() <= 1 && name == "is" && !is_seen_) {
         is_seen_ = true;
-        slot.raw.has_inline = true;
+        raw_.has_inline = true;
       }
       return true;
     }
@@ -363,7 +363,7 @@ public:
       }
       row_ = r;
       col_ = 0;
-      if (row_ > last_row_wanted_) {
+      if (row_ > last_row_) {
         return false;
       }
     } else if (level_ == 1 && name == "c") {
@@ -379,26 +379,16 @@ public:
         col = col_ + 1;
       }
       col_ = col;
-      for (std::size_t i = 0; i < wanted_.size(); ++i) {
-        if (wanted_[i].row == row_ && wanted_[i].col == col && !found_[i].present) {
-          found_[i].present = true;
-          found_[i].raw.type = attribute(attrs, "t").value_or("");
-          found_[i].raw.style = static_cast<int>(leading_int(attribute(attrs, "s")));
-          if (!self_closing) {
-            capturing_ = static_cast<int>(i);
-            stack_.clear();
-            v_seen_ = is_seen_ = in_v_ = false;
-          }
-          // A position asked for twice gets the same value.
-          for (std::size_t j = i + 1; j < wanted_.size(); ++j) {
-            if (wanted_[j] == wanted_[i]) {
-              duplicates_.emplace_back(j, i);
-            }
-          }
-          break;
+      if (wanted_(row_, col)) {
+        raw_ = detail::RawCell{};
+        raw_.type = attribute(attrs, "t").value_or("");
+        raw_.style = static_cast<int>(leading_int(attribute(attrs, "s")));
+        if (self_closing) {
+          return found_(row_, col_, std::move(raw_));
         }
-      }
-      if (capturing_ >= 0) {
+        capturing_ = true;
+        stack_.clear();
+        v_seen_ = is_seen_ = in_v_ = false;
         return true; // level is counted again after the cell
       }
     }
@@ -409,10 +399,10 @@ public:
   }
 
   bool end(std::string_view) override {
-    if (capturing_ >= 0) {
+    if (capturing_) {
       if (stack_.empty()) {
-        capturing_ = -1;
-        return !all_found();
+        capturing_ = false;
+        return found_(row_, col_, std::move(raw_));
       }
       if (stack_.size() == 1 && stack_.back() == "v") {
         in_v_ = false;
@@ -430,15 +420,14 @@ public:
     return true;
   }
 
-  bool wants_text() const override { return capturing_ >= 0; }
+  bool wants_text() const override { return capturing_; }
 
   bool text(std::string_view decoded) override {
-    RawSlot &slot = found_[static_cast<std::size_t>(capturing_)];
     if (in_v_ && stack_.size() == 1) {
-      slot.raw.v.append(decoded);
+      raw_.v.append(decoded);
     } else if (!stack_.empty() && stack_.front() == "is" && stack_.back() == "t" &&
                (stack_.size() == 2 || (stack_.size() == 3 && stack_[1] == "r"))) {
-      slot.raw.inline_text.append(decoded);
+      raw_.inline_text.append(decoded);
     }
     return true;
   }
@@ -446,37 +435,18 @@ public:
   // Whether the part's root element is no worksheet (or it has none).
   bool not_a_worksheet() const { return !saw_root_ || bad_root_; }
 
-  struct RawSlot {
-    bool present = false;
-    detail::RawCell raw;
-  };
-  std::vector<RawSlot> results() {
-    for (auto [copy, from] : duplicates_) {
-      found_[copy] = found_[from];
-    }
-    return found_;
-  }
-
 private:
-  bool all_found() const {
-    std::size_t present = 0;
-    for (const RawSlot &slot : found_) {
-      present += slot.present ? 1 : 0;
-    }
-    return present + duplicates_.size() == found_.size();
-  }
-
-  const std::vector<CellRef> &wanted_;
-  std::vector<RawSlot> found_;
-  std::vector<std::pair<std::size_t, std::size_t>> duplicates_;
-  int last_row_wanted_ = 0;
+  int last_row_;
+  Wanted wanted_;
+  Found found_;
   bool saw_root_ = false;
   bool bad_root_ = false;
   bool in_data_ = false;
   int level_ = 0; // open elements inside the sheet data
   int row_ = 0;
   int col_ = 0;
-  int capturing_ = -1;
+  bool capturing_ = false;
+  detail::RawCell raw_;
   std::vector<std::string> stack_; // open elements inside the captured cell
   bool v_seen_ = false;
   bool is_seen_ = false;
@@ -559,15 +529,11 @@ void Workbook::Impl::load_shared_strings_prefix(std::size_t count) {
   }
 }
 
-std::vector<CellValue> read_active_cells(const std::filesystem::path &path,
-                                         const std::vector<CellRef> &cells) {
-  for (const CellRef &ref : cells) {
-    if (ref.row < 1 || ref.row > max_rows || ref.col < 1 || ref.col > max_cols) {
-      throw std::invalid_argument("invalid cell position (" + std::to_string(ref.row) + ", " +
-                                  std::to_string(ref.col) + ")");
-    }
-  }
-  Workbook::Impl book(detail::Package::load(path));
+namespace {
+
+// The workbook with its active worksheet's part; throws as the readers promise.
+const Workbook::Impl::SheetEntry &active_worksheet(Workbook::Impl &book,
+                                                   const std::filesystem::path &path) {
   book.init();
   if (book.sheets.empty()) {
     throw Error(path.string() + ": the workbook has no sheets");
@@ -576,8 +542,52 @@ std::vector<CellValue> read_active_cells(const std::filesystem::path &path,
   if (!entry.is_worksheet) {
     throw Error(path.string() + ": sheet '" + entry.name + "' is not a worksheet");
   }
+  return entry;
+}
 
-  SheetCells handler(cells);
+void check_positions(const std::vector<CellRef> &cells) {
+  for (const CellRef &ref : cells) {
+    if (ref.row < 1 || ref.row > max_rows || ref.col < 1 || ref.col > max_cols) {
+      throw std::invalid_argument("invalid cell position (" + std::to_string(ref.row) + ", " +
+                                  std::to_string(ref.col) + ")");
+    }
+  }
+}
+
+} // namespace
+
+std::vector<CellValue> read_active_cells(const std::filesystem::path &path,
+                                         const std::vector<CellRef> &cells) {
+  check_positions(cells);
+  Workbook::Impl book(detail::Package::load(path));
+  const Workbook::Impl::SheetEntry &entry = active_worksheet(book, path);
+
+  int last_row = 0;
+  for (const CellRef &ref : cells) {
+    last_row = std::max(last_row, ref.row);
+  }
+  std::vector<std::optional<detail::RawCell>> found(cells.size());
+  std::size_t missing = cells.size();
+  SheetCells handler(
+      last_row,
+      [&](int row, int col) {
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+          if (cells[i].row == row && cells[i].col == col && !found[i]) {
+            return true;
+          }
+        }
+        return false;
+      },
+      [&](int row, int col, detail::RawCell &&raw) {
+        // A position asked for twice gets the same value.
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+          if (cells[i].row == row && cells[i].col == col && !found[i]) {
+            found[i] = raw;
+            --missing;
+          }
+        }
+        return missing > 0;
+      });
   Scanner scanner(book.package, entry.part, handler);
   scanner.run();
   std::vector<CellValue> values;
@@ -591,12 +601,11 @@ std::vector<CellValue> read_active_cells(const std::filesystem::path &path,
   if (handler.not_a_worksheet()) {
     throw Error(path.string() + ": " + entry.part + " holds no worksheet");
   }
-  const auto found = handler.results();
 
   long long strings_needed = 0;
-  for (const auto &slot : found) {
-    if (slot.present && slot.raw.type == "s" && slot.raw.has_v) {
-      std::string_view digits = slot.raw.v;
+  for (const auto &raw : found) {
+    if (raw && raw->type == "s" && raw->has_v) {
+      std::string_view digits = raw->v;
       while (!digits.empty() && is_blank(digits.front())) {
         digits.remove_prefix(1);
       }
@@ -608,10 +617,71 @@ std::vector<CellValue> read_active_cells(const std::filesystem::path &path,
   if (strings_needed > 0) {
     book.load_shared_strings_prefix(static_cast<std::size_t>(strings_needed));
   }
-  for (const auto &slot : found) {
-    values.push_back(slot.present ? book.decode(slot.raw) : CellValue{});
+  for (const auto &raw : found) {
+    values.push_back(raw ? book.decode(*raw) : CellValue{});
   }
   return values;
+}
+
+std::vector<std::vector<CellValue>> read_active_columns(const std::filesystem::path &path,
+                                                        const std::vector<CellRef> &starts) {
+  check_positions(starts);
+  Workbook::Impl book(detail::Package::load(path));
+  const Workbook::Impl::SheetEntry &entry = active_worksheet(book, path);
+  std::vector<std::vector<CellValue>> columns(starts.size());
+  // The columns read by each sheet column, so that a cell is looked up once.
+  std::map<int, std::vector<std::size_t>> by_col;
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    by_col[starts[i].col].push_back(i);
+  }
+  SheetCells handler(
+      max_rows,
+      [&](int row, int col) {
+        const auto it = by_col.find(col);
+        if (it == by_col.end()) {
+          return false;
+        }
+        for (std::size_t i : it->second) {
+          if (row >= starts[i].row) {
+            return true;
+          }
+        }
+        return false;
+      },
+      [&](int row, int col, detail::RawCell &&raw) {
+        const CellValue value = book.decode(raw);
+        if (std::holds_alternative<std::monostate>(value)) {
+          return true; // styled blanks do not lengthen a column
+        }
+        for (std::size_t i : by_col.at(col)) {
+          if (row < starts[i].row) {
+            continue;
+          }
+          auto &column = columns[i];
+          const auto at = static_cast<std::size_t>(row - starts[i].row);
+          if (column.size() <= at) {
+            column.resize(at + 1);
+          }
+          column[at] = value;
+        }
+        return true;
+      });
+  Scanner scanner(book.package, entry.part, handler);
+  scanner.run();
+  if (scanner.not_utf8()) {
+    Worksheet &sheet = book.worksheet(book.active_index);
+    const int last = sheet.max_row();
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+      for (int row = starts[i].row; row <= last; ++row) {
+        columns[i].push_back(sheet.value(row, starts[i].col));
+      }
+    }
+    return columns;
+  }
+  if (handler.not_a_worksheet()) {
+    throw Error(path.string() + ": " + entry.part + " holds no worksheet");
+  }
+  return columns;
 }
 
 } // namespace vaskit::xlsx

@@ -17,4 +17,11 @@ namespace vaskit::xlsx {
 std::vector<CellValue> read_active_cells(const std::filesystem::path &path,
                                          const std::vector<CellRef> &cells);
 
+// The values of whole columns of the active sheet, each read down from its start cell to the
+// column's last cell: columns[i][k] is the cell at row starts[i].row + k of column
+// starts[i].col (trailing empty cells are not included). The sheet's XML is scanned once,
+// block by block, and only the wanted cells are kept. Values and errors as read_active_cells.
+std::vector<std::vector<CellValue>> read_active_columns(const std::filesystem::path &path,
+                                                        const std::vector<CellRef> &starts);
+
 } // namespace vaskit::xlsx

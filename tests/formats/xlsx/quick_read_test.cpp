@@ -56,6 +56,29 @@ TEST_F(XlsxQuickReadTest, SameValuesAsTheFullReaderForEveryCell) {
   }
 }
 
+TEST_F(XlsxQuickReadTest, WholeColumnsFromTheirStartRows) {
+  auto path = dir / "rich.xlsm";
+  xlsx_test::write_rich_xlsm(path);
+  auto book = xlsx::Workbook::open(path);
+  const xlsx::Worksheet &sheet = book.active_sheet();
+  // Column R from row 5, column A from row 1 and again from row 2, column Z (empty).
+  const std::vector<xlsx::CellRef> starts = {{5, 18}, {1, 1}, {2, 1}, {1, 26}};
+  const auto columns = xlsx::read_active_columns(path, starts);
+  ASSERT_EQ(columns.size(), starts.size());
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    std::vector<xlsx::CellValue> expected;
+    for (int row = starts[i].row; row <= sheet.max_row(); ++row) {
+      expected.push_back(sheet.value(row, starts[i].col));
+    }
+    while (!expected.empty() && std::holds_alternative<std::monostate>(expected.back())) {
+      expected.pop_back();
+    }
+    EXPECT_EQ(columns[i], expected) << i;
+  }
+  EXPECT_EQ(columns[1].size(), 8u); // A1 .. A8
+  EXPECT_TRUE(columns[3].empty());
+}
+
 TEST_F(XlsxQuickReadTest, OrderOfTheRequestAndRepeatedCellsAreKept) {
   auto path = dir / "rich.xlsm";
   xlsx_test::write_rich_xlsm(path);

@@ -1,0 +1,68 @@
+// procly: system order data (CSV) matched against customer order data (a workbook) on purchase
+// order and quantity, summed per month of the delivery dates, written to a result workbook.
+#pragma once
+
+#include "core/command.hpp"
+#include "core/config.hpp"
+#include "core/result.hpp"
+#include "vaskern/app_logging.hpp"
+#include "vaskern/excel/excelTools.hpp"
+
+#include <optional>
+#include <string>
+
+namespace vaskit::procly {
+
+using json = vaskit::config::json;
+using Table = vaskern::excelTools::Table;
+
+// The tool's logger ("Procly").
+vaskern::app_logging::Logger &log();
+
+// The command: options, help text and name ("procly").
+const cli::Command &procly_command();
+
+// The command line of procly, parsed (main.cpp fills it from procly_command()).
+struct Options {
+  std::optional<std::string> config; // -c: an existing path
+  bool generate_config = false;
+};
+
+// Writes the template, or loads the -c file and runs a Procly on its "config" section, printing
+// "Success: " or "Failed: " with the run's message. Returns 1 without -c (or when the template
+// cannot be written), 0 otherwise: a file the loader cannot use ends silently, a failed run is
+// reported by its line.
+int cmd_procly(const Options &options);
+
+// The template --generate-config writes, built anew on each call.
+json default_cfg_template();
+
+class Procly {
+public:
+  // Reads the settings of a "config" section; absent keys take their defaults (a section that
+  // is not a mapping counts as empty). Values that are not text are used as their text form.
+  explicit Procly(const json &config);
+
+  // One matching run; the message says what happened.
+  vaskit::Result run();
+
+  std::string system_data_path;
+  std::string customer_data_path;
+  std::string output_dir;
+  std::string sys_po_cell, sys_so_cell, sys_so_pos_cell, sys_so_suffix_cell, sys_qty_cell,
+      sys_rdd_cell;
+  std::string po_cell, qty_cell, rdd_cell;
+
+  // Set by run(), kept afterwards (nullopt before).
+  std::optional<Table> system_df, customer_df, result_df;
+
+private:
+  vaskit::Result run_steps();
+};
+
+// The monthly summary of a joined table: rows "SYS_RDD" and "CUS_RDD", one column per month of
+// "SYSTEM_RDD" / "CUSTOMER_RDD" ("24-Mar"), sums of "QTY". Throws when a column is missing or a
+// quantity is no number.
+Table monthly_summary(const Table &result);
+
+} // namespace vaskit::procly

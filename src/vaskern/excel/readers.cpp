@@ -1,0 +1,279 @@
+// The cell-mapped readers: CSV files and the active sheet of workbooks.
+#include "core/fs.hpp"
+#include "core/text.hpp"
+#include "formats/xlsx/quick_read.hpp"
+#include "vaskern/excel/excelTools.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace vaskern::excelTools {
+
+namespace {
+
+struct Source {
+  std::string name;
+  int col = 0;       // 1-based
+  int first_row = 0; // 1-based row of the first value
+};
+
+std::vector<Source> sources_of(const CellMapping &mapping) {
+  std::vector<Source> out;
+  for (const auto &[name, address] : mapping) {
+    vaskit::xlsx::CellRef ref;
+    try {
+      ref = vaskit::xlsx::parse_address(address);
+    } catch (const std::invalid_argument &) {
+      throw std::invalid_argument("the cell address of \"" + name + "\" is not one cell: '" +
+                                  address + "'");
+    }
+    out.push_back({name, ref.col, ref.row});
+  }
+  return out;
+}
+
+// values[k] of each source is the cell at first_row + k; the table ends at the last row where
+// any of them holds a value, and rows without any value are left out.
+Table assemble(const std::vector<Source> &sources, std::vector<std::vector<Cell>> &values) {
+  std::size_t rows = 0;
+  for (const auto &v : values) {
+    std::size_t last = v.size();
+    while (last > 0 && missing(v[last - 1]))
+      --last;
+    rows = std::max(rows, last);
+  }
+  for (auto &v : values)
+    v.resize(rows);
+  std::vector<std::size_t> kept;
+  kept.reserve(rows);
+  for (std::size_t r = 0; r < rows; ++r) {
+    bool any = false;
+    for (const auto &v : values)
+      any = any || !missing(v[r]);
+    if (any)
+      kept.push_back(r);
+  }
+  std::vector<std::string> names;
+  for (const Source &s : sources)
+    names.push_back(s.name);
+  Table all(std::move(names), std::move(values));
+  return kept.size() == rows ? all : all.take(kept);
+}
+
+// A CSV field that reads as a number: decimal digits with an optional sign, fraction and
+// exponent; no leading zeros ("0045" is an identifier) and no more significant digits than a
+// number keeps exactly.
+std::optional<double> csv_number(std::string_view s) {
+  std::size_t i = 0;
+  if (i < s.size() && (s[i] == '-' || s[i] == '+'))
+    ++i;
+  const std::size_t int_start = i;
+  while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+    ++i;
+  const std::size_t int_digits = i - int_start;
+  std::size_t frac_digits = 0;
+  if (i < s.size() && s[i] == '.') {
+    ++i;
+    const std::size_t f = i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+      ++i;
+    frac_digits = i - f;
+  }
+  if (int_digits + frac_digits == 0)
+    return std::nullopt;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < s.size() && (s[i] == '-' || s[i] == '+'))
+      ++i;
+    const std::size_t e = i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+      ++i;
+    if (i == e)
+      return std::nullopt;
+  }
+  if (i != s.size())
+    return std::nullopt;
+  if (int_digits > 1 && s[int_start] == '0')
+    return std::nullopt;
+  std::size_t significant = 0;
+  bool leading = true;
+  for (std::size_t k = int_start; k < s.size() && s[k] != 'e' && s[k] != 'E'; ++k) {
+    if (s[k] == '.')
+      continue;
+    if (leading && s[k] == '0')
+      continue;
+    leading = false;
+    ++significant;
+  }
+  if (significant > 15)
+    return std::nullopt;
+  std::string_view digits = s;
+  if (!digits.empty() && digits.front() == '+')
+    digits.remove_prefix(1);
+  double v = 0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+  if (ec != std::errc() || end != digits.data() + digits.size() || !std::isfinite(v))
+    return std::nullopt;
+  return v;
+}
+
+Cell csv_cell(std::string &&field) {
+  if (field.empty())
+    return Cell{};
+  if (const auto n = csv_number(field))
+    return Cell{*n};
+  return Cell{std::move(field)};
+}
+
+// The line of the first byte that is not UTF-8, or 0 when all is.
+std::size_t first_bad_utf8_line(std::string_view data) {
+  std::size_t line = 1;
+  std::size_t start = 0;
+  while (start <= data.size()) {
+    std::size_t end = data.find('\n', start);
+    if (end == std::string_view::npos)
+      end = data.size();
+    if (!vaskit::text::valid_utf8(data.substr(start, end - start)))
+      return line;
+    ++line;
+    start = end + 1;
+  }
+  return 0;
+}
+
+} // namespace
+
+Table read_csv_by_cells(const std::string &path, const CellMapping &mapping) {
+  const std::vector<Source> sources = sources_of(mapping);
+  std::string data = vaskit::fs::read_file(path);
+  std::string_view text = data;
+  if (vaskit::text::starts_with(text, "\xEF\xBB\xBF"))
+    text.remove_prefix(3);
+  if (const std::size_t bad = first_bad_utf8_line(text))
+    throw std::runtime_error(path + ", line " + std::to_string(bad) + ": the text is not UTF-8");
+
+  int max_col = 0;
+  for (const Source &s : sources)
+    max_col = std::max(max_col, s.col);
+  std::vector<std::vector<Cell>> values(sources.size());
+  // Which sources read each column (0-based), for one pass over the fields.
+  std::vector<std::vector<std::size_t>> readers(static_cast<std::size_t>(max_col));
+  for (std::size_t i = 0; i < sources.size(); ++i)
+    readers[static_cast<std::size_t>(sources[i].col - 1)].push_back(i);
+
+  std::size_t pos = 0;
+  std::size_t line = 1;
+  int record = 0;
+  std::string field;
+  while (pos < text.size()) {
+    ++record;
+    int col = 0;
+    std::vector<bool> seen(sources.size(), false);
+    for (;;) {
+      // One field.
+      field.clear();
+      if (pos < text.size() && text[pos] == '"') {
+        const std::size_t opened = line;
+        ++pos;
+        for (;;) {
+          const std::size_t q = text.find('"', pos);
+          if (q == std::string_view::npos)
+            throw std::runtime_error(path + ", line " + std::to_string(opened) +
+                                     ": a quoted field is never closed");
+          const std::string_view part = text.substr(pos, q - pos);
+          line += static_cast<std::size_t>(std::count(part.begin(), part.end(), '\n'));
+          field.append(part);
+          pos = q + 1;
+          if (pos < text.size() && text[pos] == '"') {
+            field += '"';
+            ++pos;
+            continue;
+          }
+          break;
+        }
+        // Text after the closing quote belongs to the field, as spreadsheet programs read it.
+        const std::size_t stop = text.find_first_of(",\r\n", pos);
+        field.append(
+            text.substr(pos, stop == std::string_view::npos ? std::string_view::npos : stop - pos));
+        pos = stop == std::string_view::npos ? text.size() : stop;
+      } else {
+        const std::size_t stop = text.find_first_of(",\r\n", pos);
+        const std::size_t end = stop == std::string_view::npos ? text.size() : stop;
+        field.assign(text.substr(pos, end - pos));
+        pos = end;
+      }
+      if (col < max_col) {
+        for (std::size_t i : readers[static_cast<std::size_t>(col)]) {
+          if (record >= sources[i].first_row) {
+            values[i].push_back(csv_cell(std::string(field)));
+            seen[i] = true;
+          }
+        }
+      }
+      ++col;
+      if (pos < text.size() && text[pos] == ',') {
+        ++pos;
+        continue;
+      }
+      break;
+    }
+    // End of the record: CR LF, LF or a lone CR.
+    if (pos < text.size() && text[pos] == '\r')
+      ++pos;
+    if (pos < text.size() && text[pos] == '\n')
+      ++pos;
+    ++line;
+    // A row too short for a column: that cell is missing.
+    for (std::size_t i = 0; i < sources.size(); ++i)
+      if (!seen[i] && record >= sources[i].first_row)
+        values[i].emplace_back();
+  }
+  return assemble(sources, values);
+}
+
+namespace {
+
+Cell workbook_cell(const vaskit::xlsx::CellValue &v) {
+  namespace xlsx = vaskit::xlsx;
+  if (const auto *s = std::get_if<std::string>(&v))
+    return s->empty() ? Cell{} : Cell{*s};
+  if (const auto *n = std::get_if<long long>(&v))
+    return Cell{static_cast<double>(*n)};
+  if (const auto *d = std::get_if<double>(&v))
+    return Cell{*d};
+  if (const auto *dt = std::get_if<xlsx::DateTime>(&v)) {
+    if (dt->time_only)
+      return Cell{xlsx::to_text(v)};
+    if (const auto date = make_date(dt->year, dt->month, dt->day))
+      return Cell{*date};
+    return Cell{};
+  }
+  if (std::holds_alternative<std::monostate>(v))
+    return Cell{};
+  return Cell{xlsx::to_text(v)}; // booleans and error values as their text
+}
+
+} // namespace
+
+Table read_excel_by_cells(const std::string &path, const CellMapping &mapping) {
+  const std::vector<Source> sources = sources_of(mapping);
+  if (vaskit::text::lower(vaskit::fs::splitext(path).second) == ".xls")
+    throw std::runtime_error(path + ": .xls workbooks (the Excel 97-2003 format) cannot be read; "
+                                    "save the file as .xlsx");
+  std::vector<vaskit::xlsx::CellRef> starts;
+  for (const Source &src : sources)
+    starts.push_back({src.first_row, src.col});
+  // One pass over the sheet's XML keeps only the mapped cells: a large sheet is never held
+  // in memory whole.
+  const auto columns = vaskit::xlsx::read_active_columns(path, starts);
+  std::vector<std::vector<Cell>> values(sources.size());
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    values[i].reserve(columns[i].size());
+    for (const auto &v : columns[i])
+      values[i].push_back(workbook_cell(v));
+  }
+  return assemble(sources, values);
+}
+
+} // namespace vaskern::excelTools

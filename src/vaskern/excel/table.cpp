@@ -1,0 +1,303 @@
+#include "vaskern/excel/table.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <map>
+#include <numeric>
+
+namespace vaskern::excelTools {
+
+namespace chr = std::chrono;
+
+Table::Table(std::vector<std::string> names, std::vector<std::vector<Cell>> columns)
+    : names_(std::move(names)), columns_(std::move(columns)) {
+  if (names_.size() != columns_.size())
+    throw std::invalid_argument("a table needs one name per column");
+  for (const auto &c : columns_)
+    if (c.size() != columns_.front().size())
+      throw std::invalid_argument("the columns of a table must have the same length");
+}
+
+bool Table::has(std::string_view name) const {
+  return std::find(names_.begin(), names_.end(), name) != names_.end();
+}
+
+const std::vector<Cell> &Table::column(std::string_view name) const {
+  const auto it = std::find(names_.begin(), names_.end(), name);
+  if (it == names_.end())
+    throw MissingColumn(std::string(name));
+  return columns_[static_cast<std::size_t>(it - names_.begin())];
+}
+
+std::vector<Cell> &Table::column(std::string_view name) {
+  return const_cast<std::vector<Cell> &>(static_cast<const Table *>(this)->column(name));
+}
+
+void Table::set_column(const std::string &name, std::vector<Cell> values) {
+  if (!columns_.empty() && values.size() != rows())
+    throw std::invalid_argument("column '" + name + "' has " + std::to_string(values.size()) +
+                                " rows, the table " + std::to_string(rows()));
+  const auto it = std::find(names_.begin(), names_.end(), name);
+  if (it != names_.end()) {
+    columns_[static_cast<std::size_t>(it - names_.begin())] = std::move(values);
+    return;
+  }
+  names_.push_back(name);
+  columns_.push_back(std::move(values));
+}
+
+void Table::set_index(std::vector<std::string> labels) {
+  if (!labels.empty() && labels.size() != rows())
+    throw std::invalid_argument("one row label per row is needed");
+  index_ = std::move(labels);
+}
+
+Table Table::select(const std::vector<std::string> &names) const {
+  Table out;
+  for (const std::string &name : names)
+    if (has(name))
+      out.set_column(name, column(name));
+  out.index_ = index_;
+  return out;
+}
+
+void Table::rename(const std::vector<std::pair<std::string, std::string>> &from_to) {
+  for (const auto &[from, to] : from_to)
+    for (std::string &name : names_)
+      if (name == from)
+        name = to;
+}
+
+namespace {
+
+// Rank of a cell's kind in the sort order; missing values always come last.
+int kind_rank(const Cell &c) {
+  switch (c.index()) {
+  case 1:
+    return 0; // number
+  case 3:
+    return 1; // date
+  case 2:
+    return 2; // text
+  default:
+    return 3; // missing
+  }
+}
+
+// -1, 0 or 1. Texts compare bytewise, which is code point order for UTF-8.
+int compare_cells(const Cell &a, const Cell &b) {
+  const int ra = kind_rank(a), rb = kind_rank(b);
+  if (ra != rb)
+    return ra < rb ? -1 : 1;
+  switch (a.index()) {
+  case 1: {
+    const double x = std::get<double>(a), y = std::get<double>(b);
+    return x < y ? -1 : (y < x ? 1 : 0);
+  }
+  case 3: {
+    const auto x = std::get<Date>(a).days, y = std::get<Date>(b).days;
+    return x < y ? -1 : (y < x ? 1 : 0);
+  }
+  case 2: {
+    const int c = std::get<std::string>(a).compare(std::get<std::string>(b));
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+  }
+  default:
+    return 0;
+  }
+}
+
+} // namespace
+
+Table Table::sort_by(const std::vector<std::string> &keys) const {
+  std::vector<const std::vector<Cell> *> key_columns;
+  for (const std::string &key : keys)
+    key_columns.push_back(&column(key));
+  std::vector<std::size_t> order(rows());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    for (const auto *col : key_columns) {
+      const int c = compare_cells((*col)[a], (*col)[b]);
+      if (c != 0)
+        return c < 0;
+    }
+    return false;
+  });
+  return take(order);
+}
+
+Table Table::take(const std::vector<std::size_t> &order) const {
+  Table out;
+  out.names_ = names_;
+  out.columns_.resize(columns_.size());
+  for (std::size_t c = 0; c < columns_.size(); ++c) {
+    out.columns_[c].reserve(order.size());
+    for (std::size_t r : order)
+      out.columns_[c].push_back(columns_[c].at(r));
+  }
+  if (!index_.empty())
+    for (std::size_t r : order)
+      out.index_.push_back(index_.at(r));
+  return out;
+}
+
+std::optional<Date> make_date(int year, int month, int day) {
+  const chr::year_month_day ymd{chr::year(year), chr::month(static_cast<unsigned>(month)),
+                                chr::day(static_cast<unsigned>(day))};
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31 || !ymd.ok())
+    return std::nullopt;
+  return Date{static_cast<std::int32_t>(chr::sys_days(ymd).time_since_epoch().count())};
+}
+
+Ymd to_ymd(Date d) {
+  const chr::year_month_day ymd{chr::sys_days(chr::days(d.days))};
+  return {static_cast<int>(ymd.year()), static_cast<int>(static_cast<unsigned>(ymd.month())),
+          static_cast<int>(static_cast<unsigned>(ymd.day()))};
+}
+
+std::string iso_text(Date d) {
+  const Ymd v = to_ymd(d);
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", v.year, v.month, v.day);
+  return text;
+}
+
+namespace {
+
+bool all_digits(std::string_view s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+int to_int(std::string_view s) {
+  int v = 0;
+  std::from_chars(s.data(), s.data() + s.size(), v);
+  return v;
+}
+
+std::optional<Date> date_from_text(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+    s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
+  // A time of day after the date is allowed and dropped; it must look like one.
+  const std::size_t cut = s.find_first_of(" T");
+  if (cut != std::string_view::npos) {
+    const std::string_view time = s.substr(cut + 1);
+    if (time.size() < 4 || time.find(':') == std::string_view::npos ||
+        time.find_first_not_of("0123456789:.") != std::string_view::npos)
+      return std::nullopt;
+    s = s.substr(0, cut);
+  }
+  if (s.size() == 8 && all_digits(s))
+    return make_date(to_int(s.substr(0, 4)), to_int(s.substr(4, 2)), to_int(s.substr(6, 2)));
+  for (const char sep : {'-', '/', '.'}) {
+    const std::size_t a = s.find(sep);
+    if (a == std::string_view::npos)
+      continue;
+    const std::size_t b = s.find(sep, a + 1);
+    if (b == std::string_view::npos || s.find(sep, b + 1) != std::string_view::npos)
+      return std::nullopt;
+    const std::string_view p1 = s.substr(0, a), p2 = s.substr(a + 1, b - a - 1),
+                           p3 = s.substr(b + 1);
+    if (!all_digits(p1) || !all_digits(p2) || !all_digits(p3) || p2.size() > 2)
+      return std::nullopt;
+    if (p1.size() == 4 && p3.size() <= 2)
+      return make_date(to_int(p1), to_int(p2), to_int(p3));
+    // Month first, as the US exports write it.
+    if (sep == '/' && p1.size() <= 2 && p3.size() == 4)
+      return make_date(to_int(p3), to_int(p1), to_int(p2));
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+} // namespace
+
+std::optional<Date> to_date(const Cell &value, bool serial_numbers) {
+  if (const auto *d = std::get_if<Date>(&value))
+    return *d;
+  if (const auto *t = std::get_if<std::string>(&value))
+    return date_from_text(*t);
+  if (const auto *n = std::get_if<double>(&value)) {
+    if (!std::isfinite(*n))
+      return std::nullopt;
+    if (serial_numbers) {
+      const double whole = std::floor(*n);
+      if (whole < 1 || whole > 2958465) // 9999-12-31
+        return std::nullopt;
+      const auto serial = static_cast<std::int32_t>(whole);
+      // Serial 60 is the 29 February 1900 the spreadsheet calendar has; it reads as the 28th.
+      const std::int32_t epoch_offset = serial < 61 ? 25568 : 25569; // days to 1970-01-01
+      return Date{serial == 60 ? -25509 : serial - epoch_offset};
+    }
+    if (*n == std::floor(*n) && *n >= 10000101 && *n <= 99991231) {
+      const auto v = static_cast<int>(*n);
+      return make_date(v / 10000, v / 100 % 100, v % 100);
+    }
+  }
+  return std::nullopt;
+}
+
+void dates_to_iso_text(std::vector<Cell> &column, bool serial_numbers) {
+  for (Cell &cell : column) {
+    const auto date = to_date(cell, serial_numbers);
+    cell = date ? Cell{iso_text(*date)} : Cell{};
+  }
+}
+
+std::optional<double> numeric_value(const Cell &value) {
+  if (const auto *n = std::get_if<double>(&value))
+    return *n;
+  if (const auto *t = std::get_if<std::string>(&value)) {
+    std::string_view s = *t;
+    if (!s.empty() && s.front() == '+')
+      s.remove_prefix(1);
+    double v = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (!s.empty() && ec == std::errc() && end == s.data() + s.size() && std::isfinite(v))
+      return v;
+  }
+  return std::nullopt;
+}
+
+std::string month_label(int year, int month) {
+  static const char *const names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d-%s", ((year % 100) + 100) % 100, names[(month - 1) % 12]);
+  return text;
+}
+
+Table monthly_sums(const std::vector<Cell> &dates_a, const std::vector<Cell> &values_a,
+                   const std::vector<Cell> &dates_b, const std::vector<Cell> &values_b,
+                   const std::pair<std::string, std::string> &labels) {
+  // Month key: year * 12 + month - 1, so that keys order as months do.
+  std::map<int, std::pair<double, double>> sums;
+  auto add = [&](const std::vector<Cell> &dates, const std::vector<Cell> &values, bool first) {
+    for (std::size_t r = 0; r < dates.size(); ++r) {
+      const auto date = to_date(dates[r], false);
+      if (!date)
+        continue;
+      const auto qty = numeric_value(values.at(r));
+      if (!qty)
+        throw std::runtime_error("quantity in row " + std::to_string(r + 1) + " is not a number");
+      const Ymd ymd = to_ymd(*date);
+      auto &slot = sums[ymd.year * 12 + ymd.month - 1];
+      (first ? slot.first : slot.second) += *qty;
+    }
+  };
+  add(dates_a, values_a, true);
+  add(dates_b, values_b, false);
+  Table out;
+  for (const auto &[key, pair] : sums) {
+    const int year = key >= 0 ? key / 12 : (key - 11) / 12;
+    out.set_column(month_label(year, key - year * 12 + 1), {Cell{pair.first}, Cell{pair.second}});
+  }
+  if (out.cols() > 0)
+    out.set_index({labels.first, labels.second});
+  return out;
+}
+
+} // namespace vaskern::excelTools

@@ -1,0 +1,180 @@
+// The formatted workbook writer, on libxlsxwriter.
+#include "core/fs.hpp"
+#include "core/text.hpp"
+#include "vaskern/excel/excelTools.hpp"
+
+#include <xlsxwriter.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <unistd.h>
+
+namespace vaskern::excelTools {
+
+namespace {
+
+namespace stdfs = std::filesystem;
+
+// How wide a text shows: East Asian wide characters take two columns.
+std::size_t display_width(std::string_view s) {
+  std::size_t width = 0;
+  for (const char32_t cp : vaskit::text::to_u32(s))
+    width += (cp >= 0x1100 &&
+              (cp <= 0x115F || (cp >= 0x2E80 && cp <= 0xA4CF) || (cp >= 0xAC00 && cp <= 0xD7A3) ||
+               (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0xFE30 && cp <= 0xFE4F) ||
+               (cp >= 0xFF00 && cp <= 0xFF60) || (cp >= 0xFFE0 && cp <= 0xFFE6) || cp >= 0x20000))
+                 ? 2
+                 : 1;
+  return width;
+}
+
+// The text a number shows with the General format, near enough for a column width.
+std::string number_text(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.10g", v);
+  return text;
+}
+
+std::size_t cell_width(const Cell &c) {
+  if (const auto *n = std::get_if<double>(&c))
+    return number_text(*n).size();
+  if (const auto *t = std::get_if<std::string>(&c))
+    return display_width(*t);
+  if (std::holds_alternative<Date>(c))
+    return 10;
+  return 0;
+}
+
+// Excel's character-based column width: the content plus a little room, within limits.
+double fitted(std::size_t chars) {
+  return static_cast<double>(std::clamp<std::size_t>(chars + 2, 8, 60));
+}
+
+struct Failure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+void check(lxw_error status, const std::string &what) {
+  if (status != LXW_NO_ERROR)
+    throw Failure(what + ": " + lxw_strerror(status));
+}
+
+void write_sheet(lxw_workbook *book, lxw_format *bold, const std::string &name,
+                 const std::vector<Block> &blocks) {
+  for (const Block &b : blocks)
+    if (b.df == nullptr)
+      throw Failure("sheet '" + name + "' has a block without a table");
+  lxw_worksheet *ws = workbook_add_worksheet(book, name.c_str());
+  if (ws == nullptr)
+    throw Failure("cannot add sheet '" + name + "'");
+  // Widths first: in the row-by-row mode the column settings must precede the rows.
+  std::size_t rows = 0;
+  for (const Block &b : blocks) {
+    rows = std::max(rows, b.df->rows());
+    int col = b.startcol;
+    if (b.index) {
+      std::size_t w = 0;
+      for (const std::string &label : b.df->index())
+        w = std::max(w, display_width(label));
+      check(worksheet_set_column(ws, static_cast<lxw_col_t>(col), static_cast<lxw_col_t>(col),
+                                 fitted(w), nullptr),
+            "column width");
+      ++col;
+    }
+    for (std::size_t c = 0; c < b.df->cols(); ++c, ++col) {
+      std::size_t w = display_width(b.df->names()[c]);
+      for (const Cell &cell : b.df->column(c))
+        w = std::max(w, cell_width(cell));
+      check(worksheet_set_column(ws, static_cast<lxw_col_t>(col), static_cast<lxw_col_t>(col),
+                                 fitted(w), nullptr),
+            "column width");
+    }
+  }
+  // Row 0 holds the headers, rows 1.. the values; each row is written across all blocks.
+  for (std::size_t r = 0; r <= rows; ++r) {
+    for (const Block &b : blocks) {
+      if (r > b.df->rows())
+        continue;
+      auto col = static_cast<lxw_col_t>(b.startcol);
+      const auto row = static_cast<lxw_row_t>(r);
+      if (b.index) {
+        if (r > 0 && !b.df->index().empty())
+          check(worksheet_write_string(ws, row, col, b.df->index()[r - 1].c_str(), nullptr),
+                "row label");
+        ++col;
+      }
+      for (std::size_t c = 0; c < b.df->cols(); ++c, ++col) {
+        if (r == 0) {
+          check(worksheet_write_string(ws, row, col, b.df->names()[c].c_str(), bold), "header");
+          continue;
+        }
+        const Cell &cell = b.df->at(r - 1, c);
+        if (const auto *n = std::get_if<double>(&cell)) {
+          if (std::isfinite(*n))
+            check(worksheet_write_number(ws, row, col, *n, nullptr), "number");
+        } else if (const auto *t = std::get_if<std::string>(&cell)) {
+          check(worksheet_write_string(ws, row, col, t->c_str(), nullptr), "text");
+        } else if (const auto *d = std::get_if<Date>(&cell)) {
+          check(worksheet_write_string(ws, row, col, iso_text(*d).c_str(), nullptr), "date");
+        }
+      }
+    }
+  }
+}
+
+} // namespace
+
+bool write_formatted_excel(const std::string &path, const Sheets &sheets,
+                           const app_logging::Logger &logger) {
+  std::string temp;
+  try {
+    const std::string folder = vaskit::fs::dirname(path);
+    if (!folder.empty()) {
+      std::error_code ec;
+      stdfs::create_directories(folder, ec);
+      if (ec)
+        throw Failure("cannot create folder " + folder + ": " + ec.message());
+    }
+    // The library writes to a file of its own choosing; the finished bytes then replace the
+    // target in one step, so no reader ever sees half a workbook.
+    std::string tmpl = (stdfs::temp_directory_path() / "vaskit-xlsx.XXXXXX").string();
+    const int fd = ::mkstemp(tmpl.data());
+    if (fd < 0)
+      throw Failure(std::string("cannot create a temporary file: ") + std::strerror(errno));
+    ::close(fd);
+    temp = tmpl;
+    const std::string tmpdir = stdfs::temp_directory_path().string();
+    lxw_workbook_options options = {};
+    options.constant_memory = LXW_TRUE;
+    options.tmpdir = const_cast<char *>(tmpdir.c_str());
+    lxw_workbook *book = workbook_new_opt(temp.c_str(), &options);
+    if (book == nullptr)
+      throw Failure("cannot start the workbook");
+    try {
+      lxw_format *bold = workbook_add_format(book);
+      format_set_bold(bold);
+      for (const auto &[name, blocks] : sheets)
+        write_sheet(book, bold, name, blocks);
+    } catch (...) {
+      workbook_close(book);
+      throw;
+    }
+    check(workbook_close(book), "cannot finish the workbook");
+    vaskit::fs::write_file_atomic(path, vaskit::fs::read_file(temp));
+    ::unlink(temp.c_str());
+    return true;
+  } catch (const std::exception &e) {
+    if (!temp.empty())
+      ::unlink(temp.c_str());
+    logger.error("Failed to write workbook " + vaskit::text::printable(path) + ": " +
+                 vaskit::text::printable(e.what()));
+    return false;
+  }
+}
+
+} // namespace vaskern::excelTools

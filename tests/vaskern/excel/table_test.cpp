@@ -1,0 +1,119 @@
+#include "vaskern/excel/table.hpp"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace vaskern::excelTools;
+
+Cell num(double v) {
+  return Cell{v};
+}
+Cell txt(const char *s) {
+  return Cell{std::string(s)};
+}
+Cell none() {
+  return Cell{};
+}
+Cell day(int y, int m, int d) {
+  return Cell{*make_date(y, m, d)};
+}
+
+std::vector<Cell> col(const Table &t, const char *name) {
+  return t.column(name);
+}
+
+TEST(ExcelTable, SelectionRenamingAndShape) {
+  Table t({"A", "B", "C"}, {{num(1), num(2)}, {txt("x"), txt("y")}, {none(), none()}});
+  EXPECT_EQ(t.rows(), 2u);
+  EXPECT_FALSE(t.empty());
+  const Table s = t.select({"C", "missing", "A"});
+  EXPECT_EQ(s.names(), (std::vector<std::string>{"C", "A"}));
+  t.rename({{"B", "BB"}, {"nothing", "X"}});
+  EXPECT_EQ(t.names(), (std::vector<std::string>{"A", "BB", "C"}));
+  EXPECT_THROW(t.column("B"), MissingColumn);
+  EXPECT_THROW(t.set_column("D", {num(1)}), std::invalid_argument);
+  EXPECT_TRUE(Table({"A"}, {{}}).empty());
+  EXPECT_TRUE(Table().empty());
+}
+
+TEST(ExcelTable, StableMultiKeySortWithMissingLast) {
+  // Keys: numbers before dates before texts, missing last; ties keep their order.
+  Table t({"K", "L", "Row"},
+          {{txt("b"), none(), num(10), txt("a"), num(2), num(10), day(2024, 1, 1), txt("B")},
+           {num(1), num(1), num(2), num(1), num(1), num(1), num(1), num(1)},
+           {num(0), num(1), num(2), num(3), num(4), num(5), num(6), num(7)}});
+  const Table s = t.sort_by({"K", "L"});
+  // 2, 10 (L=1, row 5), 10 (L=2, row 2), date, "B" < "a" < "b" by code point, missing.
+  EXPECT_EQ(col(s, "Row"),
+            (std::vector<Cell>{num(4), num(5), num(2), num(6), num(7), num(3), num(0), num(1)}));
+  EXPECT_THROW(t.sort_by({"K", "nope"}), MissingColumn);
+  // Code point order, not locale order: "Z" < "a" < "é" < "中".
+  Table u({"T"}, {{txt("中"), txt("é"), txt("a"), txt("Z")}});
+  EXPECT_EQ(col(u.sort_by({"T"}), "T"),
+            (std::vector<Cell>{txt("Z"), txt("a"), txt("é"), txt("中")}));
+}
+
+TEST(ExcelDates, TextsNumbersAndSerials) {
+  EXPECT_EQ(to_date(txt("2024-03-05"), false), make_date(2024, 3, 5));
+  EXPECT_EQ(to_date(txt(" 2024/3/5 "), false), make_date(2024, 3, 5));
+  EXPECT_EQ(to_date(txt("2024.03.05"), false), make_date(2024, 3, 5));
+  EXPECT_EQ(to_date(txt("2024-03-05 13:45:00"), false), make_date(2024, 3, 5));
+  EXPECT_EQ(to_date(txt("2024-03-05T13:45"), false), make_date(2024, 3, 5));
+  EXPECT_EQ(to_date(txt("20240305"), false), make_date(2024, 3, 5));
+  EXPECT_EQ(to_date(txt("3/5/2024"), false), make_date(2024, 3, 5)); // month first
+  EXPECT_EQ(to_date(num(20240305), false), make_date(2024, 3, 5));
+  for (const char *bad : {"2024-02-30", "2023-02-29", "TBD", "", "2024-13-01", "2024-03-05 x",
+                          "5.3.2024", "2024-03", "31/12/2024"})
+    EXPECT_EQ(to_date(txt(bad), false), std::nullopt) << bad;
+  EXPECT_EQ(to_date(txt("2024-02-29"), false), make_date(2024, 2, 29));
+  // A bare number from a CSV is no day count; from a workbook it is the spreadsheet's serial.
+  EXPECT_EQ(to_date(num(45356), false), std::nullopt);
+  EXPECT_EQ(to_date(num(45356), true), make_date(2024, 3, 5));
+  EXPECT_EQ(to_date(num(45356.75), true), make_date(2024, 3, 5));
+  EXPECT_EQ(to_date(num(1), true), make_date(1900, 1, 1));
+  EXPECT_EQ(to_date(num(59), true), make_date(1900, 2, 28));
+  EXPECT_EQ(to_date(num(60), true), make_date(1900, 2, 28));
+  EXPECT_EQ(to_date(num(61), true), make_date(1900, 3, 1));
+  EXPECT_EQ(to_date(num(0), true), std::nullopt);
+  EXPECT_EQ(to_date(num(-5), true), std::nullopt);
+  EXPECT_EQ(to_date(none(), true), std::nullopt);
+
+  std::vector<Cell> column = {day(2024, 12, 31), txt("bad"), num(45356), none()};
+  dates_to_iso_text(column, true);
+  EXPECT_EQ(column, (std::vector<Cell>{txt("2024-12-31"), none(), txt("2024-03-05"), none()}));
+  EXPECT_EQ(iso_text(*make_date(1, 1, 1)), "0001-01-01");
+}
+
+TEST(ExcelMonths, LabelsAreEnglishWhateverTheLocale) {
+  EXPECT_EQ(month_label(2024, 3), "24-Mar");
+  EXPECT_EQ(month_label(2009, 12), "09-Dec");
+  EXPECT_EQ(month_label(2100, 1), "00-Jan");
+}
+
+TEST(ExcelMonths, SumsPerMonthAlignedOnBothSides) {
+  const std::vector<Cell> sys_dates = {txt("2024-03-05"), txt("2024-03-20"), txt("2023-12-31"),
+                                       none(), txt("2024-05-01")};
+  const std::vector<Cell> cus_dates = {txt("2024-03-01"), txt("2024-04-02"), txt("2024-04-30"),
+                                       txt("2024-04-30"), none()};
+  const std::vector<Cell> qty = {num(5), num(2.5), txt("4"), num(100), num(1)};
+  const Table t = monthly_sums(sys_dates, qty, cus_dates, qty, {"SYS_RDD", "CUS_RDD"});
+  EXPECT_EQ(t.names(), (std::vector<std::string>{"23-Dec", "24-Mar", "24-Apr", "24-May"}));
+  EXPECT_EQ(t.index(), (std::vector<std::string>{"SYS_RDD", "CUS_RDD"}));
+  EXPECT_EQ(col(t, "23-Dec"), (std::vector<Cell>{num(4), num(0)}));
+  EXPECT_EQ(col(t, "24-Mar"), (std::vector<Cell>{num(7.5), num(5)}));
+  EXPECT_EQ(col(t, "24-Apr"), (std::vector<Cell>{num(0), num(106.5)}));
+  EXPECT_EQ(col(t, "24-May"), (std::vector<Cell>{num(1), num(0)}));
+
+  // Without any readable date there is no month: an empty table.
+  EXPECT_TRUE(monthly_sums({none()}, {num(1)}, {txt("x")}, {num(1)}, {"A", "B"}).empty());
+  // A quantity that is no number (with a date) is refused, naming the row.
+  try {
+    monthly_sums({txt("2024-01-01"), txt("2024-01-02")}, {num(1), txt("ten")}, {}, {}, {"A", "B"});
+    ADD_FAILURE() << "no error";
+  } catch (const std::runtime_error &e) {
+    EXPECT_NE(std::string(e.what()).find("row 2"), std::string::npos) << e.what();
+  }
+}
+
+} // namespace
