@@ -23,8 +23,10 @@ thread_local TreeArena *current_arena = nullptr;
 void *arena_calloc(std::size_t count, std::size_t size) {
   if (size != 0 && count > SIZE_MAX / size)
     out_of_memory();
-  void *p = current_arena->allocate(count * size);
-  std::memset(p, 0, count * size);
+  bool fresh = false;
+  void *p = current_arena->allocate(count * size, &fresh);
+  if (!fresh)
+    std::memset(p, 0, count * size);
   return p;
 }
 void *arena_realloc(void *ptr, std::size_t size) {
@@ -68,7 +70,7 @@ std::size_t TreeArena::size_of(const char *p) {
   return size;
 }
 
-void *TreeArena::allocate(std::size_t size) {
+void *TreeArena::allocate(std::size_t size, bool *fresh) {
   if (size > SIZE_MAX / 2)
     out_of_memory();
   const std::size_t cap = round_up(size);
@@ -88,6 +90,8 @@ void *TreeArena::allocate(std::size_t size) {
   b.used += need;
   std::memcpy(p, &size, sizeof size);
   last_ = p + kHeader;
+  if (fresh) // past `used` a block holds nothing written yet
+    *fresh = true;
   return last_;
 }
 

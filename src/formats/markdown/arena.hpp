@@ -23,7 +23,9 @@ public:
   TreeArena &operator=(const TreeArena &) = delete;
   ~TreeArena() { release(); }
 
-  void *allocate(std::size_t size);
+  // `fresh`, when given, tells whether the memory was never handed out before (then it is still
+  // zero, as the kernel mapped it).
+  void *allocate(std::size_t size, bool *fresh = nullptr);
   void *reallocate(void *ptr, std::size_t size);
   void deallocate(void *ptr);
   // Gives back every block; all pointers handed out become invalid.

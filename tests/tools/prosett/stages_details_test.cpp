@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 namespace vaskit::prosett {
 namespace {
 
@@ -55,6 +58,40 @@ INSTANTIATE_TEST_SUITE_P(
         DetailsCase{"CodeInListItemUntouched", "- a\n  ```\n  b\n  - c\n  ```\n",
                     "- a\n  ```\n  b\n  - c\n  ```\n"}),
     [](const auto &info) { return std::string(info.param.name); });
+
+TEST(DetailsRepairScan, SameMatchesAsAPlainScan) {
+  // Expected values from Python's re with the same patterns and replacements: the scans that
+  // try the patterns only where a match can begin must find exactly the plain scan's matches
+  // (list markers right after a replaced one, white space of other kinds before a summary,
+  // case-folded tags, tags without white space before them).
+  const std::pair<std::string, std::string> cases[] = {
+      {"text\n- \n- item\n", "text\n\n- \n- item\n"},
+      {"漢\n- x\n1. \n2. d\n", "漢\n\n- x\n\n1. \n2. d\n"},
+      {"\n- x\nx\n\n- y\n", "\n- x\nx\n\n- y\n"},
+      {"x\n  * y\n\t+ z\nx\n１２. y\nx\n-y\n", "x\n\n  * y\n\n\t+ z\nx\n\n１２. y\nx\n-y\n"},
+      {"<details>　<summary>S</summary>\nbody\n</details>\n",
+       "<details markdown=\"1\">\n<summary>S</summary>\nbody\n</details>\n"},
+      {"<details><summary>S</summary>\n- a\n</details>\n",
+       "<details markdown=\"1\"><summary>S</summary>\n\n- a\n</details>\n"},
+      {"<details open>\n \t<SUMMARY>S</Summary>\nbody\n</details>\n",
+       "<details markdown=\"1\" open>\n<SUMMARY>S</Summary>\nbody\n</details>\n"},
+      {"text  <summary>x</summary> and \x1c"
+       " <summary>y</summary>\n",
+       "text\n<details markdown=\"1\">\n<summary>x</summary> and\n<details "
+       "markdown=\"1\">\n<summary>y</summary>\n"},
+      {"<summary>a</summary><summary>b</summary>\n<details "
+       "markdown=\"1\">\n\n<summary>c</summary>\n",
+       "\n<details markdown=\"1\">\n<summary>a</summary>\n<details "
+       "markdown=\"1\">\n<summary>b</summary>\n<details markdown=\"1\">\n<summary>c</summary>\n"},
+      {"a <summary>x</summary>\n- item\nz\n- q\n",
+       "a\n<details markdown=\"1\">\n<summary>x</summary>\n\n- item\nz\n\n- q\n"},
+      {"<details>\n\n\n<summary>unterminated\n- a\nb\n- c\n",
+       "<details markdown=\"1\">\n\n\n<summary>unterminated\n\n- a\nb\n\n- c\n"},
+      {"x <ſummary>k</summary>\n", "x\n<details markdown=\"1\">\n<ſummary>k</summary>\n"},
+  };
+  for (const auto &[in, want] : cases)
+    EXPECT_EQ(preprocess_details_and_lists(in), want) << in;
+}
 
 } // namespace
 } // namespace vaskit::prosett
