@@ -71,6 +71,9 @@ void keep_large_blocks_in_heap() {
   static std::once_flag once;
   std::call_once(once, [] {
     mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    // Texts past that threshold (its maximum) would still be mapped afresh at every stage, so
+    // no block is mapped at all: freed texts stay in the heap for the next stage.
+    mallopt(M_MMAP_MAX, 0);
     mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
   });
 }
