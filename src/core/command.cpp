@@ -21,33 +21,6 @@ std::size_t term_len(std::string_view s) {
   return n;
 }
 
-// Python's repr() of a text, as usage errors quote paths.
-std::string py_repr(std::string_view s) {
-  const bool use_double = s.find('\'') != std::string_view::npos && s.find('"') == std::string_view::npos;
-  const char q = use_double ? '"' : '\'';
-  std::string out(1, q);
-  for (unsigned char c : s) {
-    if (c == '\\')
-      out += "\\\\";
-    else if (c == static_cast<unsigned char>(q))
-      out += std::string("\\") + q;
-    else if (c == '\n')
-      out += "\\n";
-    else if (c == '\t')
-      out += "\\t";
-    else if (c == '\r')
-      out += "\\r";
-    else if (c < 0x20 || c == 0x7f) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02x", c);
-      out += buf;
-    } else
-      out.push_back(static_cast<char>(c));
-  }
-  out.push_back(q);
-  return out;
-}
-
 // Greedy word wrap of one paragraph (words separated by blanks).
 std::vector<std::string> wrap_words(std::string_view text, std::size_t width) {
   std::vector<std::string> lines;
@@ -174,7 +147,7 @@ std::string joined_decls(const Option &o) {
 std::string error_hint(const Option &o) {
   std::string out;
   for (std::size_t i = 0; i < o.decls.size(); ++i)
-    out += (i ? " / " : "") + py_repr(o.decls[i]);
+    out += (i ? " / " : "") + text::py_repr(o.decls[i]);
   return out;
 }
 
@@ -207,17 +180,17 @@ void check_path(const Command &cmd, const std::string &prog, const Option &o,
   if (!exists) {
     if (pc.exists)
       usage_error(cmd, prog,
-                  "Invalid value for " + error_hint(o) + ": " + kind + " " + py_repr(value) +
+                  "Invalid value for " + error_hint(o) + ": " + kind + " " + text::py_repr(value) +
                       " does not exist.");
     return;
   }
   if (!pc.dir_okay && S_ISDIR(st.st_mode))
     usage_error(cmd, prog,
-                "Invalid value for " + error_hint(o) + ": " + kind + " " + py_repr(value) +
+                "Invalid value for " + error_hint(o) + ": " + kind + " " + text::py_repr(value) +
                     " is a directory.");
   if (!pc.file_okay && !S_ISDIR(st.st_mode))
     usage_error(cmd, prog,
-                "Invalid value for " + error_hint(o) + ": " + kind + " " + py_repr(value) +
+                "Invalid value for " + error_hint(o) + ": " + kind + " " + text::py_repr(value) +
                     " is a file.");
 }
 
@@ -288,7 +261,7 @@ Params parse(const Command &cmd, const std::vector<std::string> &args, const std
 
   auto take_value = [&](const Option &o, std::size_t &i, const std::string &name) {
     if (i + 1 >= args.size())
-      usage_error(cmd, prog, "Option " + py_repr(name) + " requires an argument.");
+      usage_error(cmd, prog, "Option " + text::py_repr(name) + " requires an argument.");
     params.set_value(o.dest, args[++i]);
   };
 
@@ -315,7 +288,7 @@ Params parse(const Command &cmd, const std::vector<std::string> &args, const std
         usage_error(cmd, prog, "No such option: " + name);
       if (o->is_flag) {
         if (eq != std::string::npos)
-          usage_error(cmd, prog, "Option " + py_repr(name) + " does not take a value.");
+          usage_error(cmd, prog, "Option " + text::py_repr(name) + " does not take a value.");
         params.set_flag(o->dest);
       } else if (eq != std::string::npos) {
         params.set_value(o->dest, a.substr(eq + 1));
