@@ -115,15 +115,15 @@ TEST(DownloadPackage, NeverReplacesAFileThatIsNotAZipNorAListedDocument) {
   ASSERT_EQ(zip_latest_version_files({"a.txt"}, "manual_v2.zip").status,
             PackResult::Status::packed);
   const std::string v2 = read_file("manual_v2.zip");
-  EXPECT_EQ(zip_latest_version_files({"a.txt", "b.txt"}, "manual_v2.zip", "./", {"manual_v1.zip"})
-                .status,
-            PackResult::Status::failed);
+  EXPECT_EQ(
+      zip_latest_version_files({"a.txt", "b.txt"}, "manual_v2.zip", "./", {"manual_v1.zip"}).status,
+      PackResult::Status::failed);
   EXPECT_EQ(read_file("manual_v2.zip"), v2);
 
   // A document may name the package before it exists: nothing is replaced then.
-  EXPECT_EQ(zip_latest_version_files({"a.txt"}, "fresh.zip", "./", {"fresh.zip", "fresh_v1.zip"})
-                .status,
-            PackResult::Status::packed);
+  EXPECT_EQ(
+      zip_latest_version_files({"a.txt"}, "fresh.zip", "./", {"fresh.zip", "fresh_v1.zip"}).status,
+      PackResult::Status::packed);
   EXPECT_EQ(members("fresh.zip").size(), 1u);
 
   std::filesystem::create_directory("folder.zip");
@@ -149,9 +149,8 @@ TEST(DownloadPackage, NameThatIsNotUtf8IsPackedUnderItsOwnBytes) {
   dir.file("caf\xe9.txt", "latin-1 name");
   dir.file("caf\xe8.txt", "another latin-1 name");
   LogCapture logs;
-  ASSERT_EQ(
-      zip_latest_version_files({"caf\xe9.txt", ".env", "caf\xe8.txt"}, "package.zip").status,
-      PackResult::Status::packed);
+  ASSERT_EQ(zip_latest_version_files({"caf\xe9.txt", ".env", "caf\xe8.txt"}, "package.zip").status,
+            PackResult::Status::packed);
   const auto got = members("package.zip");
   ASSERT_EQ(got.size(), 2u); // hidden files are never packed; the two names stay two files
   EXPECT_EQ(got[0].name, "caf\xe9.txt");
