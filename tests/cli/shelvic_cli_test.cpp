@@ -279,7 +279,7 @@ TEST(ShelvicRun, PackageNeverReplacesAnotherVersionOfAListedDocument) {
   const auto r = run_process(kShelvic, {"-c", "config.yaml"}, dir.path(), "\n");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(has(r.err, "❌ 打包壓縮檔失敗: report_v2.zip 是索引中文件 report_v1.zip "
-                         "的另一個版本，不會被壓縮包覆寫。"))
+                         "的最新版本，不會被壓縮包覆寫。"))
       << r.err;
   EXPECT_EQ(read_file(dir / "report_v2.zip"), v2);
   const auto cfg = load_yaml(dir / "config.yaml");

@@ -120,16 +120,20 @@ PackResult zip_latest_version_files(const std::vector<std::string> &actual_files
   if (std::filesystem::exists(zip_path, ec)) {
     const std::string target = fs::abspath(zip_path);
     const std::string family = clean_version(zip_basename);
+    // The update re-points a listed document at the newest member of its family: when that
+    // member is the file at the package's place, it is that document's file too.
+    const auto newest = family_at.find(family);
+    const bool target_is_newest =
+        newest != family_at.end() &&
+        fs::abspath(actual_files[families[newest->second].index]) == target;
     for (const auto &p : protected_paths) {
       if (p.empty())
         continue;
       if (fs::abspath(p) == target)
         return failed(shown + " 是索引中列出的文件，不會被壓縮包覆寫。");
-      // The update re-points a document at the newest member of its family, so another
-      // version of a listed file is that document's file too.
-      if (clean_version(file_name_of(p)) == family)
+      if (target_is_newest && clean_version(file_name_of(p)) == family)
         return failed(shown + " 是索引中文件 " + text::printable(p) +
-                      " 的另一個版本，不會被壓縮包覆寫。");
+                      " 的最新版本，不會被壓縮包覆寫。");
     }
     if (!std::filesystem::is_regular_file(zip_path, ec) || !is_zip_archive(zip_path))
       return failed(shown + " 已存在且不是 zip 壓縮檔，不會覆寫。");

@@ -133,8 +133,8 @@ std::string package_file_name(const std::string &download_link);
 // name, each under its own file name (its bytes, even when they are not UTF-8), deflated. The
 // archive is written to a temporary file and renamed into place, so a failure leaves an earlier
 // package intact. Refuses (failed, with an error line, nothing written) to replace a file that
-// is not a zip archive, or that is one of `protected_paths` (the listed documents' files) or of
-// their version families.
+// is not a zip archive, or that is one of `protected_paths` (the listed documents' files) or the
+// newest member in `actual_files` of one of their families.
 PackResult zip_latest_version_files(const std::vector<std::string> &actual_files,
                                     const std::string &zip_name,
                                     const std::string &output_dir = "./",

@@ -111,14 +111,22 @@ TEST(DownloadPackage, NeverReplacesAFileThatIsNotAZipNorAListedDocument) {
       PackResult::Status::failed);
   EXPECT_EQ(read_file("manual.zip"), before);
 
-  // Nor another version of a listed file, which the update would point the document at.
+  // Nor the newest version of a listed file, which the update would point the document at.
   ASSERT_EQ(zip_latest_version_files({"a.txt"}, "manual_v2.zip").status,
             PackResult::Status::packed);
   const std::string v2 = read_file("manual_v2.zip");
-  EXPECT_EQ(
-      zip_latest_version_files({"a.txt", "b.txt"}, "manual_v2.zip", "./", {"manual_v1.zip"}).status,
-      PackResult::Status::failed);
+  dir.file("manual_v1.zip");
+  const Strings folder = {"a.txt", "b.txt", "manual_v1.zip", "manual_v2.zip"};
+  EXPECT_EQ(zip_latest_version_files(folder, "manual_v2.zip", "./", {"manual_v1.zip"}).status,
+            PackResult::Status::failed);
   EXPECT_EQ(read_file("manual_v2.zip"), v2);
+  // An older member of that family is the package's own place, and is rewritten.
+  ASSERT_EQ(zip_latest_version_files({"a.txt"}, "manual.zip").status, PackResult::Status::packed);
+  EXPECT_EQ(zip_latest_version_files({"a.txt", "b.txt", "manual_v1.zip", "manual.zip"},
+                                     "manual.zip", "./", {"manual_v1.zip"})
+                .status,
+            PackResult::Status::packed);
+  EXPECT_EQ(members("manual.zip").size(), 3u);
 
   // A document may name the package before it exists: nothing is replaced then.
   EXPECT_EQ(
