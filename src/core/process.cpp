@@ -1,10 +1,13 @@
 #include "core/process.hpp"
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -121,6 +124,57 @@ void kill_child(pid_t pid, bool group, int sig) {
   ::kill(group ? -pid : pid, sig);
 }
 
+// A child leading a group of its own does not get the terminal's Ctrl-C. While we wait for one,
+// the signals that would end us are caught instead, passed on to the child's group, and raised
+// again once it has ended, so that neither a renderer nor its browser outlives an interrupt.
+std::atomic<int> caught_signal{0};
+extern "C" void note_signal(int sig) {
+  caught_signal.store(sig);
+}
+
+class SignalRelay {
+public:
+  SignalRelay() {
+    const std::lock_guard<std::mutex> lock(mutex());
+    if (users()++ > 0)
+      return;
+    for (std::size_t i = 0; i < kSignals.size(); ++i) {
+      struct sigaction now {};
+      ::sigaction(kSignals[i], nullptr, &saved()[i]);
+      // A signal the caller ignores (nohup, a background job) stays ignored.
+      if (saved()[i].sa_handler == SIG_IGN)
+        continue;
+      now.sa_handler = note_signal;
+      sigemptyset(&now.sa_mask);
+      ::sigaction(kSignals[i], &now, nullptr);
+    }
+  }
+  ~SignalRelay() {
+    const std::lock_guard<std::mutex> lock(mutex());
+    if (--users() > 0)
+      return;
+    for (std::size_t i = 0; i < kSignals.size(); ++i)
+      ::sigaction(kSignals[i], &saved()[i], nullptr);
+  }
+  SignalRelay(const SignalRelay &) = delete;
+  SignalRelay &operator=(const SignalRelay &) = delete;
+
+private:
+  static constexpr std::array<int, 3> kSignals{SIGINT, SIGTERM, SIGHUP};
+  static std::mutex &mutex() {
+    static std::mutex m;
+    return m;
+  }
+  static int &users() {
+    static int n = 0;
+    return n;
+  }
+  static std::array<struct sigaction, 3> &saved() {
+    static std::array<struct sigaction, 3> s{};
+    return s;
+  }
+};
+
 } // namespace
 
 std::string Outcome::describe() const {
@@ -163,6 +217,10 @@ Outcome run(const std::vector<std::string> &argv, const Options &options) {
   err_w.reset();
 
   const bool group = options.own_process_group;
+  std::optional<SignalRelay> relay;
+  if (group)
+    relay.emplace();
+  int forwarded = 0;
   const auto deadline =
       options.timeout ? Clock::now() + *options.timeout : Clock::time_point::max();
   int wstatus = 0;
@@ -209,7 +267,12 @@ Outcome run(const std::vector<std::string> &argv, const Options &options) {
       continue;
     }
     const auto now = Clock::now();
-    if (!reaped && now >= deadline && !term_sent) {
+    if (const int sig = group ? caught_signal.load() : 0; sig != 0 && forwarded == 0) {
+      forwarded = sig;
+      kill_child(pid, true, sig);
+      term_sent = true;
+      kill_at = now + std::chrono::seconds(2);
+    } else if (!reaped && now >= deadline && !term_sent) {
       result.timed_out = true;
       kill_child(pid, group, SIGTERM);
       term_sent = true;
@@ -221,8 +284,14 @@ Outcome run(const std::vector<std::string> &argv, const Options &options) {
     if (n == 0)
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  if (result.timed_out && group)
+  if ((result.timed_out || forwarded != 0) && group)
     kill_child(pid, true, SIGKILL); // helpers it left behind
+  if (forwarded != 0) {
+    // The interrupt was meant for us too: end the way it would have ended us.
+    relay.reset();
+    ::signal(forwarded, SIG_DFL);
+    ::raise(forwarded);
+  }
   if (WIFEXITED(wstatus)) {
     result.status = WEXITSTATUS(wstatus);
   } else if (WIFSIGNALED(wstatus)) {

@@ -39,11 +39,112 @@ bool hex_run(std::string_view p, std::size_t i, std::size_t n) {
   return true;
 }
 
+// What a character class that opens at p[i] == '[' can be compiled as. PCRE2 adds the other
+// case of every code point in a class when it compiles without case, and the `\S` items reach
+// U+10FFFF: one such class costs milliseconds. A class holding both `\s` and `\S` is any
+// character; a class whose items have no case (spaces, digits, ASCII non-letters) means the
+// same with or without IGNORECASE and is compiled case-sensitively.
+enum class ClassKind { plain, any, caseless_neutral };
+
+// `end` receives the offset just past the closing "]".
+ClassKind class_kind(std::string_view p, std::size_t i, std::size_t &end) {
+  const std::size_t n = p.size();
+  std::size_t k = i + 1;
+  bool negated = false;
+  if (k < n && p[k] == '^') {
+    negated = true;
+    ++k;
+  }
+  bool neutral = true, space = false, non_space = false;
+  // Reads one class item at k: its code point (ASCII only), or -1 for a set or anything else.
+  auto item = [&]() -> long {
+    const char c = p[k];
+    if (c == '[' && k + 1 < n && p[k + 1] == ':') {
+      const std::size_t close = p.find(":]", k + 2);
+      k = close == npos ? k + 1 : close + 2;
+      neutral = false;
+      return -1;
+    }
+    if (c != '\\') {
+      ++k;
+      if (static_cast<unsigned char>(c) >= 0x80)
+        neutral = false;
+      return static_cast<unsigned char>(c);
+    }
+    if (k + 1 >= n) {
+      ++k;
+      neutral = false;
+      return -1;
+    }
+    const char d = p[k + 1];
+    k += 2;
+    switch (d) {
+    case 's':
+      space = true;
+      return -1;
+    case 'S':
+      non_space = true;
+      return -1;
+    case 'd':
+    case 'D':
+      return -1;
+    case 'n':
+      return '\n';
+    case 'r':
+      return '\r';
+    case 't':
+      return '\t';
+    case 'f':
+      return '\f';
+    case 'v':
+      return '\v';
+    case 'x':
+      if (hex_run(p, k, 2)) {
+        const long v = text::hex_digit(p[k]) * 16 + text::hex_digit(p[k + 1]);
+        k += 2;
+        return v;
+      }
+      break;
+    default:
+      if (static_cast<unsigned char>(d) < 0x80 && !text::is_ascii_alpha(d) &&
+          !text::is_ascii_digit(d))
+        return static_cast<unsigned char>(d);
+    }
+    neutral = false;
+    return -1;
+  };
+  auto has_letter = [](long lo, long hi) {
+    return !(hi < 'A' || lo > 'z' || (lo > 'Z' && hi < 'a'));
+  };
+  bool first = true;
+  while (k < n) {
+    if (p[k] == ']' && !first)
+      break;
+    first = false;
+    const long lo = item();
+    if (k + 1 < n && p[k] == '-' && p[k + 1] != ']') {
+      ++k;
+      const long hi = item();
+      if (lo < 0 || hi < 0 || hi >= 0x80 || has_letter(lo, hi))
+        neutral = false;
+    } else if (lo >= 0 && (lo >= 0x80 || has_letter(lo, lo))) {
+      neutral = false;
+    }
+  }
+  if (k >= n)
+    return ClassKind::plain; // unterminated: PCRE2 reports it
+  end = k + 1;
+  if (!negated && space && non_space)
+    return ClassKind::any;
+  return neutral ? ClassKind::caseless_neutral : ClassKind::plain;
+}
+
 // Rewrites the Python-only parts of a pattern into PCRE2 syntax. Everything else is copied.
 std::string translate(std::string_view p, bool verbose) {
   std::string out;
   out.reserve(p.size() + 16);
   bool in_class = false;
+  bool close_group = false; // the class is wrapped in (?-i:...)
   std::size_t i = 0;
   const std::size_t n = p.size();
   while (i < n) {
@@ -93,13 +194,28 @@ std::string translate(std::string_view p, bool verbose) {
           continue;
         }
       }
-      if (c == ']')
-        in_class = false;
       out += c;
       ++i;
+      if (c == ']') {
+        in_class = false;
+        if (close_group)
+          out += ')';
+        close_group = false;
+      }
       continue;
     }
     if (c == '[') {
+      std::size_t end = npos;
+      const ClassKind kind = class_kind(p, i, end);
+      if (kind == ClassKind::any) {
+        out += "(?s:.)";
+        i = end;
+        continue;
+      }
+      if (kind == ClassKind::caseless_neutral) {
+        out += "(?-i:";
+        close_group = true;
+      }
       in_class = true;
       out += c;
       ++i;
@@ -489,6 +605,46 @@ void apply_template(const std::vector<Piece> &pieces, const Match &m, std::strin
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
+// Utf8
+
+Utf8 Utf8::check(std::string_view s) {
+  if (!text::valid_utf8(s)) {
+    std::size_t at = 0;
+    while (at < s.size()) {
+      const text::CodePoint u = text::decode_at(s, at);
+      if (!u.ok)
+        break;
+      at += u.len;
+    }
+    throw error("subject is not valid UTF-8 (byte offset " + std::to_string(at) + ")");
+  }
+  return Utf8(s);
+}
+
+Utf8 Utf8::substr(std::size_t pos, std::size_t n) const {
+  if (pos > text_.size())
+    throw error("text offset " + std::to_string(pos) + " is past the end");
+  const std::string_view piece = text_.substr(pos, n);
+  const std::size_t end = pos + piece.size();
+  auto inside_character = [&](std::size_t at) {
+    return at < text_.size() && (static_cast<unsigned char>(text_[at]) & 0xC0) == 0x80;
+  };
+  if (inside_character(pos) || inside_character(end))
+    throw error("text offset falls inside a UTF-8 character");
+  return Utf8(piece);
+}
+
+Utf8 Utf8::slice(std::string_view part) const {
+  const auto begin = reinterpret_cast<std::uintptr_t>(text_.data());
+  const auto at = reinterpret_cast<std::uintptr_t>(part.data());
+  if (part.empty() && text_.empty())
+    return *this;
+  if (at < begin || at - begin + part.size() > text_.size())
+    throw error("text piece lies outside the validated text");
+  return substr(at - begin, part.size());
+}
+
+// ---------------------------------------------------------------------------------------------
 // Match
 
 std::string_view Match::group(std::size_t n) const {
@@ -529,6 +685,10 @@ std::size_t Match::end(std::size_t n) const {
 
 std::size_t Match::groups() const {
   return ovector_.empty() ? 0 : ovector_.size() / 2 - 1;
+}
+
+Utf8 Match::group_text(std::size_t n) const {
+  return Utf8(group(n));
 }
 
 std::string Match::expand(std::string_view tmpl) const {
@@ -574,12 +734,14 @@ Pattern::Pattern(std::string_view pattern, unsigned flags) : source_(pattern), f
   code_ = std::move(code);
 }
 
-std::optional<Match> Pattern::search(std::string_view s, std::size_t pos) const {
+std::optional<Match> Pattern::find(std::string_view s, std::size_t pos, bool anchored,
+                                   uint32_t opts) const {
   const Code &code = code_of(code_);
   if (pos > s.size())
     return std::nullopt;
-  MatchData md(code.search);
-  if (!run(code.search, md.md, s, pos, 0))
+  const pcre2_code *compiled = anchored ? code.anchored_code() : code.search;
+  MatchData md(compiled);
+  if (!run(compiled, md.md, s, pos, opts))
     return std::nullopt;
   Match m;
   m.subject_ = s;
@@ -588,19 +750,24 @@ std::optional<Match> Pattern::search(std::string_view s, std::size_t pos) const 
   return m;
 }
 
+std::optional<Match> Pattern::search(std::string_view s, std::size_t pos) const {
+  return find(s, pos, false, 0);
+}
+
 std::optional<Match> Pattern::match(std::string_view s, std::size_t pos) const {
-  const Code &code = code_of(code_);
-  if (pos > s.size())
-    return std::nullopt;
-  const pcre2_code *anchored = code.anchored_code();
-  MatchData md(anchored);
-  if (!run(anchored, md.md, s, pos, 0))
-    return std::nullopt;
-  Match m;
-  m.subject_ = s;
-  m.code_ = code_;
-  fill_ovector(m.ovector_, md.md, code.capture_count);
-  return m;
+  return find(s, pos, true, 0);
+}
+
+std::optional<Match> Pattern::search(Utf8 s, std::size_t pos) const {
+  if (pos < s.size())
+    s.substr(pos); // refuses an offset inside a character
+  return find(s.view(), pos, false, PCRE2_NO_UTF_CHECK);
+}
+
+std::optional<Match> Pattern::match(Utf8 s, std::size_t pos) const {
+  if (pos < s.size())
+    s.substr(pos);
+  return find(s.view(), pos, true, PCRE2_NO_UTF_CHECK);
 }
 
 std::optional<Match> Pattern::fullmatch(std::string_view s) const {
@@ -620,15 +787,17 @@ std::optional<Match> Pattern::fullmatch(std::string_view s) const {
 // Python 3.7+ rules: after an empty match at p the next match may not be empty at p (it may
 // still start at p when non-empty); after a non-empty match an empty match may follow it
 // directly. An on_match that returns bool ends the scan by returning false. The subject is
-// checked for valid UTF-8 once; later calls skip the check, so a scan is linear in the subject.
-template <class F> void Pattern::scan(std::string_view s, std::size_t count, F &&on_match) const {
+// checked for valid UTF-8 once (not at all when `checked`: the caller validated it); later calls
+// skip the check, so a scan is linear in the subject.
+template <class F>
+void Pattern::scan(std::string_view s, bool checked, std::size_t count, F &&on_match) const {
   const Code &code = code_of(code_);
   MatchData md(code.search);
   Match m;
   m.subject_ = s;
   m.code_ = code_;
   std::size_t pos = 0, found = 0;
-  uint32_t opts = 0;
+  uint32_t opts = checked ? PCRE2_NO_UTF_CHECK : 0;
   while (pos <= s.size()) {
     if (count != 0 && found >= count)
       break;
@@ -651,12 +820,22 @@ template <class F> void Pattern::scan(std::string_view s, std::size_t count, F &
 }
 
 void Pattern::for_each(std::string_view s, const std::function<bool(const Match &)> &fn) const {
-  scan(s, 0, fn);
+  scan(s, false, 0, fn);
+}
+
+void Pattern::for_each(Utf8 s, const std::function<bool(const Match &)> &fn) const {
+  scan(s.view(), true, 0, fn);
 }
 
 std::vector<Match> Pattern::finditer(std::string_view s) const {
   std::vector<Match> out;
-  scan(s, 0, [&](const Match &m) { out.push_back(m); });
+  scan(s, false, 0, [&](const Match &m) { out.push_back(m); });
+  return out;
+}
+
+std::vector<Match> Pattern::finditer(Utf8 s) const {
+  std::vector<Match> out;
+  scan(s.view(), true, 0, [&](const Match &m) { out.push_back(m); });
   return out;
 }
 
@@ -666,15 +845,15 @@ std::vector<std::string> Pattern::findall(std::string_view s) const {
     throw error("findall with several groups is not supported (use finditer): " + source_);
   const std::size_t g = code.capture_count;
   std::vector<std::string> out;
-  scan(s, 0, [&](const Match &m) { out.emplace_back(m.group(g)); });
+  scan(s, false, 0, [&](const Match &m) { out.emplace_back(m.group(g)); });
   return out;
 }
 
-std::size_t Pattern::sub_into(std::string &out, std::string_view tmpl, std::string_view s,
-                              std::size_t count) const {
+std::size_t Pattern::sub_template(std::string &out, std::string_view tmpl, std::string_view s,
+                                  bool checked, std::size_t count) const {
   std::size_t last = 0, n = 0;
   if (is_literal_template(tmpl)) {
-    scan(s, count, [&](const Match &m) {
+    scan(s, checked, count, [&](const Match &m) {
       out.append(s.substr(last, m.start() - last));
       out.append(tmpl);
       last = m.end();
@@ -682,7 +861,7 @@ std::size_t Pattern::sub_into(std::string &out, std::string_view tmpl, std::stri
     });
   } else {
     const auto pieces = parse_template(tmpl, code_of(code_));
-    scan(s, count, [&](const Match &m) {
+    scan(s, checked, count, [&](const Match &m) {
       out.append(s.substr(last, m.start() - last));
       apply_template(pieces, m, out);
       last = m.end();
@@ -693,10 +872,10 @@ std::size_t Pattern::sub_into(std::string &out, std::string_view tmpl, std::stri
   return n;
 }
 
-std::size_t Pattern::sub_into(std::string &out, const Replacer &fn, std::string_view s,
-                              std::size_t count) const {
+std::size_t Pattern::sub_replacer(std::string &out, const Replacer &fn, std::string_view s,
+                                  bool checked, std::size_t count) const {
   std::size_t last = 0, n = 0;
-  scan(s, count, [&](const Match &m) {
+  scan(s, checked, count, [&](const Match &m) {
     out.append(s.substr(last, m.start() - last));
     out += fn(m);
     last = m.end();
@@ -704,6 +883,40 @@ std::size_t Pattern::sub_into(std::string &out, const Replacer &fn, std::string_
   });
   out.append(s.substr(last));
   return n;
+}
+
+std::size_t Pattern::sub_into(std::string &out, std::string_view tmpl, std::string_view s,
+                              std::size_t count) const {
+  return sub_template(out, tmpl, s, false, count);
+}
+
+std::size_t Pattern::sub_into(std::string &out, const Replacer &fn, std::string_view s,
+                              std::size_t count) const {
+  return sub_replacer(out, fn, s, false, count);
+}
+
+std::size_t Pattern::sub_into(std::string &out, std::string_view tmpl, Utf8 s,
+                              std::size_t count) const {
+  return sub_template(out, tmpl, s.view(), true, count);
+}
+
+std::size_t Pattern::sub_into(std::string &out, const Replacer &fn, Utf8 s,
+                              std::size_t count) const {
+  return sub_replacer(out, fn, s.view(), true, count);
+}
+
+std::string Pattern::sub(std::string_view tmpl, Utf8 s, std::size_t count) const {
+  std::string out;
+  out.reserve(s.size());
+  sub_into(out, tmpl, s, count);
+  return out;
+}
+
+std::string Pattern::sub(const Replacer &fn, Utf8 s, std::size_t count) const {
+  std::string out;
+  out.reserve(s.size());
+  sub_into(out, fn, s, count);
+  return out;
 }
 
 std::string Pattern::sub(std::string_view tmpl, std::string_view s, std::size_t count) const {
@@ -728,7 +941,7 @@ std::string Pattern::sub(const Replacer &fn, std::string_view s, std::size_t cou
 std::vector<std::string> Pattern::split(std::string_view s, std::size_t maxsplit) const {
   std::vector<std::string> out;
   std::size_t last = 0;
-  scan(s, maxsplit, [&](const Match &m) {
+  scan(s, false, maxsplit, [&](const Match &m) {
     out.emplace_back(s.substr(last, m.start() - last));
     for (std::size_t g = 1; g <= m.groups(); ++g)
       out.emplace_back(m.group(g));

@@ -9,10 +9,12 @@
 // IGNORECASE matches between single characters, with one exception left as PCRE2 has it:
 // Python treats 'İ' (U+0130), 'ı' (U+0131), 'i' and 'I' as all equal under IGNORECASE;
 // PCRE2 10.42 pairs only 'i'/'I', and 'İ' and 'ı' match only themselves.
-// Not supported: `\N{NAME}` escapes. Subjects must be valid UTF-8 (else error is thrown).
+// Not supported: `\N{NAME}` escapes. Subjects must be valid UTF-8 (else error is thrown); a
+// subject given as `Utf8` was checked once already and is matched without checking it again.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -39,6 +41,28 @@ public:
 
 class Pattern;
 
+// A view of text known to be valid UTF-8. Only `check` makes one from a plain view, after
+// validating it; pieces cut on character boundaries stay valid. Patterns match such text without
+// checking it again, which matters when one text goes through many scans.
+class Utf8 {
+public:
+  // Validates `s`; throws error naming the byte offset of the first invalid sequence.
+  static Utf8 check(std::string_view s);
+  // The piece [pos, pos + n) (clipped to the text); throws error when an end falls inside a
+  // character.
+  Utf8 substr(std::size_t pos, std::size_t n = std::string_view::npos) const;
+  // The piece of this text that `part` views (a view into the same characters, as cut by a
+  // scanner); throws error when `part` lies outside the text or cuts a character.
+  Utf8 slice(std::string_view part) const;
+  std::string_view view() const { return text_; }
+  std::size_t size() const { return text_.size(); }
+
+private:
+  friend class Match;
+  explicit Utf8(std::string_view s) : text_(s) {}
+  std::string_view text_;
+};
+
 // One match. It refers to the subject it was found in: the subject must outlive it.
 class Match {
 public:
@@ -52,6 +76,8 @@ public:
   std::size_t end(std::size_t n = 0) const;
   // Number of capturing groups in the pattern (group 0 not counted).
   std::size_t groups() const;
+  // Text of group n as validated text (the subject was valid, groups end on characters).
+  Utf8 group_text(std::size_t n = 0) const;
   // Python's Match.expand: `\1`, `\g<1>`, `\g<name>`, `\n`, `\t`, `\\` ...; unmatched groups give
   // "".
   std::string expand(std::string_view tmpl) const;
@@ -101,6 +127,18 @@ public:
   // Python's re.split (captured groups are included in the result; unmatched ones as "").
   std::vector<std::string> split(std::string_view s, std::size_t maxsplit = 0) const;
 
+  // The same operations on validated text: matched without a UTF-8 check. `pos` must fall on a
+  // character boundary (else error).
+  std::optional<Match> search(Utf8 s, std::size_t pos = 0) const;
+  std::optional<Match> match(Utf8 s, std::size_t pos = 0) const;
+  std::vector<Match> finditer(Utf8 s) const;
+  void for_each(Utf8 s, const std::function<bool(const Match &)> &fn) const;
+  std::string sub(std::string_view tmpl, Utf8 s, std::size_t count = 0) const;
+  std::string sub(const Replacer &fn, Utf8 s, std::size_t count = 0) const;
+  std::size_t sub_into(std::string &out, std::string_view tmpl, Utf8 s,
+                       std::size_t count = 0) const;
+  std::size_t sub_into(std::string &out, const Replacer &fn, Utf8 s, std::size_t count = 0) const;
+
   const std::string &pattern() const { return source_; }
   unsigned flags() const { return flags_; }
 
@@ -108,7 +146,14 @@ private:
   std::string source_;
   unsigned flags_;
   std::shared_ptr<const void> code_;
-  template <class F> void scan(std::string_view s, std::size_t count, F &&on_match) const;
+  template <class F>
+  void scan(std::string_view s, bool checked, std::size_t count, F &&on_match) const;
+  std::optional<Match> find(std::string_view s, std::size_t pos, bool anchored,
+                            uint32_t opts) const;
+  std::size_t sub_template(std::string &out, std::string_view tmpl, std::string_view s,
+                           bool checked, std::size_t count) const;
+  std::size_t sub_replacer(std::string &out, const Replacer &fn, std::string_view s, bool checked,
+                           std::size_t count) const;
 };
 
 // Module-level conveniences, compiling through a small cache (patterns are reused across calls).

@@ -184,27 +184,49 @@ CodePoint decode_at(std::string_view s, std::size_t i) {
 }
 
 bool valid_utf8(std::string_view s) {
-  for (std::size_t i = 0; i < s.size();) {
+  // A branch per lead byte with the continuation bytes tested together: texts pass through here
+  // once per stage, so this loop is on the hot path of every large document.
+  const auto *p = reinterpret_cast<const unsigned char *>(s.data());
+  const std::size_t n = s.size();
+  auto cont = [p](std::size_t at) { return (p[at] & 0xC0) == 0x80; };
+  std::size_t i = 0;
+  while (i < n) {
     // ASCII runs are skipped eight bytes at a time.
-    while (i + 8 <= s.size()) {
+    while (i + 8 <= n) {
       std::uint64_t word;
-      std::memcpy(&word, s.data() + i, sizeof word);
+      std::memcpy(&word, p + i, sizeof word);
       if (word & 0x8080808080808080ull)
         break;
       i += 8;
     }
-    if (i >= s.size())
+    if (i >= n)
       break;
-    const auto b = static_cast<unsigned char>(s[i]);
+    const unsigned char b = p[i];
     if (b < 0x80) {
       ++i;
-      continue;
-    }
-    char32_t cp;
-    bool ok;
-    i += decode(s, i, cp, ok);
-    if (!ok)
+    } else if (b < 0xC2) {
       return false;
+    } else if (b < 0xE0) {
+      if (i + 1 >= n || !cont(i + 1))
+        return false;
+      i += 2;
+    } else if (b < 0xF0) {
+      if (i + 2 >= n || !cont(i + 1) || !cont(i + 2))
+        return false;
+      // No overlong forms (E0 80..9F) and no surrogates (ED A0..BF).
+      if ((b == 0xE0 && p[i + 1] < 0xA0) || (b == 0xED && p[i + 1] > 0x9F))
+        return false;
+      i += 3;
+    } else if (b < 0xF5) {
+      if (i + 3 >= n || !cont(i + 1) || !cont(i + 2) || !cont(i + 3))
+        return false;
+      // No overlong forms (F0 80..8F) and nothing past U+10FFFF (F4 90..BF).
+      if ((b == 0xF0 && p[i + 1] < 0x90) || (b == 0xF4 && p[i + 1] > 0x8F))
+        return false;
+      i += 4;
+    } else {
+      return false;
+    }
   }
   return true;
 }

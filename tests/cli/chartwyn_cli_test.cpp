@@ -1,7 +1,9 @@
 // End-to-end tests of chartwyn: a fake renderer reaches every branch of the diagram pass; the real
 // Mermaid renderer (labelled "external") proves the site works with it.
 #include "support/files.hpp"
+#include "support/images.hpp"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -112,6 +114,8 @@ TEST(ChartwynRun, BuildsPagesAndIndexWithTheFakeRenderer) {
              "# Hello\n\n| a | b |\n|---|---|\n| 1 | 2 |\n\n```\ncode <x>\n```\n"
              "line one\nline two\n");
   write_file(dir / "in/notes.MD", "plain *text*\n");
+  // The suffix test ignores case, the title lookup does not.
+  write_file(dir / "in/Guide.MD", "guide\n");
   write_file(dir / "in/ab.mmd", "graph TD; A-->B");
   write_file(dir / "in/a b;touch PWNED.mmd", "graph TD; C-->D");
   write_file(dir / "in/broken.mmd", "FAIL");
@@ -127,8 +131,9 @@ TEST(ChartwynRun, BuildsPagesAndIndexWithTheFakeRenderer) {
   EXPECT_TRUE(contains(r.err, "Processing Markdown: README.md -> Read me first"));
   EXPECT_TRUE(contains(r.err, "Processing Markdown: notes.MD -> notes"));
   EXPECT_TRUE(contains(r.err, "Converting diagram: ab.mmd -> A to B ..."));
-  EXPECT_TRUE(contains(r.err, "Failed to convert broken.mmd: "));
-  EXPECT_TRUE(contains(r.err, "exit status 3"));
+  EXPECT_TRUE(contains(r.err, "Failed to convert broken.mmd: Command 'mmdc -i in/broken.mmd -o "
+                              "site/out/broken.svg' returned non-zero exit status 3.\n"))
+      << r.err;
   EXPECT_TRUE(contains(r.err, "Generating index.html ..."));
   EXPECT_FALSE(fs::exists(dir / "PWNED"));
   EXPECT_FALSE(fs::exists(dir / "in/PWNED"));
@@ -161,7 +166,13 @@ TEST(ChartwynRun, BuildsPagesAndIndexWithTheFakeRenderer) {
                               "B</a></li>"));
   // A name with a blank and a semicolon links to its page, percent-encoded.
   EXPECT_TRUE(contains(index, "href=\"a%20b%3Btouch%20PWNED.html\""));
-  EXPECT_EQ(count(index, "<li>"), 4u);
+  EXPECT_EQ(count(index, "<li>"), 5u);
+  EXPECT_FALSE(contains(index, "Not for Guide.MD"));
+
+  // The page frame: both ways back to the index, the title in the header.
+  EXPECT_TRUE(contains(readme, "<div class=\"title-text\">Read me first</div>"));
+  EXPECT_TRUE(contains(readme, ">← Back</a>"));
+  EXPECT_TRUE(contains(readme, ">← Back to Index</a>"));
 }
 
 TEST(ChartwynRun, NamesAndTitlesAreEscapedInMarkup) {
@@ -226,11 +237,19 @@ TEST(ChartwynRun, HangingRendererIsStoppedAndTheRunGoesOn) {
   write_config(dir.path(), site_config());
   auto env = fake.env();
   env.push_back("VASKIT_MMDC_TIMEOUT=1");
+  const auto start = std::chrono::steady_clock::now();
   auto r = run_process(kChartwyn, {"-c", "cfg.json"}, dir.path(), "", env);
+  // The renderer's whole process group is stopped, not only the renderer itself: nothing keeps
+  // the run waiting for the sleeping child.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_TRUE(contains(r.err, "Failed to convert hang.mmd: ")) << r.err;
   EXPECT_TRUE(contains(r.err, "timed out after 1 seconds"));
-  EXPECT_TRUE(contains(read_file(dir / "site/out/index.html"), "href=\"ok.html\""));
+  const std::string index = read_file(dir / "site/out/index.html");
+  EXPECT_TRUE(contains(index, "href=\"ok.html\""));
+  // Only diagrams: only their section.
+  EXPECT_TRUE(contains(index, "<h3>Flow Charts</h3>"));
+  EXPECT_FALSE(contains(index, "<h3>Documentation</h3>"));
 }
 
 TEST(ChartwynRun, BadInputAndEmptyFolders) {
@@ -245,6 +264,41 @@ TEST(ChartwynRun, BadInputAndEmptyFolders) {
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(contains(r.err, "Failed to process bad.md: ")) << r.err;
   EXPECT_TRUE(contains(r.out, "[DONE]"));
+  EXPECT_FALSE(fs::exists(dir / "site/out/bad.html"));
+  EXPECT_FALSE(contains(read_file(dir / "site/out/index.html"), "bad.html"));
+
+  // Every file fails (a folder named like a Markdown file, a failing diagram): nothing made.
+  TempDir allfail;
+  fs::create_directories(allfail / "in/folder.md");
+  write_file(allfail / "in/z.mmd", "FAIL");
+  write_config(allfail.path(), site_config());
+  r = run_process(kChartwyn, {"-c", "cfg.json"}, allfail.path(), "", fake.env());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(contains(r.err, "Failed to process folder.md: ")) << r.err;
+  EXPECT_TRUE(contains(r.err, "Failed to convert z.mmd: "));
+  EXPECT_EQ(r.out, "\n[WARNING] No .md or .mmd files were found in the input folder.\n");
+  EXPECT_FALSE(fs::exists(allfail / "site/out/index.html"));
+
+  // An input folder that is a dangling link does not exist.
+  TempDir dangling;
+  fs::create_symlink(dangling / "gone", dangling / "in");
+  write_config(dangling.path(), site_config());
+  r = run_process(kChartwyn, {"-c", "cfg.json"}, dangling.path(), "", fake.env());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "\n[ERROR] Input folder not found: in\n");
+  EXPECT_FALSE(fs::exists(dangling / "site"));
+
+  // A title that is not text ends the run when its file comes up.
+  TempDir badtitle;
+  fs::create_directories(badtitle / "in");
+  write_file(badtitle / "in/a.md", "a\n");
+  auto cfg = site_config();
+  cfg["doc_titles"] = {{"a.md", 5}, {"absent.md", 6}};
+  write_config(badtitle.path(), cfg);
+  r = run_process(kChartwyn, {"-c", "cfg.json"}, badtitle.path(), "", fake.env());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "\n[ERROR] config.doc_titles[\"a.md\"] must be text, got 5\n");
+  EXPECT_FALSE(fs::exists(badtitle / "site/out/index.html"));
 
   // Empty folder: output created, no index, a warning and status 0.
   TempDir empty;
@@ -344,18 +398,37 @@ TEST(ChartwynExternal, RealMermaidRendererAndBrowser) {
   EXPECT_TRUE(contains(index, "<h3>Documentation</h3>"));
   EXPECT_TRUE(contains(index, "<h3>Flow Charts</h3>"));
 
-  // The diagram page as a browser shows it: a screenshot beside the site.
-  const fs::path shot = dir / "out/ab.png";
-  auto browser = run_process("/usr/bin/chromium",
-                             {"--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
-                              "--window-size=1000,800", "--screenshot=" + shot.string(),
-                              "file://" + (dir / "out/ab.html").string()},
-                             dir.path());
-  ASSERT_EQ(browser.status, 0) << browser.err;
-  ASSERT_TRUE(fs::exists(shot));
-  EXPECT_GT(fs::file_size(shot), 5000u);
-  if (const char *keep = std::getenv("VASKIT_KEEP_SCREENSHOT"))
-    fs::copy_file(shot, keep, fs::copy_options::overwrite_existing);
+  // The diagram page as a browser shows it, against the same page without its diagram. The
+  // screenshots stay in the build's test output folder for a person to look at.
+  const fs::path shots = fs::path(kBin).parent_path() / "test-output" / "chartwyn";
+  fs::create_directories(shots);
+  std::string without = read_file(dir / "out/ab.html");
+  without.erase(without.find("<svg"), without.rfind("</svg>") + 6 - without.find("<svg"));
+  write_file(dir / "out/ab_without.html", without);
+  // Mermaid fills its flowchart boxes lavender; the page frame has only greys.
+  auto lavender_pixels = [&](const std::string &page, const std::string &png) {
+    const fs::path shot = shots / png;
+    fs::remove(shot);
+    auto browser = run_process("/usr/bin/chromium",
+                               {"--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+                                "--window-size=1000,800", "--screenshot=" + shot.string(),
+                                "file://" + (dir / "out" / page).string()},
+                               dir.path());
+    EXPECT_EQ(browser.status, 0) << browser.err;
+    const auto px = vaskit::testing::read_pixels(shot);
+    std::size_t n = 0;
+    for (int y = 0; y < px.height; ++y)
+      for (int x = 0; x < px.width; ++x) {
+        const auto c = px.at(x, y);
+        n += (c[2] - c[0] > 12 && c[2] - c[1] > 12) ? 1 : 0;
+      }
+    return n;
+  };
+  const std::size_t with_diagram = lavender_pixels("ab.html", "ab.png");
+  const std::size_t frame_only = lavender_pixels("ab_without.html", "ab_without.png");
+  // Two boxes of about 150 by 50 pixels each.
+  EXPECT_GT(with_diagram, 5000u);
+  EXPECT_LT(frame_only, 100u);
 }
 
 } // namespace

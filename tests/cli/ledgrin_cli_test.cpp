@@ -13,7 +13,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using vaskit::testing::BookSpec;
+using vaskit::testing::BookPlan;
 using vaskit::testing::BookValue;
 using vaskit::testing::read_file;
 using vaskit::testing::run_process;
@@ -47,18 +47,18 @@ std::map<std::string, std::string> under(const std::map<std::string, std::string
 
 void claim(const fs::path &path, const std::string &marker, const BookValue &who,
            const BookValue &amount, bool on_second_sheet = false) {
-  BookSpec spec;
+  BookPlan plan;
   // The marker makes every fixture's bytes differ, so each result can be traced to its source.
   const std::vector<std::pair<std::string, BookValue>> cells = {
       {"A1", marker}, {"D6", who}, {"P56", amount}};
   if (on_second_sheet) {
-    spec.sheets = {{"Notes", {{"D6", std::string("not this one")}, {"P56", 1.0}}},
+    plan.sheets = {{"Notes", {{"D6", std::string("not this one")}, {"P56", 1.0}}},
                    {"Claim", cells}};
-    spec.active = 1;
+    plan.active = 1;
   } else {
-    spec.sheets = {{"Claim", cells}, {"Other", {{"D6", std::string("nor this")}}}};
+    plan.sheets = {{"Claim", cells}, {"Other", {{"D6", std::string("nor this")}}}};
   }
-  write_book(path, spec);
+  write_book(path, plan);
 }
 
 class LedgrinCli : public ::testing::Test {
@@ -78,7 +78,7 @@ TEST_F(LedgrinCli, DryRunThenRunThenASecondRun) {
   claim(data / "b2.xlsx", "b2", std::string("Eve"), 50.0);
   claim(data / "c.xlsx", "c", std::string("Bob"), std::string("NT$300"));
   claim(data / "d.xlsx", "d", std::string("Carol"), 88.25, true);
-  BookSpec empty_amount;
+  BookPlan empty_amount;
   empty_amount.sheets = {{"Claim", {{"A1", std::string("e")}, {"D6", std::string("Dan")}}}};
   write_book(data / "e.xlsx", empty_amount);
   write_file(data / "f.xlsx", "this is not a workbook");

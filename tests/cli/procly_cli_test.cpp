@@ -13,7 +13,7 @@ namespace {
 namespace fs = std::filesystem;
 using json = vaskit::config::json;
 using vaskit::testing::BookDate;
-using vaskit::testing::BookSpec;
+using vaskit::testing::BookPlan;
 using vaskit::testing::read_file;
 using vaskit::testing::run_process;
 using vaskit::testing::TempDir;
@@ -64,8 +64,8 @@ protected:
                    csv_row("", "SO-3", "10", "D", "7", "2024-03-21") +           // missing PO
                    csv_row("0045", "SO-4", "10", "E", "2", "bad date") +
                    csv_row("4500077777", "SO-5", "10", "F", "3", "2024-05-31"));
-    BookSpec spec;
-    spec.sheets = {{"Customer",
+    BookPlan plan;
+    plan.sheets = {{"Customer",
                     {{"A1", std::string("Customer order list")},
                      {"F2", std::string("PO")},
                      {"O2", std::string("QTY")},
@@ -85,7 +85,7 @@ protected:
                      {"O7", 1.0},
                      {"R7", BookDate{2024, 7, 1}}}},
                    {"Archive", {{"F3", 4500099999.0}, {"O3", 5.0}, {"R3", BookDate{2024, 1, 1}}}}};
-    write_book(dir / "data/customer_data.xlsx", spec);
+    write_book(dir / "data/customer_data.xlsx", plan);
     write_file(dir / "config.json",
                R"({"config": {"system_data_path": "./data/system_data.csv",
                               "customer_data_path": "./data/customer_data.xlsx",

@@ -161,3 +161,62 @@ TEST(Process, DetachedStartOutlivesTheCall) {
   EXPECT_NE(err->find("vaskit-no-such-program-xyz"), std::string::npos);
   fs::remove_all(dir);
 }
+
+// Ctrl-C at the terminal reaches only our process group: the waiting caller passes it on to the
+// child's own group, so that nothing it started outlives the interrupt, and then ends by it.
+TEST(Process, InterruptReachesTheChildGroupAndEndsTheCaller) {
+  const fs::path dir = fresh_dir("interrupt");
+  const fs::path pidfile = dir / "child.pid";
+  const pid_t caller = ::fork();
+  ASSERT_GE(caller, 0);
+  if (caller == 0) {
+    run({"sh", "-c", "sleep 60 & echo $! > '" + pidfile.string() + "'; wait"});
+    ::_exit(0); // only reached when the interrupt did not end the caller
+  }
+  pid_t sleeper = 0;
+  for (int i = 0; i < 500 && sleeper <= 0; ++i) {
+    std::ifstream in(pidfile);
+    in >> sleeper;
+    if (sleeper <= 0)
+      std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_GT(sleeper, 0);
+  ::kill(caller, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(caller, &status, 0), caller);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  if (WIFSIGNALED(status)) {
+    EXPECT_EQ(WTERMSIG(status), SIGINT);
+  }
+  bool gone = false;
+  for (int i = 0; i < 200 && !gone; ++i) {
+    std::ifstream stat("/proc/" + std::to_string(sleeper) + "/stat");
+    std::string pid, comm, state;
+    stat >> pid >> comm >> state;
+    gone = !stat || state == "Z";
+    if (!gone)
+      std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_TRUE(gone);
+  fs::remove_all(dir);
+}
+
+// A caller that ignores an interrupt (started with nohup, or in the background) keeps ignoring
+// it while a child runs.
+TEST(Process, IgnoredInterruptStaysIgnored) {
+  const pid_t caller = ::fork();
+  ASSERT_GE(caller, 0);
+  if (caller == 0) {
+    ::signal(SIGINT, SIG_IGN);
+    Options o;
+    o.timeout = 5s;
+    const auto r = run({"sleep", "0.5"}, o);
+    ::_exit(r.ok() ? 0 : 3);
+  }
+  std::this_thread::sleep_for(200ms);
+  ::kill(caller, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(caller, &status, 0), caller);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}

@@ -320,3 +320,98 @@ TEST(Re, ConcurrentUse) {
     th.join();
   EXPECT_EQ(ok, (std::vector<int>{20, 20, 20, 20}));
 }
+
+TEST(Re, ClassesWithoutCaseUnderIgnoreCase) {
+  // "Any character" classes still reach across lines and beside case-folded letters.
+  EXPECT_EQ(findall(R"(<b>([\s\S]*?)</B>)", "<B>x\ny</b> <b>é</b>", re::IGNORECASE),
+            (Strings{"x\ny", "é"}));
+  EXPECT_EQ(findall(R"(a[\S\s]b)", "A\nB a😀b", re::IGNORECASE), (Strings{"A\nB", "a😀b"}));
+  // A negated "any" class matches nothing; a class with more than the two sets is still any.
+  EXPECT_EQ(findall(R"([^\s\S])", "a b", re::IGNORECASE), Strings{});
+  EXPECT_EQ(findall(R"([x\s\S]+)", "a\nB", re::IGNORECASE), (Strings{"a\nB"}));
+  // Classes without letters mean the same with or without case.
+  EXPECT_EQ(findall(R"([!-@]+)", "ab!5@AZ", re::IGNORECASE), (Strings{"!5@"}));
+  EXPECT_EQ(findall(R"([^!-@]+)", "ab!5@AZ", re::IGNORECASE), (Strings{"ab", "AZ"}));
+  EXPECT_EQ(findall(R"(^#[^\S\r\n]+\w)", "# T\n#\tu\n#\nx", re::IGNORECASE | re::MULTILINE),
+            (Strings{"# T", "#\tu"}));
+  EXPECT_EQ(findall(R"(V:\s*([^\]\s<&|`]+))", "v: 1.2]x V: ab<", re::IGNORECASE),
+            (Strings{"1.2", "ab"}));
+  EXPECT_EQ(findall(R"([\d_-]+k)", "12_K 3-k", re::IGNORECASE), (Strings{"12_K", "3-k"}));
+  // Classes with letters, letter ranges, escapes of unknown case and non-ASCII items keep
+  // case-insensitive matching.
+  EXPECT_EQ(findall(R"([a-c]+)", "ABCd", re::IGNORECASE), (Strings{"ABC"}));
+  EXPECT_EQ(findall(R"([0-z]+)", "Zz~", re::IGNORECASE), (Strings{"Zz"}));
+  EXPECT_EQ(findall(R"([\x41]+)", "aA", re::IGNORECASE), (Strings{"aA"}));
+  EXPECT_EQ(findall(R"([\w]+)", "Éé", re::IGNORECASE), (Strings{"Éé"}));
+  EXPECT_EQ(findall(R"([é]+)", "Éé", re::IGNORECASE), (Strings{"Éé"}));
+  EXPECT_EQ(findall(R"([^a]+)", "xAy", re::IGNORECASE), (Strings{"x", "y"}));
+  // Inline case flags meet the same classes.
+  EXPECT_EQ(findall(R"((?i)x[^\s]y)", "X-Y x y"), (Strings{"X-Y"}));
+  // Quantifiers and groups around a rewritten class keep their meaning.
+  EXPECT_EQ(findall(R"(([\s\S]{2})+?;)", "abcd;", re::IGNORECASE), (Strings{"cd"}));
+  EXPECT_EQ(findall(R"((?<=[\d])x)", "1x ax", re::IGNORECASE), (Strings{"x"}));
+}
+
+TEST(Re, ValidatedTextMatchesWithoutSecondCheck) {
+  const std::string text = "Ab 漢字\nab 😀 x\u0085y AB";
+  const re::Utf8 valid = re::Utf8::check(text);
+  EXPECT_EQ(valid.view(), text);
+  // Every operation gives what the checking one gives.
+  const re::Pattern word(R"((a)b|\w+)", re::IGNORECASE);
+  auto starts = [](const std::vector<re::Match> &ms) {
+    std::vector<std::size_t> out;
+    for (const auto &m : ms)
+      out.push_back(m.start());
+    return out;
+  };
+  EXPECT_EQ(starts(word.finditer(valid)), starts(word.finditer(text)));
+  EXPECT_EQ(word.sub(R"([\1])", valid), word.sub(R"([\1])", text));
+  auto upper = [](const re::Match &m) { return std::string(m.group(0)) + "!"; };
+  EXPECT_EQ(word.sub(upper, valid, 2), word.sub(upper, text, 2));
+  std::string into = ">";
+  EXPECT_EQ(word.sub_into(into, "-", valid), 6u);
+  EXPECT_EQ(into, ">- -\n- 😀 -\u0085- -");
+  std::size_t seen = 0;
+  word.for_each(valid, [&](const re::Match &) { return ++seen < 2; });
+  EXPECT_EQ(seen, 2u);
+  const auto s = word.search(valid, 3);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->group(0), "漢字");
+  EXPECT_FALSE(word.match(valid, 2));
+  ASSERT_TRUE(word.match(valid, 10));
+  EXPECT_EQ(word.match(valid, 10)->group(1), "a");
+  EXPECT_FALSE(word.search(valid, text.size() + 1));
+  // An offset inside a character is refused rather than handed to the matcher.
+  EXPECT_THROW(word.search(valid, 4), re::error);
+  EXPECT_THROW(word.match(valid, 5), re::error);
+  // Groups of a match on validated text are validated text.
+  const auto g = word.search(valid, 3);
+  EXPECT_EQ(re::compile("字").search(g->group_text(0))->start(), 3u);
+}
+
+TEST(Re, ValidatedTextIsOnlyMadeFromValidText) {
+  const std::string bad = "ok \xe6\xbc then \xff";
+  try {
+    (void)re::Utf8::check(bad);
+    ADD_FAILURE() << "invalid text accepted";
+  } catch (const re::error &e) {
+    EXPECT_NE(std::string(e.what()).find("byte offset 3"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW((void)re::Utf8::check("\xed\xa0\x80"), re::error);
+  EXPECT_NO_THROW((void)re::Utf8::check(""));
+  // Pieces must keep whole characters and lie inside the text.
+  const std::string text = "a漢b😀";
+  const re::Utf8 valid = re::Utf8::check(text);
+  EXPECT_EQ(valid.substr(1, 3).view(), "漢");
+  EXPECT_EQ(valid.substr(4).view(), "b😀");
+  EXPECT_EQ(valid.substr(text.size()).view(), "");
+  EXPECT_THROW(valid.substr(2), re::error);
+  EXPECT_THROW(valid.substr(0, 2), re::error);
+  EXPECT_THROW(valid.substr(5, 2), re::error);
+  EXPECT_THROW(valid.substr(text.size() + 1), re::error);
+  const std::string_view view = text;
+  EXPECT_EQ(valid.slice(view.substr(4, 1)).view(), "b");
+  EXPECT_THROW(valid.slice(view.substr(2, 2)), re::error);
+  const std::string other = text;
+  EXPECT_THROW(valid.slice(std::string_view(other).substr(0, 1)), re::error);
+}

@@ -255,3 +255,31 @@ TEST(Text, FloatReprAsPython) {
   for (const auto &[value, want] : cases)
     EXPECT_EQ(text::float_repr(value), want);
 }
+
+TEST(Text, ValidUtf8AgreesWithTheDecoder) {
+  // The fast check against the decoder's verdict on every sequence of up to three bytes after a
+  // lead byte, and on four-byte sequences around every boundary.
+  auto by_decoder = [](std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+      const text::CodePoint u = text::decode_at(s, i);
+      if (!u.ok)
+        return false;
+      i += u.len;
+    }
+    return true;
+  };
+  std::size_t checked = 0;
+  for (int a = 0x80; a < 0x100; ++a)
+    for (int b = 0; b < 0x100; b += (b >= 0x7c && b <= 0xc4) ? 1 : 7) {
+      for (int c = 0x7e; c <= 0xc1; c += 1) {
+        std::string s{static_cast<char>(a), static_cast<char>(b), static_cast<char>(c)};
+        ASSERT_EQ(text::valid_utf8(s), by_decoder(s)) << a << " " << b << " " << c;
+        s.push_back('\x80');
+        ASSERT_EQ(text::valid_utf8(s), by_decoder(s)) << a << " " << b << " " << c << " 80";
+        const std::string padded = "12345678" + s.substr(0, 2);
+        ASSERT_EQ(text::valid_utf8(padded), by_decoder(padded));
+        ++checked;
+      }
+    }
+  EXPECT_GT(checked, 10000u);
+}

@@ -5,7 +5,7 @@
 
 namespace vaskit::testing {
 
-void write_book(const std::filesystem::path &path, const BookSpec &spec) {
+void write_book(const std::filesystem::path &path, const BookPlan &plan) {
   if (path.has_parent_path())
     std::filesystem::create_directories(path.parent_path());
   lxw_workbook *book = workbook_new(path.c_str());
@@ -14,7 +14,7 @@ void write_book(const std::filesystem::path &path, const BookSpec &spec) {
   lxw_format *date_format = workbook_add_format(book);
   format_set_num_format(date_format, "yyyy-mm-dd");
   std::vector<lxw_worksheet *> sheets;
-  for (const BookSheet &sheet : spec.sheets) {
+  for (const BookSheet &sheet : plan.sheets) {
     lxw_worksheet *ws = workbook_add_worksheet(book, sheet.name.c_str());
     sheets.push_back(ws);
     for (const auto &[address, value] : sheet.cells) {
@@ -33,8 +33,8 @@ void write_book(const std::filesystem::path &path, const BookSpec &spec) {
       }
     }
   }
-  if (spec.active >= 0 && static_cast<std::size_t>(spec.active) < sheets.size())
-    worksheet_activate(sheets[static_cast<std::size_t>(spec.active)]);
+  if (plan.active >= 0 && static_cast<std::size_t>(plan.active) < sheets.size())
+    worksheet_activate(sheets[static_cast<std::size_t>(plan.active)]);
   if (workbook_close(book) != LXW_NO_ERROR)
     throw std::runtime_error("cannot write " + path.string());
 }

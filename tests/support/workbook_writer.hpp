@@ -25,13 +25,13 @@ struct BookSheet {
   std::vector<std::pair<std::string, BookValue>> cells; // "A1"-style address -> value
 };
 
-struct BookSpec {
+struct BookPlan {
   std::vector<BookSheet> sheets;
   int active = 0; // index of the sheet selected when the file is opened
 };
 
 // Writes the workbook, creating missing parent folders; throws std::runtime_error when the writer
 // fails.
-void write_book(const std::filesystem::path &path, const BookSpec &spec);
+void write_book(const std::filesystem::path &path, const BookPlan &plan);
 
 } // namespace vaskit::testing

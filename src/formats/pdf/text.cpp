@@ -45,7 +45,38 @@ std::shared_ptr<Buffer> normalised_copy(const std::string &path) {
   return writer.getBufferSharedPointer();
 }
 
+// A one-page document in memory; the poppler document made from it keeps the shared tables.
+struct Keeper {
+  std::shared_ptr<Buffer> bytes;
+  std::unique_ptr<poppler::document> doc;
+};
+
+std::shared_ptr<Buffer> one_blank_page() {
+  QPDF pdf;
+  pdf.emptyPDF();
+  QPDFPageDocumentHelper(pdf).addPage(
+      pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 10 10] >>")),
+      false);
+  QPDFWriter writer(pdf);
+  writer.setOutputMemory();
+  writer.write();
+  return writer.getBufferSharedPointer();
+}
+
 } // namespace
+
+TextSession::TextSession() {
+  auto keeper = std::make_shared<Keeper>();
+  keeper->bytes = one_blank_page();
+  poppler::set_debug_error_function(quiet, nullptr);
+  keeper->doc.reset(poppler::document::load_from_raw_data(
+      reinterpret_cast<const char *>(keeper->bytes->getBuffer()),
+      static_cast<int>(keeper->bytes->getSize())));
+  // Without the document the extractions still work, only slower.
+  keep_ = std::move(keeper);
+}
+
+TextSession::~TextSession() = default;
 
 std::vector<std::string> extract_page_texts(const std::string &path) {
   const auto data = normalised_copy(path);

@@ -28,10 +28,6 @@ json title_table(const json &conf, const char *key) {
   const json &v = conf.at(key);
   if (!v.is_object())
     throw ConfigError(std::string("config.") + key + " must be a mapping of file names to titles");
-  for (const auto &[name, title] : v.items())
-    if (!title.is_string())
-      throw ConfigError(std::string("config.") + key + "[\"" + name + "\"] must be text, got " +
-                        title.dump());
   return v;
 }
 
@@ -47,9 +43,35 @@ bool has_suffix_ignoring_case(const std::string &name, std::string_view suffix) 
   return text::ends_with(text::lower(name), suffix);
 }
 
-std::string title_for(const json &titles, const std::string &name, const std::string &base) {
+// The configured title of a listed file, else its base name. A title that is not text ends the
+// run when that file comes up, naming the entry.
+std::string title_for(const json &titles, const char *table, const std::string &name,
+                      const std::string &base) {
   const auto it = titles.find(name);
-  return it == titles.end() ? base : it->get<std::string>();
+  if (it == titles.end())
+    return base;
+  if (!it->is_string())
+    throw ConfigError(std::string("config.") + table + "[\"" + text::printable(name) +
+                      "\"] must be text, got " + it->dump());
+  return it->get<std::string>();
+}
+
+// Text as Python reads it from a file: line ends become "\n".
+std::string universal_newlines(std::string s) {
+  if (s.find('\r') == std::string::npos)
+    return s;
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\r') {
+      out += s[i];
+      continue;
+    }
+    out += '\n';
+    if (i + 1 < s.size() && s[i + 1] == '\n')
+      ++i;
+  }
+  return out;
 }
 
 std::string section(std::string_view heading, const std::vector<std::string> &links) {
@@ -81,7 +103,7 @@ MermaidConverter::MermaidConverter(const json &config_dict) : conf(config_dict) 
 
 void MermaidConverter::_prepare_output_dir() const {
   std::error_code ec;
-  if (stdfs::exists(stdfs::symlink_status(output_folder, ec)))
+  if (stdfs::exists(output_folder, ec))
     return;
   stdfs::create_directories(output_folder);
   log().info("Created output directory: " + output_folder);
@@ -101,8 +123,7 @@ int mmdc_timeout_seconds() {
   return 120;
 }
 
-process::Outcome run_mmdc(const std::string &source, const std::string &svg,
-                          int timeout_seconds) {
+process::Outcome run_mmdc(const std::string &source, const std::string &svg, int timeout_seconds) {
   process::Options o;
   o.timeout = std::chrono::seconds(timeout_seconds);
   return process::run({"mmdc", "-i", source, "-o", svg}, o);
@@ -116,7 +137,7 @@ Result MermaidConverter::run() const {
     throw std::runtime_error(msg);
   }
   std::error_code ec;
-  if (!stdfs::exists(stdfs::symlink_status(input_folder, ec)))
+  if (!stdfs::exists(input_folder, ec))
     throw std::runtime_error("Input folder not found: " + input_folder);
   _prepare_output_dir();
 
@@ -130,8 +151,10 @@ Result MermaidConverter::run() const {
     const std::string base = fs::splitext(name).first;
     const std::string html_name = base + ".html";
     const std::string html_path = fs::join(output_folder, html_name);
-    const std::string title = title_for(doc_titles, name, base);
-    log().info("Processing Markdown: " + name + " -> " + title);
+    // A name that is not UTF-8 is shown with replacement characters; links keep its bytes.
+    const std::string shown = text::sanitize_utf8(name);
+    const std::string title = title_for(doc_titles, "doc_titles", name, text::sanitize_utf8(base));
+    log().info("Processing Markdown: " + shown + " -> " + title);
     try {
       const std::string source = fs::read_file(src_path);
       if (!text::valid_utf8(source))
@@ -140,7 +163,7 @@ Result MermaidConverter::run() const {
       fs::write_file_atomic(html_path, render_page(title, body));
       md_links.push_back(link_line(html_name, "📘", title));
     } catch (const std::exception &e) {
-      log().error("Failed to process " + name + ": " + e.what());
+      log().error("Failed to process " + shown + ": " + e.what());
     }
   }
 
@@ -152,8 +175,10 @@ Result MermaidConverter::run() const {
     const std::string src_path = fs::join(input_folder, name);
     const std::string svg_path = fs::join(output_folder, base + ".svg");
     const std::string html_path = fs::join(output_folder, base + ".html");
-    const std::string title = title_for(chart_titles, name, base);
-    log().info("Converting diagram: " + name + " -> " + title + " ...");
+    const std::string shown = text::sanitize_utf8(name);
+    const std::string title =
+        title_for(chart_titles, "chart_titles", name, text::sanitize_utf8(base));
+    log().info("Converting diagram: " + shown + " -> " + title + " ...");
     const process::Outcome r = run_mmdc(src_path, svg_path, timeout);
     if (!r.started || r.timed_out || r.signal != 0 || r.status != 0) {
       std::string why;
@@ -165,14 +190,14 @@ Result MermaidConverter::run() const {
         why = "died with signal " + std::to_string(r.signal);
       else
         why = "returned non-zero exit status " + std::to_string(r.status);
-      log().error("Failed to convert " + name + ": Command '" + command_text(src_path, svg_path) +
-                  "' " + why + ".");
+      log().error("Failed to convert " + shown + ": Command '" +
+                  text::sanitize_utf8(command_text(src_path, svg_path)) + "' " + why + ".");
       continue;
     }
     // Anything else that goes wrong with a diagram ends the run.
     if (!stdfs::exists(svg_path))
       throw std::runtime_error("The renderer wrote no SVG file: " + svg_path);
-    const std::string svg = fs::read_file(svg_path);
+    const std::string svg = universal_newlines(fs::read_file(svg_path));
     if (!text::valid_utf8(svg))
       throw std::runtime_error("The SVG file is not UTF-8 text: " + svg_path);
     fs::write_file_atomic(html_path, render_page(title, svg));

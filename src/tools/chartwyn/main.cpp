@@ -17,4 +17,6 @@ int run(const std::string &prog, const std::vector<std::string> &args) {
 
 } // namespace
 
-int main(int argc, char **argv) { return vaskit::cli::run_main(argc, argv, run); }
+int main(int argc, char **argv) {
+  return vaskit::cli::run_main(argc, argv, run);
+}

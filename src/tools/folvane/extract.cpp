@@ -116,16 +116,22 @@ void read_receipt_text(const std::string &full_text, ReceiptInfo &info) {
   read_addresses(info, lines);
 }
 
-ReceiptInfo Folvaner::extract_receipt_info(const std::string &pdf_path) {
-  ReceiptInfo info;
+bool Folvaner::read_receipt(const std::string &pdf_path, ReceiptInfo &info) {
   try {
     // Text maps of damaged fonts may yield broken UTF-8; the patterns need well-formed text.
     read_receipt_text(text::sanitize_utf8(text::join(pdf::extract_page_texts(pdf_path), "\n")),
                       info);
+    return true;
   } catch (const std::exception &e) {
     log().error("❌ 擷取收據資訊失敗 " + text::printable(pdf_path) + ": " +
                 reason_without_path(e.what(), pdf_path));
+    return false;
   }
+}
+
+ReceiptInfo Folvaner::extract_receipt_info(const std::string &pdf_path) {
+  ReceiptInfo info;
+  read_receipt(pdf_path, info);
   return info;
 }
 

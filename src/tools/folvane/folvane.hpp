@@ -16,6 +16,7 @@
 #include "vaskern/fileMg.hpp"
 
 #include <array>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -172,6 +173,19 @@ public:
   double page_height = 842;
   json default_expense_type;
   pdf::Writer writer; // the report being built; starts empty
+
+private:
+  // Renames every receipt of the input folder, one console line per file, and hands back what
+  // was read from each receipt, keyed by its absolute path after renaming, so that the report
+  // pass reads no receipt twice. Receipts that could not be read are left out: the report pass
+  // reads (and reports) them again.
+  std::map<std::string, ReceiptInfo> rename_and_read(bool dry_run) const;
+  // rename_receipt_file, also handing back what was read; `read_ok` is false when the file was
+  // missing or its text could not be read.
+  static RenameResult rename_read_receipt(const std::string &pdf_path, bool dry_run,
+                                          ReceiptInfo &info, bool &read_ok);
+  // extract_receipt_info, telling whether the text could be read.
+  static bool read_receipt(const std::string &pdf_path, ReceiptInfo &info);
 };
 
 // Checks the values of a "config" section; throws ConfigError naming the first bad key.

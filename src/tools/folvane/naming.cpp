@@ -4,6 +4,7 @@
 #include "core/fs.hpp"
 #include "core/re.hpp"
 #include "core/text.hpp"
+#include "formats/pdf/text.hpp"
 #include "tools/folvane/numbers.hpp"
 
 #include <cerrno>
@@ -110,12 +111,20 @@ std::string Folvaner::generate_receipt_filename(const ReceiptInfo &info,
 }
 
 RenameResult Folvaner::rename_receipt_file(const std::string &pdf_path, bool dry_run) {
+  ReceiptInfo info;
+  bool read_ok = false;
+  return rename_read_receipt(pdf_path, dry_run, info, read_ok);
+}
+
+RenameResult Folvaner::rename_read_receipt(const std::string &pdf_path, bool dry_run,
+                                           ReceiptInfo &info, bool &read_ok) {
+  read_ok = false;
   std::error_code ec;
   if (!std::filesystem::exists(pdf_path, ec)) {
     log().error("❌ 檔案不存在: " + text::printable(pdf_path));
     return {false, pdf_path};
   }
-  const ReceiptInfo info = extract_receipt_info(pdf_path);
+  read_ok = read_receipt(pdf_path, info);
   const std::string base = fs::basename(pdf_path);
   const std::string new_filename = generate_receipt_filename(info, base);
   const std::string dir_name = fs::dirname(pdf_path);
@@ -140,20 +149,33 @@ RenameResult Folvaner::rename_receipt_file(const std::string &pdf_path, bool dry
 }
 
 void Folvaner::rename_input_folder_files(bool dry_run) const {
+  const pdf::TextSession session;
+  rename_and_read(dry_run);
+}
+
+std::map<std::string, ReceiptInfo> Folvaner::rename_and_read(bool dry_run) const {
+  std::map<std::string, ReceiptInfo> read;
   const auto files = get_file_list();
   if (files.empty()) {
     log().warning("⚠️ 找不到可更名的 PDF 檔案。");
-    return;
+    return read;
   }
   cli::echo("🔄 開始批次更名 (" + std::to_string(files.size()) + " 個檔案)...");
   for (const FileEntry &file : files) {
-    const auto result = rename_receipt_file(file.path, dry_run);
+    ReceiptInfo info;
+    bool read_ok = false;
+    const auto result = rename_read_receipt(file.path, dry_run, info, read_ok);
+    // A dry run leaves the file where it was.
+    if (read_ok)
+      read.insert_or_assign(fs::abspath(result.ok && !dry_run ? result.path : file.path),
+                            std::move(info));
     const std::string old_name = text::printable(fs::basename(file.path));
     if (result.ok)
       cli::echo("  ✅ " + old_name + " -> " + text::printable(fs::basename(result.path)));
     else
       cli::echo("  ℹ️ " + old_name + " (略過或未變更)");
   }
+  return read;
 }
 
 } // namespace vaskit::folvane

@@ -3,7 +3,9 @@
 #include "tools/folvane/folvane.hpp"
 
 #include "core/command.hpp"
+#include "core/fs.hpp"
 #include "core/text.hpp"
+#include "formats/pdf/text.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -28,7 +30,9 @@ bool Folvaner::run() {
     }
   }
 
-  rename_input_folder_files();
+  // One session for the whole pass; each receipt's text is read once, by the renaming.
+  const pdf::TextSession text_session;
+  auto already_read = rename_and_read(false);
 
   const auto files = get_file_list();
   if (files.empty()) {
@@ -48,7 +52,9 @@ bool Folvaner::run() {
     // File names and receipt text go to the terminal: no control sequences from them.
     const std::string shown_name = text::printable(f_name);
     try {
-      ReceiptInfo info = extract_receipt_info(f_path);
+      const auto found = already_read.find(vaskit::fs::abspath(f_path));
+      ReceiptInfo info =
+          found != already_read.end() ? std::move(found->second) : extract_receipt_info(f_path);
       info.filename = f_name;
       receipt_infos.push_back(info);
 

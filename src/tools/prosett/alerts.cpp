@@ -102,7 +102,7 @@ std::string process_markdown_alerts(std::string_view html_body) {
       return box;
     };
     // The boxes are made first, so that the page is sized once.
-    const auto quotes = quote.finditer(html_body);
+    const auto quotes = quote.finditer(re::Utf8::check(html_body));
     std::vector<std::string> boxes;
     boxes.reserve(quotes.size());
     std::size_t size = html_body.size();

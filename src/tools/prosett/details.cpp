@@ -19,7 +19,7 @@ std::string_view trailing_details_tag(std::string_view text) {
   return tag.fullmatch(text.substr(lt)) ? text.substr(lt) : std::string_view{};
 }
 
-void repair_segment(std::string_view segment, std::string &out) {
+void repair_segment(re::Utf8 segment, std::string &out) {
   static const re::Pattern details(R"(<details(?![^>]*markdown=))", re::IGNORECASE);
   static const re::Pattern summary(
       R"((?<!<details markdown="1">)(?<!<details>)\s*(<summary>[\s\S]*?</summary>))",
@@ -29,7 +29,7 @@ void repair_segment(std::string_view segment, std::string &out) {
   static const re::Pattern list_item(R"(([^\n])\n([ \t]*[-*+]|\d+\.) )");
 
   // Details and summary tags all begin with "<": a stretch without one only needs the list fix.
-  if (segment.find('<') == std::string_view::npos) {
+  if (segment.view().find('<') == std::string_view::npos) {
     list_item.sub_into(out, R"(\1\n\n\2 )", segment);
     return;
   }
@@ -53,9 +53,9 @@ void repair_segment(std::string_view segment, std::string &out) {
         // merges into the first.
         return std::string("\n<details markdown=\"1\">\n").append(m.group(1));
       },
-      text);
-  text = doubled.sub(R"(<details markdown="1">)", text);
-  list_item.sub_into(out, R"(\1\n\n\2 )", text);
+      re::Utf8::check(text));
+  text = doubled.sub(R"(<details markdown="1">)", re::Utf8::check(text));
+  list_item.sub_into(out, R"(\1\n\n\2 )", re::Utf8::check(text));
 }
 
 } // namespace
@@ -63,7 +63,10 @@ void repair_segment(std::string_view segment, std::string &out) {
 std::string preprocess_details_and_lists(std::string_view md_content) {
   std::string out;
   out.reserve(md_content.size() + md_content.size() / 16);
-  markdown::append_outside_fences(out, md_content, repair_segment);
+  const re::Utf8 all = re::Utf8::check(md_content);
+  markdown::append_outside_fences(out, md_content, [&](std::string_view part, std::string &to) {
+    repair_segment(all.slice(part), to);
+  });
   return out;
 }
 

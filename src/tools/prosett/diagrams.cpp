@@ -2,8 +2,8 @@
 #include "core/re.hpp"
 #include "core/text.hpp"
 #include "tools/prosett/html_entities.hpp"
-#include "tools/prosett/stages.hpp"
 #include "tools/prosett/log.hpp"
+#include "tools/prosett/stages.hpp"
 
 #include <algorithm>
 #include <exception>
@@ -123,7 +123,7 @@ std::size_t decode_reference(std::string_view s, std::size_t amp, std::string &o
 template <class Make>
 std::string convert_blocks(std::string_view html_body, const re::Pattern &pattern,
                            std::string_view kind, Make &&make) {
-  const auto matches = pattern.finditer(html_body);
+  const auto matches = pattern.finditer(re::Utf8::check(html_body));
   if (!matches.empty())
     log().info("✅ 發現 " + std::to_string(matches.size()) + " 個 " + std::string(kind) +
                " 區塊進行轉換。");

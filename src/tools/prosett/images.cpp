@@ -145,7 +145,7 @@ std::optional<std::string> encode_image_base64(const std::string &img_path) {
 std::string embed_images_in_html(std::string_view html_body, const std::string &md_file,
                                  const EncodeImageFn &encode_image_fn, bool is_debug) {
   static const re::Pattern img(R"re(<img[^>]+src="([^">]+)")re");
-  const auto matches = img.finditer(html_body);
+  const auto matches = img.finditer(re::Utf8::check(html_body));
   std::size_t local = 0;
   for (const auto &m : matches)
     if (!is_remote(m.group(1)))

@@ -102,19 +102,23 @@ std::string remove_notion_properties(const std::string &md) {
   static const re::Pattern pattern(
       R"(^(Person|Created|Updated|language|version\.|Tags|Status|Assignee).*?:.*$)",
       re::MULTILINE | re::IGNORECASE);
+  const re::Utf8 all = re::Utf8::check(md);
   std::string out;
   out.reserve(md.size());
-  markdown::append_outside_fences(
-      out, md, [](std::string_view part, std::string &to) { pattern.sub_into(to, "", part); });
+  markdown::append_outside_fences(out, md, [&](std::string_view part, std::string &to) {
+    pattern.sub_into(to, "", all.slice(part));
+  });
   return out;
 }
 
 std::string squeeze_blank_lines(const std::string &md) {
   static const re::Pattern pattern(R"(\n{3,})");
+  const re::Utf8 all = re::Utf8::check(md);
   std::string out;
   out.reserve(md.size());
-  markdown::append_outside_fences(
-      out, md, [](std::string_view part, std::string &to) { pattern.sub_into(to, "\n\n", part); });
+  markdown::append_outside_fences(out, md, [&](std::string_view part, std::string &to) {
+    pattern.sub_into(to, "\n\n", all.slice(part));
+  });
   return out;
 }
 
@@ -130,9 +134,10 @@ std::string insert_toc_marker(std::string md) {
         [](std::size_t p, const std::pair<std::size_t, std::size_t> &r) { return p < r.first; });
     return after == ranges.begin() || at >= std::prev(after)->second;
   };
+  const re::Utf8 all = re::Utf8::check(md);
   auto first_outside = [&](const re::Pattern &p) {
     std::optional<std::size_t> end;
-    p.for_each(md, [&](const re::Match &m) {
+    p.for_each(all, [&](const re::Match &m) {
       if (!outside_code(m.start()))
         return true;
       end = m.end();

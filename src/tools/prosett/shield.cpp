@@ -276,19 +276,20 @@ ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
       text += piece.text;
     return text;
   };
-  // Code spans need a backtick: stretches without one are taken as they are (text that is no
-  // UTF-8 still goes to the pattern, which reports it).
-  auto outside_piece = [&](std::string_view part) -> Piece {
-    if (part.find('`') == std::string_view::npos && text::valid_utf8(part))
-      return {std::string(part), false};
+  // Code spans need a backtick: stretches without one are taken as they are. Text that is no
+  // UTF-8 is refused before any piece is cut.
+  auto outside_piece = [&](re::Utf8 part) -> Piece {
+    if (part.view().find('`') == std::string_view::npos)
+      return {std::string(part.view()), false};
     return {inline_code.sub(code_replacer, part), false};
   };
 
   try {
+    const re::Utf8 all = re::Utf8::check(md_content);
     // Fenced blocks by the line scanner; inline spans only between them.
     std::size_t pos = 0;
     for (const auto &block : markdown::scan_fenced_blocks(md_content)) {
-      pieces.push_back(outside_piece(md_content.substr(pos, block.begin - pos)));
+      pieces.push_back(outside_piece(all.substr(pos, block.begin - pos)));
       if (block.fence_char == '`' && is_fence_tag(block.info)) {
         const std::string lang(block.info);
         const std::string class_attr = lang.empty() ? "" : " class=\"language-" + lang + "\"";
@@ -312,7 +313,7 @@ ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
       }
       pos = block.end;
     }
-    pieces.push_back(outside_piece(md_content.substr(pos)));
+    pieces.push_back(outside_piece(all.substr(pos)));
 
     // Display formulas first, then environments, then inline formulas: the numbering follows
     // this order. A formula never reaches across fenced code.
@@ -323,8 +324,8 @@ ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
       for (auto &piece : pieces) {
         // Every formula pattern begins with "$".
         if (!piece.code && piece.text.find('$') != std::string::npos)
-          piece.text =
-              pattern->sub([&](const re::Match &m) { return math_replacer(m, block); }, piece.text);
+          piece.text = pattern->sub([&](const re::Match &m) { return math_replacer(m, block); },
+                                    re::Utf8::check(piece.text));
       }
     }
     if (!code.empty() || !math.empty())

@@ -122,3 +122,26 @@ TEST(PdfText, UnreadableFilesThrowQuietly) {
 }
 
 } // namespace
+
+TEST(PdfText, SessionChangesNoTextAndOutlivesNothing) {
+  // Texts read while a session keeps poppler's tables are the texts read without one, for every
+  // kind of receipt, also in nested sessions and after the sessions ended.
+  const std::vector<std::string> variants = {"basic",   "english",   "twopage", "rotated",
+                                             "zerobox", "fullwidth", "control", "encrypted"};
+  std::vector<std::vector<std::string>> alone;
+  for (const auto &v : variants)
+    alone.push_back(extract_page_texts(pdf(v)));
+  {
+    const vaskit::pdf::TextSession outer;
+    for (std::size_t k = 0; k < variants.size(); ++k)
+      EXPECT_EQ(extract_page_texts(pdf(variants[k])), alone[k]) << variants[k];
+    {
+      const vaskit::pdf::TextSession inner;
+      EXPECT_EQ(extract_page_texts(pdf("twopage")), alone[2]);
+    }
+    EXPECT_EQ(extract_page_texts(pdf("rotated")), alone[3]);
+    EXPECT_THROW(extract_page_texts(pdf("locked")), std::runtime_error);
+    EXPECT_EQ(extract_page_texts(pdf("basic")), alone[0]);
+  }
+  EXPECT_EQ(extract_page_texts(pdf("encrypted")), alone[7]);
+}

@@ -14,7 +14,7 @@ namespace {
 namespace ledgrin = vaskit::ledgrin;
 namespace xlsx = vaskit::xlsx;
 namespace fs = std::filesystem;
-using vaskit::testing::BookSpec;
+using vaskit::testing::BookPlan;
 using vaskit::testing::LogCapture;
 using vaskit::testing::read_file;
 using vaskit::testing::TempDir;
@@ -78,12 +78,12 @@ protected:
 };
 
 TEST_F(LedgrinCells, ValuesComeFromTheActiveSheetWhateverTheCaseOfTheAddress) {
-  BookSpec spec;
-  spec.sheets = {{"Cover", {{"D6", std::string("wrong sheet")}, {"P56", 1.0}}},
+  BookPlan plan;
+  plan.sheets = {{"Cover", {{"D6", std::string("wrong sheet")}, {"P56", 1.0}}},
                  {"Claim", {{"D6", std::string("陳大文")}, {"P56", 1234.5}, {"A1", true}}}};
-  spec.active = 1;
+  plan.active = 1;
   const auto path = dir / "claim.xlsx";
-  write_book(path, spec);
+  write_book(path, plan);
   LogCapture logs;
   const auto values = ledgrin::get_excel_cell_value(path.string(), {"d6", "$P$56", "A1", "Z9"});
   ASSERT_EQ(values.size(), 4u);
@@ -114,9 +114,9 @@ TEST_F(LedgrinCells, StoredNumbersGiveTheTextPythonShowsForThem) {
 }
 
 TEST_F(LedgrinCells, AnyFailureGivesOneLineAndNoValues) {
-  BookSpec spec;
-  spec.sheets = {{"Claim", {{"D6", std::string("x")}, {"P56", 5.0}}}};
-  write_book(dir / "ok.xlsx", spec);
+  BookPlan plan;
+  plan.sheets = {{"Claim", {{"D6", std::string("x")}, {"P56", 5.0}}}};
+  write_book(dir / "ok.xlsx", plan);
   write_file(dir / "damaged.xlsx", "PK\x03\x04 not really a zip");
   write_file(dir / "~$lock.xlsx", std::string(162, '\0'));
   const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
@@ -148,9 +148,9 @@ protected:
 
   void claim(const fs::path &path, const vaskit::testing::BookValue &who,
              const vaskit::testing::BookValue &amount) {
-    BookSpec spec;
-    spec.sheets = {{"Claim", {{"D6", who}, {"P56", amount}}}};
-    write_book(path, spec);
+    BookPlan plan;
+    plan.sheets = {{"Claim", {{"D6", who}, {"P56", amount}}}};
+    write_book(path, plan);
   }
   json config(const std::string &path, bool dry_run) {
     return json::parse(R"({"config": {"path": ")" + path + R"(", "dry_run": )" +
@@ -165,7 +165,7 @@ TEST_F(LedgrinPass, MovesEachReadableWorkbookUnderItsNewNameWithABackup) {
   claim(data / "a.xlsx", std::string(" Alice : Q3 "), 1200.0);
   claim(data / "b.xlsx", std::string("Bob"), std::string("NT$ 300"));
   claim(data / "c.xlsx", std::string("Carol"), 0.0); // zero is a value
-  BookSpec no_amount;
+  BookPlan no_amount;
   no_amount.sheets = {{"Claim", {{"D6", std::string("Dan")}}}};
   write_book(data / "d.xlsx", no_amount);
   write_file(data / "notes.txt", "left alone");

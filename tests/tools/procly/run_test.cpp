@@ -15,7 +15,7 @@ namespace procly = vaskit::procly;
 namespace fs = std::filesystem;
 using procly::json;
 using vaskit::testing::BookDate;
-using vaskit::testing::BookSpec;
+using vaskit::testing::BookPlan;
 using vaskit::testing::LogCapture;
 using vaskit::testing::TempDir;
 using vaskit::testing::write_book;
@@ -36,16 +36,16 @@ protected:
   std::string path(const char *name) { return (dir / name).string(); }
 
   void customer(const std::vector<std::tuple<double, double, vaskit::testing::BookValue>> &rows) {
-    BookSpec spec;
-    spec.sheets = {{"Orders", {{"F2", std::string("PO")}}}};
+    BookPlan plan;
+    plan.sheets = {{"Orders", {{"F2", std::string("PO")}}}};
     int r = 3;
     for (const auto &[po, qty, rdd] : rows) {
-      spec.sheets[0].cells.push_back({"F" + std::to_string(r), po});
-      spec.sheets[0].cells.push_back({"O" + std::to_string(r), qty});
-      spec.sheets[0].cells.push_back({"R" + std::to_string(r), rdd});
+      plan.sheets[0].cells.push_back({"F" + std::to_string(r), po});
+      plan.sheets[0].cells.push_back({"O" + std::to_string(r), qty});
+      plan.sheets[0].cells.push_back({"R" + std::to_string(r), rdd});
       ++r;
     }
-    write_book(dir / "c.xlsx", spec);
+    write_book(dir / "c.xlsx", plan);
   }
 
   json config() {
@@ -190,9 +190,9 @@ TEST_F(ProclyRun, EarlyEndsAndTheirMessages) {
 TEST_F(ProclyRun, SummaryLeftOutOrNotWritableAndTheDebugWorkbook) {
   // A quantity that is no number on both sides matches as text but cannot be summed.
   write_file(path("s.csv"), "h\n" + sys_row("1", "1", "ten", "2024-01-01"));
-  BookSpec spec;
-  spec.sheets = {{"O", {{"F3", 1.0}, {"O3", std::string("ten")}, {"R3", BookDate{2024, 1, 2}}}}};
-  write_book(dir / "c.xlsx", spec);
+  BookPlan plan;
+  plan.sheets = {{"O", {{"F3", 1.0}, {"O3", std::string("ten")}, {"R3", BookDate{2024, 1, 2}}}}};
+  write_book(dir / "c.xlsx", plan);
   for (const char *value : {"01", "true", " 1", "1"}) {
     SCOPED_TRACE(value);
     fs::remove_all(dir / "out");

@@ -10,7 +10,7 @@ namespace {
 
 using namespace vaskern::excelTools;
 using vaskit::testing::BookDate;
-using vaskit::testing::BookSpec;
+using vaskit::testing::BookPlan;
 using vaskit::testing::TempDir;
 using vaskit::testing::write_book;
 using vaskit::testing::write_file;
@@ -99,8 +99,8 @@ TEST(ExcelCsv, BadInputNamesFileLineOrColumn) {
 TEST(ExcelWorkbook, ActiveSheetTypedValuesFromTheirCells) {
   TempDir dir;
   const auto path = dir / "c.xlsx";
-  BookSpec spec;
-  spec.sheets = {{"Other", {{"F3", 999.0}, {"O3", 1.0}}},
+  BookPlan plan;
+  plan.sheets = {{"Other", {{"F3", 999.0}, {"O3", 1.0}}},
                  {"Orders",
                   {{"A1", std::string("Customer orders")},
                    {"F2", std::string("PO")},
@@ -113,8 +113,8 @@ TEST(ExcelWorkbook, ActiveSheetTypedValuesFromTheirCells) {
                    {"O6", 3.0},
                    {"R6", std::string("2024-05-01")},
                    {"F7", true}}}};
-  spec.active = 1;
-  write_book(path, spec);
+  plan.active = 1;
+  write_book(path, plan);
   const Table t =
       read_excel_by_cells(path.string(), {{"PO", "F3"}, {"QTY", "$o$3"}, {"RDD", "R3"}});
   EXPECT_EQ(t.column("PO"),
