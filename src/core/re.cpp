@@ -621,6 +621,17 @@ Utf8 Utf8::check(std::string_view s) {
   return Utf8(s);
 }
 
+Utf8Text Utf8Text::check(std::string s) {
+  Utf8::check(s);
+  Utf8Text t;
+  t.text_ = std::move(s);
+  return t;
+}
+
+void Utf8Text::append_checked(std::string_view s) {
+  text_.append(Utf8::check(s).view());
+}
+
 Utf8 Utf8::substr(std::size_t pos, std::size_t n) const {
   if (pos > text_.size())
     throw error("text offset " + std::to_string(pos) + " is past the end");
@@ -903,6 +914,37 @@ std::size_t Pattern::sub_into(std::string &out, std::string_view tmpl, Utf8 s,
 std::size_t Pattern::sub_into(std::string &out, const Replacer &fn, Utf8 s,
                               std::size_t count) const {
   return sub_replacer(out, fn, s.view(), true, count);
+}
+
+std::size_t Pattern::sub_into(Utf8Text &out, std::string_view tmpl, Utf8 s,
+                              std::size_t count) const {
+  Utf8::check(tmpl);
+  return sub_template(out.text_, tmpl, s.view(), true, count);
+}
+
+std::size_t Pattern::sub_into(Utf8Text &out, const Replacer &fn, Utf8 s, std::size_t count) const {
+  return sub_replacer(
+      out.text_,
+      [&](const Match &m) {
+        std::string replacement = fn(m);
+        Utf8::check(replacement);
+        return replacement;
+      },
+      s.view(), true, count);
+}
+
+Utf8Text Pattern::sub_text(std::string_view tmpl, Utf8 s, std::size_t count) const {
+  Utf8Text out;
+  out.reserve(s.size());
+  sub_into(out, tmpl, s, count);
+  return out;
+}
+
+Utf8Text Pattern::sub_text(const Replacer &fn, Utf8 s, std::size_t count) const {
+  Utf8Text out;
+  out.reserve(s.size());
+  sub_into(out, fn, s, count);
+  return out;
 }
 
 std::string Pattern::sub(std::string_view tmpl, Utf8 s, std::size_t count) const {

@@ -59,8 +59,35 @@ public:
 
 private:
   friend class Match;
+  friend class Utf8Text;
   explicit Utf8(std::string_view s) : text_(s) {}
   std::string_view text_;
+};
+
+// Valid UTF-8 text with storage of its own: checked once, then built on only from validated
+// pieces or from text checked on its way in, so that a text handed through many stages is
+// validated once and not by every stage again.
+class Utf8Text {
+public:
+  Utf8Text() = default;
+  // Validates `s`; throws error naming the byte offset of the first invalid sequence.
+  static Utf8Text check(std::string s);
+  // A copy of validated text.
+  explicit Utf8Text(Utf8 piece) : text_(piece.view()) {}
+
+  Utf8 view() const { return Utf8(text_); }
+  const std::string &str() const { return text_; }
+  std::string release() { return std::move(text_); }
+  std::size_t size() const { return text_.size(); }
+  void reserve(std::size_t n) { text_.reserve(n); }
+
+  void append(Utf8 piece) { text_.append(piece.view()); }
+  // Appends `s` after checking it (throws error, leaving the text as it was).
+  void append_checked(std::string_view s);
+
+private:
+  friend class Pattern;
+  std::string text_;
 };
 
 // One match. It refers to the subject it was found in: the subject must outlive it.
@@ -138,6 +165,12 @@ public:
   std::size_t sub_into(std::string &out, std::string_view tmpl, Utf8 s,
                        std::size_t count = 0) const;
   std::size_t sub_into(std::string &out, const Replacer &fn, Utf8 s, std::size_t count = 0) const;
+  // Replacing in validated text gives validated text: the template is checked once, each text a
+  // replacer returns on its way in (error when one is not valid UTF-8).
+  Utf8Text sub_text(std::string_view tmpl, Utf8 s, std::size_t count = 0) const;
+  Utf8Text sub_text(const Replacer &fn, Utf8 s, std::size_t count = 0) const;
+  std::size_t sub_into(Utf8Text &out, std::string_view tmpl, Utf8 s, std::size_t count = 0) const;
+  std::size_t sub_into(Utf8Text &out, const Replacer &fn, Utf8 s, std::size_t count = 0) const;
 
   const std::string &pattern() const { return source_; }
   unsigned flags() const { return flags_; }

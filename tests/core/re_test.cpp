@@ -415,3 +415,32 @@ TEST(Re, ValidatedTextIsOnlyMadeFromValidText) {
   const std::string other = text;
   EXPECT_THROW(valid.slice(std::string_view(other).substr(0, 1)), re::error);
 }
+
+TEST(Re, ValidatedTextGrowsOnlyByValidText) {
+  const std::string text = "é1 ab2 漢3";
+  const re::Utf8 valid = re::Utf8::check(text);
+  const re::Pattern digit(R"(\d)");
+  // Replacing keeps validity and gives what replacing in plain text gives.
+  re::Utf8Text replaced = digit.sub_text(R"(<\g<0>>)", valid);
+  EXPECT_EQ(replaced.str(), digit.sub(R"(<\g<0>>)", text));
+  EXPECT_EQ(replaced.str(), "é<1> ab<2> 漢<3>");
+  auto word = [](const re::Match &m) { return "「" + std::string(m.group(0)) + "」"; };
+  EXPECT_EQ(digit.sub_text(word, replaced.view(), 2).str(), "é<「1」> ab<「2」> 漢<3>");
+  // The result is matched again without a check, as validated text.
+  EXPECT_EQ(digit.finditer(replaced.view()).size(), 3u);
+  // Templates and replacements that are no UTF-8 are refused.
+  EXPECT_THROW(digit.sub_text("\xff", valid), re::error);
+  EXPECT_THROW(digit.sub_text([](const re::Match &) { return std::string("\xe6\xbc"); }, valid),
+               re::error);
+  // Appending: validated pieces as they are, other text checked and refused whole.
+  re::Utf8Text built(valid.substr(0, 3));
+  built.append(valid.substr(4, 2));
+  built.append_checked("—");
+  EXPECT_EQ(built.str(), "é1ab—");
+  EXPECT_THROW(built.append_checked("x\xc0\xaf"), re::error);
+  EXPECT_EQ(built.str(), "é1ab—");
+  EXPECT_EQ(digit.sub_into(built, "#", valid), 3u);
+  EXPECT_EQ(built.str(), "é1ab—é# ab# 漢#");
+  EXPECT_EQ(re::Utf8Text::check("漢字").release(), "漢字");
+  EXPECT_THROW(re::Utf8Text::check("\xed\xbf\xbf"), re::error);
+}

@@ -5,6 +5,7 @@
 #include "tools/prosett/stages.hpp"
 
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,18 @@ const AlertKind ALERT_CONFIG[5] = {
 #undef PROSETT_OCTICON
 
 std::string process_markdown_alerts(std::string_view html_body) {
+  std::optional<re::Utf8> valid;
+  try {
+    valid = re::Utf8::check(html_body);
+  } catch (const std::exception &e) {
+    log().warning(std::string("⚠️ Alert 轉換出錯: ") + e.what());
+    return std::string(html_body);
+  }
+  return process_markdown_alerts(*valid).release();
+}
+
+re::Utf8Text process_markdown_alerts(re::Utf8 valid_body) {
+  const std::string_view html_body = valid_body.view();
   static const re::Pattern quote(R"(<blockquote>([\s\S]*?)</blockquote>)");
   static const re::Pattern marker(
       // "İ" and "ı" match "I" when letter case is ignored in the marker's kind word, as users of
@@ -102,7 +115,7 @@ std::string process_markdown_alerts(std::string_view html_body) {
       return box;
     };
     // The boxes are made first, so that the page is sized once.
-    const auto quotes = quote.finditer(re::Utf8::check(html_body));
+    const auto quotes = quote.finditer(valid_body);
     std::vector<std::string> boxes;
     boxes.reserve(quotes.size());
     std::size_t size = html_body.size();
@@ -111,23 +124,23 @@ std::string process_markdown_alerts(std::string_view html_body) {
       if (!boxes.back().empty())
         size = size - (q.end() - q.start()) + boxes.back().size();
     }
-    std::string out;
+    re::Utf8Text out;
     out.reserve(size);
     std::size_t copied = 0;
     for (std::size_t k = 0; k < quotes.size(); ++k) {
       if (boxes[k].empty())
         continue;
-      out.append(html_body.substr(copied, quotes[k].start() - copied));
-      out += boxes[k];
+      out.append(valid_body.substr(copied, quotes[k].start() - copied));
+      out.append_checked(boxes[k]);
       copied = quotes[k].end();
     }
-    out.append(html_body.substr(copied));
+    out.append(valid_body.substr(copied));
     if (alert_count > 0)
       log().info("✅ 成功轉換 " + std::to_string(alert_count) + " 個 GitHub Alert 區塊。");
     return out;
   } catch (const std::exception &e) {
     log().warning(std::string("⚠️ Alert 轉換出錯: ") + e.what());
-    return std::string(html_body);
+    return re::Utf8Text(valid_body);
   }
 }
 

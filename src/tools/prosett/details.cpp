@@ -19,7 +19,7 @@ std::string_view trailing_details_tag(std::string_view text) {
   return tag.fullmatch(text.substr(lt)) ? text.substr(lt) : std::string_view{};
 }
 
-void repair_segment(re::Utf8 segment, std::string &out) {
+void repair_segment(re::Utf8 segment, re::Utf8Text &out) {
   static const re::Pattern details(R"(<details(?![^>]*markdown=))", re::IGNORECASE);
   static const re::Pattern summary(
       R"((?<!<details markdown="1">)(?<!<details>)\s*(<summary>[\s\S]*?</summary>))",
@@ -33,8 +33,8 @@ void repair_segment(re::Utf8 segment, std::string &out) {
     list_item.sub_into(out, R"(\1\n\n\2 )", segment);
     return;
   }
-  std::string text = details.sub(R"(<details markdown="1")", segment);
-  text = summary.sub(
+  re::Utf8Text text = details.sub_text(R"(<details markdown="1")", segment);
+  text = summary.sub_text(
       [](const re::Match &m) {
         // A summary that already follows a details tag (with attributes, or after white space)
         // belongs to it: a second opening tag would leave a details element that never closes.
@@ -53,20 +53,21 @@ void repair_segment(re::Utf8 segment, std::string &out) {
         // merges into the first.
         return std::string("\n<details markdown=\"1\">\n").append(m.group(1));
       },
-      re::Utf8::check(text));
-  text = doubled.sub(R"(<details markdown="1">)", re::Utf8::check(text));
-  list_item.sub_into(out, R"(\1\n\n\2 )", re::Utf8::check(text));
+      text.view());
+  text = doubled.sub_text(R"(<details markdown="1">)", text.view());
+  list_item.sub_into(out, R"(\1\n\n\2 )", text.view());
 }
 
 } // namespace
 
 std::string preprocess_details_and_lists(std::string_view md_content) {
-  std::string out;
+  return preprocess_details_and_lists(re::Utf8::check(md_content)).release();
+}
+
+re::Utf8Text preprocess_details_and_lists(re::Utf8 md_content) {
+  re::Utf8Text out;
   out.reserve(md_content.size() + md_content.size() / 16);
-  const re::Utf8 all = re::Utf8::check(md_content);
-  markdown::append_outside_fences(out, md_content, [&](std::string_view part, std::string &to) {
-    repair_segment(all.slice(part), to);
-  });
+  rewrite_outside_fences(md_content, out, repair_segment);
   return out;
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 
 namespace vaskit::prosett {
 namespace {
@@ -121,23 +122,24 @@ std::size_t decode_reference(std::string_view s, std::size_t amp, std::string &o
 
 // Replaces every match of `pattern` by `make(decoded text)`; logs the count line first.
 template <class Make>
-std::string convert_blocks(std::string_view html_body, const re::Pattern &pattern,
-                           std::string_view kind, Make &&make) {
-  const auto matches = pattern.finditer(re::Utf8::check(html_body));
+re::Utf8Text convert_blocks(re::Utf8 valid_body, const re::Pattern &pattern, std::string_view kind,
+                            Make &&make) {
+  const std::string_view html_body = valid_body.view();
+  const auto matches = pattern.finditer(valid_body);
   if (!matches.empty())
     log().info("✅ 發現 " + std::to_string(matches.size()) + " 個 " + std::string(kind) +
                " 區塊進行轉換。");
   else if (kind == "WaveDrom")
     log().debug("🔍 未在 HTML 中找到 WaveDrom 區塊");
-  std::string out;
+  re::Utf8Text out;
   out.reserve(html_body.size());
   std::size_t copied = 0;
   for (const auto &m : matches) {
-    out.append(html_body.substr(copied, m.start() - copied));
-    out += make(html_unescape(m.group(1)));
+    out.append(valid_body.substr(copied, m.start() - copied));
+    out.append_checked(make(html_unescape(m.group(1))));
     copied = m.end();
   }
-  out.append(html_body.substr(copied));
+  out.append(valid_body.substr(copied));
   return out;
 }
 
@@ -156,7 +158,35 @@ std::string html_unescape(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// The validated form of a stage, for text of unknown origin: text that is no UTF-8 is logged
+// and handed back like any other failure.
+template <class Stage>
+std::string on_checked(std::string_view html_body, std::string_view kind, Stage &&stage) {
+  std::optional<re::Utf8> valid;
+  try {
+    valid = re::Utf8::check(html_body);
+  } catch (const std::exception &e) {
+    log().warning("⚠️ " + std::string(kind) + " 轉換出錯: " + e.what());
+    return std::string(html_body);
+  }
+  return stage(*valid).release();
+}
+
+} // namespace
+
 std::string process_mermaid_charts(std::string_view html_body) {
+  return on_checked(html_body, "Mermaid",
+                    [](re::Utf8 valid) { return process_mermaid_charts(valid); });
+}
+
+std::string process_wavedrom_charts(std::string_view html_body) {
+  return on_checked(html_body, "WaveDrom",
+                    [](re::Utf8 valid) { return process_wavedrom_charts(valid); });
+}
+
+re::Utf8Text process_mermaid_charts(re::Utf8 html_body) {
   try {
     static const re::Pattern pattern(
         R"(<pre><code class="language-mermaid">([\s\S]*?)</code></pre>)");
@@ -165,11 +195,11 @@ std::string process_mermaid_charts(std::string_view html_body) {
     });
   } catch (const std::exception &e) {
     log().warning(std::string("⚠️ Mermaid 轉換出錯: ") + e.what());
-    return std::string(html_body);
+    return re::Utf8Text(html_body);
   }
 }
 
-std::string process_wavedrom_charts(std::string_view html_body) {
+re::Utf8Text process_wavedrom_charts(re::Utf8 html_body) {
   try {
     static const re::Pattern pattern(
         R"(<pre><code class="language-wavedrom">([\s\S]*?)</code></pre>)");
@@ -179,7 +209,7 @@ std::string process_wavedrom_charts(std::string_view html_body) {
     });
   } catch (const std::exception &e) {
     log().warning(std::string("⚠️ WaveDrom 轉換出錯: ") + e.what());
-    return std::string(html_body);
+    return re::Utf8Text(html_body);
   }
 }
 

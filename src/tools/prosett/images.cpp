@@ -144,8 +144,15 @@ std::optional<std::string> encode_image_base64(const std::string &img_path) {
 
 std::string embed_images_in_html(std::string_view html_body, const std::string &md_file,
                                  const EncodeImageFn &encode_image_fn, bool is_debug) {
+  return embed_images_in_html(re::Utf8::check(html_body), md_file, encode_image_fn, is_debug)
+      .release();
+}
+
+re::Utf8Text embed_images_in_html(re::Utf8 valid_body, const std::string &md_file,
+                                  const EncodeImageFn &encode_image_fn, bool is_debug) {
   static const re::Pattern img(R"re(<img[^>]+src="([^">]+)")re");
-  const auto matches = img.finditer(re::Utf8::check(html_body));
+  const std::string_view html_body = valid_body.view();
+  const auto matches = img.finditer(valid_body);
   std::size_t local = 0;
   for (const auto &m : matches)
     if (!is_remote(m.group(1)))
@@ -177,15 +184,15 @@ std::string embed_images_in_html(std::string_view html_body, const std::string &
     size = size - src.size() + b64_src->size();
     replaced.emplace_back(&m, std::move(*b64_src));
   }
-  std::string out;
+  re::Utf8Text out;
   out.reserve(size);
   std::size_t copied = 0;
   for (const auto &[m, uri] : replaced) {
-    out.append(html_body.substr(copied, m->start(1) - copied));
-    out += uri;
+    out.append(valid_body.substr(copied, m->start(1) - copied));
+    out.append_checked(uri);
     copied = m->end(1);
   }
-  out.append(html_body.substr(copied));
+  out.append(valid_body.substr(copied));
   return out;
 }
 

@@ -98,34 +98,35 @@ ProsettConverter::_encode_image_base64(const std::string &img_path) const {
   return encode_image_base64(img_path);
 }
 
-std::string remove_notion_properties(const std::string &md) {
+namespace {
+
+// The rewrites on validated text: the pass checks its text once, when it is read.
+re::Utf8Text remove_notion_properties(re::Utf8 md) {
   static const re::Pattern pattern(
       R"(^(Person|Created|Updated|language|version\.|Tags|Status|Assignee).*?:.*$)",
       re::MULTILINE | re::IGNORECASE);
-  const re::Utf8 all = re::Utf8::check(md);
-  std::string out;
+  re::Utf8Text out;
   out.reserve(md.size());
-  markdown::append_outside_fences(out, md, [&](std::string_view part, std::string &to) {
-    pattern.sub_into(to, "", all.slice(part));
-  });
+  rewrite_outside_fences(md, out,
+                         [](re::Utf8 part, re::Utf8Text &to) { pattern.sub_into(to, "", part); });
   return out;
 }
 
-std::string squeeze_blank_lines(const std::string &md) {
+re::Utf8Text squeeze_blank_lines(re::Utf8 md) {
   static const re::Pattern pattern(R"(\n{3,})");
-  const re::Utf8 all = re::Utf8::check(md);
-  std::string out;
+  re::Utf8Text out;
   out.reserve(md.size());
-  markdown::append_outside_fences(out, md, [&](std::string_view part, std::string &to) {
-    pattern.sub_into(to, "\n\n", all.slice(part));
-  });
+  rewrite_outside_fences(
+      md, out, [](re::Utf8 part, re::Utf8Text &to) { pattern.sub_into(to, "\n\n", part); });
   return out;
 }
 
-std::string insert_toc_marker(std::string md) {
+// Where the [TOC] marker goes, and the marker; nullopt when the text gets none.
+std::optional<std::pair<std::size_t, std::string_view>> toc_marker_place(re::Utf8 valid) {
   static const re::Pattern author(R"((?m)^(\*\*Author:\*\*.*)$)");
   // A heading marker must be followed by blanks on its own line: a lone "#" is no heading.
   static const re::Pattern heading(R"(^#[^\S\r\n]+.*$)", re::MULTILINE);
+  const std::string_view md = valid.view();
   const auto ranges = markdown::fenced_ranges(md);
   // The ranges are sorted and disjoint: only the last one beginning at or before `at` can hold it.
   auto outside_code = [&](std::size_t at) {
@@ -134,10 +135,9 @@ std::string insert_toc_marker(std::string md) {
         [](std::size_t p, const std::pair<std::size_t, std::size_t> &r) { return p < r.first; });
     return after == ranges.begin() || at >= std::prev(after)->second;
   };
-  const re::Utf8 all = re::Utf8::check(md);
   auto first_outside = [&](const re::Pattern &p) {
     std::optional<std::size_t> end;
-    p.for_each(all, [&](const re::Match &m) {
+    p.for_each(valid, [&](const re::Match &m) {
       if (!outside_code(m.start()))
         return true;
       end = m.end();
@@ -148,10 +148,40 @@ std::string insert_toc_marker(std::string md) {
   auto end = first_outside(author);
   if (!end)
     end = first_outside(heading);
+  if (!end && md.find('#') == std::string_view::npos)
+    return std::nullopt;
   const std::size_t at = end ? *end : 0;
   const std::string_view marker = end ? "\n\n[TOC]\n\n" : "[TOC]\n\n";
-  if (!end && md.find('#') == std::string::npos)
+  return std::make_pair(at, marker);
+}
+
+re::Utf8Text insert_toc_marker(re::Utf8Text md) {
+  const auto place = toc_marker_place(md.view());
+  if (!place)
     return md;
+  re::Utf8Text out;
+  out.reserve(md.size() + place->second.size());
+  out.append(md.view().substr(0, place->first));
+  out.append_checked(place->second);
+  out.append(md.view().substr(place->first));
+  return out;
+}
+
+} // namespace
+
+std::string remove_notion_properties(const std::string &md) {
+  return remove_notion_properties(re::Utf8::check(md)).release();
+}
+
+std::string squeeze_blank_lines(const std::string &md) {
+  return squeeze_blank_lines(re::Utf8::check(md)).release();
+}
+
+std::string insert_toc_marker(std::string md) {
+  const auto place = toc_marker_place(re::Utf8::check(md));
+  if (!place)
+    return md;
+  const auto &[at, marker] = *place;
   if (md.capacity() - md.size() >= marker.size()) {
     md.insert(at, marker);
     return md;
@@ -163,10 +193,18 @@ std::string insert_toc_marker(std::string md) {
   return out;
 }
 
-std::string find_version(const std::string &md) {
+namespace {
+
+std::string find_version(re::Utf8 md) {
   static const re::Pattern pattern(R"(\*\*Version:\*\*\s*\[?`?([^\]\s<&|`]+)`?\]?)");
   auto m = pattern.search(md);
   return m ? std::string(m->group(1)) : std::string();
+}
+
+} // namespace
+
+std::string find_version(const std::string &md) {
+  return find_version(re::Utf8::check(md));
 }
 
 std::string output_name(const std::string &md_name, const std::string &version,
@@ -234,9 +272,9 @@ FileList ProsettConverter::choose_files(const std::optional<std::string> &target
 
 bool ProsettConverter::convert_file(const std::string &md_file, const std::string &md_name) const {
   log().info("✅ 正在處理: " + md_file);
-  std::string md_content =
+  std::string loaded =
       fileIO::load_local_file_content(md_file, "Markdown 檔案: " + md_name, &log());
-  if (md_content.empty()) {
+  if (loaded.empty()) {
     // Unreadable files were reported by the reader; an empty one is said here.
     std::error_code ec;
     if (std::filesystem::is_regular_file(md_file, ec) &&
@@ -245,40 +283,45 @@ bool ProsettConverter::convert_file(const std::string &md_file, const std::strin
     return false;
   }
 
-  md_content = remove_notion_properties(md_content);
-  md_content = squeeze_blank_lines(md_content);
+  // The text is checked once here; every stage up to the renderer keeps it valid.
+  re::Utf8Text md_content = re::Utf8Text::check(std::move(loaded));
+  md_content = remove_notion_properties(md_content.view());
+  md_content = squeeze_blank_lines(md_content.view());
   md_content = insert_toc_marker(std::move(md_content));
-  const std::string version_str = find_version(md_content);
+  const std::string version_str = find_version(md_content.view());
 
   if (is_debug) {
     const auto dump_path =
         fileIO::setup_output_file(output_path, md_name + DEBUG_DUMP_SUFFIX, &log());
-    fileIO::save_local_file_content(dump_path, md_content, "Markdown 偵錯檔: " + md_name, &log());
+    fileIO::save_local_file_content(dump_path, md_content.str(), "Markdown 偵錯檔: " + md_name,
+                                    &log());
     log().debug("[" + md_name + "] 已儲存預處理之 Markdown 至 " + dump_path);
   }
 
-  md_content = preprocess_details_and_lists(md_content);
-  auto shielded = protect_markdown_code_and_math(md_content);
+  md_content = preprocess_details_and_lists(md_content.view());
+  auto shielded = protect_markdown_code_and_math(md_content.view());
   // Each stage works on a copy of its own; the large texts go as soon as they are used up,
   // which keeps the pass's peak memory down.
-  std::string().swap(md_content);
-  std::string html_body = markdown::render(shielded.text, RENDER_EXTENSIONS);
+  md_content = re::Utf8Text();
+  std::string rendered = markdown::render(shielded.text, RENDER_EXTENSIONS);
   std::string().swap(shielded.text);
-  html_body = restore_markdown_code_and_math(html_body, shielded.code_placeholders,
-                                             shielded.math_placeholders);
-  html_body = process_mermaid_charts(html_body);
-  html_body = process_wavedrom_charts(html_body);
-  html_body = process_markdown_alerts(html_body);
+  rendered = restore_markdown_code_and_math(rendered, shielded.code_placeholders,
+                                            shielded.math_placeholders);
+  // What the renderer wrote is checked once; the page stages keep it valid.
+  re::Utf8Text html_body = re::Utf8Text::check(std::move(rendered));
+  html_body = process_mermaid_charts(html_body.view());
+  html_body = process_wavedrom_charts(html_body.view());
+  html_body = process_markdown_alerts(html_body.view());
   if (config::truthy(embed_images)) {
     html_body = embed_images_in_html(
-        html_body, md_file, [this](const std::string &path) { return _encode_image_base64(path); },
-        is_debug);
+        html_body.view(), md_file,
+        [this](const std::string &path) { return _encode_image_base64(path); }, is_debug);
   }
 
   const bool watermark_on = config::truthy(watermark_enable);
   const std::string configured_text = text_of(watermark_text);
   const std::string page_watermark = watermark_on ? configured_text : std::string();
-  const std::string final_html = generate_final_html(md_name, html_body, page_watermark);
+  const std::string final_html = generate_final_html(md_name, html_body.str(), page_watermark);
 
   if (!version_str.empty())
     log().info("✅ 成功找到版本號碼: " + version_str);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <charconv>
 #include <exception>
+#include <optional>
 
 namespace vaskit::prosett {
 namespace {
@@ -195,7 +196,7 @@ std::optional<Tag> tag_at(std::string_view s, std::size_t lt) {
 }
 
 struct Piece {
-  std::string text;
+  re::Utf8Text text;
   bool code; // fenced code: no formula is looked for in it
 };
 
@@ -216,6 +217,18 @@ std::string escape_html(std::string_view text) {
 }
 
 ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
+  std::optional<re::Utf8> valid;
+  try {
+    valid = re::Utf8::check(md_content);
+  } catch (const std::exception &e) {
+    log().warning(std::string("⚠️ 公式或程式碼預處理出錯: ") + e.what());
+    throw;
+  }
+  return protect_markdown_code_and_math(*valid);
+}
+
+ShieldedMarkdown protect_markdown_code_and_math(re::Utf8 valid_content) {
+  const std::string_view md_content = valid_content.view();
   static const re::Pattern inline_code(R"((`[^`\r\n]+`))");
   static const re::Pattern display_math(R"(\$\$\s*([\s\S]*?)\s*\$\$)");
   static const re::Pattern env_math(
@@ -273,19 +286,18 @@ ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
     std::string text;
     text.reserve(size);
     for (const auto &piece : pieces)
-      text += piece.text;
+      text += piece.text.str();
     return text;
   };
-  // Code spans need a backtick: stretches without one are taken as they are. Text that is no
-  // UTF-8 is refused before any piece is cut.
+  // Code spans need a backtick: stretches without one are taken as they are.
   auto outside_piece = [&](re::Utf8 part) -> Piece {
     if (part.view().find('`') == std::string_view::npos)
-      return {std::string(part.view()), false};
-    return {inline_code.sub(code_replacer, part), false};
+      return {re::Utf8Text(part), false};
+    return {inline_code.sub_text(code_replacer, part), false};
   };
 
   try {
-    const re::Utf8 all = re::Utf8::check(md_content);
+    const re::Utf8 all = valid_content;
     // Fenced blocks by the line scanner; inline spans only between them.
     std::size_t pos = 0;
     for (const auto &block : markdown::scan_fenced_blocks(md_content)) {
@@ -301,15 +313,13 @@ ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
                                                       block.fence_end - block.fence_begin))});
         // The container prefix before the fence and the blanks after the closing fence stay, so
         // the placeholder sits in the list item or quote the block was in.
-        pieces.push_back(
-            {std::string(md_content.substr(block.begin, block.fence_begin - block.begin)) +
-                 placeholder +
-                 std::string(md_content.substr(block.fence_end, block.end - block.fence_end)),
-             true});
+        Piece piece{re::Utf8Text(all.substr(block.begin, block.fence_begin - block.begin)), true};
+        piece.text.append_checked(placeholder);
+        piece.text.append(all.substr(block.fence_end, block.end - block.fence_end));
+        pieces.push_back(std::move(piece));
       } else {
         // Other fences (tildes, free-form info text) are the renderer's to draw.
-        pieces.push_back(
-            {std::string(md_content.substr(block.begin, block.end - block.begin)), true});
+        pieces.push_back({re::Utf8Text(all.substr(block.begin, block.end - block.begin)), true});
       }
       pos = block.end;
     }
@@ -323,9 +333,9 @@ ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content) {
       const bool block = is_block;
       for (auto &piece : pieces) {
         // Every formula pattern begins with "$".
-        if (!piece.code && piece.text.find('$') != std::string::npos)
-          piece.text = pattern->sub([&](const re::Match &m) { return math_replacer(m, block); },
-                                    re::Utf8::check(piece.text));
+        if (!piece.code && piece.text.str().find('$') != std::string::npos)
+          piece.text = pattern->sub_text(
+              [&](const re::Match &m) { return math_replacer(m, block); }, piece.text.view());
       }
     }
     if (!code.empty() || !math.empty())

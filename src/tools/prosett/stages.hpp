@@ -4,6 +4,8 @@
 // their half-done text would lose code and formulas, so the file fails.
 #pragma once
 
+#include "core/re.hpp"
+#include "formats/markdown/fences.hpp"
 #include "formats/markdown/markdown.hpp"
 
 #include <cstddef>
@@ -18,6 +20,18 @@ namespace vaskit::prosett {
 // The renderer's extensions: hard line breaks, heading ids, [TOC], Markdown in details elements,
 // placeholders carried through.
 extern const markdown::Extensions RENDER_EXTENSIONS;
+
+// Appends `md` to `out` with every stretch outside fenced code rewritten by fn(stretch, out);
+// fenced code is copied as it is.
+template <class Fn> void rewrite_outside_fences(re::Utf8 md, re::Utf8Text &out, Fn &&fn) {
+  std::size_t pos = 0;
+  for (const auto &[begin, end] : markdown::fenced_ranges(md.view())) {
+    fn(md.substr(pos, begin - pos), out);
+    out.append(md.substr(begin, end - begin));
+    pos = end;
+  }
+  fn(md.substr(pos), out);
+}
 
 // ---- Code and math shielding ----
 
@@ -47,6 +61,7 @@ struct ShieldedMarkdown {
 // fenced code by numbered placeholders. On a failure it logs a warning and rethrows: text that
 // is only partly shielded must not reach the page.
 ShieldedMarkdown protect_markdown_code_and_math(std::string_view md_content);
+ShieldedMarkdown protect_markdown_code_and_math(re::Utf8 md_content);
 
 // Puts back what `protect_markdown_code_and_math` took out, in one pass over `html_body`.
 // Placeholders the renderer escaped ("&lt;!--…--&gt;", or percent-encoded in a URL) come back as
@@ -65,6 +80,7 @@ std::string escape_html(std::string_view text);
 // Gives details tags markdown="1", opens a details element before a summary that has none and
 // puts a blank line before list items that follow a text line. Fenced code is left as written.
 std::string preprocess_details_and_lists(std::string_view md_content);
+re::Utf8Text preprocess_details_and_lists(re::Utf8 md_content);
 
 // ---- Diagram blocks ----
 
@@ -72,6 +88,9 @@ std::string preprocess_details_and_lists(std::string_view md_content);
 // become `<script type="WaveDrom">`, their text decoded. On failure: the input, unchanged.
 std::string process_mermaid_charts(std::string_view html_body);
 std::string process_wavedrom_charts(std::string_view html_body);
+// The same on validated text (the pass's own form: its text is checked once, when it is read).
+re::Utf8Text process_mermaid_charts(re::Utf8 html_body);
+re::Utf8Text process_wavedrom_charts(re::Utf8 html_body);
 
 // Decodes HTML character references in one left-to-right pass with the HTML5 rules: named
 // references (legacy names also without ";"), decimal and hexadecimal references and the
@@ -91,6 +110,7 @@ extern const AlertKind ALERT_CONFIG[5];
 
 // Block quotes that open with "[!NOTE]" and the like become alert boxes. On failure: the input.
 std::string process_markdown_alerts(std::string_view html_body);
+re::Utf8Text process_markdown_alerts(re::Utf8 html_body);
 
 // ---- Local image embedding ----
 
@@ -102,6 +122,8 @@ using EncodeImageFn = std::function<std::optional<std::string>(const std::string
 // not image files are left as they are.
 std::string embed_images_in_html(std::string_view html_body, const std::string &md_file,
                                  const EncodeImageFn &encode_image_fn, bool is_debug = false);
+re::Utf8Text embed_images_in_html(re::Utf8 html_body, const std::string &md_file,
+                                  const EncodeImageFn &encode_image_fn, bool is_debug = false);
 
 // Whether `path` names an image file that may be embedded (by its extension).
 bool is_embeddable_image(std::string_view path);

@@ -102,5 +102,37 @@ TEST(Alerts, ConfigHoldsTheFiveOcticons) {
   EXPECT_EQ(ALERT_CONFIG[2].title, "Important");
 }
 
+TEST(PageStages, TextThatIsNoUtf8IsHandedBackAndValidatedTextGivesTheSamePage) {
+  const std::string bad = "<blockquote>\n<p>[!NOTE]\nx \xff</p>\n</blockquote>\n"
+                          "<pre><code class=\"language-mermaid\">a\xc3</code></pre>\n";
+  {
+    LogCapture logs;
+    EXPECT_EQ(process_markdown_alerts(bad), bad);
+    EXPECT_EQ(process_mermaid_charts(bad), bad);
+    EXPECT_EQ(process_wavedrom_charts(bad), bad);
+    EXPECT_EQ(logs.texts("WARNING").size(), 3u);
+  }
+  const std::string good = "<blockquote>\n<p>[!TIP]\n漢 &amp;</p>\n</blockquote>\n"
+                           "<pre><code class=\"language-mermaid\">A--&gt;B</code></pre>\n"
+                           "<pre><code class=\"language-wavedrom\">{s:1}</code></pre>\n"
+                           "<img alt=\"x\" src=\"pic.png\" />\n";
+  LogCapture logs;
+  const re::Utf8 valid = re::Utf8::check(good);
+  EXPECT_EQ(process_markdown_alerts(valid).str(), process_markdown_alerts(good));
+  EXPECT_NE(process_markdown_alerts(good), good);
+  EXPECT_EQ(process_mermaid_charts(valid).str(), process_mermaid_charts(good));
+  EXPECT_NE(process_mermaid_charts(good), good);
+  EXPECT_EQ(process_wavedrom_charts(valid).str(), process_wavedrom_charts(good));
+  EXPECT_NE(process_wavedrom_charts(good), good);
+  auto encode = [](const std::string &) -> std::optional<std::string> { return "data:x"; };
+  EXPECT_EQ(embed_images_in_html(valid, "/d/a.md", encode).str(),
+            embed_images_in_html(good, "/d/a.md", encode));
+  EXPECT_NE(embed_images_in_html(good, "/d/a.md", encode).find("src=\"data:x\""),
+            std::string::npos);
+  // A data URI that is no UTF-8 is refused rather than put into validated text.
+  auto broken = [](const std::string &) -> std::optional<std::string> { return "\xff"; };
+  EXPECT_THROW(embed_images_in_html(valid, "/d/a.md", broken), re::error);
+}
+
 } // namespace
 } // namespace vaskit::prosett
