@@ -1,11 +1,11 @@
 #include "core/command.hpp"
 
+#include "core/re.hpp"
 #include "core/text.hpp"
 
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace vaskit::cli {
@@ -21,50 +21,49 @@ std::size_t term_len(std::string_view s) {
   return n;
 }
 
-// Python's repr() of a text, as usage errors quote paths.
-std::string py_repr(std::string_view s) {
-  const bool use_double = s.find('\'') != std::string_view::npos && s.find('"') == std::string_view::npos;
-  const char q = use_double ? '"' : '\'';
-  std::string out(1, q);
-  for (unsigned char c : s) {
-    if (c == '\\')
-      out += "\\\\";
-    else if (c == static_cast<unsigned char>(q))
-      out += std::string("\\") + q;
-    else if (c == '\n')
-      out += "\\n";
-    else if (c == '\t')
-      out += "\\t";
-    else if (c == '\r')
-      out += "\\r";
-    else if (c < 0x20 || c == 0x7f) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02x", c);
-      out += buf;
-    } else
-      out.push_back(static_cast<char>(c));
-  }
-  out.push_back(q);
-  return out;
-}
-
-// Greedy word wrap of one paragraph (words separated by blanks).
+// Python's textwrap as click's help uses it (hyphenated words may break, blanks inside a line
+// are kept as written, blanks at the ends of wrapped lines are dropped, a word longer than the
+// line is cut).
 std::vector<std::string> wrap_words(std::string_view text, std::size_t width) {
+  // textwrap's chunks: runs of blanks, and words that may end after a hyphen or before "--".
+  static const re::Pattern chunk_re(
+      R"(([\t\n\x0b\x0c\r ]+|(?<=[\w!"'&.,?])-{2,}(?=\w)|[^\t\n\x0b\x0c\r ]+?(?:-(?:(?<=[^\d\W]{2}-)|(?<=[^\d\W]-[^\d\W]-))(?=[^\d\W]-?[^\d\W])|(?=[\t\n\x0b\x0c\r ]|\Z)|(?<=[\w!"'&.,?])(?=-{2,}\w))))");
+  std::vector<std::u32string> chunks; // reversed: the next chunk is at the back
+  for (const auto &c : chunk_re.split(text))
+    if (!c.empty())
+      chunks.push_back(text::to_u32(c));
+  std::reverse(chunks.begin(), chunks.end());
+  auto is_blank = [](const std::u32string &c) {
+    return c.find_first_not_of(U"\t\n\x0b\x0c\r ") == std::u32string::npos;
+  };
+  if (width == 0)
+    width = 1;
+
   std::vector<std::string> lines;
-  std::istringstream in{std::string(text)};
-  std::string word, line;
-  while (in >> word) {
-    if (line.empty()) {
-      line = word;
-    } else if (term_len(line) + 1 + term_len(word) <= width) {
-      line += " " + word;
-    } else {
-      lines.push_back(line);
-      line = word;
+  while (!chunks.empty()) {
+    std::vector<std::u32string> line;
+    std::size_t len = 0;
+    if (!lines.empty() && is_blank(chunks.back()))
+      chunks.pop_back();
+    while (!chunks.empty() && len + chunks.back().size() <= width) {
+      len += chunks.back().size();
+      line.push_back(std::move(chunks.back()));
+      chunks.pop_back();
+    }
+    if (!chunks.empty() && chunks.back().size() > width) {
+      const std::size_t room = std::max<std::size_t>(width > len ? width - len : 0, 1);
+      line.push_back(chunks.back().substr(0, room));
+      chunks.back().erase(0, room);
+    }
+    if (!line.empty() && is_blank(line.back()))
+      line.pop_back();
+    if (!line.empty()) {
+      std::u32string joined;
+      for (const auto &c : line)
+        joined += c;
+      lines.push_back(text::from_u32(joined));
     }
   }
-  if (!line.empty())
-    lines.push_back(line);
   return lines;
 }
 
@@ -174,7 +173,7 @@ std::string joined_decls(const Option &o) {
 std::string error_hint(const Option &o) {
   std::string out;
   for (std::size_t i = 0; i < o.decls.size(); ++i)
-    out += (i ? " / " : "") + py_repr(o.decls[i]);
+    out += (i ? " / " : "") + text::py_repr(o.decls[i]);
   return out;
 }
 
@@ -207,17 +206,17 @@ void check_path(const Command &cmd, const std::string &prog, const Option &o,
   if (!exists) {
     if (pc.exists)
       usage_error(cmd, prog,
-                  "Invalid value for " + error_hint(o) + ": " + kind + " " + py_repr(value) +
+                  "Invalid value for " + error_hint(o) + ": " + kind + " " + text::py_repr(value) +
                       " does not exist.");
     return;
   }
   if (!pc.dir_okay && S_ISDIR(st.st_mode))
     usage_error(cmd, prog,
-                "Invalid value for " + error_hint(o) + ": " + kind + " " + py_repr(value) +
+                "Invalid value for " + error_hint(o) + ": " + kind + " " + text::py_repr(value) +
                     " is a directory.");
   if (!pc.file_okay && !S_ISDIR(st.st_mode))
     usage_error(cmd, prog,
-                "Invalid value for " + error_hint(o) + ": " + kind + " " + py_repr(value) +
+                "Invalid value for " + error_hint(o) + ": " + kind + " " + text::py_repr(value) +
                     " is a file.");
 }
 
@@ -288,7 +287,7 @@ Params parse(const Command &cmd, const std::vector<std::string> &args, const std
 
   auto take_value = [&](const Option &o, std::size_t &i, const std::string &name) {
     if (i + 1 >= args.size())
-      usage_error(cmd, prog, "Option " + py_repr(name) + " requires an argument.");
+      usage_error(cmd, prog, "Option " + text::py_repr(name) + " requires an argument.");
     params.set_value(o.dest, args[++i]);
   };
 
@@ -315,7 +314,7 @@ Params parse(const Command &cmd, const std::vector<std::string> &args, const std
         usage_error(cmd, prog, "No such option: " + name);
       if (o->is_flag) {
         if (eq != std::string::npos)
-          usage_error(cmd, prog, "Option " + py_repr(name) + " does not take a value.");
+          usage_error(cmd, prog, "Option " + text::py_repr(name) + " does not take a value.");
         params.set_flag(o->dest);
       } else if (eq != std::string::npos) {
         params.set_value(o->dest, a.substr(eq + 1));

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -510,6 +511,70 @@ std::string join(const std::vector<std::string> &parts, std::string_view sep) {
       out.append(sep);
     out.append(parts[k]);
   }
+  return out;
+}
+
+namespace {
+
+// Python's str.isprintable() for one code point.
+bool is_printable(char32_t cp) {
+  if (cp == U' ')
+    return true;
+  switch (utf8proc_category(static_cast<utf8proc_int32_t>(cp))) {
+  case UTF8PROC_CATEGORY_CC:
+  case UTF8PROC_CATEGORY_CF:
+  case UTF8PROC_CATEGORY_CS:
+  case UTF8PROC_CATEGORY_CO:
+  case UTF8PROC_CATEGORY_CN:
+  case UTF8PROC_CATEGORY_ZS:
+  case UTF8PROC_CATEGORY_ZL:
+  case UTF8PROC_CATEGORY_ZP:
+    return false;
+  default:
+    return true;
+  }
+}
+
+void append_escape(std::string &out, char32_t cp) {
+  char buf[16];
+  if (cp < 0x100)
+    std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned>(cp));
+  else if (cp < 0x10000)
+    std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(cp));
+  else
+    std::snprintf(buf, sizeof buf, "\\U%08x", static_cast<unsigned>(cp));
+  out += buf;
+}
+
+} // namespace
+
+std::string py_repr(std::string_view s) {
+  const bool has_single = s.find('\'') != std::string_view::npos;
+  const bool has_double = s.find('"') != std::string_view::npos;
+  const char quote = has_single && !has_double ? '"' : '\'';
+  std::string out(1, quote);
+  for (const CodePoint &u : code_points(s)) {
+    const char32_t cp = u.cp;
+    if (!u.ok) {
+      // Python holds such bytes as lone surrogates (surrogateescape), shown as \udcXX.
+      for (std::size_t i = u.pos; i < u.pos + u.len; ++i)
+        append_escape(out, 0xDC00 + static_cast<unsigned char>(s[i]));
+    } else if (cp == U'\\' || cp == static_cast<char32_t>(quote)) {
+      out += '\\';
+      out += static_cast<char>(cp);
+    } else if (cp == U'\n') {
+      out += "\\n";
+    } else if (cp == U'\r') {
+      out += "\\r";
+    } else if (cp == U'\t') {
+      out += "\\t";
+    } else if (is_printable(cp)) {
+      out.append(s.substr(u.pos, u.len));
+    } else {
+      append_escape(out, cp);
+    }
+  }
+  out += quote;
   return out;
 }
 

@@ -146,6 +146,11 @@ std::string float_repr(double v);
 void append_html_escaped(std::string &out, std::string_view s, bool quote = false);
 std::string html_escape(std::string_view s, bool quote = false);
 
+// Python's repr() of a text: in single quotes, or double quotes when it holds ' but no ";
+// backslash and that quote escaped, \n \r \t, other characters that str.isprintable() rejects as
+// \xNN, \uNNNN or \UNNNNNNNN, and bytes that are not UTF-8 as Python's surrogate escapes \udcNN.
+std::string py_repr(std::string_view s);
+
 // Replaces C0 control characters (other than tab and line feed), DEL and C1 controls by
 // U+FFFD, so that text from files cannot drive the terminal.
 std::string printable(std::string_view s);

@@ -538,9 +538,12 @@ vaskit::Result save_yaml_config(const std::string &path, const json &config,
     }
     if (!edit.text)
       return error("❌ 無法儲存設定檔 " + path + ": " + edit.reason);
-    if (existed)
-      vaskit::fs::write_file_atomic(backup, old);
-    vaskit::fs::write_file_atomic(file, *edit.text);
+    // An unchanged text is not written again: the backup would lose the only older generation.
+    if (!existed || *edit.text != old) {
+      if (existed)
+        vaskit::fs::write_file_atomic(backup, old);
+      vaskit::fs::write_file_atomic(file, *edit.text);
+    }
   } catch (const std::exception &e) {
     return error("❌ 無法儲存設定檔 " + path + ": " + e.what());
   }

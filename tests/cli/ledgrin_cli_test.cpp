@@ -181,6 +181,19 @@ TEST_F(LedgrinCli, CommandLineConfigurationAndTemplate) {
   // The help keeps the parameter block's alignment and shows the template as written.
   auto help = ledgrin({"--help"});
   EXPECT_EQ(help.status, 0);
+  // The first line's trailing blank and the joining blank both stay inside the wrapped line.
+  EXPECT_NE(help.out.find("\n\n  Read information from Excel and auto-renfiles.  This tool relies "
+                          "entirely on\n  a JSON configuration file.\n\n"),
+            std::string::npos)
+      << help.out;
+  EXPECT_NE(help.out.find("\nOptions:\n"
+                          "  -c, --config PATH  Specify the JSON config file path\n"
+                          "  --generate-config  Generate a config_expense_template.json in the "
+                          "current\n"
+                          "                     directory\n"
+                          "  --help             Show this message and exit.\n"),
+            std::string::npos)
+      << help.out;
   EXPECT_NE(help.out.find("  [JSON Parameter Description]:\n"
                           "  * config.path         : (String) Directory path containing the "
                           "target Excel files.\n"),

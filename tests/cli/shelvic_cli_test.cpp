@@ -39,6 +39,16 @@ std::set<std::string> zip_names(const fs::path &path) {
   return out;
 }
 
+// A real archive holding one member.
+void make_zip(const fs::path &path, const std::string &member) {
+  int err = 0;
+  zip_t *za = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+  ASSERT_NE(za, nullptr);
+  zip_source_t *src = zip_source_buffer(za, member.data(), member.size(), 0);
+  ASSERT_GE(zip_file_add(za, member.c_str(), src, 0), 0);
+  ASSERT_EQ(zip_close(za), 0);
+}
+
 vaskit::config::json load_yaml(const fs::path &p) {
   return vaskit::config::parse_yaml(read_file(p));
 }
@@ -238,6 +248,71 @@ TEST(ShelvicRun, DownloadStaysOnThePackageBesideANewerFamilyMember) {
             (std::set<std::string>{"guide.html", "package_v2.zip"}));
 }
 
+TEST(ShelvicRun, ADocumentMayNameThePackageBeforeItExists) {
+  TempDir dir;
+  write_file(dir / "a.txt", "a");
+  const std::string cfg = "download_link: package.zip\n"
+                          "document1_title: Everything\n"
+                          "document1_file: package.zip\n"
+                          "document1_description: All files\n";
+  write_file(dir / "config.yaml", cfg);
+  const auto r = run_process(kShelvic, {"-c", "config.yaml"}, dir.path(), "\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(has(r.err, "❌")) << r.err;
+  EXPECT_EQ(zip_names(dir / "package.zip"), (std::set<std::string>{"a.txt"}));
+  EXPECT_EQ(read_file(dir / "config.yaml"), cfg);
+  // Nothing changed, so nothing was rewritten and no backup was made.
+  EXPECT_FALSE(fs::exists(dir / ".config.yaml.bak"));
+  EXPECT_TRUE(has(read_file(dir / "index.html"), "Everything</h2>"));
+}
+
+TEST(ShelvicRun, PackageNeverReplacesAnotherVersionOfAListedDocument) {
+  TempDir dir;
+  write_file(dir / "notes.txt", "n");
+  make_zip(dir / "report_v1.zip", "first.txt");
+  make_zip(dir / "report_v2.zip", "second.txt");
+  const std::string v2 = read_file(dir / "report_v2.zip");
+  write_file(dir / "config.yaml", "document1_title: Report\n"
+                                  "document1_file: report_v1.zip\n"
+                                  "document1_description: Quarterly\n"
+                                  "download_link: report_v2.zip\n");
+  const auto r = run_process(kShelvic, {"-c", "config.yaml"}, dir.path(), "\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has(r.err, "❌ 打包壓縮檔失敗: report_v2.zip 是索引中文件 report_v1.zip "
+                         "的最新版本，不會被壓縮包覆寫。"))
+      << r.err;
+  EXPECT_EQ(read_file(dir / "report_v2.zip"), v2);
+  const auto cfg = load_yaml(dir / "config.yaml");
+  EXPECT_EQ(cfg["download_link"], "report_v2.zip");
+  // The document follows its own family to the user's newer archive.
+  EXPECT_EQ(cfg["document1_file"], "report_v2.zip");
+}
+
+TEST(ShelvicRun, DownloadLinkNamesThePackageWhereItWasWritten) {
+  TempDir dir;
+  write_file(dir / "a.txt", "a");
+  write_file(dir / "config.yaml", "download_link: dist/package.zip  # the bundle\n");
+  const auto r = run_process(kShelvic, {"-c", "config.yaml"}, dir.path(), "\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(zip_names(dir / "package.zip"), (std::set<std::string>{"a.txt"}));
+  EXPECT_FALSE(fs::exists(dir / "dist"));
+  EXPECT_EQ(read_file(dir / "config.yaml"), "download_link: \"package.zip\"  # the bundle\n");
+  EXPECT_TRUE(
+      has(read_file(dir / "index.html"), "<a href=\"package.zip\" class=\"download-btn\""));
+}
+
+TEST(ShelvicRun, UnlistedFilesAreLoggedAsPythonPrintsAList) {
+  TempDir dir;
+  for (const char *f : {"it's.txt", "a\u00a0b.txt", "zero\u200bwidth.md", "tab\tname.md",
+                        "both'\"q.md", "\u9031\u5831.md"})
+    write_file(dir / f, "x");
+  const auto r = run_process(kShelvic, {}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char *shown : {"\"it's.txt\"", "'a\\xa0b.txt'", "'zero\\u200bwidth.md'",
+                            "'tab\\tname.md'", "'both\\'\"q.md'", "'\u9031\u5831.md'"})
+    EXPECT_TRUE(has(r.err, shown)) << shown << "\n" << r.err;
+}
+
 TEST(ShelvicRun, ReadOnlyFolderGivesThePageFailureAndTouchesNothing) {
   TempDir dir;
   make_folder(dir);
@@ -274,13 +349,50 @@ TEST(ShelvicCommand, HelpTemplateAndConfigurationChoice) {
                             "shelvic --generate-config\n\n    2. Run with configuration:\n"));
   EXPECT_TRUE(has(help.out, "    4. Interactive config selection (when -c is provided without "
                             "arguments):\n       vas-kit shelvic -c\n"));
+  EXPECT_TRUE(has(help.out,
+                  "\nOptions:\n"
+                  "  -c, --config PATH  Specify the YAML config file path. If -c is provided\n"
+                  "                     without arguments, it will trigger interactive config\n"
+                  "                     selection.\n"
+                  "  --generate-config  Generate config_shelvic_template.yaml\n"
+                  "  --debug            Enable debug mode\n"
+                  "  --help             Show this message and exit.\n"))
+      << help.out;
 
   const auto gen = run_process(kShelvic, {"--generate-config", "-c", "missing.yaml"}, dir.path());
   EXPECT_EQ(gen.status, 0);
   EXPECT_TRUE(has(gen.out, "✅ Success! Template file created at: "));
   const std::string tmpl = read_file(dir / "config_shelvic_template.yaml");
-  EXPECT_EQ(std::count(tmpl.begin(), tmpl.end(), '\n'), 23);
-  EXPECT_TRUE(has(tmpl, "document1_title: \"[template_doc]\"\n"));
+  EXPECT_EQ(tmpl,
+            "document_title: \"[Project Name] Documentation\"\n"
+            "document_description: \"Welcome to the [Project Name] documentation. Please select "
+            "a document below to explore the details.\"\n"
+            "download_link: \"package.zip\"\n"
+            "\n"
+            "document1_title: \"[template_doc]\"\n"
+            "document1_file: \"template_doc.html\"\n"
+            "document1_description: \"[Brief description of the document's purpose and "
+            "contents.]\"\n"
+            "\n"
+            "document2_title: \"[template_flow_chart]\"\n"
+            "document2_file: \"template_flow_chart.html\"\n"
+            "document2_description: \"[Brief description of the document's purpose and "
+            "contents.]\"\n"
+            "\n"
+            "document3_title: \"[log text file]\"\n"
+            "document3_file: \"log.txt\"\n"
+            "document3_description: \"Brief description of the log text purpose and "
+            "contents.\"\n"
+            "\n"
+            "document4_title: \"log zip file\"\n"
+            "document4_file: \"log.zip\"\n"
+            "document4_description: \"Brief description of the log zip file purpose and "
+            "contents.\"\n"
+            "\n"
+            "document5_title: \"download from R2\"\n"
+            "document5_file: \"download/hello.txt\"\n"
+            "document5_description: \"Brief description of the document3 purpose and "
+            "contents.\"\n");
   fs::remove(dir / "config_shelvic_template.yaml");
 
   const auto none = run_process(kShelvic, {"-c"}, dir.path());

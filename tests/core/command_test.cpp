@@ -123,6 +123,38 @@ TEST(CommandHelp, ListsOptionsWrapsHelpAndKeepsRawEpilog) {
   EXPECT_EQ(help.substr(help.size() - 17), "       tool -o x\n");
 }
 
+// The help text of `cmd` between the usage line and the options.
+std::string help_paragraphs(const std::string &help) {
+  Command cmd = sample();
+  cmd.help = help;
+  const std::string out = help_text(cmd, "tool");
+  const std::size_t from = out.find("\n\n") + 2;
+  return out.substr(from, out.find("\n\nOptions:") - from);
+}
+
+TEST(CommandHelp, WrapsLikeClick) {
+  // A blank at a line's end meets the blank that joins the lines: both stay inside a line.
+  EXPECT_EQ(help_paragraphs("Read it from the sheet and auto-rename files. \n"
+                            "Then it relies on a well-formed configuration file written by hand."),
+            "  Read it from the sheet and auto-rename files.  Then it relies on a well-\n"
+            "  formed configuration file written by hand.");
+  // Blanks where a line breaks are dropped; a word longer than a line is cut.
+  EXPECT_EQ(help_paragraphs(std::string(70, 'x') + "    well-known"),
+            "  " + std::string(70, 'x') + "\n  well-known");
+  EXPECT_EQ(help_paragraphs("See " + std::string(90, 'y') + " end."),
+            "  See " + std::string(72, 'y') + "\n  " + std::string(18, 'y') + " end.");
+  // Dashes between words break after them; widths count characters, not bytes.
+  EXPECT_EQ(help_paragraphs("Words joined by dashes stay with the word before them, a line long "
+                            "enough--so wrapped."),
+            "  Words joined by dashes stay with the word before them, a line long enough--\n"
+            "  so wrapped.");
+  std::string umlauts;
+  for (int i = 0; i < 55; ++i)
+    umlauts += "ä";
+  EXPECT_EQ(help_paragraphs("Ünïcödé wörds: " + umlauts + " ends-here and more words."),
+            "  Ünïcödé wörds: " + umlauts + " ends-\n  here and more words.");
+}
+
 TEST(CommandHelp, HelpOptionPrintsAndExitsZero) {
   testing::internal::CaptureStdout();
   const int code = exit_of({"-c", "x", "--help"});

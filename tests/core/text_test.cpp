@@ -134,6 +134,25 @@ TEST(Text, Printable) {
   EXPECT_EQ(text::printable("bad\xff"), "bad\uFFFD");
 }
 
+TEST(Text, ReprAsPython) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain", "'plain'"},
+      {"it's", "\"it's\""},
+      {"say \"hi\"", "'say \"hi\"'"},
+      {"both ' and \"", "'both \\' and \"'"},
+      {"back\\slash\n\r\t", "'back\\\\slash\\n\\r\\t'"},
+      {"\x01\x7f\u0085", "'\\x01\\x7f\\x85'"},
+      {"a\u00a0b c", "'a\\xa0b c'"},                         // no-break space (Zs)
+      {"\u3000\u200b\u2028\u2029", "'\\u3000\\u200b\\u2028\\u2029'"}, // Zs Cf Zl Zp
+      {"\ue000\U000f0000", "'\\ue000\\U000f0000'"},              // private use (Co)
+      {"\u0378", "'\\u0378'"},                                 // unassigned (Cn)
+      {"\u9031\u5831 caf\u00e9 \U0001F600", "'\u9031\u5831 caf\u00e9 \U0001F600'"},
+      {"caf\xe9 \xe2\x82", "'caf\\udce9 \\udce2\\udc82'"}, // bytes that are not UTF-8
+  };
+  for (const auto &[in, out] : cases)
+    EXPECT_EQ(text::py_repr(in), out) << in;
+}
+
 TEST(Text, CodePointUnitsCoverEveryByteOnce) {
   // Invalid runs group as Python's 'replace' decoding groups them.
   const std::string s = "a\xe2\x82"

@@ -19,6 +19,9 @@ void PrintTo(const DateTime &v, std::ostream *out) {
 void PrintTo(const CellError &v, std::ostream *out) {
   *out << "error " << v.code;
 }
+void PrintTo(const BigInteger &v, std::ostream *out) {
+  *out << "integer " << v.digits;
+}
 } // namespace vaskit::xlsx
 
 namespace xlsx_test {

@@ -15,6 +15,7 @@ namespace vaskit::xlsx {
 // Readable failure messages for the value types.
 void PrintTo(const DateTime &value, std::ostream *out);
 void PrintTo(const CellError &value, std::ostream *out);
+void PrintTo(const BigInteger &value, std::ostream *out);
 } // namespace vaskit::xlsx
 
 namespace xlsx_test {

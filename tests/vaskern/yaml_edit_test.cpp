@@ -207,6 +207,27 @@ TEST_F(SaveYamlConfig, KeepsBackupAndPermissions) {
   EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
+TEST_F(SaveYamlConfig, UnchangedTextKeepsFileAndOlderBackup) {
+  write_file(path(), kUserFile);
+  write_file(backup(), "the generation before\n");
+  ::chmod(path().c_str(), 0640);
+  struct stat before {};
+  ASSERT_EQ(::stat(path().c_str(), &before), 0);
+  const auto r = vaskern::fileIO::save_yaml_config(path(), load(kUserFile));
+  ASSERT_TRUE(r.ok) << r.message;
+  EXPECT_EQ(read_file(path()), kUserFile);
+  EXPECT_EQ(read_file(backup()), "the generation before\n");
+  struct stat after {};
+  ASSERT_EQ(::stat(path().c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino); // not replaced by a rewritten copy
+
+  // A real change still moves the old text into the backup.
+  json m = load(kUserFile);
+  m["document1_file"] = "guide_v3.html";
+  ASSERT_TRUE(vaskern::fileIO::save_yaml_config(path(), m).ok);
+  EXPECT_EQ(read_file(backup()), kUserFile);
+}
+
 TEST_F(SaveYamlConfig, FlowStyleFileIsRewrittenWholeAndStillLoads) {
   write_file(path(), "{a: 1, b: two}  # flow\n");
   json m = load(read_file(path()));

@@ -33,6 +33,7 @@ std::string to_text(const CellValue &value) {
     std::string operator()(bool b) const { return b ? "True" : "False"; }
     std::string operator()(const DateTime &d) const { return python_datetime(d); }
     std::string operator()(const CellError &e) const { return e.code; }
+    std::string operator()(const BigInteger &n) const { return n.digits; }
   };
   return std::visit(Visitor{}, value);
 }

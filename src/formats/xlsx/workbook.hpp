@@ -51,11 +51,19 @@ struct CellError {
   friend bool operator==(const CellError &, const CellError &) = default;
 };
 
+// A whole number stored without a fraction or exponent that does not fit long long: its
+// decimal digits, "-" first when negative, no leading zeros.
+struct BigInteger {
+  std::string digits;
+  friend bool operator==(const BigInteger &, const BigInteger &) = default;
+};
+
 // What a cell holds. An empty or missing cell is std::monostate. Numbers stored without a
-// fraction or exponent ("120") read as long long, others ("120.5", "1E3") as double. For a
-// formula cell this is the result cached in the file (std::monostate when none is cached).
-using CellValue =
-    std::variant<std::monostate, std::string, long long, double, bool, DateTime, CellError>;
+// fraction or exponent ("120", "+7") read as long long (BigInteger when they do not fit),
+// others ("120.5", "1E3") as double. For a formula cell this is the result cached in the file
+// (std::monostate when none is cached).
+using CellValue = std::variant<std::monostate, std::string, long long, double, bool, DateTime,
+                               CellError, BigInteger>;
 
 // A value to write. std::monostate means "no value": the cell keeps what it holds.
 // An empty string empties the cell (its style stays).
@@ -71,7 +79,8 @@ struct Alignment {
 };
 
 // The value as text, the way Python's str() shows the value a Python spreadsheet reader returns:
-// "" for an empty cell (there is no None here), "120", "120.5", "1e+20", "True", the error
+// "" for an empty cell (there is no None here), "120", "120.5", "1e+20", the digits of a
+// BigInteger, "True", the error
 // code, "2024-05-03 00:00:00" (with ".500000" when there are microseconds), or "12:30:00"
 // for a time of day.
 std::string to_text(const CellValue &value);

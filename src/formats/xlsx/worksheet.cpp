@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 
 namespace vaskit::xlsx {
 
@@ -69,9 +70,13 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
-// A stored number: integers without fraction or exponent stay integers.
-std::variant<std::monostate, long long, double> parse_number(std::string_view text) {
+// A stored number read the way Python's int() and float() read it: text without "." or an
+// exponent is a whole number of any size, the rest a float; one leading "+" is allowed.
+std::variant<std::monostate, long long, double, BigInteger> parse_number(std::string_view text) {
   text = trim(text);
+  if (text.size() > 1 && text.front() == '+' && text[1] != '-' && text[1] != '+') {
+    text.remove_prefix(1);
+  }
   const char *first = text.data();
   const char *last = first + text.size();
   if (text.find_first_of(".eEnN") == std::string_view::npos) {
@@ -79,6 +84,14 @@ std::variant<std::monostate, long long, double> parse_number(std::string_view te
     auto [end, ec] = std::from_chars(first, last, whole);
     if (ec == std::errc() && end == last) {
       return whole;
+    }
+    const bool negative = !text.empty() && text.front() == '-';
+    std::string_view digits = negative ? text.substr(1) : text;
+    if (!digits.empty() &&
+        std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      // Too large for long long (smaller ones were read above).
+      const std::size_t nonzero = digits.find_first_not_of('0');
+      return BigInteger{(negative ? "-" : "") + std::string(digits.substr(nonzero))};
     }
   }
   double real = 0;
@@ -390,6 +403,8 @@ CellValue Workbook::Impl::decode(const detail::RawCell &cell) {
   }
   const double serial = std::holds_alternative<long long>(number)
                             ? static_cast<double>(std::get<long long>(number))
+                        : std::holds_alternative<BigInteger>(number)
+                            ? std::strtod(std::get<BigInteger>(number).digits.c_str(), nullptr)
                             : std::get<double>(number);
   if (style_sheet().shows_date(cell.style)) {
     if (auto date = detail::date_from_serial(serial, date1904)) {
@@ -398,6 +413,9 @@ CellValue Workbook::Impl::decode(const detail::RawCell &cell) {
   }
   if (std::holds_alternative<long long>(number)) {
     return std::get<long long>(number);
+  }
+  if (std::holds_alternative<BigInteger>(number)) {
+    return std::get<BigInteger>(number);
   }
   return std::get<double>(number);
 }

@@ -19,37 +19,10 @@ bool is_web_link(std::string_view s) {
   return text::starts_with(s, "http://") || text::starts_with(s, "https://");
 }
 
-// Python's repr() of a text, as a list of paths prints it.
-std::string py_repr(const std::string &s) {
-  const bool dq = s.find('\'') != std::string::npos && s.find('"') == std::string::npos;
-  const char q = dq ? '"' : '\'';
-  std::string out(1, q);
-  static const char hex[] = "0123456789abcdef";
-  for (char32_t cp : text::to_u32(s)) {
-    if (cp == '\\' || cp == static_cast<char32_t>(q)) {
-      out += '\\';
-      out += static_cast<char>(cp);
-    } else if (cp == '\n') {
-      out += "\\n";
-    } else if (cp == '\r') {
-      out += "\\r";
-    } else if (cp == '\t') {
-      out += "\\t";
-    } else if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
-      out += "\\x";
-      out += hex[cp >> 4];
-      out += hex[cp & 15];
-    } else {
-      text::append_utf8(out, cp);
-    }
-  }
-  return out + q;
-}
-
 std::string py_list(const std::vector<std::string> &items) {
   std::string out = "[";
   for (std::size_t i = 0; i < items.size(); ++i)
-    out += (i ? ", " : "") + py_repr(text::sanitize_utf8(items[i]));
+    out += (i ? ", " : "") + text::py_repr(items[i]);
   return out + "]";
 }
 

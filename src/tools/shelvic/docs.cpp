@@ -220,9 +220,10 @@ update_docs_to_latest_versions(Docs &docs, const std::vector<std::string> &actua
     const std::string &link = *docs.download;
     const bool local = link != "#" && !is_web_link(link);
     if (pin.mode == DownloadPin::Mode::fixed && local) {
-      // The package of this run is the download, even when its family holds a newer name.
+      // The package of this run is the download, even when its family holds a newer name, and
+      // the link names it where it was written, whatever folder the configured link had.
       chosen.insert(pin.package_path);
-      docs.download = beside(link, file_name_of(pin.package_path));
+      docs.download = pin.package_path;
     } else if (pin.mode != DownloadPin::Mode::keep) {
       docs.download = find_best_matching_file(link, "下載檔案");
     }

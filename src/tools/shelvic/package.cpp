@@ -114,14 +114,30 @@ PackResult zip_latest_version_files(const std::vector<std::string> &actual_files
     return PackResult{PackResult::Status::failed, ""};
   };
 
-  const std::string target = fs::abspath(zip_path);
-  for (const auto &p : protected_paths)
-    if (!p.empty() && fs::abspath(p) == target)
-      return failed(shown + " 是索引中列出的文件，不會被壓縮包覆寫。");
+  // Only a file already there can be lost: a listed document that names the package before it
+  // exists is simply pointed at it by the update.
   std::error_code ec;
-  if (std::filesystem::exists(zip_path, ec) &&
-      (!std::filesystem::is_regular_file(zip_path, ec) || !is_zip_archive(zip_path)))
-    return failed(shown + " 已存在且不是 zip 壓縮檔，不會覆寫。");
+  if (std::filesystem::exists(zip_path, ec)) {
+    const std::string target = fs::abspath(zip_path);
+    const std::string family = clean_version(zip_basename);
+    // The update re-points a listed document at the newest member of its family: when that
+    // member is the file at the package's place, it is that document's file too.
+    const auto newest = family_at.find(family);
+    const bool target_is_newest =
+        newest != family_at.end() &&
+        fs::abspath(actual_files[families[newest->second].index]) == target;
+    for (const auto &p : protected_paths) {
+      if (p.empty())
+        continue;
+      if (fs::abspath(p) == target)
+        return failed(shown + " 是索引中列出的文件，不會被壓縮包覆寫。");
+      if (target_is_newest && clean_version(file_name_of(p)) == family)
+        return failed(shown + " 是索引中文件 " + text::printable(p) +
+                      " 的最新版本，不會被壓縮包覆寫。");
+    }
+    if (!std::filesystem::is_regular_file(zip_path, ec) || !is_zip_archive(zip_path))
+      return failed(shown + " 已存在且不是 zip 壓縮檔，不會覆寫。");
+  }
 
   const std::string folder = fs::dirname(zip_path);
   if (!folder.empty()) {

@@ -36,8 +36,8 @@ vaskern::app_logging::Logger &log();
 using VersionKey = std::vector<std::uint64_t>;
 
 // The family a file belongs to: the file name (last path component) with every "[-_][vV]<digits>
-// (.<digits>)*" tag removed from its stem, suffix appended, all lower-cased. Never fails; invalid
-// UTF-8 is read with replacement characters.
+// (.<digits>)*" tag removed from its stem, suffix appended, all lower-cased. Never fails; bytes
+// that are not UTF-8 are kept as they are, so such names keep families of their own.
 std::string clean_version(std::string_view name);
 // The numbers of the first version tag of `name` (digits of any script); (0) without a tag or
 // when a number does not fit 64 bits.
@@ -133,7 +133,8 @@ std::string package_file_name(const std::string &download_link);
 // name, each under its own file name (its bytes, even when they are not UTF-8), deflated. The
 // archive is written to a temporary file and renamed into place, so a failure leaves an earlier
 // package intact. Refuses (failed, with an error line, nothing written) to replace a file that
-// is not a zip archive or that is one of `protected_paths` (the listed documents' files).
+// is not a zip archive, or that is one of `protected_paths` (the listed documents' files) or the
+// newest member in `actual_files` of one of their families.
 PackResult zip_latest_version_files(const std::vector<std::string> &actual_files,
                                     const std::string &zip_name,
                                     const std::string &output_dir = "./",

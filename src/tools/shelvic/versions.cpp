@@ -18,8 +18,35 @@ const re::Pattern &key_pattern() {
   return p;
 }
 
-std::string valid_text(std::string_view s) {
-  return text::valid_utf8(s) ? std::string(s) : text::sanitize_utf8(s);
+// Bytes that are not UTF-8 stand for themselves in a name: each becomes a private code point of
+// its own while the name is worked on, and its byte again afterwards, so that two names that
+// differ only there stay apart.
+constexpr char32_t kEscapedByte = 0x10FF00;
+
+std::string escape_bytes(std::string_view s) {
+  if (text::valid_utf8(s))
+    return std::string(s);
+  std::string out;
+  for (const text::CodePoint &u : text::code_points(s)) {
+    if (u.ok) {
+      out.append(s.substr(u.pos, u.len));
+      continue;
+    }
+    for (std::size_t i = u.pos; i < u.pos + u.len; ++i)
+      text::append_utf8(out, kEscapedByte + static_cast<unsigned char>(s[i]));
+  }
+  return out;
+}
+
+std::string unescape_bytes(std::string_view s) {
+  std::string out;
+  for (const text::CodePoint &u : text::code_points(s)) {
+    if (u.ok && u.cp >= kEscapedByte + 0x80 && u.cp <= kEscapedByte + 0xFF)
+      out += static_cast<char>(u.cp - kEscapedByte);
+    else
+      out.append(s.substr(u.pos, u.len));
+  }
+  return out;
 }
 
 // The value of a run of decimal digits of any script; nullopt when it does not fit.
@@ -49,7 +76,9 @@ std::string file_name_of(std::string_view path) {
 }
 
 std::string clean_version(std::string_view name) {
-  const std::string file = valid_text(file_name_of(name));
+  const std::string raw = file_name_of(name);
+  const bool escaped = !text::valid_utf8(raw);
+  const std::string file = escape_bytes(raw);
   // The suffix starts at the last dot, unless that dot opens or ends the name.
   std::string stem = file, suffix;
   const auto dot = file.rfind('.');
@@ -57,11 +86,12 @@ std::string clean_version(std::string_view name) {
     stem = file.substr(0, dot);
     suffix = file.substr(dot);
   }
-  return text::lower(tag_pattern().sub("", stem) + suffix);
+  const std::string family = text::lower(tag_pattern().sub("", stem) + suffix);
+  return escaped ? unescape_bytes(family) : family;
 }
 
 VersionKey get_version_key(std::string_view name) {
-  const std::string subject = valid_text(name);
+  const std::string subject = escape_bytes(name);
   const auto m = key_pattern().search(subject);
   if (!m)
     return {0};

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 
 namespace vaskern::excelTools {
 
@@ -242,6 +243,8 @@ Cell workbook_cell(const vaskit::xlsx::CellValue &v) {
     return Cell{static_cast<double>(*n)};
   if (const auto *d = std::get_if<double>(&v))
     return Cell{*d};
+  if (const auto *big = std::get_if<xlsx::BigInteger>(&v))
+    return Cell{std::strtod(big->digits.c_str(), nullptr)};
   if (const auto *dt = std::get_if<xlsx::DateTime>(&v)) {
     if (dt->time_only)
       return Cell{xlsx::to_text(v)};

@@ -90,6 +90,55 @@ TEST_F(XlsxQuickReadTest, OrderOfTheRequestAndRepeatedCellsAreKept) {
   EXPECT_EQ(values[3], xlsx::CellValue{});
 }
 
+TEST_F(XlsxQuickReadTest, NumbersReadAsIntAndFloatReadThem) {
+  // Text without "." or an exponent is a whole number of any size; one leading "+" is fine.
+  const char *stored[] = {"123456789012345678901234567890",
+                          "-00098765432109876543210",
+                          "9223372036854775807",
+                          "9223372036854775808",
+                          "-9223372036854775809",
+                          "+42",
+                          " +7 ",
+                          "+1.5",
+                          "1E+30",
+                          "+-4"};
+  const std::vector<xlsx::CellValue> expected = {xlsx::BigInteger{"123456789012345678901234567890"},
+                                                 xlsx::BigInteger{"-98765432109876543210"},
+                                                 9223372036854775807LL,
+                                                 xlsx::BigInteger{"9223372036854775808"},
+                                                 xlsx::BigInteger{"-9223372036854775809"},
+                                                 42LL,
+                                                 7LL,
+                                                 1.5,
+                                                 1e30,
+                                                 std::string("+-4")};
+  const char *shown[] = {"123456789012345678901234567890",
+                         "-98765432109876543210",
+                         "9223372036854775807",
+                         "9223372036854775808",
+                         "-9223372036854775809",
+                         "42",
+                         "7",
+                         "1.5",
+                         "1e+30",
+                         "+-4"};
+  std::string xml = ws_open + "<row r=\"1\">";
+  std::vector<xlsx::CellRef> refs;
+  for (int i = 0; i < static_cast<int>(std::size(stored)); ++i) {
+    xml += "<c r=\"" + xlsx::format_address(1, i + 1) + "\"><v>" + stored[i] + "</v></c>";
+    refs.push_back({1, i + 1});
+  }
+  const auto path = write_with(xml + "</row>" + ws_close);
+  const auto quick = xlsx::read_active_cells(path, refs);
+  auto book = xlsx::Workbook::open(path);
+  ASSERT_EQ(quick.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(quick[i], expected[i]) << stored[i];
+    EXPECT_EQ(book.active_sheet().value(refs[i].row, refs[i].col), expected[i]) << stored[i];
+    EXPECT_EQ(xlsx::to_text(quick[i]), shown[i]);
+  }
+}
+
 TEST_F(XlsxQuickReadTest, MarkupVariantsReadLikeTheFullParser) {
   // Prefixes, implicit positions, comments, CDATA, character references, line ends, a
   // self-closing value and rich inline text with a phonetic run.

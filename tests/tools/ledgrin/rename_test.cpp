@@ -2,6 +2,7 @@
 #include "support/files.hpp"
 #include "support/log_capture.hpp"
 #include "support/workbook_writer.hpp"
+#include "support/xlsx_fixtures.hpp"
 #include "tools/ledgrin/ledgrin.hpp"
 
 #include <gtest/gtest.h>
@@ -91,6 +92,25 @@ TEST_F(LedgrinCells, ValuesComeFromTheActiveSheetWhateverTheCaseOfTheAddress) {
   EXPECT_EQ(values[2], xlsx::CellValue{true});
   EXPECT_EQ(values[3], xlsx::CellValue{});
   EXPECT_TRUE(logs.lines().empty());
+}
+
+TEST_F(LedgrinCells, StoredNumbersGiveTheTextPythonShowsForThem) {
+  // Whole numbers of any size keep all their digits; a leading "+" still reads as a number.
+  auto entries = xlsx_test::rich_entries();
+  for (auto &e : entries)
+    if (e.name == "xl/worksheets/sheet2.xml") // the active sheet
+      e.data = "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+               "<sheetData><row r=\"6\"><c r=\"D6\"><v>123456789012345678901234</v></c></row>"
+               "<row r=\"56\"><c r=\"P56\"><v>+1200</v></c><c r=\"Q56\"><v>+12.50</v></c>"
+               "<c r=\"R56\"><v>-0099999999999999999999</v></c></row></sheetData></worksheet>";
+  const auto path = dir / "claim.xlsm";
+  xlsx_test::write_zip(path, entries);
+  const auto values = ledgrin::get_excel_cell_value(path.string(), {"D6", "P56", "Q56", "R56"});
+  ASSERT_EQ(values.size(), 4u);
+  EXPECT_EQ(ledgrin::sanitize_filename(values[0]), "123456789012345678901234");
+  EXPECT_EQ(ledgrin::sanitize_filename(values[1]), "1200");
+  EXPECT_EQ(ledgrin::sanitize_filename(values[2]), "12.5");
+  EXPECT_EQ(ledgrin::sanitize_filename(values[3]), "-99999999999999999999");
 }
 
 TEST_F(LedgrinCells, AnyFailureGivesOneLineAndNoValues) {

@@ -134,7 +134,7 @@ TEST(NewestVersions, DownloadEntryFollowsThePin) {
   fixed.download = "dist/package.zip";
   const Strings unlisted =
       update_docs_to_latest_versions(fixed, actual, {DownloadPin::Mode::fixed, "package.zip"});
-  EXPECT_EQ(fixed.download, "dist/package.zip");
+  EXPECT_EQ(fixed.download, "package.zip"); // where the package was written
   EXPECT_EQ(unlisted, (Strings{"a.html"}));
 
   Docs kept = docs_with({});

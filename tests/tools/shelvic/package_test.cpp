@@ -111,6 +111,29 @@ TEST(DownloadPackage, NeverReplacesAFileThatIsNotAZipNorAListedDocument) {
       PackResult::Status::failed);
   EXPECT_EQ(read_file("manual.zip"), before);
 
+  // Nor the newest version of a listed file, which the update would point the document at.
+  ASSERT_EQ(zip_latest_version_files({"a.txt"}, "manual_v2.zip").status,
+            PackResult::Status::packed);
+  const std::string v2 = read_file("manual_v2.zip");
+  dir.file("manual_v1.zip");
+  const Strings folder = {"a.txt", "b.txt", "manual_v1.zip", "manual_v2.zip"};
+  EXPECT_EQ(zip_latest_version_files(folder, "manual_v2.zip", "./", {"manual_v1.zip"}).status,
+            PackResult::Status::failed);
+  EXPECT_EQ(read_file("manual_v2.zip"), v2);
+  // An older member of that family is the package's own place, and is rewritten.
+  ASSERT_EQ(zip_latest_version_files({"a.txt"}, "manual.zip").status, PackResult::Status::packed);
+  EXPECT_EQ(zip_latest_version_files({"a.txt", "b.txt", "manual_v1.zip", "manual.zip"},
+                                     "manual.zip", "./", {"manual_v1.zip"})
+                .status,
+            PackResult::Status::packed);
+  EXPECT_EQ(members("manual.zip").size(), 3u);
+
+  // A document may name the package before it exists: nothing is replaced then.
+  EXPECT_EQ(
+      zip_latest_version_files({"a.txt"}, "fresh.zip", "./", {"fresh.zip", "fresh_v1.zip"}).status,
+      PackResult::Status::packed);
+  EXPECT_EQ(members("fresh.zip").size(), 1u);
+
   std::filesystem::create_directory("folder.zip");
   EXPECT_EQ(zip_latest_version_files({"a.txt"}, "folder.zip").status, PackResult::Status::failed);
 }
@@ -132,12 +155,15 @@ TEST(DownloadPackage, AFailureLeavesThePreviousPackageIntact) {
 TEST(DownloadPackage, NameThatIsNotUtf8IsPackedUnderItsOwnBytes) {
   InTempDir dir;
   dir.file("caf\xe9.txt", "latin-1 name");
+  dir.file("caf\xe8.txt", "another latin-1 name");
   LogCapture logs;
-  ASSERT_EQ(zip_latest_version_files({"caf\xe9.txt", ".env"}, "package.zip").status,
+  ASSERT_EQ(zip_latest_version_files({"caf\xe9.txt", ".env", "caf\xe8.txt"}, "package.zip").status,
             PackResult::Status::packed);
   const auto got = members("package.zip");
-  ASSERT_EQ(got.size(), 1u); // hidden files are never packed
+  ASSERT_EQ(got.size(), 2u); // hidden files are never packed; the two names stay two files
   EXPECT_EQ(got[0].name, "caf\xe9.txt");
+  EXPECT_EQ(got[0].data, "latin-1 name");
+  EXPECT_EQ(got[1].name, "caf\xe8.txt");
   EXPECT_EQ(logs.texts("INFO")[1], "✅ 已加入壓縮包: caf\uFFFD.txt");
 }
 

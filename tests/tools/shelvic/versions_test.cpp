@@ -71,8 +71,15 @@ TEST(VersionFamilies, KeysOrderNumerically) {
 }
 
 TEST(VersionFamilies, InvalidUtf8NamesDoNotFail) {
-  EXPECT_EQ(clean_version("bad\xff_v2.html"), "bad\uFFFD.html");
   EXPECT_EQ(get_version_key("bad\xff_v2.html"), (VersionKey{2}));
+  // Such bytes stand for themselves: versions of one name share a family, two names that
+  // differ only in those bytes do not, and none joins the family of a readable name.
+  EXPECT_EQ(clean_version("bad\xff_v2.html"), "bad\xff.html");
+  EXPECT_EQ(clean_version("CAF\xe9_V1.TXT"), "caf\xe9.txt");
+  EXPECT_EQ(clean_version("caf\xe9_v1.txt"), clean_version("caf\xe9_v2.txt"));
+  EXPECT_NE(clean_version("caf\xe9.txt"), clean_version("caf\xe8.txt"));
+  EXPECT_NE(clean_version("caf\xe9.txt"), clean_version("caf\uFFFD.txt"));
+  EXPECT_EQ(clean_version("x\xe9\xe8\x80.md"), "x\xe9\xe8\x80.md");
 }
 
 } // namespace
