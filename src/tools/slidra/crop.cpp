@@ -19,6 +19,7 @@ using i128 = __int128;
 // A crop larger than this is refused: no slide region needs it, and the image would take
 // gigabytes of memory.
 constexpr i128 kMaxCropPixels = 100'000'000;
+constexpr i128 kMaxGifSide = 65535;
 
 std::int64_t saturate(i128 v) {
   constexpr auto lo = std::numeric_limits<std::int64_t>::min();
@@ -194,6 +195,10 @@ crop_slide_targets(const std::string &full_slide_png, const std::vector<BboxRati
       if (w * h > kMaxCropPixels)
         throw std::runtime_error("裁切區域過大 (" + num(saturate(w)) + " x " + num(saturate(h)) +
                                  " 像素，上限為 100000000 像素)");
+      // A GIF stores each side in 16 bits: a longer side would be written cut short.
+      if (w > kMaxGifSide || h > kMaxGifSide)
+        throw std::runtime_error("裁切區域過大 (" + num(saturate(w)) + " x " + num(saturate(h)) +
+                                 " 像素，GIF 每邊上限為 65535 像素)");
       vips::VImage cropped_img;
       const bool overlaps = x1 < img_w && x2 > 0 && y1 < img_h && y2 > 0;
       if (!overlaps) {
