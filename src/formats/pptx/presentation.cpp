@@ -101,6 +101,9 @@ std::optional<Placeholder> placeholder_of(const pugi::xml_node &shape) {
     Placeholder p;
     p.type = ph.attribute("type") ? ph.attribute("type").value() : "obj";
     p.idx = ph.attribute("idx") ? ph.attribute("idx").value() : "0";
+    // idx is a number: "01" and "1" name the same placeholder.
+    if (const auto n = to_int64(p.idx); n && *n >= 0)
+      p.idx = std::to_string(*n);
     return p;
   }
   return std::nullopt;

@@ -109,11 +109,12 @@ TEST(PptxDeck, PlaceholdersInheritTheirBoxFromLayoutThenMaster) {
            gen::placeholder(3, "Body", "idx=\"1\"", "", "") +
            gen::placeholder(4, "Own", "idx=\"9\"", gen::xfrm(7, 8, 9, 10), "") +
            gen::placeholder(5, "Orphan", "type=\"body\" idx=\"42\"", "", "") +
+           gen::placeholder(7, "Padded idx", "idx=\"09\"", "", "") +
            R"(<p:sp><p:nvSpPr><p:cNvPr id="6" name="No box"/><p:cNvSpPr/><p:nvPr/></p:nvSpPr><p:spPr/></p:sp>)",
        false, 0}};
   gen::write(dir / "d.pptx", deck);
   const auto shapes = Presentation::open(dir / "d.pptx").shapes(0);
-  ASSERT_EQ(shapes.size(), 5u);
+  ASSERT_EQ(shapes.size(), 6u);
   ASSERT_TRUE(shapes[0].box);
   EXPECT_EQ(shapes[0].box->left, 100);
   EXPECT_EQ(shapes[0].box->top, 200);
@@ -127,7 +128,11 @@ TEST(PptxDeck, PlaceholdersInheritTheirBoxFromLayoutThenMaster) {
   ASSERT_TRUE(shapes[2].box);
   EXPECT_EQ(shapes[2].box->left, 7);
   EXPECT_FALSE(shapes[3].box); // no layout placeholder with idx 42
-  EXPECT_FALSE(shapes[4].box); // not a placeholder, no box of its own
+  EXPECT_FALSE(shapes[5].box); // not a placeholder, no box of its own
+  // idx is a number: "09" finds the layout placeholder "9".
+  ASSERT_TRUE(shapes[4].box);
+  EXPECT_EQ(shapes[4].box->left, 1);
+  EXPECT_EQ(shapes[4].box->height, 4);
 }
 
 TEST(PptxDeck, BadPackagesAreRefusedWithTheFileName) {
