@@ -134,6 +134,25 @@ TEST(SlidraCommand, BadSettingsAndBadDecksEndWithStatusOneAndWriteNothing) {
   EXPECT_FALSE(fs::exists(dir / "img"));
 }
 
+TEST(SlidraCommand, AnInterruptDuringTheExportLeavesNoTemporaryFolder) {
+  TempDir dir, tmp;
+  small_deck(dir / "deck.pptx");
+  // A presentation application that never finishes; Ctrl-C (SIGINT) arrives while it runs.
+  fs::create_directory(dir / "bin");
+  const fs::path started = dir / "soffice_started";
+  write_file(dir / "bin/soffice",
+             "#!/bin/sh\necho yes > '" + started.string() + "'\nexec /bin/sleep 30\n");
+  fs::permissions(dir / "bin/soffice", fs::perms::owner_all);
+  const auto r = run_process(
+      "/usr/bin/timeout", {"-s", "INT", "3", kSlidra}, dir.path(), "",
+      {"PATH=" + (dir / "bin").string() + ":/usr/bin:/bin", "TMPDIR=" + tmp.path().string()});
+  EXPECT_EQ(r.status, 124) << r.err; // ended by the interrupt, not by finishing
+  EXPECT_TRUE(fs::exists(started)) << r.err;
+  // The copied deck and LibreOffice's private profile went with the run.
+  EXPECT_TRUE(fs::is_empty(tmp.path()));
+  EXPECT_FALSE(contains(r.out, "Done"));
+}
+
 TEST(SlidraCommand, SeveralDecksAreOfferedForAChoice) {
   TempDir dir;
   small_deck(dir / "a.pptx");

@@ -60,7 +60,8 @@ public:
       throw std::runtime_error("無法建立暫存資料夾: " + std::string(std::strerror(errno)));
     path_ = tmpl;
   }
-  ~ScratchDir() {
+  ~ScratchDir() { remove(); }
+  void remove() {
     std::error_code ec;
     stdfs::remove_all(path_, ec);
   }
@@ -200,6 +201,8 @@ public:
     opts.in = process::Stream::null;
     opts.out = process::Stream::capture;
     opts.err = process::Stream::capture;
+    // Ctrl-C while LibreOffice works ends the run without unwinding: the folder goes first.
+    opts.on_interrupt = [&scratch] { scratch.remove(); };
     const auto st =
         process::run({*soffice,
                       // A profile of our own: a running LibreOffice of the user's
