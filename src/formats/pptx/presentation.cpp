@@ -2,6 +2,7 @@
 
 #include "core/fs.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <map>
 #include <pugixml.hpp>
@@ -14,6 +15,9 @@ namespace {
 
 // Parts are small XML files; anything this large is a damaged or hostile package.
 constexpr zip_uint64_t kMaxPartSize = 256u << 20;
+// Each element or attribute costs the parsed tree tens of bytes: a part packed with tiny
+// elements would take gigabytes of memory even within the size limit.
+constexpr std::size_t kMaxPartMarkup = 4'000'000;
 
 std::string_view local_name(std::string_view name) {
   const auto colon = name.find(':');
@@ -227,8 +231,11 @@ struct Presentation::Impl {
     zip_stat_t st;
     zip_stat_init(&st);
     if (zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &st) != 0 ||
-        !(st.valid & ZIP_STAT_SIZE) || st.size > kMaxPartSize)
+        !(st.valid & ZIP_STAT_SIZE))
       throw Error(label + ": unreadable part " + name);
+    if (st.size > kMaxPartSize)
+      throw Error(label + ": part " + name + " is too large (" + std::to_string(st.size) +
+                  " bytes)");
     zip_file_t *f = zip_fopen_index(archive, static_cast<zip_uint64_t>(index), 0);
     if (!f)
       throw Error(label + ": unreadable part " + name + ": " +
@@ -250,6 +257,10 @@ struct Presentation::Impl {
 
   void parse(const std::string &name, pugi::xml_document &doc) const {
     const std::string data = read(name);
+    const std::size_t markup = static_cast<std::size_t>(std::count(data.begin(), data.end(), '<')) +
+                               static_cast<std::size_t>(std::count(data.begin(), data.end(), '='));
+    if (markup > kMaxPartMarkup)
+      throw Error(label + ": part " + name + " holds too many elements");
     // Whitespace-only text is kept where it is an element's only content: a run of one space.
     const auto r = doc.load_buffer(data.data(), data.size(),
                                    pugi::parse_default | pugi::parse_ws_pcdata_single);

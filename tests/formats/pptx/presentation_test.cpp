@@ -164,4 +164,26 @@ TEST(PptxDeck, BadPackagesAreRefusedWithTheFileName) {
   EXPECT_EQ(Presentation::open(dir / "empty.pptx").slide_count(), 0u);
 }
 
+// A few hundred kilobytes of zip can unpack to a part whose tree would fill the memory: such a
+// part is refused by the amount of markup it holds, not parsed.
+TEST(PptxDeck, PartsThatWouldExhaustTheMemoryAreRefused) {
+  TempDir dir;
+  gen::Deck deck;
+  std::string tiny_elements;
+  for (int i = 0; i < 4'100'000; ++i)
+    tiny_elements += "<x/>";
+  deck.slides = {{text_box(2, "a") + tiny_elements, false, 0}, {text_box(2, "fine"), false, 0}};
+  gen::write(dir / "bomb.pptx", deck);
+  EXPECT_LT(std::filesystem::file_size(dir / "bomb.pptx"), 2u << 20);
+  const auto p = Presentation::open(dir / "bomb.pptx");
+  ASSERT_EQ(p.slide_count(), 2u);
+  try {
+    p.shapes(0);
+    FAIL() << "parsed";
+  } catch (const Error &e) {
+    EXPECT_NE(std::string(e.what()).find("slide1.xml"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(p.shapes(1).at(0).text, "fine");
+}
+
 } // namespace
