@@ -1,5 +1,6 @@
 // Region cropping: keyword boxes cut out of a full-slide image and saved as GIF.
 #include "core/fs.hpp"
+#include "core/text.hpp"
 #include "tools/slidra/slidra.hpp"
 
 #include <array>
@@ -36,6 +37,11 @@ std::int64_t trunc_to_int(double v) {
   if (v <= -9.2e18)
     return std::numeric_limits<std::int64_t>::min();
   return static_cast<std::int64_t>(std::trunc(v));
+}
+
+// The image library ends its messages with a line break; a log line holds one line.
+std::string error_text(const std::exception &e) {
+  return text::rstrip(e.what());
 }
 
 std::string num(std::int64_t v) {
@@ -163,7 +169,7 @@ crop_slide_targets(const std::string &full_slide_png, const std::vector<BboxRati
     img_h = image.height();
   } catch (const std::exception &e) {
     vips_error_clear();
-    _log.error("❌ 無法讀取投影片圖片 " + full_slide_png + ": " + e.what());
+    _log.error("❌ 無法讀取投影片圖片 " + full_slide_png + ": " + error_text(e));
     return {cropped_files, start_img_idx};
   }
   std::int64_t current_idx = start_img_idx;
@@ -219,7 +225,7 @@ crop_slide_targets(const std::string &full_slide_png, const std::vector<BboxRati
     } catch (const std::exception &e) {
       vips_error_clear();
       _log.error("❌ 裁切第 " + std::to_string(slide_idx) + " 頁區域 " + std::to_string(r_idx) +
-                 " 時發生錯誤: " + e.what());
+                 " 時發生錯誤: " + error_text(e));
     }
   }
   return {cropped_files, current_idx};

@@ -2,6 +2,7 @@
 // poppler renders the chosen pages at the requested width.
 #include "core/fs.hpp"
 #include "core/process.hpp"
+#include "core/text.hpp"
 #include "tools/slidra/slidra.hpp"
 
 #include <algorithm>
@@ -249,7 +250,8 @@ public:
           render_page(*doc, slides[i] - 1, scale_width, height, outputs[i]);
         } catch (const std::exception &e) {
           vips_error_clear();
-          errors[i] = e.what();
+          // The image library ends its messages with a line break.
+          errors[i] = text::rstrip(e.what());
         }
       }
     };

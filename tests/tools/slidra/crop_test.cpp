@@ -149,6 +149,8 @@ TEST(CropSlideTargets, UnreadableImageUsesNoNumbers) {
   const auto errors = logs.texts("ERROR");
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_TRUE(errors[0].starts_with("❌ 無法讀取投影片圖片 " + missing + ": ")) << errors[0];
+  // One line: the image library's own line break is not carried into the log.
+  EXPECT_EQ(errors[0].find('\n'), std::string::npos) << errors[0];
 
   std::tie(files, next) = crop_slide_targets(s.png, {}, s.out, 0, 3, 1);
   EXPECT_TRUE(files.empty());
