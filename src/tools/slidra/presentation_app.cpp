@@ -36,8 +36,9 @@ using namespace std::chrono_literals;
 // LibreOffice needs a few seconds per deck; a conversion still running after this long hangs.
 constexpr auto kConvertTimeout = 600s;
 
-// Largest page image: 20000 x 10000 pixels.
-constexpr std::uint64_t kMaxPagePixels = 200'000'000;
+// Largest page image: 20000 x 15000 pixels, so that the widest allowed image of a 4:3 or 16:9
+// slide is drawn; only decks of extreme shape go beyond it.
+constexpr std::uint64_t kMaxPagePixels = 300'000'000;
 // Memory for the pages being drawn at the same time.
 constexpr std::uint64_t kRenderBudget = 1536ull << 20;
 
