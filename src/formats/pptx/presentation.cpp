@@ -1,6 +1,5 @@
 #include "formats/pptx/presentation.hpp"
 
-#include "core/fs.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -208,7 +207,6 @@ pugi::xml_node shape_tree(const pugi::xml_document &doc) {
 
 struct Presentation::Impl {
   std::string label; // the file name for messages
-  std::string bytes;
   zip_t *archive = nullptr;
   std::string presentation_part;
   std::vector<std::string> slide_parts;
@@ -306,25 +304,22 @@ Presentation::~Presentation() = default;
 Presentation Presentation::open(const std::filesystem::path &path) {
   auto impl = std::make_unique<Impl>();
   impl->label = path.string();
-  try {
-    impl->bytes = fs::read_file(path);
-  } catch (const std::exception &e) {
-    throw Error(e.what());
-  }
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t *source =
-      zip_source_buffer_create(impl->bytes.data(), impl->bytes.size(), 0, &error);
-  if (source)
-    impl->archive = zip_open_from_source(source, ZIP_RDONLY, &error);
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec))
+    throw Error(impl->label + ": is a folder, not a presentation");
+  // Read from the file part by part: decks carry media of hundreds of megabytes that no slide
+  // needs, and the deck is opened once per slide.
+  int code = 0;
+  impl->archive = zip_open(path.c_str(), ZIP_RDONLY, &code);
   if (!impl->archive) {
+    zip_error_t error;
+    zip_error_init_with_code(&error, code);
     const std::string why = zip_error_strerror(&error);
-    if (source)
-      zip_source_free(source);
     zip_error_fini(&error);
+    if (code == ZIP_ER_NOENT || code == ZIP_ER_OPEN || code == ZIP_ER_READ)
+      throw Error(impl->label + ": cannot read the file (" + why + ")");
     throw Error(impl->label + ": not a presentation package (" + why + ")");
   }
-  zip_error_fini(&error);
 
   impl->presentation_part = impl->related("", "officeDocument");
   if (impl->presentation_part.empty() || !impl->has(impl->presentation_part))

@@ -2,7 +2,9 @@
 #include "support/files.hpp"
 #include "support/pptx_writer.hpp"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <random>
 
 namespace {
 
@@ -162,6 +164,39 @@ TEST(PptxDeck, BadPackagesAreRefusedWithTheFileName) {
   gen::Deck empty;
   gen::write(dir / "empty.pptx", empty);
   EXPECT_EQ(Presentation::open(dir / "empty.pptx").slide_count(), 0u);
+}
+
+// Bytes this process has read from files so far.
+std::uint64_t bytes_read() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (io >> key >> value)
+    if (key == "rchar:")
+      return value;
+  return 0;
+}
+
+// Decks carry videos and pictures of hundreds of megabytes; reading a slide must not read (or
+// hold in memory) all of that, and the deck is opened once per slide.
+TEST(PptxDeck, ReadingASlideReadsItsPartsNotTheWholeDeck) {
+  TempDir dir;
+  gen::Deck deck;
+  deck.slides = {{text_box(2, "small"), false, 0}};
+  std::string media(24u << 20, '\0');
+  std::mt19937 random(7);
+  for (auto &c : media)
+    c = static_cast<char>(random());
+  deck.extra_parts = {{"ppt/media/video1.bin", media}};
+  gen::write(dir / "big.pptx", deck);
+  ASSERT_GT(std::filesystem::file_size(dir / "big.pptx"), 24u << 20);
+  const std::uint64_t before = bytes_read();
+  {
+    const auto p = Presentation::open(dir / "big.pptx");
+    EXPECT_EQ(p.slide_count(), 1u);
+    EXPECT_EQ(p.shapes(0).at(0).text, "small");
+  }
+  EXPECT_LT(bytes_read() - before, 4u << 20);
 }
 
 // A few hundred kilobytes of zip can unpack to a part whose tree would fill the memory: such a
