@@ -1,6 +1,5 @@
 #include "formats/pptx/presentation.hpp"
 
-
 #include <algorithm>
 #include <charconv>
 #include <map>
