@@ -239,12 +239,18 @@ Cell workbook_cell(const vaskit::xlsx::CellValue &v) {
   namespace xlsx = vaskit::xlsx;
   if (const auto *s = std::get_if<std::string>(&v))
     return s->empty() ? Cell{} : Cell{*s};
-  if (const auto *n = std::get_if<long long>(&v))
+  // A whole number too long for a double (an identifier written by a program) keeps its
+  // digits as text, so that it is neither changed nor mistaken for a neighbouring number.
+  if (const auto *n = std::get_if<long long>(&v)) {
+    constexpr long long exact = 1LL << 53;
+    if (*n > exact || *n < -exact)
+      return Cell{std::to_string(*n)};
     return Cell{static_cast<double>(*n)};
+  }
   if (const auto *d = std::get_if<double>(&v))
     return Cell{*d};
   if (const auto *big = std::get_if<xlsx::BigInteger>(&v))
-    return Cell{std::strtod(big->digits.c_str(), nullptr)};
+    return Cell{big->digits};
   if (const auto *dt = std::get_if<xlsx::DateTime>(&v)) {
     if (dt->time_only)
       return Cell{xlsx::to_text(v)};
