@@ -248,6 +248,31 @@ TEST_F(LedgrinPass, AFailedMoveIsReportedAndTheFileStays) {
   EXPECT_FALSE(fs::exists(data / "backup/long.xlsx"));
 }
 
+TEST_F(LedgrinPass, ANameWithANulCharacterIsNotCutShort) {
+  // "_x0000_" is the workbook's escape for a NUL character; the system would end the new
+  // name there, so the file would land as "results/abc" without its extension.
+  const fs::path data = dir / "data";
+  auto entries = xlsx_test::rich_entries();
+  for (auto &e : entries)
+    if (e.name == "xl/worksheets/sheet2.xml") // the active sheet
+      e.data = "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+               "<sheetData><row r=\"6\"><c r=\"D6\" t=\"inlineStr\"><is><t>abc_x0000_def</t>"
+               "</is></c></row><row r=\"56\"><c r=\"P56\"><v>5</v></c></row></sheetData>"
+               "</worksheet>";
+  fs::create_directories(data);
+  xlsx_test::write_zip(data / "nul.xlsx", entries);
+  const std::string bytes = read_file(data / "nul.xlsx");
+  LogCapture logs;
+  ledgrin::process_expense_rename(config(data.string(), false));
+  const auto errors = logs.texts("ERROR");
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].rfind("Failed to move " + (data / "nul.xlsx").string() + ": ", 0), 0u)
+      << errors[0];
+  EXPECT_EQ(read_file(data / "nul.xlsx"), bytes);
+  EXPECT_FALSE(fs::exists(data / "results/abc"));
+  EXPECT_FALSE(fs::exists(data / "backup/nul.xlsx"));
+}
+
 TEST_F(LedgrinPass, DefaultsAndConfigurationsThePassRefuses) {
   // No keys at all: ./data_ledgrin under the current folder, D6 and P56.
   {
