@@ -1,6 +1,7 @@
 #include "vaskern/excel/table.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -176,6 +177,66 @@ int to_int(std::string_view s) {
   return v;
 }
 
+// Digits at the front of `s`, consumed; how many there were.
+std::size_t take_digits(std::string_view &s) {
+  std::size_t n = 0;
+  while (n < s.size() && s[n] >= '0' && s[n] <= '9')
+    ++n;
+  s.remove_prefix(n);
+  return n;
+}
+
+bool take_ci(std::string_view &s, std::string_view word) {
+  if (s.size() < word.size())
+    return false;
+  for (std::size_t i = 0; i < word.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(s[i])) != word[i])
+      return false;
+  s.remove_prefix(word.size());
+  return true;
+}
+
+// A time of day as exports write it after a date: "13:45", "13:45:00.250", "1:45 PM", each
+// optionally followed by "Z" or an offset ("+08:00", "-0500"), which leaves the date as
+// written.
+bool time_of_day(std::string_view s) {
+  const std::size_t hour_digits = take_digits(s);
+  if (hour_digits < 1 || hour_digits > 2 || s.empty() || s.front() != ':')
+    return false;
+  s.remove_prefix(1);
+  if (take_digits(s) != 2)
+    return false;
+  if (!s.empty() && s.front() == ':') {
+    s.remove_prefix(1);
+    if (take_digits(s) != 2)
+      return false;
+    if (!s.empty() && s.front() == '.') {
+      s.remove_prefix(1);
+      if (take_digits(s) == 0)
+        return false;
+    }
+  }
+  std::string_view rest = s.substr(!s.empty() && s.front() == ' ' ? 1 : 0);
+  if (take_ci(rest, "AM") || take_ci(rest, "PM"))
+    s = rest;
+  if (s.empty() || s == "Z" || s == "z")
+    return true;
+  if (s.front() != '+' && s.front() != '-')
+    return false;
+  s.remove_prefix(1);
+  const std::size_t offset_digits = take_digits(s);
+  if (offset_digits == 4)
+    return s.empty();
+  if (offset_digits != 2)
+    return false;
+  if (s.empty())
+    return true;
+  if (s.front() != ':')
+    return false;
+  s.remove_prefix(1);
+  return take_digits(s) == 2 && s.empty();
+}
+
 std::optional<Date> date_from_text(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
     s.remove_prefix(1);
@@ -184,9 +245,7 @@ std::optional<Date> date_from_text(std::string_view s) {
   // A time of day after the date is allowed and dropped; it must look like one.
   const std::size_t cut = s.find_first_of(" T");
   if (cut != std::string_view::npos) {
-    const std::string_view time = s.substr(cut + 1);
-    if (time.size() < 4 || time.find(':') == std::string_view::npos ||
-        time.find_first_not_of("0123456789:.") != std::string_view::npos)
+    if (!time_of_day(s.substr(cut + 1)))
       return std::nullopt;
     s = s.substr(0, cut);
   }
