@@ -113,6 +113,23 @@ TEST_F(LedgrinCells, StoredNumbersGiveTheTextPythonShowsForThem) {
   EXPECT_EQ(ledgrin::sanitize_filename(values[3]), "-99999999999999999999");
 }
 
+TEST_F(LedgrinCells, AnEmptyStoredValueIsNoValue) {
+  // A formula whose stored result is empty and a number cell written without digits hold
+  // nothing, so the workbook is skipped rather than renamed with empty parts.
+  auto entries = xlsx_test::rich_entries();
+  for (auto &e : entries)
+    if (e.name == "xl/worksheets/sheet2.xml") // the active sheet
+      e.data = "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+               "<sheetData><row r=\"6\"><c r=\"D6\" t=\"str\"><f>IF(A1,\"\",\"\")</f><v></v></c>"
+               "</row><row r=\"56\"><c r=\"P56\"><v/></c><c r=\"Q56\" t=\"str\"><v>ok</v></c>"
+               "</row></sheetData></worksheet>";
+  const auto path = dir / "claim.xlsx";
+  xlsx_test::write_zip(path, entries);
+  EXPECT_EQ(ledgrin::get_excel_cell_value(path.string(), {"D6", "P56", "Q56"}),
+            (std::vector<xlsx::CellValue>{xlsx::CellValue{}, xlsx::CellValue{},
+                                          xlsx::CellValue{std::string("ok")}}));
+}
+
 TEST_F(LedgrinCells, AnyFailureGivesOneLineAndNoValues) {
   BookPlan plan;
   plan.sheets = {{"Claim", {{"D6", std::string("x")}, {"P56", 5.0}}}};
