@@ -98,6 +98,18 @@ TEST(ExcelDates, TimesOfDayAsExportsWriteThemAreDropped) {
     EXPECT_EQ(to_date(txt(text), false), std::nullopt) << text;
 }
 
+TEST(ExcelDates, EnglishMonthNamesAsSpreadsheetsExportThem) {
+  for (const char *text : {"5-Mar-24", "05-MAR-2024", "5 March 2024", "Mar 5, 2024", "march 5 2024",
+                           "Mar. 5, 2024", "5-Mar-2024 13:45", "05-mar-24 1:45 PM"})
+    EXPECT_EQ(to_date(txt(text), false), make_date(2024, 3, 5)) << text;
+  EXPECT_EQ(to_date(txt("30-Sept-99"), false), make_date(1999, 9, 30));
+  EXPECT_EQ(to_date(txt("1-Oct-29"), false), make_date(2029, 10, 1));
+  EXPECT_EQ(to_date(txt("1-OCT-30"), false), make_date(2030, 10, 1));
+  for (const char *text : {"31-Feb-24", "5-Mar", "Mar 2024", "5-Mars-24", "5-Mar-024",
+                           "5-Mar-24 noon", "Ma 5 2024", "105-Mar-24", "5-Mar-24x"})
+    EXPECT_EQ(to_date(txt(text), false), std::nullopt) << text;
+}
+
 TEST(ExcelMonths, LabelsAreEnglishWhateverTheLocale) {
   EXPECT_EQ(month_label(2024, 3), "24-Mar");
   EXPECT_EQ(month_label(2009, 12), "09-Dec");
