@@ -213,6 +213,22 @@ TEST_F(XlsxQuickReadTest, BadFilesAndPartsFailNamingTheFile) {
   EXPECT_THROW(xlsx::read_active_cells(text_file, {{0, 1}}), std::invalid_argument);
 }
 
+TEST_F(XlsxQuickReadTest, AnEndlessTextRunIsRefusedInsteadOfHeldInMemory) {
+  // 17 MiB of text without markup deflates to a few dozen kilobytes; a bomb of the same kind
+  // could inflate to gigabytes, so the scanner stops long before.
+  std::string run(std::size_t{17} << 20, 'a');
+  const auto path = write_with(ws_open + "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>" + run +
+                               "</t></is></c></row>" + ws_close);
+  run = std::string();
+  try {
+    xlsx::read_active_cells(path, {{1, 1}});
+    ADD_FAILURE() << "no error";
+  } catch (const xlsx::Error &e) {
+    EXPECT_NE(std::string(e.what()).find("longer than 16 MiB"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(xlsx::read_active_columns(path, {{1, 2}}), xlsx::Error);
+}
+
 TEST_F(XlsxQuickReadTest, Utf16SheetIsReadByTheFullParser) {
   const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + ws_open +
                           "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>utf16</t></is></c>"
