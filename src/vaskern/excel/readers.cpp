@@ -122,7 +122,13 @@ std::optional<double> csv_number(std::string_view s) {
 Cell csv_cell(std::string &&field) {
   if (field.empty())
     return Cell{};
-  if (const auto n = csv_number(field))
+  // Exports that pad their columns write numbers with blanks around them.
+  std::string_view number = field;
+  while (!number.empty() && (number.front() == ' ' || number.front() == '\t'))
+    number.remove_prefix(1);
+  while (!number.empty() && (number.back() == ' ' || number.back() == '\t'))
+    number.remove_suffix(1);
+  if (const auto n = csv_number(number))
     return Cell{*n};
   return Cell{std::move(field)};
 }

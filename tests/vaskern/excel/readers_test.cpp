@@ -55,6 +55,20 @@ TEST(ExcelCsv, QuotingLineEndsBomAndNumbers) {
   EXPECT_EQ(t.column("C"), (std::vector<Cell>{txt("0045"), num(-300), txt("1e"), num(5)}));
 }
 
+TEST(ExcelCsv, NumbersPaddedWithBlanksAreNumbers) {
+  TempDir dir;
+  const auto path = (dir / "s.csv").string();
+  write_file(path, "PO,QTY,SO_POS\n"
+                   "  4500012345 ,  10,\t20\n"
+                   "\" 4500012346\",10 ,\" 0045 \"\n"
+                   "A 1, ,x 2\n");
+  const Table t = read_csv_by_cells(path, {{"PO", "A2"}, {"QTY", "B2"}, {"POS", "C2"}});
+  EXPECT_EQ(t.column("PO"), (std::vector<Cell>{num(4500012345), num(4500012346), txt("A 1")}));
+  // Blanks alone are text as written; identifiers with leading zeros keep their blanks too.
+  EXPECT_EQ(t.column("QTY"), (std::vector<Cell>{num(10), num(10), txt(" ")}));
+  EXPECT_EQ(t.column("POS"), (std::vector<Cell>{num(20), txt(" 0045 "), txt("x 2")}));
+}
+
 TEST(ExcelCsv, EachColumnFromItsOwnRowAndRaggedRows) {
   TempDir dir;
   const auto path = (dir / "s.csv").string();
