@@ -244,6 +244,18 @@ TEST(ExcelWriter, BlocksHeadersLabelsAndAtomicFailure) {
   EXPECT_EQ(book.sheet("Two").value("B3"), V{std::string("王小明的長名稱訂單")});
   EXPECT_TRUE(logs.lines().empty());
 
+  // Texts that look like the workbook's own character escapes, or hold a NUL character, come
+  // back as they were written.
+  Table tricky({"_x0041_"}, {{txt("SO_x00e9_1"), Cell{std::string("S\0O", 3)}, txt("_x41_")}});
+  ASSERT_TRUE(write_formatted_excel((dir / "t.xlsx").string(), {{"S", {{&tricky}}}},
+                                    vaskern::app_logging::lazy_logger("ExcelTest")));
+  auto tricky_book = vaskit::xlsx::Workbook::open(dir / "t.xlsx");
+  auto &t = tricky_book.sheet("S");
+  EXPECT_EQ(t.value("A1"), V{std::string("_x0041_")});
+  EXPECT_EQ(t.value("A2"), V{std::string("SO_x00e9_1")});
+  EXPECT_EQ(t.value("A3"), V{std::string("S\0O", 3)});
+  EXPECT_EQ(t.value("A4"), V{std::string("_x41_")});
+
   // A target that cannot be written: false, one error line, nothing left behind.
   fs::create_directories(dir / "taken.xlsx");
   EXPECT_FALSE(write_formatted_excel((dir / "taken.xlsx").string(), {{"S", {{&data}}}},
