@@ -1,6 +1,7 @@
-// The renderer's glue: cmark parses each segment into a tree in one arena; headings get their
-// ids, [TOC] markers their contents and lone placeholders blocks of their own in the trees; then
-// every segment is rendered and the page put together with the elements in their places.
+// The renderer's glue: cmark parses each segment into a tree in one arena (the document a part at
+// a time, parts.hpp); headings get their ids, [TOC] markers their contents and lone placeholders
+// blocks of their own in the trees; each part's trees are rendered before the next part is
+// parsed, and the page is put together with the elements in their places.
 #include "formats/markdown/markdown.hpp"
 
 #include "core/text.hpp"
@@ -457,8 +458,8 @@ void Renderer::emit(std::string &out) {
 std::string Renderer::render() {
   {
     PartParser parts(split_.segments[0].md, options_);
-    // The document's page grows part by part; cmark's HTML is about the size of its text.
-    html_[0].reserve(split_.segments[0].md.size() + split_.segments[0].md.size() / 4);
+    // The document's page grows part by part; cmark's HTML is rarely twice its text.
+    html_[0].reserve(2 * split_.segments[0].md.size());
     for (cmark_node *doc = parts.next(); doc; doc = parts.next()) {
       docs_[0] = doc;
       collect(false);
@@ -485,16 +486,30 @@ std::string Renderer::render() {
 
 } // namespace
 
-std::string render(std::string_view md, const Extensions &extensions) {
+namespace {
+
+std::string render_text(std::string_view md, std::string *given_up, const Extensions &extensions) {
   std::size_t tokens = 0;
   SplitText split;
   {
     // The segments hold their own copies: the shielded text goes before the trees are built.
-    const std::string shielded = shield_text(md, extensions.placeholders, tokens);
+    std::string shielded = shield_text(md, extensions.placeholders, tokens);
+    if (given_up)
+      std::string().swap(*given_up);
     split = split_html_elements(shielded, extensions.markdown_in_html);
   }
   Renderer renderer(split, tokens, extensions);
   return renderer.render();
+}
+
+} // namespace
+
+std::string render(std::string_view md, const Extensions &extensions) {
+  return render_text(md, nullptr, extensions);
+}
+
+std::string render_owned(std::string &&md, const Extensions &extensions) {
+  return render_text(md, &md, extensions);
 }
 
 } // namespace vaskit::markdown

@@ -45,7 +45,7 @@ cmark_node *parse(std::string_view md, int options) {
 }
 
 std::size_t &part_bytes() {
-  static std::size_t bytes = std::size_t{1} << 20;
+  static std::size_t bytes = std::size_t{512} << 10;
   return bytes;
 }
 

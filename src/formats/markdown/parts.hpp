@@ -17,7 +17,7 @@ cmark_parser *new_parser(int options);
 // The tree of the whole of `md`, in the current arena.
 cmark_node *parse(std::string_view md, int options);
 
-// The size from which a text is parsed in parts, and about the size of each (1 MiB). Tests
+// The size from which a text is parsed in parts, and about the size of each (512 KiB). Tests
 // lower it to see many parts in small texts.
 std::size_t &part_bytes();
 
