@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <random>
 #include <signal.h>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -121,10 +122,10 @@ ScopedWriteHook::~ScopedWriteHook() {
   g_write_hook = previous_;
 }
 
-std::string read_file(const std::filesystem::path &path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    throw_errno(errno, path.string());
+namespace {
+
+// Reads `fd` to its end and closes it.
+std::string read_all(int fd, const std::string &what) {
   std::string data;
   // One allocation of the right size for regular files; the loop still handles growth and pipes.
   struct stat st {};
@@ -138,7 +139,7 @@ std::string read_file(const std::filesystem::path &path) {
         continue;
       const int err = errno;
       ::close(fd);
-      throw_errno(err, path.string());
+      throw_errno(err, what);
     }
     if (n == 0)
       break;
@@ -146,6 +147,39 @@ std::string read_file(const std::filesystem::path &path) {
   }
   ::close(fd);
   return data;
+}
+
+} // namespace
+
+std::string read_file(const std::filesystem::path &path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    throw_errno(errno, path.string());
+  return read_all(fd, path.string());
+}
+
+std::string read_regular_file(const std::filesystem::path &path) {
+  // Without O_NONBLOCK the open of a FIFO waits for a writer that may never come.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0)
+    throw_errno(errno, path.string());
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    throw_errno(err, path.string());
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw std::runtime_error(path.string() + ": is not a regular file");
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int err = errno;
+    ::close(fd);
+    throw_errno(err, path.string());
+  }
+  return read_all(fd, path.string());
 }
 
 void write_file_atomic(const std::filesystem::path &path, std::string_view data) {

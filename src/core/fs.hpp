@@ -17,6 +17,10 @@ namespace vaskit::fs {
 
 // The file's bytes; throws std::system_error naming the path.
 std::string read_file(const std::filesystem::path &path);
+// The bytes of a regular file. Anything else (a FIFO, a device, a socket, a folder) is refused
+// at once with std::runtime_error "<path>: is not a regular file", without waiting for a writer
+// the way a plain open of a FIFO would; other failures throw std::system_error naming the path.
+std::string read_regular_file(const std::filesystem::path &path);
 
 // Writes `data` to a temporary file in the folder of `path`, flushes it to disk and renames it
 // over `path`, keeping the permission bits of the file it replaces. The temporary file has no

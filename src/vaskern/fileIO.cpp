@@ -283,7 +283,8 @@ std::string load_local_file_content(const std::string &path, const std::string &
                                     const Logger *logger) {
   std::string data;
   try {
-    data = vaskit::fs::read_file(path);
+    // A FIFO or device would hold the run until something writes to it: only files are read.
+    data = vaskit::fs::read_regular_file(path);
   } catch (const std::exception &e) {
     report_error(logger, "❌ 無法讀取 " + label + ": " + e.what());
     return "";

@@ -73,7 +73,8 @@ void setup_output_dir(const std::string &folder, const Logger *logger = nullptr)
 std::string setup_output_file(const std::string &folder, const std::string &file_name,
                               const Logger *logger = nullptr);
 
-// The file's text; "" when it is empty or cannot be read (or is not UTF-8), with a "❌" line.
+// The file's text; "" when it is empty or cannot be read (or is not UTF-8, or not a regular
+// file: a FIFO is refused rather than waited on), with a "❌" line.
 std::string load_local_file_content(const std::string &path, const std::string &label,
                                     const Logger *logger = nullptr);
 // Writes `text` atomically (temporary file + rename); a failure is logged and returned.

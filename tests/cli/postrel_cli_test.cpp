@@ -1,5 +1,6 @@
 // End-to-end tests of postrel: the built tool writes real .eml drafts, read back by Python's
 // email package; a fake agent script stands in for the AI agent.
+#include "support/fifo.hpp"
 #include "support/files.hpp"
 
 #include <filesystem>
@@ -106,6 +107,69 @@ TEST(PostrelCommand, HelpKeepsTheExampleBlocks) {
         "formatted HTML email body.\n"}) {
     EXPECT_TRUE(has(r.out, expected)) << expected;
   }
+}
+
+TEST(PostrelCommand, HelpIsTheWholeTextOfTheCommand) {
+  TempDir dir;
+  const auto r = postrel(dir, {"--help"});
+  ASSERT_EQ(r.status, 0);
+  // Option help in a column and wrapped at 80; the epilog indented, each "\b" block as written
+  // (a marker inside a block stays as its own line).
+  const std::string expected =
+      "Usage: vas-kit postrel [OPTIONS]\n"
+      "\n"
+      "  Convert Markdown content to Outlook email draft.\n"
+      "\n"
+      "Options:\n"
+      "  -c, --config PATH  Specify the YAML config file path. If -c is provided\n"
+      "                     without arguments, it will trigger interactive config\n"
+      "                     selection.\n"
+      "  -f, --file FILE    Specify the Markdown file path directly.\n"
+      "  -a, --attach FILE  Specify attachment file path(s). Can be used multiple\n"
+      "                     times.\n"
+      "  -g, --group TEXT   Specify the recipient group defined in YAML config.\n"
+      "  -l, --list-groups  List all available recipient groups defined in\n"
+      "                     configuration.\n"
+      "  --generate-config  Generate config_postrel_template.yaml\n"
+      "  --no-ai            Disable AI polishing and skip interactive AI option\n"
+      "                     selection.\n"
+      "  --debug            Enable debug mode\n"
+      "  --help             Show this message and exit.\n"
+      "\n"
+      "  Examples:\n"
+      "    1. Generate config template:\n"
+      "       vas-kit postrel --generate-config\n"
+      "  \b\n"
+      "    2. List all available recipient groups:\n"
+      "       vas-kit postrel -l\n"
+      "       vas-kit postrel -c config.yaml -l\n"
+      "  \b\n"
+      "    3. Run with configuration:\n"
+      "       vas-kit postrel -c config.yaml\n"
+      "  \b\n"
+      "    4. Run with specified group:\n"
+      "       vas-kit postrel -c config.yaml -g management\n"
+      "  \b\n"
+      "    5. Specify a Markdown file directly:\n"
+      "       vas-kit postrel -f ./data_postrel/report.md\n"
+      "  \b\n"
+      "    6. Specify attachment file(s):\n"
+      "       vas-kit postrel -f ./data_postrel/report.md -a ./data_postrel/attachment.pdf\n"
+      "  \b\n"
+      "    7. Interactive config selection (when -c is provided without arguments):\n"
+      "       vas-kit postrel -c\n"
+      "  \b\n"
+      "    8. Run without AI polishing:\n"
+      "       vas-kit postrel -f ./data_postrel/report.md --no-ai\n"
+      "\n"
+      "  Features: Postrel - Convert Markdown content to Outlook email draft.\n"
+      "    - Converts Markdown content to formatted HTML email body.\n"
+      "    - Automatically creates Outlook draft and displays it for review.\n"
+      "    - Supports configurable recipient groups (mail_to, mail_cc) and mail_content.\n"
+      "    - Reads email subject from the first line of Markdown (`subject:{subject_content}`) or "
+      "auto-generates via AI.\n";
+  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(r.err, "");
 }
 
 TEST(PostrelCommand, TemplateIsTheDefaultConfiguration) {
@@ -276,19 +340,85 @@ TEST(PostrelDraft, CodeBlocksFolderAndWeeklySummary) {
   EXPECT_TRUE(has((*part(eml, "text/plain"))["text"], "```\n\n- Intro - Abstract\n  - Scope"));
 }
 
-TEST(PostrelDraft, ConfiguredValuesCannotAddHeaders) {
+TEST(PostrelDraft, ConfiguredValuesCannotAddHeadersOrRecipients) {
   TempDir dir;
-  write_file(dir / "c.yaml",
-             "config:\n  groups:\n    g:\n      mail_to: \"a@b.com\\nBcc: x@y.com\"\n"
-             "      mail_cc: \"c@d.com\\r\\nX-Evil: 1\"\n");
+  write_file(
+      dir / "c.yaml",
+      "config:\n  groups:\n    g:\n"
+      "      mail_to: \"a@b.com\\nBcc: x@y.com; ok@x.com\"\n"
+      "      mail_cc: [\"c@d.com\\r\\nX-Evil: 1\", \"e@f.com\\u0085g@h.com\", \"i@j.com\\n\"]\n");
   write_file(dir / "m.md", "subject: hi\nbody\n");
   const auto r = postrel(dir, {"-c", "c.yaml", "-f", "m.md", "--no-ai"});
   ASSERT_EQ(r.status, 0) << r.err;
   const json eml = read_eml(dir / "m.eml");
   EXPECT_TRUE(eml["bcc"].is_null());
-  EXPECT_EQ(eml["to"][0], "a@b.com");
+  EXPECT_EQ(eml["to"], json({"ok@x.com"}));
+  EXPECT_EQ(eml["cc"], json({"i@j.com"}));
   EXPECT_FALSE(has(read_file(dir / "m.eml"), "\nX-Evil:"));
   EXPECT_FALSE(has(read_file(dir / "m.eml"), "\nBcc:"));
+  EXPECT_TRUE(
+      has(r.err, "⚠️ 收件人含有控制字元，已略過：'a@b.com\\nBcc: x@y.com'"));
+  EXPECT_TRUE(
+      has(r.err, "⚠️ 收件人含有控制字元，已略過：'c@d.com\\r\\nX-Evil: 1'"));
+}
+
+TEST(PostrelDraft, FifosAreRefusedInsteadOfWaitedOn) {
+  TempDir dir;
+  write_file(dir / "c.yaml", kConfig);
+  write_file(dir / "m.md", "subject: hi\nbody\n");
+  {
+    vaskit::testing::Fifo fifo(dir / "pipe.md");
+    const auto r = postrel(dir, {"-f", "pipe.md", "-g", "empty", "--no-ai"});
+    EXPECT_FALSE(fifo.waited_on());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.err, "❌ 無法讀取 現有檔案內容: pipe.md: is not a regular file")) << r.err;
+    EXPECT_TRUE(has(r.err, "Error: 檔案內容為空。"));
+  }
+  {
+    // The weekly group reads a Markdown attachment for its summary, then attaches it.
+    vaskit::testing::Fifo fifo(dir / "toc.md");
+    const auto r = postrel(dir, {"-c", "c.yaml", "-g", "weekly_report_to_boss", "-f", "m.md",
+                                 "--no-ai", "-a", "toc.md"});
+    EXPECT_FALSE(fifo.waited_on());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.err, "Error: " + (dir / "toc.md").string() + ": 不是一般檔案")) << r.err;
+  }
+  // An attachment that exists but cannot be attached is no reason for a draft without it.
+  EXPECT_EQ(eml_count(dir.path()), 0u);
+}
+
+TEST(PostrelDraft, WeeklySummaryComesFromTheFirstAttachmentThatHasOne) {
+  TempDir dir;
+  write_file(dir / "c.yaml", kConfig);
+  write_file(dir / "m.md", "subject: s\n\nbody  \n\n");
+  write_file(dir / "notes.txt", "# not read\n");
+  write_file(dir / "plain.html", "<p>no headings</p>");
+  write_file(dir / "toc.html",
+             "<div class=\"toc\">\n <ul>\n  <li><a href=\"#a\">Overview</a></li>\n </ul>\n</div>");
+  write_file(dir / "toc.md", "# Later\n");
+  const std::vector<std::string> attach = {"-a", "notes.txt", "-a", "plain.html",
+                                           "-a", "toc.html",  "-a", "toc.md"};
+  std::vector<std::string> args = {
+      "-c", "c.yaml", "-f", "m.md", "--no-ai", "-g", "weekly_report_to_boss"};
+  args.insert(args.end(), attach.begin(), attach.end());
+  auto r = postrel(dir, args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has(r.err, "✅ 已將附件 [toc.html] 的目錄摘要附加至郵件內文。"));
+  EXPECT_FALSE(has(r.err, "[toc.md]")) << r.err;
+  json eml = read_eml(dir / "m.eml");
+  EXPECT_EQ((*part(eml, "text/plain"))["text"],
+            "body\n\n<div class=\"toc\"><ul><li><a href=\"#a\">Overview - Abstract</a></li></ul>"
+            "</div>");
+  EXPECT_TRUE(has((*part(eml, "text/html"))["text"], "Overview - Abstract</a>"));
+  EXPECT_EQ(eml["parts"].size(), 6u);
+
+  // Another group gets no summary: the body stays as the subject step left it.
+  args[6] = "team";
+  r = postrel(dir, args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(has(r.err, "目錄摘要")) << r.err;
+  eml = read_eml(dir / "m_2.eml");
+  EXPECT_EQ((*part(eml, "text/plain"))["text"], "body  \n");
 }
 
 TEST(PostrelDraft, OpenerGetsTheDraftAndAFailedOpenerKeepsIt) {
@@ -328,6 +458,7 @@ protected:
         "    --file) file=\"$2\"; echo \"$1 $2\" >> \"$log\"; shift 2;;\n"
         "    *) echo \"$1 $2\" >> \"$log\"; shift 2;;\n  esac\ndone\n"
         "[ -n \"$AGENT_SILENT\" ] && exit 0\n"
+        "[ -n \"$AGENT_BLANK\" ] && { printf ' \\n\\t\\n' > \"${file%.md}_ai.md\"; exit 0; }\n"
         "printf 'subject: AI 主旨\\n\\n潤飾後的內文\\n' > \"${file%.md}_ai.md\"\n");
     stdfs::permissions(dir / "agent.sh", stdfs::perms::owner_all);
     write_file(dir / "report.md", "subject: 原主旨\n\n原本的內文\n");
@@ -365,6 +496,19 @@ TEST_F(PostrelAgent, AgentOutputBecomesTheBodyAndTheDiffIsShown) {
   const json eml = read_eml(dir / "report.eml");
   EXPECT_EQ(eml["subject"], "AI 主旨");
   EXPECT_TRUE(has((*part(eml, "text/html"))["text"], "潤飾後的內文"));
+}
+
+TEST_F(PostrelAgent, BlankOutputMeansNoDraft) {
+  auto blank = env;
+  blank.push_back("AGENT_BLANK=1");
+  const auto r = postrel(dir, {"-f", "report.md", "-g", "empty"}, "2\n", blank);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r.err, "❌ AI 產出之檔案 [report_ai.md] 內容為空。")) << r.err;
+  EXPECT_TRUE(has(r.err, "Error: AI 產出檔案為空: report_ai.md"));
+  EXPECT_FALSE(has(r.out, "Done:"));
+  EXPECT_EQ(eml_count(dir.path()), 0u);
+  // The agent's file stays for the user to look at.
+  EXPECT_EQ(read_file(dir / "report_ai.md"), " \n\t\n");
 }
 
 TEST_F(PostrelAgent, NoFreshOutputMeansNoDraft) {

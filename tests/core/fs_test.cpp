@@ -1,9 +1,11 @@
 #include "core/fs.hpp"
+#include "support/fifo.hpp"
 #include "support/process.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
 #include <random>
@@ -96,6 +98,33 @@ TEST(PathRules, FollowPythonOsPath) {
   EXPECT_EQ(join("", "a.png"), "a.png");
   EXPECT_EQ(vaskit::fs::basename("a/b/c.md"), "c.md");
   EXPECT_EQ(abspath("/a/./b/../c/"), "/a/c");
+}
+
+TEST(RegularRead, RefusesFifosDevicesAndFoldersWithoutWaiting) {
+  TempDir dir;
+  std::ofstream(dir / "a.md") << "text\n";
+  EXPECT_EQ(read_regular_file(dir / "a.md"), "text\n");
+  // A link to a regular file is read like the file.
+  std::filesystem::create_symlink(dir / "a.md", dir / "link.md");
+  EXPECT_EQ(read_regular_file(dir / "link.md"), "text\n");
+  {
+    vaskit::testing::Fifo fifo(dir / "pipe.md");
+    try {
+      read_regular_file(dir / "pipe.md");
+      ADD_FAILURE() << "a FIFO was read";
+    } catch (const std::runtime_error &e) {
+      EXPECT_EQ(std::string(e.what()), (dir / "pipe.md").string() + ": is not a regular file");
+    }
+    EXPECT_FALSE(fifo.waited_on());
+  }
+  for (const std::filesystem::path p : {dir.path(), std::filesystem::path("/dev/null")})
+    EXPECT_THROW(read_regular_file(p), std::runtime_error) << p;
+  try {
+    read_regular_file(dir / "nothing");
+    ADD_FAILURE() << "a missing file was read";
+  } catch (const std::system_error &e) {
+    EXPECT_EQ(e.code().value(), ENOENT);
+  }
 }
 
 TEST(AtomicWrite, ReplacesWholeOrLeavesTheOriginal) {

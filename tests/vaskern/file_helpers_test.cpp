@@ -1,3 +1,4 @@
+#include "support/fifo.hpp"
 #include "support/files.hpp"
 #include "vaskern/fileIO.hpp"
 #include "vaskern/fileMg.hpp"
@@ -135,8 +136,16 @@ TEST(TextFiles, ReadsRejectBadBytesAndWritesAreWhole) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(fileIO::load_local_file_content(dir / "bad.md", "label"), "");
   EXPECT_EQ(fileIO::load_local_file_content(dir / "none.md", "label"), "");
+  {
+    vaskit::testing::Fifo fifo(dir / "pipe.md");
+    EXPECT_EQ(fileIO::load_local_file_content(dir / "pipe.md", "label"), "");
+    EXPECT_FALSE(fifo.waited_on());
+  }
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("UTF-8"), std::string::npos);
+  EXPECT_NE(err.find("❌ 無法讀取 label: " + (dir / "pipe.md").string() + ": is not a regular file"),
+            std::string::npos)
+      << err;
 
   const auto ok = fileIO::save_local_file_content(dir / "out.html", "<p>x</p>", "HTML");
   EXPECT_TRUE(ok.ok);

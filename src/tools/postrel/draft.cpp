@@ -109,19 +109,15 @@ Result PostrelApp::create_and_display_mail(const std::string &md_content,
     item.TextBody = md_content;
     for (const auto &entry : attachments) {
       std::error_code ec;
-      if (std::filesystem::exists(entry, ec)) {
-        const std::string abs = std::filesystem::canonical(entry, ec).string();
-        if (!ec) {
-          try {
-            item.add_attachment(abs);
-            log().info("✅ 已成功加入附加檔案：" + abs);
-            continue;
-          } catch (const std::exception &e) {
-            log().debug(e.what());
-          }
-        }
+      if (!std::filesystem::exists(entry, ec)) {
+        log().warning("⚠️ 找不到附加檔案：" + entry + "，已略過。");
+        continue;
       }
-      log().warning("⚠️ 找不到附加檔案：" + entry + "，已略過。");
+      // A file that is there but cannot be attached (unreadable, a FIFO, a device) ends the
+      // draft with the reason: a draft silently without it would be reported as done.
+      const std::string abs = std::filesystem::canonical(entry).string();
+      item.add_attachment(abs);
+      log().info("✅ 已成功加入附加檔案：" + abs);
     }
 
     std::filesystem::path folder = source.empty() ? "." : fs::dirname(fs::abspath(source));

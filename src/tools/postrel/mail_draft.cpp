@@ -5,6 +5,7 @@
 #include "tools/postrel/postrel.hpp"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,16 +38,30 @@ template <class T> struct Ref {
   T *get() const { return p; }
 };
 
+// Characters that may end a header line or hide in it: C0 and C1 controls, DEL and the Unicode
+// line and paragraph separators.
+bool is_control(char32_t cp) {
+  return cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0) || cp == 0x2028 || cp == 0x2029;
+}
+
 // Header values come from configuration files and documents: no character may end the line.
 std::string blank_controls(std::string_view s) {
   std::string out;
   out.reserve(s.size());
   for (char32_t cp : text::to_u32(s)) {
-    if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0) || cp == 0x2028 || cp == 0x2029)
+    if (is_control(cp))
       cp = U' ';
     text::append_utf8(out, cp);
   }
   return out;
+}
+
+// A tab is a blank inside a header; any other control character is not.
+bool holds_control(std::string_view s) {
+  for (char32_t cp : text::to_u32(s))
+    if (cp != U'\t' && is_control(cp))
+      return true;
+  return false;
 }
 
 // The content types mail clients show attachments by; anything else is plain bytes.
@@ -86,7 +101,14 @@ std::pair<const char *, const char *> content_type_of(const std::string &name) {
 void add_recipients(GMimeMessage *msg, GMimeAddressType type, const std::string &line) {
   InternetAddressList *list = g_mime_message_get_addresses(msg, type);
   for (const auto &piece : recipient_pieces(line)) {
-    InternetAddressList *parsed = internet_address_list_parse(nullptr, piece.c_str());
+    // A line break inside an entry ("a@x\nBcc: b@y") would turn the rest of it into another
+    // recipient or a group: which address was meant cannot be told, so none of it is used.
+    if (holds_control(piece)) {
+      log().warning("⚠️ 收件人含有控制字元，已略過：" + text::py_repr(piece));
+      continue;
+    }
+    InternetAddressList *parsed =
+        internet_address_list_parse(nullptr, blank_controls(piece).c_str());
     if (!parsed || internet_address_list_length(parsed) == 0) {
       log().warning("⚠️ 無法辨識的收件人，已略過：" + piece);
     } else {
@@ -95,6 +117,20 @@ void add_recipients(GMimeMessage *msg, GMimeAddressType type, const std::string 
     if (parsed)
       g_object_unref(parsed);
   }
+}
+
+// The file-name limit of the folder's file system, in bytes.
+constexpr std::size_t kNameMax = NAME_MAX;
+
+// `stem` cut so that `suffix_size` more bytes still make a valid file name; never inside a
+// UTF-8 sequence.
+std::string fitting_stem(const std::string &stem, std::size_t suffix_size) {
+  if (stem.size() + suffix_size <= kNameMax)
+    return stem;
+  std::size_t end = kNameMax - suffix_size;
+  while (end > 0 && (static_cast<unsigned char>(stem[end]) & 0xC0) == 0x80)
+    --end;
+  return stem.substr(0, end);
 }
 
 GMimeTextPart *text_part(const char *subtype, const std::string &body) {
@@ -122,7 +158,6 @@ MailDraft::MailDraft() = default;
 MailDraft::~MailDraft() = default;
 
 std::vector<std::string> recipient_pieces(const std::string &line) {
-  const std::string clean = blank_controls(line);
   std::vector<std::string> pieces;
   std::string current;
   bool quoted = false;
@@ -132,11 +167,11 @@ std::vector<std::string> recipient_pieces(const std::string &line) {
       pieces.push_back(std::move(s));
     current.clear();
   };
-  for (std::size_t i = 0; i < clean.size(); ++i) {
-    const char c = clean[i];
-    if (quoted && c == '\\' && i + 1 < clean.size()) {
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted && c == '\\' && i + 1 < line.size()) {
       current += c;
-      current += clean[++i];
+      current += line[++i];
       continue;
     }
     if (c == '"')
@@ -153,13 +188,20 @@ std::vector<std::string> recipient_pieces(const std::string &line) {
 
 void MailDraft::add_attachment(const std::string &absolute_path) {
   auto a = std::make_unique<Attachment>();
-  a->fd = ::open(absolute_path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK the open of a FIFO waits for a writer that may never come.
+  a->fd = ::open(absolute_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (a->fd < 0)
     throw std::runtime_error(absolute_path + ": " + std::strerror(errno));
   struct stat st;
-  if (::fstat(a->fd, &st) != 0 || !S_ISREG(st.st_mode))
+  if (::fstat(a->fd, &st) != 0)
+    throw std::runtime_error(absolute_path + ": " + std::strerror(errno));
+  if (!S_ISREG(st.st_mode))
     throw std::runtime_error(absolute_path + ": 不是一般檔案");
-  a->name = stdfs::path(absolute_path).filename().string();
+  const int flags = ::fcntl(a->fd, F_GETFL);
+  if (flags < 0 || ::fcntl(a->fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+    throw std::runtime_error(absolute_path + ": " + std::strerror(errno));
+  // File names may hold line breaks; the attachment's name is a header parameter.
+  a->name = blank_controls(stdfs::path(absolute_path).filename().string());
   attachments_.push_back(std::move(a));
 }
 
@@ -207,8 +249,9 @@ stdfs::path MailDraft::save(const stdfs::path &folder, const std::string &stem) 
     g_mime_message_set_mime_part(msg.get(), GMIME_OBJECT(alternative.get()));
   }
 
-  std::string tmpl = (folder / ("." + stem + ".eml.XXXXXX")).string();
-  const int fd = ::mkstemp(tmpl.data());
+  // A short name of its own: one made from the stem could pass the file-name limit.
+  std::string tmpl = (folder / ".postrel-XXXXXX").string();
+  const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
   if (fd < 0)
     throw std::runtime_error("無法在 " + folder.string() +
                              " 建立郵件草稿: " + std::strerror(errno));
@@ -218,6 +261,14 @@ stdfs::path MailDraft::save(const stdfs::path &folder, const std::string &stem) 
     return std::runtime_error(what + ": " + std::strerror(err));
   };
   {
+    // mkostemp() makes the file private (0600); a finished draft is an ordinary file.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (::fchmod(fd, 0666 & ~mask) != 0) {
+      const int err = errno;
+      ::close(fd);
+      throw fail("寫入郵件草稿失敗", err);
+    }
     // Buffered writes through stdio; its flush does not sync the disk (a draft replaces nothing
     // and can be made again from its Markdown, and a sync would cost more than composing it).
     FILE *fp = ::fdopen(fd, "wb");
@@ -245,8 +296,8 @@ stdfs::path MailDraft::save(const stdfs::path &folder, const std::string &stem) 
       throw fail("寫入郵件草稿失敗", err);
   }
   for (int n = 1;; ++n) {
-    const stdfs::path target =
-        folder / (stem + (n == 1 ? std::string() : "_" + std::to_string(n)) + ".eml");
+    const std::string suffix = (n == 1 ? std::string() : "_" + std::to_string(n)) + ".eml";
+    const stdfs::path target = folder / (fitting_stem(stem, suffix.size()) + suffix);
     // link() never replaces an existing file: an earlier draft keeps its name.
     if (::link(tmp.c_str(), target.c_str()) == 0) {
       ::unlink(tmp.c_str());

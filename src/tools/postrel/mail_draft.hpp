@@ -20,7 +20,8 @@ public:
 
   // Recipient lines as the configuration writes them: addresses separated by ";" (a ";" inside
   // double quotes belongs to a display name), each "name <address>" or a bare address. Empty
-  // pieces are left out; control characters count as blanks.
+  // pieces are left out, and so is (with a warning) a piece that holds a control character
+  // other than a tab: a line break in it could otherwise add recipients or headers.
   std::string To;
   std::string CC;
   // Control characters count as blanks; the header is encoded as needed.
@@ -35,8 +36,10 @@ public:
   void add_attachment(const std::string &absolute_path);
 
   // Writes the message into `folder` as "<stem>.eml", or "<stem>_2.eml", "<stem>_3.eml" ... when
-  // earlier drafts hold those names: a draft never replaces another. The file appears whole or
-  // not at all. Returns its path; throws std::runtime_error saying what failed.
+  // earlier drafts hold those names: a draft never replaces another. A stem too long for a file
+  // name is shortened (at a character boundary). The file appears whole or not at all, with the
+  // mode a new file of the user gets (0666 less the umask). Returns its path; throws
+  // std::runtime_error saying what failed.
   std::filesystem::path save(const std::filesystem::path &folder, const std::string &stem) const;
 
 private:
@@ -45,7 +48,7 @@ private:
 };
 
 // The pieces of a recipient line, as MailDraft reads To and CC: split at ";" outside double
-// quotes, control characters made blanks, stripped, empty pieces left out.
+// quotes, stripped, empty pieces left out. Control characters inside a piece stay in it.
 std::vector<std::string> recipient_pieces(const std::string &line);
 
 // Starts the program that opens the draft, detached: VASKIT_MAIL_OPENER names it, "xdg-open"

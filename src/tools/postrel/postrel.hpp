@@ -83,8 +83,9 @@ public:
   // Renders the body into the mail page, saves the draft with recipients, subject and
   // attachments, and opens it. Empty `to`/`cc` take the group's lines, an empty subject "草稿".
   // The draft is named after `source` (the Markdown file it comes from) and saved beside it,
-  // or in the folder VASKIT_DRAFTS_DIR names. A missing or unreadable attachment is skipped
-  // with a warning. Failure: (false, what failed); a draft that could not be opened stays.
+  // or in the folder VASKIT_DRAFTS_DIR names. A missing attachment is skipped with a warning;
+  // one that exists but cannot be attached (unreadable, not a regular file) fails the draft.
+  // Failure: (false, what failed); a draft that could not be opened stays.
   Result create_and_display_mail(const std::string &md_content, const std::string &subject = "",
                                  const std::string &to = "", const std::string &cc = "",
                                  const std::vector<std::string> &attachments = {},

@@ -55,7 +55,8 @@ struct FileState {
 
 FileState state_of(const std::string &path) {
   FileState st;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO at that path must not hold the run until something writes to it.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     st.exists = ::access(path.c_str(), F_OK) == 0;
     return st;

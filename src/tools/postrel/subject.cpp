@@ -14,8 +14,14 @@ bool is_fence(const std::string &line) {
   return text::starts_with(text::strip(line), "```");
 }
 
-std::string without_boms(const std::string &s) {
-  return text::replace_all(s, "\xEF\xBB\xBF", "");
+// Byte-order marks at the start (one or several) are not text; one further in is a zero-width
+// no-break space of the text and stays.
+std::string without_leading_boms(const std::string &s) {
+  static const std::string_view bom = "\xEF\xBB\xBF";
+  std::size_t start = 0;
+  while (s.compare(start, bom.size(), bom) == 0)
+    start += bom.size();
+  return s.substr(start);
 }
 
 std::string summary_of_html(const std::string &content, const std::string &name) {
@@ -88,7 +94,7 @@ std::string summary_of_markdown(const std::string &content, const std::string &n
 std::pair<std::string, std::string> _extract_subject_from_markdown(const std::string &md_content) {
   if (md_content.empty())
     return {"", ""};
-  const std::string txt = without_boms(md_content);
+  const std::string txt = without_leading_boms(md_content);
   const auto lines = text::splitlines(txt);
   if (lines.empty())
     return {"", ""};

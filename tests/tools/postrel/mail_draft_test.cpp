@@ -1,13 +1,18 @@
+#include "support/fifo.hpp"
 #include "support/files.hpp"
+#include "support/log_capture.hpp"
 #include "tools/postrel/mail_draft.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <gmime/gmime.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace vaskit::postrel {
 namespace {
 
+using testing::LogCapture;
 using testing::read_file;
 using testing::TempDir;
 using testing::write_file;
@@ -64,6 +69,13 @@ struct Parsed {
   }
 };
 
+std::string type_of(GMimeObject *o) {
+  char *t = g_mime_content_type_get_mime_type(g_mime_object_get_content_type(o));
+  std::string out = t;
+  g_free(t);
+  return out;
+}
+
 std::string crlf_to_lf(std::string s) {
   std::string out;
   for (std::size_t i = 0; i < s.size(); ++i)
@@ -76,7 +88,9 @@ TEST(RecipientPieces, SplitAtSemicolonsOutsideQuotes) {
   EXPECT_EQ(recipient_pieces("\"Doe; Jr\" <a@x>; ; b@y ;\n c@z;"),
             (std::vector<std::string>{"\"Doe; Jr\" <a@x>", "b@y", "c@z"}));
   EXPECT_TRUE(recipient_pieces(" ; ;; ").empty());
-  EXPECT_EQ(recipient_pieces("a@b\r\nBcc: x@y"), std::vector<std::string>{"a@b  Bcc: x@y"});
+  // Line breaks at the edges of a piece are blanks; inside it they stay, for the draft to see.
+  EXPECT_EQ(recipient_pieces("a@b\r\nBcc: x@y;\r\nc@d\n"),
+            (std::vector<std::string>{"a@b\r\nBcc: x@y", "c@d"}));
 }
 
 TEST(MailDraftSave, HeadersBodiesAndAttachmentsReadBack) {
@@ -133,11 +147,15 @@ TEST(MailDraftSave, HeadersBodiesAndAttachmentsReadBack) {
   EXPECT_NE(raw.find("filename*=UTF-8''%E5%A0%B1%E5%91%8A%202024.md"), std::string::npos);
 }
 
-TEST(MailDraftSave, ControlCharactersNeverAddAHeader) {
+TEST(MailDraftSave, ControlCharactersNeverAddAHeaderOrARecipient) {
   TempDir dir;
+  LogCapture logs;
   MailDraft draft;
-  draft.To = "a@b\nBcc: x@y";
-  draft.CC = "c@d\r\nBcc: v@w";
+  // An entry with a control character inside is left out whole; the entries around it stay.
+  draft.To = "ok@x.com; a@b.com\nBcc: x@y.com; \"Tab\tName\" <t@x.com>";
+  draft.CC = "c@d.com\r\nBcc: v@w.com;\x01"
+             "e@f.com; g@h.com\xE2\x80\xA8"
+             "Cc: i@j.com;\n k@l.com\n";
   draft.Subject = "Hi\r\nBcc: z@z\nX-Evil: 1";
   const auto saved = draft.save(dir.path(), "d");
   const std::string raw = read_file(saved);
@@ -147,7 +165,100 @@ TEST(MailDraftSave, ControlCharactersNeverAddAHeader) {
   EXPECT_EQ(p.header("Bcc"), "<none>");
   EXPECT_EQ(p.header("X-Evil"), "<none>");
   EXPECT_EQ(std::string(g_mime_message_get_subject(p.msg)), "Hi  Bcc: z@z X-Evil: 1");
-  EXPECT_NE(p.addresses(GMIME_ADDRESS_TYPE_TO).find("a@b"), std::string::npos);
+  EXPECT_EQ(p.addresses(GMIME_ADDRESS_TYPE_TO), "ok@x.com, Tab Name <t@x.com>");
+  EXPECT_EQ(p.addresses(GMIME_ADDRESS_TYPE_CC), "k@l.com");
+  EXPECT_EQ(p.addresses(GMIME_ADDRESS_TYPE_BCC), "");
+  EXPECT_TRUE(logs.has(
+      "WARNING", "⚠️ 收件人含有控制字元，已略過：'a@b.com\\nBcc: x@y.com'"));
+  EXPECT_EQ(logs.texts("WARNING").size(), 4u);
+}
+
+TEST(MailDraftSave, TextAlternativesNestUnderTheAttachments) {
+  TempDir dir;
+  write_file(dir / "a.pdf", "%PDF");
+  // A name with a line break cannot start a header line of the attachment's part.
+  write_file(dir / "x\nX-Evil: 1.bin", "t");
+  MailDraft draft;
+  draft.TextBody = "plain";
+  draft.HTMLBody = "<p>html</p>";
+  // No attachment: the message is the alternative itself, plain text first.
+  {
+    Parsed p(draft.save(dir.path(), "bare"));
+    GMimeObject *top = g_mime_message_get_mime_part(p.msg);
+    ASSERT_TRUE(GMIME_IS_MULTIPART(top));
+    EXPECT_EQ(type_of(top), "multipart/alternative");
+    ASSERT_EQ(g_mime_multipart_get_count(GMIME_MULTIPART(top)), 2);
+    EXPECT_EQ(type_of(g_mime_multipart_get_part(GMIME_MULTIPART(top), 0)), "text/plain");
+    EXPECT_EQ(type_of(g_mime_multipart_get_part(GMIME_MULTIPART(top), 1)), "text/html");
+  }
+  draft.add_attachment((dir / "a.pdf").string());
+  draft.add_attachment((dir / "x\nX-Evil: 1.bin").string());
+  const auto saved = draft.save(dir.path(), "mixed");
+  Parsed p(saved);
+  GMimeObject *top = g_mime_message_get_mime_part(p.msg);
+  ASSERT_TRUE(GMIME_IS_MULTIPART(top));
+  EXPECT_EQ(type_of(top), "multipart/mixed");
+  ASSERT_EQ(g_mime_multipart_get_count(GMIME_MULTIPART(top)), 3);
+  GMimeObject *alt = g_mime_multipart_get_part(GMIME_MULTIPART(top), 0);
+  ASSERT_TRUE(GMIME_IS_MULTIPART(alt));
+  EXPECT_EQ(type_of(alt), "multipart/alternative");
+  ASSERT_EQ(g_mime_multipart_get_count(GMIME_MULTIPART(alt)), 2);
+  EXPECT_EQ(type_of(g_mime_multipart_get_part(GMIME_MULTIPART(alt), 0)), "text/plain");
+  EXPECT_EQ(type_of(g_mime_multipart_get_part(GMIME_MULTIPART(alt), 1)), "text/html");
+  GMimeObject *pdf = g_mime_multipart_get_part(GMIME_MULTIPART(top), 1);
+  EXPECT_EQ(type_of(pdf), "application/pdf");
+  EXPECT_EQ(std::string(g_mime_part_get_filename(GMIME_PART(pdf))), "a.pdf");
+  GMimeObject *odd = g_mime_multipart_get_part(GMIME_MULTIPART(top), 2);
+  EXPECT_EQ(type_of(odd), "application/octet-stream");
+  EXPECT_EQ(std::string(g_mime_part_get_filename(GMIME_PART(odd))), "x X-Evil: 1.bin");
+  EXPECT_EQ(read_file(saved).find("\nX-Evil"), std::string::npos);
+}
+
+TEST(MailDraftSave, AFifoIsRefusedWithoutWaiting) {
+  TempDir dir;
+  testing::Fifo fifo(dir / "pipe.pdf");
+  MailDraft draft;
+  try {
+    draft.add_attachment((dir / "pipe.pdf").string());
+    ADD_FAILURE() << "a FIFO was attached";
+  } catch (const std::runtime_error &e) {
+    EXPECT_EQ(std::string(e.what()), (dir / "pipe.pdf").string() + ": 不是一般檔案");
+  }
+  EXPECT_FALSE(fifo.waited_on());
+}
+
+TEST(MailDraftSave, DraftsGetTheUsersFileModeAndFitLongNames) {
+  TempDir dir;
+  MailDraft draft;
+  const mode_t saved_mask = ::umask(022);
+  const auto open = draft.save(dir.path(), "open");
+  ::umask(077);
+  const auto closed = draft.save(dir.path(), "closed");
+  ::umask(saved_mask);
+  EXPECT_EQ(stdfs::status(open).permissions(),
+            stdfs::perms::owner_read | stdfs::perms::owner_write | stdfs::perms::group_read |
+                stdfs::perms::others_read);
+  EXPECT_EQ(stdfs::status(closed).permissions(),
+            stdfs::perms::owner_read | stdfs::perms::owner_write);
+
+  // The stem of a source whose name has the longest length allowed: 84 three-byte characters.
+  std::string stem;
+  for (int i = 0; i < 84; ++i)
+    stem += "報";
+  const auto first = draft.save(dir.path(), stem);
+  const auto second = draft.save(dir.path(), stem);
+  std::string cut;
+  for (int i = 0; i < 83; ++i)
+    cut += "報";
+  EXPECT_EQ(first, dir / (cut + ".eml"));
+  EXPECT_EQ(second, dir / (cut + "_2.eml"));
+  // Nothing else is left in the folder: no temporary file.
+  std::vector<std::string> names;
+  for (const auto &e : stdfs::directory_iterator(dir.path()))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"closed.eml", "open.eml", cut + ".eml", cut + "_2.eml"}));
 }
 
 TEST(MailDraftSave, NeverReplacesAnEarlierDraftAndLeavesNothingOnFailure) {

@@ -1,3 +1,4 @@
+#include "support/fifo.hpp"
 #include "support/files.hpp"
 #include "support/log_capture.hpp"
 #include "tools/postrel/postrel.hpp"
@@ -64,6 +65,18 @@ TEST(SubjectLine, WhereTheSearchLooksAndWhatTheBodyKeeps) {
   EXPECT_EQ(_extract_subject_from_markdown(""), std::make_pair(std::string(), std::string()));
 }
 
+TEST(SubjectLine, OnlyLeadingByteOrderMarksGo) {
+  const std::string bom = "\xEF\xBB\xBF";
+  // Several marks at the start all go; a mark further in is a zero-width no-break space that
+  // the text keeps, in the body and in the subject.
+  auto r = _extract_subject_from_markdown(bom + bom + "subject: a" + bom + "b\nx" + bom + "y\n");
+  EXPECT_EQ(r.first, "a" + bom + "b");
+  EXPECT_EQ(r.second, "x" + bom + "y");
+  r = _extract_subject_from_markdown(bom + "plain" + bom + "\n");
+  EXPECT_EQ(r.first, "");
+  EXPECT_EQ(r.second, "plain" + bom + "\n");
+}
+
 class Summary : public ::testing::Test {
 protected:
   TempDir dir;
@@ -122,6 +135,15 @@ TEST_F(Summary, NothingForOtherFilesAndFailures) {
   EXPECT_EQ(summary("bad.md", "# \xff\xfe\n"), "");
   EXPECT_EQ(app.extract_toc_summary_from_attachment((dir / "missing.md").string()), "");
   EXPECT_EQ(app.extract_toc_summary_from_attachment(""), "");
+}
+
+TEST_F(Summary, AFifoIsRefusedWithoutWaiting) {
+  LogCapture logs;
+  testing::Fifo fifo(dir / "toc.md");
+  EXPECT_EQ(app.extract_toc_summary_from_attachment((dir / "toc.md").string()), "");
+  EXPECT_FALSE(fifo.waited_on());
+  EXPECT_TRUE(logs.has("ERROR", "❌ 無法讀取 附件內容: " + (dir / "toc.md").string() +
+                                    ": is not a regular file"));
 }
 
 } // namespace
