@@ -3,10 +3,14 @@
 JOBS ?= $(shell nproc)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+# Seconds per harness for `make fuzz`; FUZZ_HARNESSES="re config" runs only those.
+FUZZ_TIME ?= 60
+FUZZ_HARNESSES ?=
 # The makes that CMake starts would announce every folder they enter and leave.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build demo test test-fast asan clean format
+.PHONY: all deps build demo test test-fast asan fuzz clean format
 
 all: build
 
@@ -42,8 +46,17 @@ asan: deps
 	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -LE external -j $(JOBS)
 
+# The libFuzzer harnesses of fuzz/, built with clang in $(FUZZ_BUILD)/ and each run for
+# FUZZ_TIME seconds; prints executions and findings per harness. On demand only, never in CI.
+fuzz:
+	@scripts/install-deps --fuzz
+	@CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DVASKIT_TESTS=OFF -DVASKIT_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz-harnesses
+	@FUZZ_TIME=$(FUZZ_TIME) scripts/fuzz $(FUZZ_BUILD) $(FUZZ_HARNESSES)
+
 format:
 	@git ls-files '*.cpp' '*.hpp' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -243,6 +243,12 @@ bool check_file_exists(const std::string &path,
 
 MovedFile move_file_force(const std::string &src, const std::string &dest,
                           const std::string &backup) {
+  // The system would cut a name at a NUL character and use what comes before it.
+  for (const std::string *path : {&src, &dest, &backup})
+    if (path->find('\0') != std::string::npos)
+      fail(EINVAL, "cannot move " + in_quotes(vaskit::text::printable(src)) + " to " +
+                       in_quotes(vaskit::text::printable(*path)) +
+                       ": the name holds a NUL character");
   struct stat st {};
   if (::stat(src.c_str(), &st) != 0)
     fail(errno, "cannot move " + in_quotes(src));

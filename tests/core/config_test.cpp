@@ -1,8 +1,8 @@
 #include "core/config.hpp"
 
 #include <cmath>
-#include <limits>
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace {
 
@@ -15,13 +15,31 @@ TEST(YamlScalars, FollowYaml11Typing) {
     json expected;
   };
   const Case cases[] = {
-      {"true", true},      {"False", false},     {"yes", true},      {"NO", false},
-      {"on", true},        {"Off", false},       {"y", "y"},         {"42", 42},
-      {"-7", -7},          {"0x1F", 31},         {"017", 15},        {"0b101", 5},
-      {"1_000", 1000},     {"1:30", 90},         {"3.5", 3.5},       {"1e3", "1e3"},
-      {"1.0e+3", 1000.0},  {"~", nullptr},       {"null", nullptr},  {"", nullptr},
-      {"\"true\"", "true"}, {"'42'", "42"},      {"CONFIDENTIAL", "CONFIDENTIAL"},
-      {"機密", "機密"},     {"2024-05-03", "2024-05-03"},
+      {"true", true},
+      {"False", false},
+      {"yes", true},
+      {"NO", false},
+      {"on", true},
+      {"Off", false},
+      {"y", "y"},
+      {"42", 42},
+      {"-7", -7},
+      {"0x1F", 31},
+      {"017", 15},
+      {"0b101", 5},
+      {"1_000", 1000},
+      {"1:30", 90},
+      {"3.5", 3.5},
+      {"1e3", "1e3"},
+      {"1.0e+3", 1000.0},
+      {"~", nullptr},
+      {"null", nullptr},
+      {"", nullptr},
+      {"\"true\"", "true"},
+      {"'42'", "42"},
+      {"CONFIDENTIAL", "CONFIDENTIAL"},
+      {"機密", "機密"},
+      {"2024-05-03", "2024-05-03"},
   };
   for (const auto &c : cases) {
     const json parsed = parse_yaml(std::string("v: ") + c.scalar);
@@ -75,9 +93,39 @@ TEST(ParseErrors, CarryLineAndColumn) {
   }
 }
 
+TEST(ParseErrors, JsonNumberBeyondADoubleIsAParseErrorAtTheNumber) {
+  for (const char *number : {"1e400", "-1.5e999"}) {
+    try {
+      parse_json(std::string("{\n  \"scale\": ") + number + "\n}");
+      FAIL() << "expected a parse error for " << number;
+    } catch (const ParseError &e) {
+      EXPECT_EQ(e.line, 2) << number;
+      EXPECT_NE(std::string(e.what()).find(number), std::string::npos) << e.what();
+      EXPECT_EQ(std::string(e.what()).find("[json.exception"), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_DOUBLE_EQ(parse_json("[1e300]")[0].get<double>(), 1e300);
+}
+
+TEST(ParseErrors, JsonNestedTooDeepIsAParseErrorNotAStackOverflow) {
+  // Deep enough to overflow the stack of a recursive reader or printer.
+  const std::string deep = "{\"a\":\n" + std::string(200000, '[') + std::string(200000, ']') + "}";
+  try {
+    parse_json(deep);
+    FAIL() << "expected a parse error";
+  } catch (const ParseError &e) {
+    EXPECT_EQ(e.line, 2);
+    EXPECT_EQ(e.column, 1000);
+    EXPECT_NE(std::string(e.what()).find("1000"), std::string::npos) << e.what();
+  }
+  // As deep as allowed still loads, and prints.
+  const std::string ok = std::string(1000, '[') + std::string(1000, ']');
+  EXPECT_EQ(to_text(parse_json(ok)), ok);
+}
+
 TEST(Truthiness, MatchesPython) {
-  for (const json &v : {json(nullptr), json(false), json(0), json(0.0), json(""), json::array(),
-                        json::object()})
+  for (const json &v :
+       {json(nullptr), json(false), json(0), json(0.0), json(""), json::array(), json::object()})
     EXPECT_FALSE(truthy(v)) << v.dump();
   for (const json &v : {json(true), json(1), json(-0.5), json("0"), json::array({0})})
     EXPECT_TRUE(truthy(v)) << v.dump();
@@ -166,7 +214,7 @@ TEST(YamlAliases, RecursionIsAnErrorAndExpansionIsBounded) {
   EXPECT_EQ(ok["use"], ok["base"]);
   EXPECT_EQ(ok["list"], json::array({ok["base"], ok["base"]}));
   // A long scalar repeated through aliases is bounded by its size as well.
-  std::string wide = "s: &s " + std::string(1 << 20, 'x') + "\nl: &l [" ;
+  std::string wide = "s: &s " + std::string(1 << 20, 'x') + "\nl: &l [";
   for (int k = 0; k < 50; ++k)
     wide += (k ? ", " : "") + std::string("*s");
   wide += "]\nm: [*l, *l, *l, *l, *l, *l, *l, *l, *l, *l]\n";

@@ -61,7 +61,8 @@ public:
   std::size_t slide_count() const;
   // The slide size; absent when the deck does not state one.
   std::optional<Size> slide_size() const;
-  // Whether the slide (0-based, presentation order) is marked hidden.
+  // Whether the slide (0-based, presentation order) is marked hidden. Throws Error as shapes()
+  // does.
   bool slide_hidden(std::size_t index) const;
   // The slide's top-level shapes in document order (groups are not entered). Throws Error for
   // an index outside the deck or an unreadable slide part.

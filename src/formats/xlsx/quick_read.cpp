@@ -165,6 +165,8 @@ public:
 // Scans one part of the package block by block, as far as the handler wants.
 class Scanner {
 public:
+  static constexpr std::size_t max_token = std::size_t{16} << 20;
+
   Scanner(const detail::Package &package, std::string part, ScanHandler &handler)
       : package_(package), part_(std::move(part)), handler_(handler) {}
 
@@ -185,7 +187,17 @@ public:
         pos_ = 0;
       }
       buffer_.append(block);
-      return consume();
+      // Every token the buffer may be waiting for ends at a '<' or a '>': a block without
+      // either cannot complete one, and rescanning the wait would cost time for every block.
+      if (block.find_first_of("<>") != std::string_view::npos && !consume()) {
+        return false;
+      }
+      // Real markup never has a tag or a text run this long (a cell holds at most 32767
+      // characters); a part that does is damaged or built to exhaust memory.
+      if (buffer_.size() - pos_ > max_token) {
+        fail("a tag or text longer than " + std::to_string(max_token >> 20) + " MiB");
+      }
+      return true;
     });
     if (!not_utf8_ && !stopped_ &&
         (open_ != 0 || (pos_ < buffer_.size() && buffer_.find('<', pos_) != std::string::npos))) {

@@ -367,7 +367,9 @@ CellValue Workbook::Impl::decode(const detail::RawCell &cell) {
     }
     return detail::unescape_cell_text(cell.inline_text);
   }
-  if (!cell.has_v) {
+  // An empty <v> holds no value, whatever the type says (a formula whose result was never
+  // stored, a blank a generator wrote out).
+  if (!cell.has_v || cell.v.empty()) {
     return std::monostate{};
   }
   const std::string_view text = cell.v;

@@ -273,34 +273,16 @@ FileList ProsettConverter::choose_files(const std::optional<std::string> &target
   return selected;
 }
 
-bool ProsettConverter::convert_file(const std::string &md_file, const std::string &md_name) const {
-  log().info("✅ 正在處理: " + md_file);
-  std::string loaded =
-      fileIO::load_local_file_content(md_file, "Markdown 檔案: " + md_name, &log());
-  if (loaded.empty()) {
-    // Unreadable files were reported by the reader; an empty one is said here.
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(md_file, ec) &&
-        std::filesystem::file_size(md_file, ec) == 0)
-      log().warning("⚠️ 檔案內容為空，未產生頁面: " + md_file);
-    return false;
-  }
-
+re::Utf8Text prepare_markdown(std::string text) {
   // The text is checked once here; every stage up to the renderer keeps it valid.
-  re::Utf8Text md_content = re::Utf8Text::check(std::move(loaded));
+  re::Utf8Text md_content = re::Utf8Text::check(std::move(text));
   md_content = remove_notion_properties(md_content.view());
   md_content = squeeze_blank_lines(md_content.view());
-  md_content = insert_toc_marker(std::move(md_content));
-  const std::string version_str = find_version(md_content.view());
+  return insert_toc_marker(std::move(md_content));
+}
 
-  if (is_debug) {
-    const auto dump_path =
-        fileIO::setup_output_file(output_path, md_name + DEBUG_DUMP_SUFFIX, &log());
-    fileIO::save_local_file_content(dump_path, md_content.str(), "Markdown 偵錯檔: " + md_name,
-                                    &log());
-    log().debug("[" + md_name + "] 已儲存預處理之 Markdown 至 " + dump_path);
-  }
-
+std::string render_markdown(re::Utf8Text md_content, const std::string &md_file,
+                            const EncodeImageFn &encode_image_fn, bool is_debug) {
   md_content = preprocess_details_and_lists(md_content.view());
   auto shielded = protect_markdown_code_and_math(md_content.view());
   // Each stage works on a copy of its own; the large texts go as soon as they are used up,
@@ -315,16 +297,44 @@ bool ProsettConverter::convert_file(const std::string &md_file, const std::strin
   html_body = process_mermaid_charts(html_body.view());
   html_body = process_wavedrom_charts(html_body.view());
   html_body = process_markdown_alerts(html_body.view());
-  if (config::truthy(embed_images)) {
-    html_body = embed_images_in_html(
-        html_body.view(), md_file,
-        [this](const std::string &path) { return _encode_image_base64(path); }, is_debug);
+  if (encode_image_fn)
+    html_body = embed_images_in_html(html_body.view(), md_file, encode_image_fn, is_debug);
+  return html_body.release();
+}
+
+bool ProsettConverter::convert_file(const std::string &md_file, const std::string &md_name) const {
+  log().info("✅ 正在處理: " + md_file);
+  std::string loaded =
+      fileIO::load_local_file_content(md_file, "Markdown 檔案: " + md_name, &log());
+  if (loaded.empty()) {
+    // Unreadable files were reported by the reader; an empty one is said here.
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(md_file, ec) &&
+        std::filesystem::file_size(md_file, ec) == 0)
+      log().warning("⚠️ 檔案內容為空，未產生頁面: " + md_file);
+    return false;
   }
+
+  re::Utf8Text md_content = prepare_markdown(std::move(loaded));
+  const std::string version_str = find_version(md_content.view());
+
+  if (is_debug) {
+    const auto dump_path =
+        fileIO::setup_output_file(output_path, md_name + DEBUG_DUMP_SUFFIX, &log());
+    fileIO::save_local_file_content(dump_path, md_content.str(), "Markdown 偵錯檔: " + md_name,
+                                    &log());
+    log().debug("[" + md_name + "] 已儲存預處理之 Markdown 至 " + dump_path);
+  }
+
+  EncodeImageFn encode;
+  if (config::truthy(embed_images))
+    encode = [this](const std::string &path) { return _encode_image_base64(path); };
+  const std::string html_body = render_markdown(std::move(md_content), md_file, encode, is_debug);
 
   const bool watermark_on = config::truthy(watermark_enable);
   const std::string configured_text = text_of(watermark_text);
   const std::string page_watermark = watermark_on ? configured_text : std::string();
-  const std::string final_html = generate_final_html(md_name, html_body.str(), page_watermark);
+  const std::string final_html = generate_final_html(md_name, html_body, page_watermark);
 
   if (!version_str.empty())
     log().info("✅ 成功找到版本號碼: " + version_str);

@@ -135,4 +135,15 @@ std::optional<std::string> encode_image_base64(const std::string &img_path);
 // Standard base64 (RFC 4648, "=" padding, no line breaks).
 std::string base64_encode(std::string_view bytes);
 
+// ---- The conversion of one file's text ----
+
+// The pass's rewrites ahead of the stages (Notion properties dropped, blank lines squeezed, the
+// table-of-contents marker added). Throws re::error when `text` is not UTF-8.
+re::Utf8Text prepare_markdown(std::string text);
+// The page body of prepared text: details and lists repaired, code and formulas shielded, the
+// renderer, the restore, diagrams and alerts; local images (relative to the folder of `md_file`)
+// embedded through `encode_image_fn` when it is set. Throws what a failing stage rethrows.
+std::string render_markdown(re::Utf8Text md_content, const std::string &md_file,
+                            const EncodeImageFn &encode_image_fn, bool is_debug = false);
+
 } // namespace vaskit::prosett

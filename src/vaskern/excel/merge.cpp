@@ -2,6 +2,7 @@
 #include "vaskern/excel/excelTools.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <unordered_map>
@@ -10,8 +11,13 @@ namespace vaskern::excelTools {
 
 namespace {
 
+// Whole numbers up to this size are exact in a double; longer digit runs are not.
+constexpr std::uint64_t kExactWhole = std::uint64_t{1} << 53;
+
 // A text that reads as a number for matching: decimal digits with an optional sign, fraction
-// and exponent, no leading zeros (those are identifiers), blanks around allowed.
+// and exponent, no leading zeros (those are identifiers), blanks around allowed. Only texts
+// that a double holds exactly qualify: two long identifiers that differ in their last digits
+// would otherwise round to the same number and match.
 std::optional<double> key_number(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
     s.remove_prefix(1);
@@ -22,7 +28,26 @@ std::optional<double> key_number(std::string_view s) {
     body.remove_prefix(1);
   if (body.size() > 1 && body[0] == '0' && body[1] >= '0' && body[1] <= '9')
     return std::nullopt;
-  return numeric_value(Cell{std::string(s)});
+  const auto value = numeric_value(Cell{std::string(s)});
+  if (!value)
+    return std::nullopt;
+  if (body.find_first_not_of("0123456789") == std::string_view::npos) {
+    std::uint64_t whole = 0;
+    const auto [end, ec] = std::from_chars(body.data(), body.data() + body.size(), whole);
+    const bool exact =
+        ec == std::errc() && end == body.data() + body.size() && whole <= kExactWhole;
+    return exact ? value : std::nullopt;
+  }
+  // A fraction or an exponent: up to 15 significant digits survive the round trip.
+  std::size_t significant = 0;
+  bool leading = true;
+  for (const char c : body.substr(0, body.find_first_of("eE"))) {
+    if (c < '0' || c > '9' || (leading && c == '0'))
+      continue;
+    leading = false;
+    ++significant;
+  }
+  return significant <= 15 ? value : std::nullopt;
 }
 
 // One key value as a token: its kind and 64 bits that identify it within the kind (a number's

@@ -122,7 +122,13 @@ std::optional<double> csv_number(std::string_view s) {
 Cell csv_cell(std::string &&field) {
   if (field.empty())
     return Cell{};
-  if (const auto n = csv_number(field))
+  // Exports that pad their columns write numbers with blanks around them.
+  std::string_view number = field;
+  while (!number.empty() && (number.front() == ' ' || number.front() == '\t'))
+    number.remove_prefix(1);
+  while (!number.empty() && (number.back() == ' ' || number.back() == '\t'))
+    number.remove_suffix(1);
+  if (const auto n = csv_number(number))
     return Cell{*n};
   return Cell{std::move(field)};
 }
@@ -239,12 +245,18 @@ Cell workbook_cell(const vaskit::xlsx::CellValue &v) {
   namespace xlsx = vaskit::xlsx;
   if (const auto *s = std::get_if<std::string>(&v))
     return s->empty() ? Cell{} : Cell{*s};
-  if (const auto *n = std::get_if<long long>(&v))
+  // A whole number too long for a double (an identifier written by a program) keeps its
+  // digits as text, so that it is neither changed nor mistaken for a neighbouring number.
+  if (const auto *n = std::get_if<long long>(&v)) {
+    constexpr long long exact = 1LL << 53;
+    if (*n > exact || *n < -exact)
+      return Cell{std::to_string(*n)};
     return Cell{static_cast<double>(*n)};
+  }
   if (const auto *d = std::get_if<double>(&v))
     return Cell{*d};
   if (const auto *big = std::get_if<xlsx::BigInteger>(&v))
-    return Cell{std::strtod(big->digits.c_str(), nullptr)};
+    return Cell{big->digits};
   if (const auto *dt = std::get_if<xlsx::DateTime>(&v)) {
     if (dt->time_only)
       return Cell{xlsx::to_text(v)};

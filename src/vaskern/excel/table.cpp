@@ -1,11 +1,13 @@
 #include "vaskern/excel/table.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <map>
 #include <numeric>
+#include <vector>
 
 namespace vaskern::excelTools {
 
@@ -176,17 +178,151 @@ int to_int(std::string_view s) {
   return v;
 }
 
+// Digits at the front of `s`, consumed; how many there were.
+std::size_t take_digits(std::string_view &s) {
+  std::size_t n = 0;
+  while (n < s.size() && s[n] >= '0' && s[n] <= '9')
+    ++n;
+  s.remove_prefix(n);
+  return n;
+}
+
+bool take_ci(std::string_view &s, std::string_view word) {
+  if (s.size() < word.size())
+    return false;
+  for (std::size_t i = 0; i < word.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(s[i])) != word[i])
+      return false;
+  s.remove_prefix(word.size());
+  return true;
+}
+
+// A time of day as exports write it after a date: "13:45", "13:45:00.250", "1:45 PM", each
+// optionally followed by "Z" or an offset ("+08:00", "-0500"), which leaves the date as
+// written.
+bool time_of_day(std::string_view s) {
+  const std::size_t hour_digits = take_digits(s);
+  if (hour_digits < 1 || hour_digits > 2 || s.empty() || s.front() != ':')
+    return false;
+  s.remove_prefix(1);
+  if (take_digits(s) != 2)
+    return false;
+  if (!s.empty() && s.front() == ':') {
+    s.remove_prefix(1);
+    if (take_digits(s) != 2)
+      return false;
+    if (!s.empty() && s.front() == '.') {
+      s.remove_prefix(1);
+      if (take_digits(s) == 0)
+        return false;
+    }
+  }
+  std::string_view rest = s.substr(!s.empty() && s.front() == ' ' ? 1 : 0);
+  if (take_ci(rest, "AM") || take_ci(rest, "PM"))
+    s = rest;
+  if (s.empty() || s == "Z" || s == "z")
+    return true;
+  if (s.front() != '+' && s.front() != '-')
+    return false;
+  s.remove_prefix(1);
+  const std::size_t offset_digits = take_digits(s);
+  if (offset_digits == 4)
+    return s.empty();
+  if (offset_digits != 2)
+    return false;
+  if (s.empty())
+    return true;
+  if (s.front() != ':')
+    return false;
+  s.remove_prefix(1);
+  return take_digits(s) == 2 && s.empty();
+}
+
+// 1..12 for an English month name or its three-letter abbreviation ("Sept" too), any case.
+int month_number(std::string_view word) {
+  static const char *const names[] = {"JANUARY",   "FEBRUARY", "MARCH",    "APRIL",
+                                      "MAY",       "JUNE",     "JULY",     "AUGUST",
+                                      "SEPTEMBER", "OCTOBER",  "NOVEMBER", "DECEMBER"};
+  if (word.size() < 3)
+    return 0;
+  std::string upper;
+  for (const char c : word)
+    upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (int m = 0; m < 12; ++m) {
+    const std::string_view name = names[m];
+    if (upper == name || upper == name.substr(0, 3) || (m == 8 && upper == "SEPT"))
+      return m + 1;
+  }
+  return 0;
+}
+
+// A two-digit year as the date reader of the data-frame library expands it: the year of this
+// century, moved by a hundred years when that lies fifty or more years away from today.
+int full_year(std::string_view digits) {
+  const int y = to_int(digits);
+  if (digits.size() == 4)
+    return y;
+  const int this_year =
+      static_cast<int>(chr::year_month_day{chr::floor<chr::days>(chr::system_clock::now())}.year());
+  int year = this_year / 100 * 100 + y;
+  if (year >= this_year + 50)
+    year -= 100;
+  else if (year < this_year - 50)
+    year += 100;
+  return year;
+}
+
+// Dates with an English month name, as spreadsheets export them: "5-Mar-24", "05 March 2024",
+// "Mar 5, 2024"; a time of day may follow after a blank.
+std::optional<Date> date_with_month_name(std::string_view s) {
+  std::vector<std::string_view> parts;
+  std::size_t i = 0;
+  while (parts.size() < 3 && i < s.size()) {
+    while (i < s.size() && (s[i] == ' ' || s[i] == '-' || s[i] == '/' || s[i] == ',' ||
+                            (s[i] == '.' && !parts.empty())))
+      ++i;
+    const std::size_t start = i;
+    while (i < s.size() && s[i] != ' ' && s[i] != '-' && s[i] != '/' && s[i] != ',' && s[i] != '.')
+      ++i;
+    if (i > start)
+      parts.push_back(s.substr(start, i - start));
+  }
+  if (parts.size() < 3)
+    return std::nullopt;
+  std::string_view rest = s.substr(i);
+  if (!rest.empty()) {
+    if (rest.front() != ' ')
+      return std::nullopt;
+    while (!rest.empty() && rest.front() == ' ')
+      rest.remove_prefix(1);
+    if (!time_of_day(rest))
+      return std::nullopt;
+  }
+  std::string_view day = parts[0], month = parts[1];
+  if (month_number(parts[0]) != 0)
+    std::swap(day, month);
+  const std::string_view year = parts[2];
+  const int m = month_number(month);
+  if (m == 0 || !all_digits(day) || day.size() > 2 || !all_digits(year) ||
+      (year.size() != 2 && year.size() != 4))
+    return std::nullopt;
+  return make_date(full_year(year), m, to_int(day));
+}
+
 std::optional<Date> date_from_text(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
     s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
     s.remove_suffix(1);
+  const bool has_letters = std::any_of(
+      s.begin(), s.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; });
+  if (has_letters)
+    if (const auto named = date_with_month_name(s))
+      return named;
   // A time of day after the date is allowed and dropped; it must look like one.
   const std::size_t cut = s.find_first_of(" T");
   if (cut != std::string_view::npos) {
-    const std::string_view time = s.substr(cut + 1);
-    if (time.size() < 4 || time.find(':') == std::string_view::npos ||
-        time.find_first_not_of("0123456789:.") != std::string_view::npos)
+    if (!time_of_day(s.substr(cut + 1)))
       return std::nullopt;
     s = s.substr(0, cut);
   }

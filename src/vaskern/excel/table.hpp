@@ -93,8 +93,9 @@ std::string iso_text(Date d);
 
 // A value read as a date, as the order files hold them, or nullopt when it cannot be read:
 // - a date stays;
-// - a text: "2024-03-05", "2024/3/5" or "2024.03.05" (a time after a blank or "T" is
-//   allowed and dropped), "20240305", or month first "3/5/2024";
+// - a text: "2024-03-05", "2024/3/5" or "2024.03.05", "20240305", month first "3/5/2024", or
+//   with an English month name ("5-Mar-24", "Mar 5, 2024"); a time of day after a blank or
+//   "T" ("13:45", "1:45 PM", "10:00:00Z", "23:30+08:00") is allowed and dropped;
 // - a number: with `serial_numbers`, a day number of the spreadsheet calendar (1 is
 //   1900-01-01, the phantom 29 February 1900 reads as the 28th); otherwise only a whole
 //   number of eight digits read as YYYYMMDD.

@@ -55,6 +55,28 @@ double fitted(std::size_t chars) {
   return static_cast<double>(std::clamp<std::size_t>(chars + 2, 8, 60));
 }
 
+// A text as the workbook stores it: readers turn "_xHHHH_" into the character HHHH, so a
+// text that holds such a sequence has its underscore escaped ("_x005F_"); a NUL character,
+// which would end the text early, is stored as its escape.
+std::string stored_text(std::string_view s) {
+  auto is_hex = [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+  };
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\0') {
+      out += "_x0000_";
+      continue;
+    }
+    if (s[i] == '_' && i + 6 < s.size() && s[i + 1] == 'x' && is_hex(s[i + 2]) &&
+        is_hex(s[i + 3]) && is_hex(s[i + 4]) && is_hex(s[i + 5]) && s[i + 6] == '_')
+      out += "_x005F";
+    out += s[i];
+  }
+  return out;
+}
+
 struct Failure : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
@@ -62,6 +84,11 @@ struct Failure : std::runtime_error {
 void check(lxw_error status, const std::string &what) {
   if (status != LXW_NO_ERROR)
     throw Failure(what + ": " + lxw_strerror(status));
+}
+
+void write_text(lxw_worksheet *ws, lxw_row_t row, lxw_col_t col, std::string_view text,
+                lxw_format *format, const std::string &what) {
+  check(worksheet_write_string(ws, row, col, stored_text(text).c_str(), format), what);
 }
 
 void write_sheet(lxw_workbook *book, lxw_format *bold, const std::string &name,
@@ -104,13 +131,12 @@ void write_sheet(lxw_workbook *book, lxw_format *bold, const std::string &name,
       const auto row = static_cast<lxw_row_t>(r);
       if (b.index) {
         if (r > 0 && !b.df->index().empty())
-          check(worksheet_write_string(ws, row, col, b.df->index()[r - 1].c_str(), nullptr),
-                "row label");
+          write_text(ws, row, col, b.df->index()[r - 1], nullptr, "row label");
         ++col;
       }
       for (std::size_t c = 0; c < b.df->cols(); ++c, ++col) {
         if (r == 0) {
-          check(worksheet_write_string(ws, row, col, b.df->names()[c].c_str(), bold), "header");
+          write_text(ws, row, col, b.df->names()[c], bold, "header");
           continue;
         }
         const Cell &cell = b.df->at(r - 1, c);
@@ -118,7 +144,7 @@ void write_sheet(lxw_workbook *book, lxw_format *bold, const std::string &name,
           if (std::isfinite(*n))
             check(worksheet_write_number(ws, row, col, *n, nullptr), "number");
         } else if (const auto *t = std::get_if<std::string>(&cell)) {
-          check(worksheet_write_string(ws, row, col, t->c_str(), nullptr), "text");
+          write_text(ws, row, col, *t, nullptr, "text");
         } else if (const auto *d = std::get_if<Date>(&cell)) {
           check(worksheet_write_string(ws, row, col, iso_text(*d).c_str(), nullptr), "date");
         }

@@ -158,7 +158,7 @@ TEST_F(XlsxQuickReadTest, MarkupVariantsReadLikeTheFullParser) {
   const std::vector<xlsx::CellValue> expected = {
       xlsx::CellValue{},         1LL,
       std::string("a& b中文"),   std::string("<raw> &amp;"),
-      std::string("l1\nl2\nl3"), std::string(""),
+      std::string("l1\nl2\nl3"), xlsx::CellValue{}, // an empty <v/> holds no value
       xlsx::CellError{"#N/A"}};
   for (std::size_t i = 0; i < refs.size(); ++i) {
     EXPECT_EQ(quick[i], expected[i]) << i;
@@ -211,6 +211,22 @@ TEST_F(XlsxQuickReadTest, BadFilesAndPartsFailNamingTheFile) {
       write_with(ws_open + "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>9</v></c></row>" + ws_close),
       "shared string 9");
   EXPECT_THROW(xlsx::read_active_cells(text_file, {{0, 1}}), std::invalid_argument);
+}
+
+TEST_F(XlsxQuickReadTest, AnEndlessTextRunIsRefusedInsteadOfHeldInMemory) {
+  // 17 MiB of text without markup deflates to a few dozen kilobytes; a bomb of the same kind
+  // could inflate to gigabytes, so the scanner stops long before.
+  std::string run(std::size_t{17} << 20, 'a');
+  const auto path = write_with(ws_open + "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>" + run +
+                               "</t></is></c></row>" + ws_close);
+  run = std::string();
+  try {
+    xlsx::read_active_cells(path, {{1, 1}});
+    ADD_FAILURE() << "no error";
+  } catch (const xlsx::Error &e) {
+    EXPECT_NE(std::string(e.what()).find("longer than 16 MiB"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(xlsx::read_active_columns(path, {{1, 2}}), xlsx::Error);
 }
 
 TEST_F(XlsxQuickReadTest, Utf16SheetIsReadByTheFullParser) {

@@ -113,6 +113,23 @@ TEST_F(LedgrinCells, StoredNumbersGiveTheTextPythonShowsForThem) {
   EXPECT_EQ(ledgrin::sanitize_filename(values[3]), "-99999999999999999999");
 }
 
+TEST_F(LedgrinCells, AnEmptyStoredValueIsNoValue) {
+  // A formula whose stored result is empty and a number cell written without digits hold
+  // nothing, so the workbook is skipped rather than renamed with empty parts.
+  auto entries = xlsx_test::rich_entries();
+  for (auto &e : entries)
+    if (e.name == "xl/worksheets/sheet2.xml") // the active sheet
+      e.data = "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+               "<sheetData><row r=\"6\"><c r=\"D6\" t=\"str\"><f>IF(A1,\"\",\"\")</f><v></v></c>"
+               "</row><row r=\"56\"><c r=\"P56\"><v/></c><c r=\"Q56\" t=\"str\"><v>ok</v></c>"
+               "</row></sheetData></worksheet>";
+  const auto path = dir / "claim.xlsx";
+  xlsx_test::write_zip(path, entries);
+  EXPECT_EQ(ledgrin::get_excel_cell_value(path.string(), {"D6", "P56", "Q56"}),
+            (std::vector<xlsx::CellValue>{xlsx::CellValue{}, xlsx::CellValue{},
+                                          xlsx::CellValue{std::string("ok")}}));
+}
+
 TEST_F(LedgrinCells, AnyFailureGivesOneLineAndNoValues) {
   BookPlan plan;
   plan.sheets = {{"Claim", {{"D6", std::string("x")}, {"P56", 5.0}}}};
@@ -246,6 +263,31 @@ TEST_F(LedgrinPass, AFailedMoveIsReportedAndTheFileStays) {
       << errors[0];
   EXPECT_EQ(read_file(data / "long.xlsx"), bytes);
   EXPECT_FALSE(fs::exists(data / "backup/long.xlsx"));
+}
+
+TEST_F(LedgrinPass, ANameWithANulCharacterIsNotCutShort) {
+  // "_x0000_" is the workbook's escape for a NUL character; the system would end the new
+  // name there, so the file would land as "results/abc" without its extension.
+  const fs::path data = dir / "data";
+  auto entries = xlsx_test::rich_entries();
+  for (auto &e : entries)
+    if (e.name == "xl/worksheets/sheet2.xml") // the active sheet
+      e.data = "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+               "<sheetData><row r=\"6\"><c r=\"D6\" t=\"inlineStr\"><is><t>abc_x0000_def</t>"
+               "</is></c></row><row r=\"56\"><c r=\"P56\"><v>5</v></c></row></sheetData>"
+               "</worksheet>";
+  fs::create_directories(data);
+  xlsx_test::write_zip(data / "nul.xlsx", entries);
+  const std::string bytes = read_file(data / "nul.xlsx");
+  LogCapture logs;
+  ledgrin::process_expense_rename(config(data.string(), false));
+  const auto errors = logs.texts("ERROR");
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].rfind("Failed to move " + (data / "nul.xlsx").string() + ": ", 0), 0u)
+      << errors[0];
+  EXPECT_EQ(read_file(data / "nul.xlsx"), bytes);
+  EXPECT_FALSE(fs::exists(data / "results/abc"));
+  EXPECT_FALSE(fs::exists(data / "backup/nul.xlsx"));
 }
 
 TEST_F(LedgrinPass, DefaultsAndConfigurationsThePassRefuses) {

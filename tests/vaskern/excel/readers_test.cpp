@@ -2,6 +2,7 @@
 #include "support/files.hpp"
 #include "support/log_capture.hpp"
 #include "support/workbook_writer.hpp"
+#include "support/xlsx_fixtures.hpp"
 #include "vaskern/excel/excelTools.hpp"
 
 #include <gtest/gtest.h>
@@ -52,6 +53,20 @@ TEST(ExcelCsv, QuotingLineEndsBomAndNumbers) {
   EXPECT_EQ(t.column("B"),
             (std::vector<Cell>{txt("a, \"quoted\" text"), txt("two\r\nlines"), txt("x"), none()}));
   EXPECT_EQ(t.column("C"), (std::vector<Cell>{txt("0045"), num(-300), txt("1e"), num(5)}));
+}
+
+TEST(ExcelCsv, NumbersPaddedWithBlanksAreNumbers) {
+  TempDir dir;
+  const auto path = (dir / "s.csv").string();
+  write_file(path, "PO,QTY,SO_POS\n"
+                   "  4500012345 ,  10,\t20\n"
+                   "\" 4500012346\",10 ,\" 0045 \"\n"
+                   "A 1, ,x 2\n");
+  const Table t = read_csv_by_cells(path, {{"PO", "A2"}, {"QTY", "B2"}, {"POS", "C2"}});
+  EXPECT_EQ(t.column("PO"), (std::vector<Cell>{num(4500012345), num(4500012346), txt("A 1")}));
+  // Blanks alone are text as written; identifiers with leading zeros keep their blanks too.
+  EXPECT_EQ(t.column("QTY"), (std::vector<Cell>{num(10), num(10), txt(" ")}));
+  EXPECT_EQ(t.column("POS"), (std::vector<Cell>{num(20), txt(" 0045 "), txt("x 2")}));
 }
 
 TEST(ExcelCsv, EachColumnFromItsOwnRowAndRaggedRows) {
@@ -135,6 +150,43 @@ TEST(ExcelWorkbook, ActiveSheetTypedValuesFromTheirCells) {
             std::string::npos);
 }
 
+TEST(ExcelWorkbook, WholeNumbersTooLongForADoubleKeepTheirDigits) {
+  TempDir dir;
+  auto entries = xlsx_test::rich_entries();
+  for (auto &e : entries)
+    if (e.name == "xl/worksheets/sheet2.xml") // the active sheet
+      e.data = "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+               "<sheetData><row r=\"2\"><c r=\"A2\"><v>12345678901234567</v></c></row>"
+               "<row r=\"3\"><c r=\"A3\"><v>123456789012345678901234</v></c></row>"
+               "<row r=\"4\"><c r=\"A4\"><v>-9007199254740993</v></c></row>"
+               "<row r=\"5\"><c r=\"A5\"><v>9007199254740992</v></c></row>"
+               "<row r=\"6\"><c r=\"A6\"><v>4500012345</v></c></row></sheetData></worksheet>";
+  const auto path = dir / "ids.xlsx";
+  xlsx_test::write_zip(path, entries);
+  EXPECT_EQ(
+      read_excel_by_cells(path.string(), {{"PO", "A2"}}).column("PO"),
+      (std::vector<Cell>{txt("12345678901234567"), txt("123456789012345678901234"),
+                         txt("-9007199254740993"), num(9007199254740992.0), num(4500012345)}));
+}
+
+TEST(ExcelMerge, LongIdentifiersMatchOnlyTheirOwnDigits) {
+  // Digit runs past what a double holds exactly compare as text: neighbours that would round
+  // to the same number stay apart. Shorter ones still match numbers.
+  const Table left({"PO", "QTY", "SO"},
+                   {{txt("12345678901234567"), txt("9007199254740993"), txt("4500012345"),
+                     txt("1234567890123456"), txt("0.1000000000000000001")},
+                    {num(1), num(1), num(1), num(1), num(1)},
+                    {txt("s1"), txt("s2"), txt("s3"), txt("s4"), txt("s5")}});
+  const Table right({"PO", "QTY", "RDD"},
+                    {{txt("12345678901234568"), num(9007199254740992.0), num(4500012345),
+                      num(1234567890123456.0), txt("12345678901234567"), num(0.1)},
+                     {num(1), num(1), num(1), num(1), num(1), num(1)},
+                     {txt("R1"), txt("R2"), txt("R3"), txt("R4"), txt("R5"), txt("R6")}});
+  const Table m = merge_exact_match(left, right, {"PO", "QTY"}, {"_SYS", "_CUST"});
+  EXPECT_EQ(m.column("SO"), (std::vector<Cell>{txt("s1"), txt("s3"), txt("s4")}));
+  EXPECT_EQ(m.column("RDD"), (std::vector<Cell>{txt("R5"), txt("R3"), txt("R4")}));
+}
+
 TEST(ExcelMerge, InnerJoinInLeftOrderWithNumericKeys) {
   const Table left({"PO", "QTY", "SO", "RDD"},
                    {{num(4500012345), txt("10"), num(7), none(), txt("0045"), num(1)},
@@ -191,6 +243,18 @@ TEST(ExcelWriter, BlocksHeadersLabelsAndAtomicFailure) {
   EXPECT_EQ(ws.value("H3"), V{2LL});
   EXPECT_EQ(book.sheet("Two").value("B3"), V{std::string("王小明的長名稱訂單")});
   EXPECT_TRUE(logs.lines().empty());
+
+  // Texts that look like the workbook's own character escapes, or hold a NUL character, come
+  // back as they were written.
+  Table tricky({"_x0041_"}, {{txt("SO_x00e9_1"), Cell{std::string("S\0O", 3)}, txt("_x41_")}});
+  ASSERT_TRUE(write_formatted_excel((dir / "t.xlsx").string(), {{"S", {{&tricky}}}},
+                                    vaskern::app_logging::lazy_logger("ExcelTest")));
+  auto tricky_book = vaskit::xlsx::Workbook::open(dir / "t.xlsx");
+  auto &t = tricky_book.sheet("S");
+  EXPECT_EQ(t.value("A1"), V{std::string("_x0041_")});
+  EXPECT_EQ(t.value("A2"), V{std::string("SO_x00e9_1")});
+  EXPECT_EQ(t.value("A3"), V{std::string("S\0O", 3)});
+  EXPECT_EQ(t.value("A4"), V{std::string("_x41_")});
 
   // A target that cannot be written: false, one error line, nothing left behind.
   fs::create_directories(dir / "taken.xlsx");

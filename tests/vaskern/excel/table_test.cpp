@@ -85,6 +85,31 @@ TEST(ExcelDates, TextsNumbersAndSerials) {
   EXPECT_EQ(iso_text(*make_date(1, 1, 1)), "0001-01-01");
 }
 
+TEST(ExcelDates, TimesOfDayAsExportsWriteThemAreDropped) {
+  // Twelve-hour clocks, UTC marks and offsets after the date: the date as written.
+  for (const char *text : {"3/5/2024 10:00 AM", "3/5/2024 1:05:09 pm", "2024-03-05T10:00:00Z",
+                           "2024-03-05 23:30:00+08:00", "2024-03-05T10:00:00.123-0500",
+                           "2024-03-05T10:00+01", "2024/03/05 10:00PM"})
+    EXPECT_EQ(to_date(txt(text), false), make_date(2024, 3, 5)) << text;
+  // What follows the date must still be a time.
+  for (const char *text : {"2024-03-05 10", "2024-03-05 10:0", "2024-03-05 10:00 XM",
+                           "2024-03-05 10:00+8", "2024-03-05T10:00:00Zulu", "2024-03-05 :00",
+                           "2024-03-05 10:00:00.", "2024-03-05 10:00+08:0"})
+    EXPECT_EQ(to_date(txt(text), false), std::nullopt) << text;
+}
+
+TEST(ExcelDates, EnglishMonthNamesAsSpreadsheetsExportThem) {
+  for (const char *text : {"5-Mar-24", "05-MAR-2024", "5 March 2024", "Mar 5, 2024", "march 5 2024",
+                           "Mar. 5, 2024", "5-Mar-2024 13:45", "05-mar-24 1:45 PM"})
+    EXPECT_EQ(to_date(txt(text), false), make_date(2024, 3, 5)) << text;
+  EXPECT_EQ(to_date(txt("30-Sept-99"), false), make_date(1999, 9, 30));
+  EXPECT_EQ(to_date(txt("1-Oct-29"), false), make_date(2029, 10, 1));
+  EXPECT_EQ(to_date(txt("1-OCT-30"), false), make_date(2030, 10, 1));
+  for (const char *text : {"31-Feb-24", "5-Mar", "Mar 2024", "5-Mars-24", "5-Mar-024",
+                           "5-Mar-24 noon", "Ma 5 2024", "105-Mar-24", "5-Mar-24x"})
+    EXPECT_EQ(to_date(txt(text), false), std::nullopt) << text;
+}
+
 TEST(ExcelMonths, LabelsAreEnglishWhateverTheLocale) {
   EXPECT_EQ(month_label(2024, 3), "24-Mar");
   EXPECT_EQ(month_label(2009, 12), "09-Dec");
