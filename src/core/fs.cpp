@@ -315,6 +315,24 @@ std::string join(std::string_view a, std::string_view b) {
   return out;
 }
 
+std::string path_text(std::string_view path) {
+  std::string out;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    const std::size_t end = std::min(path.find('/', start), path.size());
+    const std::string_view part = path.substr(start, end - start);
+    if (!part.empty() && part != ".") {
+      if (!out.empty())
+        out.push_back('/');
+      out.append(part);
+    }
+    start = end + 1;
+  }
+  if (!path.empty() && path.front() == '/')
+    return "/" + out;
+  return out.empty() ? "." : out;
+}
+
 std::string abspath(std::string_view path) {
   std::error_code ec;
   auto p = std::filesystem::absolute(std::filesystem::path(path), ec);

@@ -62,6 +62,9 @@ std::string basename(std::string_view path);
 std::string dirname(std::string_view path);
 // os.path.join of two parts.
 std::string join(std::string_view a, std::string_view b);
+// The text a path object prints for `path`: "." parts, repeated and trailing slashes dropped,
+// ".." kept ("./a//b/" -> "a/b", "./" -> ".").
+std::string path_text(std::string_view path);
 // os.path.abspath: absolute and normalised ("." and ".." resolved lexically).
 std::string abspath(std::string_view path);
 

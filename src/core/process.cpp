@@ -288,6 +288,8 @@ Outcome run(const std::vector<std::string> &argv, const Options &options) {
     kill_child(pid, true, SIGKILL); // helpers it left behind
   if (forwarded != 0) {
     // The interrupt was meant for us too: end the way it would have ended us.
+    if (options.on_interrupt)
+      options.on_interrupt();
     relay.reset();
     ::signal(forwarded, SIG_DFL);
     ::raise(forwarded);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +36,9 @@ struct Options {
   // The child leads a process group of its own, so that a time-out also ends the programs it
   // started (a renderer's browser, an office suite's helpers).
   bool own_process_group = true;
+  // With its own process group: after an interrupt has been passed on and the child has ended,
+  // this runs just before the interrupt ends the caller too (temporary files go away).
+  std::function<void()> on_interrupt;
 };
 
 struct Outcome {

@@ -134,6 +134,45 @@ TEST(SlidraCommand, BadSettingsAndBadDecksEndWithStatusOneAndWriteNothing) {
   EXPECT_FALSE(fs::exists(dir / "img"));
 }
 
+TEST(SlidraCommand, TheLargestWidthIsDrawnForFourToThreeAndWideDecks) {
+  TempDir dir;
+  write_file(dir / "c.yaml", "config:\n  scale_width: 20000\n");
+  for (const auto &[cx, cy] :
+       {std::pair<std::int64_t, std::int64_t>{9144000, 6858000}, {12192000, 6858000}}) {
+    gen::Deck d;
+    d.cx = cx;
+    d.cy = cy;
+    d.slides = {{gen::rect(2, "K", 0, 0, 100, 100, "FF0000", gen::para(gen::run("crop_region"))),
+                 false, 0}};
+    gen::write(dir / "deck.pptx", d);
+    // Without LibreOffice the run stops at looking for it: the page size itself was accepted.
+    const auto r = run_process(kSlidra, {"-c", "c.yaml"}, dir.path(), "",
+                               {"PATH=" + (dir / "empty_path").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "soffice")) << cx << "x" << cy << "\n" << r.err;
+    EXPECT_FALSE(contains(r.err, "過大")) << r.err;
+  }
+}
+
+TEST(SlidraCommand, AnInterruptDuringTheExportLeavesNoTemporaryFolder) {
+  TempDir dir, tmp;
+  small_deck(dir / "deck.pptx");
+  // A presentation application that never finishes; Ctrl-C (SIGINT) arrives while it runs.
+  fs::create_directory(dir / "bin");
+  const fs::path started = dir / "soffice_started";
+  write_file(dir / "bin/soffice",
+             "#!/bin/sh\necho yes > '" + started.string() + "'\nexec /bin/sleep 30\n");
+  fs::permissions(dir / "bin/soffice", fs::perms::owner_all);
+  const auto r = run_process(
+      "/usr/bin/timeout", {"-s", "INT", "3", kSlidra}, dir.path(), "",
+      {"PATH=" + (dir / "bin").string() + ":/usr/bin:/bin", "TMPDIR=" + tmp.path().string()});
+  EXPECT_EQ(r.status, 124) << r.err; // ended by the interrupt, not by finishing
+  EXPECT_TRUE(fs::exists(started)) << r.err;
+  // The copied deck and LibreOffice's private profile went with the run.
+  EXPECT_TRUE(fs::is_empty(tmp.path()));
+  EXPECT_FALSE(contains(r.out, "Done"));
+}
+
 TEST(SlidraCommand, SeveralDecksAreOfferedForAChoice) {
   TempDir dir;
   small_deck(dir / "a.pptx");

@@ -98,6 +98,14 @@ TEST(PathRules, FollowPythonOsPath) {
   EXPECT_EQ(join("", "a.png"), "a.png");
   EXPECT_EQ(vaskit::fs::basename("a/b/c.md"), "c.md");
   EXPECT_EQ(abspath("/a/./b/../c/"), "/a/c");
+  // The printed form of a path object: no "." parts, no empty ones, ".." kept.
+  EXPECT_EQ(vaskit::fs::path_text("./img"), "img");
+  EXPECT_EQ(vaskit::fs::path_text("./"), ".");
+  EXPECT_EQ(vaskit::fs::path_text(""), ".");
+  EXPECT_EQ(vaskit::fs::path_text("./a//b/"), "a/b");
+  EXPECT_EQ(vaskit::fs::path_text("/x/./y"), "/x/y");
+  EXPECT_EQ(vaskit::fs::path_text("/"), "/");
+  EXPECT_EQ(vaskit::fs::path_text("../a.md"), "../a.md");
 }
 
 TEST(RegularRead, RefusesFifosDevicesAndFoldersWithoutWaiting) {

@@ -167,10 +167,14 @@ TEST(Process, DetachedStartOutlivesTheCall) {
 TEST(Process, InterruptReachesTheChildGroupAndEndsTheCaller) {
   const fs::path dir = fresh_dir("interrupt");
   const fs::path pidfile = dir / "child.pid";
+  const fs::path cleaned = dir / "cleaned";
   const pid_t caller = ::fork();
   ASSERT_GE(caller, 0);
   if (caller == 0) {
-    run({"sh", "-c", "sleep 60 & echo $! > '" + pidfile.string() + "'; wait"});
+    Options o;
+    // The caller's own clean-up still runs before the interrupt ends it.
+    o.on_interrupt = [&] { std::ofstream(cleaned) << "yes"; };
+    run({"sh", "-c", "sleep 60 & echo $! > '" + pidfile.string() + "'; wait"}, o);
     ::_exit(0); // only reached when the interrupt did not end the caller
   }
   pid_t sleeper = 0;
@@ -188,6 +192,7 @@ TEST(Process, InterruptReachesTheChildGroupAndEndsTheCaller) {
   if (WIFSIGNALED(status)) {
     EXPECT_EQ(WTERMSIG(status), SIGINT);
   }
+  EXPECT_TRUE(fs::exists(cleaned));
   bool gone = false;
   for (int i = 0; i < 200 && !gone; ++i) {
     std::ifstream stat("/proc/" + std::to_string(sleeper) + "/stat");

@@ -34,6 +34,8 @@ struct Deck {
   std::string master_shapes;
   bool with_presentation = true;
   bool with_content_types = true; // without it LibreOffice cannot load the package
+  // More parts as they are (name, bytes), stored uncompressed: media and the like.
+  std::vector<std::pair<std::string, std::string>> extra_parts;
 };
 
 // A run of text; `colour` is RRGGBB.
@@ -202,6 +204,10 @@ inline void write(const std::filesystem::path &path, const Deck &deck) {
                     "<p:clrMapOvr><a:masterClrMapping/></p:clrMapOvr></p:sld>");
     detail::add(z, keep, "ppt/slides/_rels/" + name + ".rels",
                 detail::rels({{"slideLayout", "../slideLayouts/slideLayout1.xml"}}));
+  }
+  for (const auto &[name, data] : deck.extra_parts) {
+    detail::add(z, keep, name, data);
+    zip_set_file_compression(z, zip_name_locate(z, name.c_str(), 0), ZIP_CM_STORE, 0);
   }
   if (zip_close(z) != 0) {
     const std::string why = zip_strerror(z);

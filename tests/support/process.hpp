@@ -64,11 +64,26 @@ inline ProcessResult run_process(const std::string &exe, const std::vector<std::
   std::array<pollfd, 3> fds{pollfd{out_pipe[0], POLLIN, 0}, pollfd{err_pipe[0], POLLIN, 0},
                             pollfd{in_pipe[1], POLLOUT, 0}};
   int open_reads = 2;
+  int status = 0;
+  bool reaped = false;
   char buf[8192];
   while (open_reads > 0) {
     const nfds_t n = in_pipe[1] >= 0 ? 3 : 2;
-    if (poll(fds.data(), n, 30000) <= 0)
+    const int ready = poll(fds.data(), n, 1000);
+    if (ready < 0) {
+      if (errno == EINTR)
+        continue;
       break;
+    }
+    if (ready == 0) {
+      // Silence: a program may say nothing for long (an office suite converting a deck on a busy
+      // machine) and what it prints later must not be lost. Once it has ended, whatever it left
+      // holding the pipes open is not waited for.
+      if (reaped)
+        break;
+      reaped = waitpid(pid, &status, WNOHANG) == pid;
+      continue;
+    }
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP))) {
         const ssize_t got = read(fds[i].fd, buf, sizeof buf);
@@ -93,8 +108,11 @@ inline ProcessResult run_process(const std::string &exe, const std::vector<std::
   }
   if (in_pipe[1] >= 0)
     close(in_pipe[1]);
-  int status = 0;
-  waitpid(pid, &status, 0);
+  for (int i = 0; i < 2; ++i)
+    if (fds[i].fd >= 0)
+      close(fds[i].fd);
+  if (!reaped)
+    waitpid(pid, &status, 0);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return r;
 }

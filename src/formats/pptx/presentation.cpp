@@ -1,7 +1,6 @@
 #include "formats/pptx/presentation.hpp"
 
-#include "core/fs.hpp"
-
+#include <algorithm>
 #include <charconv>
 #include <map>
 #include <pugixml.hpp>
@@ -14,6 +13,9 @@ namespace {
 
 // Parts are small XML files; anything this large is a damaged or hostile package.
 constexpr zip_uint64_t kMaxPartSize = 256u << 20;
+// Each element or attribute costs the parsed tree tens of bytes: a part packed with tiny
+// elements would take gigabytes of memory even within the size limit.
+constexpr std::size_t kMaxPartMarkup = 4'000'000;
 
 std::string_view local_name(std::string_view name) {
   const auto colon = name.find(':');
@@ -101,6 +103,9 @@ std::optional<Placeholder> placeholder_of(const pugi::xml_node &shape) {
     Placeholder p;
     p.type = ph.attribute("type") ? ph.attribute("type").value() : "obj";
     p.idx = ph.attribute("idx") ? ph.attribute("idx").value() : "0";
+    // idx is a number: "01" and "1" name the same placeholder.
+    if (const auto n = to_int64(p.idx); n && *n >= 0)
+      p.idx = std::to_string(*n);
     return p;
   }
   return std::nullopt;
@@ -201,7 +206,6 @@ pugi::xml_node shape_tree(const pugi::xml_document &doc) {
 
 struct Presentation::Impl {
   std::string label; // the file name for messages
-  std::string bytes;
   zip_t *archive = nullptr;
   std::string presentation_part;
   std::vector<std::string> slide_parts;
@@ -224,8 +228,11 @@ struct Presentation::Impl {
     zip_stat_t st;
     zip_stat_init(&st);
     if (zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &st) != 0 ||
-        !(st.valid & ZIP_STAT_SIZE) || st.size > kMaxPartSize)
+        !(st.valid & ZIP_STAT_SIZE))
       throw Error(label + ": unreadable part " + name);
+    if (st.size > kMaxPartSize)
+      throw Error(label + ": part " + name + " is too large (" + std::to_string(st.size) +
+                  " bytes)");
     zip_file_t *f = zip_fopen_index(archive, static_cast<zip_uint64_t>(index), 0);
     if (!f)
       throw Error(label + ": unreadable part " + name + ": " +
@@ -247,6 +254,10 @@ struct Presentation::Impl {
 
   void parse(const std::string &name, pugi::xml_document &doc) const {
     const std::string data = read(name);
+    const std::size_t markup = static_cast<std::size_t>(std::count(data.begin(), data.end(), '<')) +
+                               static_cast<std::size_t>(std::count(data.begin(), data.end(), '='));
+    if (markup > kMaxPartMarkup)
+      throw Error(label + ": part " + name + " holds too many elements");
     // Whitespace-only text is kept where it is an element's only content: a run of one space.
     const auto r = doc.load_buffer(data.data(), data.size(),
                                    pugi::parse_default | pugi::parse_ws_pcdata_single);
@@ -292,25 +303,22 @@ Presentation::~Presentation() = default;
 Presentation Presentation::open(const std::filesystem::path &path) {
   auto impl = std::make_unique<Impl>();
   impl->label = path.string();
-  try {
-    impl->bytes = fs::read_file(path);
-  } catch (const std::exception &e) {
-    throw Error(e.what());
-  }
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t *source =
-      zip_source_buffer_create(impl->bytes.data(), impl->bytes.size(), 0, &error);
-  if (source)
-    impl->archive = zip_open_from_source(source, ZIP_RDONLY, &error);
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec))
+    throw Error(impl->label + ": is a folder, not a presentation");
+  // Read from the file part by part: decks carry media of hundreds of megabytes that no slide
+  // needs, and the deck is opened once per slide.
+  int code = 0;
+  impl->archive = zip_open(path.c_str(), ZIP_RDONLY, &code);
   if (!impl->archive) {
+    zip_error_t error;
+    zip_error_init_with_code(&error, code);
     const std::string why = zip_error_strerror(&error);
-    if (source)
-      zip_source_free(source);
     zip_error_fini(&error);
+    if (code == ZIP_ER_NOENT || code == ZIP_ER_OPEN || code == ZIP_ER_READ)
+      throw Error(impl->label + ": cannot read the file (" + why + ")");
     throw Error(impl->label + ": not a presentation package (" + why + ")");
   }
-  zip_error_fini(&error);
 
   impl->presentation_part = impl->related("", "officeDocument");
   if (impl->presentation_part.empty() || !impl->has(impl->presentation_part))

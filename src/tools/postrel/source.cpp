@@ -20,16 +20,7 @@ bool exists(const std::string &path) {
 } // namespace
 
 std::string path_text(const std::string &path) {
-  if (path.empty())
-    return ".";
-  std::vector<std::string> parts;
-  for (auto &part : text::split(path, "/"))
-    if (!part.empty() && part != ".")
-      parts.push_back(std::move(part));
-  const std::string joined = text::join(parts, "/");
-  if (path.front() == '/')
-    return "/" + joined;
-  return joined.empty() ? "." : joined;
+  return fs::path_text(path);
 }
 
 Resolved resolve_markdown_file(const std::optional<std::string> &input_file,

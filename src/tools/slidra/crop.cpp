@@ -1,5 +1,6 @@
 // Region cropping: keyword boxes cut out of a full-slide image and saved as GIF.
 #include "core/fs.hpp"
+#include "core/text.hpp"
 #include "tools/slidra/slidra.hpp"
 
 #include <array>
@@ -19,6 +20,7 @@ using i128 = __int128;
 // A crop larger than this is refused: no slide region needs it, and the image would take
 // gigabytes of memory.
 constexpr i128 kMaxCropPixels = 100'000'000;
+constexpr i128 kMaxGifSide = 65535;
 
 std::int64_t saturate(i128 v) {
   constexpr auto lo = std::numeric_limits<std::int64_t>::min();
@@ -35,6 +37,11 @@ std::int64_t trunc_to_int(double v) {
   if (v <= -9.2e18)
     return std::numeric_limits<std::int64_t>::min();
   return static_cast<std::int64_t>(std::trunc(v));
+}
+
+// The image library ends its messages with a line break; a log line holds one line.
+std::string error_text(const std::exception &e) {
+  return text::rstrip(e.what());
 }
 
 std::string num(std::int64_t v) {
@@ -162,7 +169,7 @@ crop_slide_targets(const std::string &full_slide_png, const std::vector<BboxRati
     img_h = image.height();
   } catch (const std::exception &e) {
     vips_error_clear();
-    _log.error("❌ 無法讀取投影片圖片 " + full_slide_png + ": " + e.what());
+    _log.error("❌ 無法讀取投影片圖片 " + full_slide_png + ": " + error_text(e));
     return {cropped_files, start_img_idx};
   }
   std::int64_t current_idx = start_img_idx;
@@ -194,6 +201,10 @@ crop_slide_targets(const std::string &full_slide_png, const std::vector<BboxRati
       if (w * h > kMaxCropPixels)
         throw std::runtime_error("裁切區域過大 (" + num(saturate(w)) + " x " + num(saturate(h)) +
                                  " 像素，上限為 100000000 像素)");
+      // A GIF stores each side in 16 bits: a longer side would be written cut short.
+      if (w > kMaxGifSide || h > kMaxGifSide)
+        throw std::runtime_error("裁切區域過大 (" + num(saturate(w)) + " x " + num(saturate(h)) +
+                                 " 像素，GIF 每邊上限為 65535 像素)");
       vips::VImage cropped_img;
       const bool overlaps = x1 < img_w && x2 > 0 && y1 < img_h && y2 > 0;
       if (!overlaps) {
@@ -214,7 +225,7 @@ crop_slide_targets(const std::string &full_slide_png, const std::vector<BboxRati
     } catch (const std::exception &e) {
       vips_error_clear();
       _log.error("❌ 裁切第 " + std::to_string(slide_idx) + " 頁區域 " + std::to_string(r_idx) +
-                 " 時發生錯誤: " + e.what());
+                 " 時發生錯誤: " + error_text(e));
     }
   }
   return {cropped_files, current_idx};

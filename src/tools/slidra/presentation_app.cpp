@@ -2,6 +2,7 @@
 // poppler renders the chosen pages at the requested width.
 #include "core/fs.hpp"
 #include "core/process.hpp"
+#include "core/text.hpp"
 #include "tools/slidra/slidra.hpp"
 
 #include <algorithm>
@@ -35,8 +36,9 @@ using namespace std::chrono_literals;
 // LibreOffice needs a few seconds per deck; a conversion still running after this long hangs.
 constexpr auto kConvertTimeout = 600s;
 
-// Largest page image: 20000 x 10000 pixels.
-constexpr std::uint64_t kMaxPagePixels = 200'000'000;
+// Largest page image: 20000 x 15000 pixels, so that the widest allowed image of a 4:3 or 16:9
+// slide is drawn; only decks of extreme shape go beyond it.
+constexpr std::uint64_t kMaxPagePixels = 300'000'000;
 // Memory for the pages being drawn at the same time.
 constexpr std::uint64_t kRenderBudget = 1536ull << 20;
 
@@ -60,7 +62,8 @@ public:
       throw std::runtime_error("無法建立暫存資料夾: " + std::string(std::strerror(errno)));
     path_ = tmpl;
   }
-  ~ScratchDir() {
+  ~ScratchDir() { remove(); }
+  void remove() {
     std::error_code ec;
     stdfs::remove_all(path_, ec);
   }
@@ -200,6 +203,8 @@ public:
     opts.in = process::Stream::null;
     opts.out = process::Stream::capture;
     opts.err = process::Stream::capture;
+    // Ctrl-C while LibreOffice works ends the run without unwinding: the folder goes first.
+    opts.on_interrupt = [&scratch] { scratch.remove(); };
     const auto st =
         process::run({*soffice,
                       // A profile of our own: a running LibreOffice of the user's
@@ -246,7 +251,8 @@ public:
           render_page(*doc, slides[i] - 1, scale_width, height, outputs[i]);
         } catch (const std::exception &e) {
           vips_error_clear();
-          errors[i] = e.what();
+          // The image library ends its messages with a line break.
+          errors[i] = text::rstrip(e.what());
         }
       }
     };

@@ -132,7 +132,8 @@ SlidraApp::SlidraApp(const json &config_dict, std::unique_ptr<SlideExporter> exp
   scan_dir = config::get_or(config, "scan_dir", "./");
   target_slides = config::get_or(config, "target_slides", "all");
   search_keyword = config::get_or(config, "search_keyword", "crop_region");
-  output_dir = fs::join(text_of(scan_dir), "img");
+  // Printed as a path object prints: the default "./" gives "img".
+  output_dir = fs::path_text(fs::join(text_of(scan_dir), "img"));
   scale_width = config::get_or(config, "scale_width", 4800);
   padding = config::get_or(config, "padding", -40);
 }
@@ -246,7 +247,7 @@ Result SlidraApp::run() {
     }
 
     if (!cropped_images.empty()) {
-      const std::string preview_path = fs::join(scan, "img_preview.md");
+      const std::string preview_path = fs::path_text(fs::join(scan, "img_preview.md"));
       const auto lines = generate_preview_content(cropped_images);
       std::string content;
       for (std::size_t i = 0; i < lines.size(); ++i)

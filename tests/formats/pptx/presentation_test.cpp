@@ -2,7 +2,9 @@
 #include "support/files.hpp"
 #include "support/pptx_writer.hpp"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <random>
 
 namespace {
 
@@ -109,11 +111,12 @@ TEST(PptxDeck, PlaceholdersInheritTheirBoxFromLayoutThenMaster) {
            gen::placeholder(3, "Body", "idx=\"1\"", "", "") +
            gen::placeholder(4, "Own", "idx=\"9\"", gen::xfrm(7, 8, 9, 10), "") +
            gen::placeholder(5, "Orphan", "type=\"body\" idx=\"42\"", "", "") +
+           gen::placeholder(7, "Padded idx", "idx=\"09\"", "", "") +
            R"(<p:sp><p:nvSpPr><p:cNvPr id="6" name="No box"/><p:cNvSpPr/><p:nvPr/></p:nvSpPr><p:spPr/></p:sp>)",
        false, 0}};
   gen::write(dir / "d.pptx", deck);
   const auto shapes = Presentation::open(dir / "d.pptx").shapes(0);
-  ASSERT_EQ(shapes.size(), 5u);
+  ASSERT_EQ(shapes.size(), 6u);
   ASSERT_TRUE(shapes[0].box);
   EXPECT_EQ(shapes[0].box->left, 100);
   EXPECT_EQ(shapes[0].box->top, 200);
@@ -127,7 +130,11 @@ TEST(PptxDeck, PlaceholdersInheritTheirBoxFromLayoutThenMaster) {
   ASSERT_TRUE(shapes[2].box);
   EXPECT_EQ(shapes[2].box->left, 7);
   EXPECT_FALSE(shapes[3].box); // no layout placeholder with idx 42
-  EXPECT_FALSE(shapes[4].box); // not a placeholder, no box of its own
+  EXPECT_FALSE(shapes[5].box); // not a placeholder, no box of its own
+  // idx is a number: "09" finds the layout placeholder "9".
+  ASSERT_TRUE(shapes[4].box);
+  EXPECT_EQ(shapes[4].box->left, 1);
+  EXPECT_EQ(shapes[4].box->height, 4);
 }
 
 TEST(PptxDeck, BadPackagesAreRefusedWithTheFileName) {
@@ -157,6 +164,61 @@ TEST(PptxDeck, BadPackagesAreRefusedWithTheFileName) {
   gen::Deck empty;
   gen::write(dir / "empty.pptx", empty);
   EXPECT_EQ(Presentation::open(dir / "empty.pptx").slide_count(), 0u);
+}
+
+// Bytes this process has read from files so far.
+std::uint64_t bytes_read() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (io >> key >> value)
+    if (key == "rchar:")
+      return value;
+  return 0;
+}
+
+// Decks carry videos and pictures of hundreds of megabytes; reading a slide must not read (or
+// hold in memory) all of that, and the deck is opened once per slide.
+TEST(PptxDeck, ReadingASlideReadsItsPartsNotTheWholeDeck) {
+  TempDir dir;
+  gen::Deck deck;
+  deck.slides = {{text_box(2, "small"), false, 0}};
+  std::string media(24u << 20, '\0');
+  std::mt19937 random(7);
+  for (auto &c : media)
+    c = static_cast<char>(random());
+  deck.extra_parts = {{"ppt/media/video1.bin", media}};
+  gen::write(dir / "big.pptx", deck);
+  ASSERT_GT(std::filesystem::file_size(dir / "big.pptx"), 24u << 20);
+  const std::uint64_t before = bytes_read();
+  {
+    const auto p = Presentation::open(dir / "big.pptx");
+    EXPECT_EQ(p.slide_count(), 1u);
+    EXPECT_EQ(p.shapes(0).at(0).text, "small");
+  }
+  EXPECT_LT(bytes_read() - before, 4u << 20);
+}
+
+// A few hundred kilobytes of zip can unpack to a part whose tree would fill the memory: such a
+// part is refused by the amount of markup it holds, not parsed.
+TEST(PptxDeck, PartsThatWouldExhaustTheMemoryAreRefused) {
+  TempDir dir;
+  gen::Deck deck;
+  std::string tiny_elements;
+  for (int i = 0; i < 4'100'000; ++i)
+    tiny_elements += "<x/>";
+  deck.slides = {{text_box(2, "a") + tiny_elements, false, 0}, {text_box(2, "fine"), false, 0}};
+  gen::write(dir / "bomb.pptx", deck);
+  EXPECT_LT(std::filesystem::file_size(dir / "bomb.pptx"), 2u << 20);
+  const auto p = Presentation::open(dir / "bomb.pptx");
+  ASSERT_EQ(p.slide_count(), 2u);
+  try {
+    p.shapes(0);
+    FAIL() << "parsed";
+  } catch (const Error &e) {
+    EXPECT_NE(std::string(e.what()).find("slide1.xml"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(p.shapes(1).at(0).text, "fine");
 }
 
 } // namespace

@@ -118,6 +118,26 @@ TEST(CropSlideTargets, NumbersRunOnThroughFailedTargets) {
   EXPECT_EQ(read_pixels(files[2]).width, 78); // 1..79
 }
 
+TEST(CropSlideTargets, ABoxWithASideBeyondWhatAGifHoldsIsThatTargetsError) {
+  Slide s;
+  LogCapture logs;
+  // Far left of the slide: the exchanged edges give a black band 79800 pixels wide and 40 high,
+  // well inside the pixel budget but too wide for the 16 bits a GIF has for a side.
+  const BboxRatio wide{-400.0, 0.2, 1.0, 0.4, 1};
+  // 70000 rows above the slide and one column: too tall in the same way.
+  const BboxRatio tall{0.5, -700.0, 0.005, 1.0, 2};
+  const auto [files, next] = crop_slide_targets(s.png, {wide, tall, red_box()}, s.out, 0, 1, 3);
+  EXPECT_EQ(files, std::vector<std::string>{s.out + "/img3_slide3.gif"});
+  EXPECT_EQ(next, 4);
+  EXPECT_FALSE(std::filesystem::exists(s.out + "/img1_slide3.gif"));
+  EXPECT_FALSE(std::filesystem::exists(s.out + "/img2_slide3.gif"));
+  const auto errors = logs.texts("ERROR");
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_TRUE(errors[0].starts_with("❌ 裁切第 3 頁區域 1 時發生錯誤: ")) << errors[0];
+  EXPECT_NE(errors[0].find("79800"), std::string::npos) << errors[0];
+  EXPECT_TRUE(errors[1].starts_with("❌ 裁切第 3 頁區域 2 時發生錯誤: ")) << errors[1];
+}
+
 TEST(CropSlideTargets, UnreadableImageUsesNoNumbers) {
   Slide s;
   LogCapture logs;
@@ -129,6 +149,8 @@ TEST(CropSlideTargets, UnreadableImageUsesNoNumbers) {
   const auto errors = logs.texts("ERROR");
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_TRUE(errors[0].starts_with("❌ 無法讀取投影片圖片 " + missing + ": ")) << errors[0];
+  // One line: the image library's own line break is not carried into the log.
+  EXPECT_EQ(errors[0].find('\n'), std::string::npos) << errors[0];
 
   std::tie(files, next) = crop_slide_targets(s.png, {}, s.out, 0, 3, 1);
   EXPECT_TRUE(files.empty());

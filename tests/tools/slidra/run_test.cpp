@@ -129,6 +129,11 @@ TEST(CropRun, ExportsOnceCropsEverySlideAndWritesThePreview) {
   EXPECT_EQ(infos[1], "✅ 📊 簡報檔案共有 4 頁");
   EXPECT_EQ(infos[2], "✅ 🎯 預計處理投影片頁碼: [1, 2, 3, 4]");
   EXPECT_EQ(infos.back(), "🎉 Slidra executed successfully. Processed 3 target images.");
+  // The default scan folder "./" names the images and the preview without a leading "./".
+  EXPECT_NE(std::find(infos.begin(), infos.end(),
+                      "🎉 【第 1 頁區域 1 裁切成功】已儲存為: img/img1_slide1.gif"),
+            infos.end());
+  EXPECT_EQ(infos[infos.size() - 2], "🎉 【預覽生成成功】已將影像連結寫入: img_preview.md");
 }
 
 TEST(CropRun, ScanFolderHoldsImagesAndPreviewWhileTemporaryImagesUseTheCurrentFolder) {
@@ -276,8 +281,10 @@ TEST(CropRun, DefaultsApplyWithoutAConfigSection) {
   EXPECT_EQ(app.search_keyword, "crop_region");
   EXPECT_EQ(app.scale_width, 4800);
   EXPECT_EQ(app.padding, -40);
-  EXPECT_EQ(app.output_dir, "./img");
+  // The folder's text as a path object prints it: "img" for the default "./".
+  EXPECT_EQ(app.output_dir, "img");
   EXPECT_EQ(SlidraApp(json{{"config", {{"scan_dir", "a/b"}}}}).output_dir, "a/b/img");
+  EXPECT_EQ(SlidraApp(json{{"config", {{"scan_dir", "./a//b/"}}}}).output_dir, "a/b/img");
 }
 
 } // namespace
