@@ -80,6 +80,8 @@ public:
   std::string release() { return std::move(text_); }
   std::size_t size() const { return text_.size(); }
   void reserve(std::size_t n) { text_.reserve(n); }
+  // Empties the text and keeps its memory for the next one.
+  void clear() { text_.clear(); }
 
   void append(Utf8 piece) { text_.append(piece.view()); }
   // Appends `s` after checking it (throws error, leaving the text as it was).

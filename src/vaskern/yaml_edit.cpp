@@ -267,10 +267,9 @@ std::string_view key_group(std::string_view key) {
 
 bool loads_as(std::string_view text, const json &mapping) {
   try {
-    json back = vaskit::config::parse_yaml(text);
-    if (back.is_null())
-      back = json::object();
-    return back == mapping;
+    // A text that loads as nothing is no mapping, even an empty one: the tools treat such a
+    // file as "nothing configured" and stop.
+    return vaskit::config::parse_yaml(text) == mapping;
   } catch (const std::exception &) {
     return false;
   }
@@ -393,6 +392,8 @@ Splice dump_mapping(const json &mapping) {
   std::string out;
   for (const auto &[k, v] : mapping.items())
     out += emit_key(k) + ": " + emit_value(v) + "\n";
+  if (mapping.empty())
+    out = "{}\n";
   if (!loads_as(out, mapping))
     return {std::nullopt, "內容無法以 YAML 寫回"};
   return {out, ""};
@@ -489,6 +490,12 @@ Splice splice_mapping(std::string_view text, const json &mapping) {
     out += indent + emit_key(key) + ": " + emit_value(value) + eol;
     last_key = key;
     added = true;
+  }
+  // With every key gone, only comments would be left, and those load as nothing.
+  if (mapping.empty()) {
+    if (!out.empty() && out.back() != '\n')
+      out += eol;
+    out += "{}" + eol;
   }
   copy_to(text.size());
 

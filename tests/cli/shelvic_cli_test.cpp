@@ -200,6 +200,28 @@ TEST(ShelvicRun, EndOfInputAtATitleAbortsWithTheConfigurationUnchanged) {
   EXPECT_FALSE(fs::exists(dir / "index.html"));
 }
 
+// Run in a folder where none of the documents exist, a configuration of documents only loses
+// every key; it must stay a configuration the next run works with, comments kept.
+TEST(ShelvicRun, ARunThatRemovesEveryDocumentLeavesAUsableConfiguration) {
+  TempDir dir;
+  const std::string cfg =
+      "# documents of the team\ndocument1_title: Guide\ndocument1_file: guide_v1.html\n";
+  write_file(dir / "config.yaml", cfg);
+  auto r = run_process(kShelvic, {"-c", "config.yaml"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string after = read_file(dir / "config.yaml");
+  EXPECT_TRUE(has(after, "# documents of the team")) << after;
+  EXPECT_EQ(vaskit::config::parse_yaml(after), vaskit::config::json::object()) << after;
+
+  fs::remove(dir / "index.html");
+  write_file(dir / "guide_v2.html", "back again");
+  r = run_process(kShelvic, {"-c", "config.yaml"}, dir.path(), "1\nGuide\nIt is back\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has(r.out, "Done: Successfully generated HTML index at: ./index.html")) << r.out;
+  EXPECT_TRUE(fs::exists(dir / "index.html"));
+  EXPECT_EQ(load_yaml(dir / "config.yaml").value("document1_file", ""), "guide_v2.html");
+}
+
 TEST(ShelvicRun, ValueThatIsNotTextIsRefusedByName) {
   TempDir dir;
   write_file(dir / "a.html", "a");
@@ -222,8 +244,7 @@ TEST(ShelvicRun, PackageNeverReplacesAFileThatIsNotAnArchive) {
   write_file(dir / "config.yaml", cfg);
   const auto r = run_process(kShelvic, {"-c", "config.yaml"}, dir.path());
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(
-      has(r.err, "❌ 打包壓縮檔失敗: package_v1.zip 已存在且不是 zip 壓縮檔，不會覆寫。"));
+  EXPECT_TRUE(has(r.err, "❌ 打包壓縮檔失敗: package_v1.zip 已存在且不是 zip 壓縮檔，不會覆寫。"));
   EXPECT_EQ(read_file(dir / "package_v1.zip"), "my own notes");
   // A failed packing leaves the link alone (it is not re-pointed to package_v2.zip).
   EXPECT_EQ(read_file(dir / "config.yaml"), cfg);
@@ -297,8 +318,7 @@ TEST(ShelvicRun, DownloadLinkNamesThePackageWhereItWasWritten) {
   EXPECT_EQ(zip_names(dir / "package.zip"), (std::set<std::string>{"a.txt"}));
   EXPECT_FALSE(fs::exists(dir / "dist"));
   EXPECT_EQ(read_file(dir / "config.yaml"), "download_link: \"package.zip\"  # the bundle\n");
-  EXPECT_TRUE(
-      has(read_file(dir / "index.html"), "<a href=\"package.zip\" class=\"download-btn\""));
+  EXPECT_TRUE(has(read_file(dir / "index.html"), "<a href=\"package.zip\" class=\"download-btn\""));
 }
 
 TEST(ShelvicRun, UnlistedFilesAreLoggedAsPythonPrintsAList) {

@@ -157,6 +157,21 @@ TEST(YamlSplice, CommentOnlyTextGetsTheKeysAppended) {
   EXPECT_EQ(splice(text, m), "# nothing configured yet\ndocument1_file: \"a.html\"\n");
 }
 
+// When every key goes, the file must still load as a mapping: a file that loads as nothing makes
+// the next run end without doing anything.
+TEST(YamlSplice, EveryKeyRemovedStillLoadsAsAnEmptyMapping) {
+  const std::string text =
+      "# my documents\r\ndocument1_title: A\r\ndocument1_file: gone.txt # old\r\n"
+      "...\r\n# after the end\r\n";
+  const std::string out = splice(text, json::object());
+  EXPECT_EQ(vaskit::config::parse_yaml(out), json::object()) << out;
+  EXPECT_EQ(out, "# my documents\r\n{}\r\n...\r\n# after the end\r\n");
+
+  const auto whole = ye::dump_mapping(json::object());
+  ASSERT_TRUE(whole.text.has_value()) << whole.reason;
+  EXPECT_EQ(vaskit::config::parse_yaml(*whole.text), json::object()) << *whole.text;
+}
+
 TEST(YamlSplice, RefusesTextItCannotEditSafely) {
   const json m = {{"a", "2"}};
   for (const std::string text :

@@ -83,15 +83,19 @@ void *TreeArena::allocate(std::size_t size, bool *fresh) {
     }
   }
   const std::size_t need = cap + kHeader;
-  if (blocks_.empty() || blocks_.back().size - blocks_.back().used < need)
+  // Blocks kept from earlier trees are filled in turn before a new one is mapped.
+  while (current_ < blocks_.size() && blocks_[current_].size - blocks_[current_].used < need)
+    ++current_;
+  if (current_ == blocks_.size())
     add_block(need);
-  Block &b = blocks_.back();
+  Block &b = blocks_[current_];
   char *p = b.base + b.used;
+  if (fresh)
+    *fresh = b.used >= b.written;
   b.used += need;
+  b.written = std::max(b.written, b.used);
   std::memcpy(p, &size, sizeof size);
   last_ = p + kHeader;
-  if (fresh) // past `used` a block holds nothing written yet
-    *fresh = true;
   return last_;
 }
 
@@ -106,10 +110,11 @@ void *TreeArena::reallocate(void *ptr, std::size_t size) {
   }
   // The newest allocation grows in place while its block has room (buffers grow by steps).
   if (p == last_ && size <= SIZE_MAX / 2) {
-    Block &b = blocks_.back();
+    Block &b = blocks_[current_];
     const std::size_t end = static_cast<std::size_t>(p - b.base) + round_up(size);
     if (end <= b.size) {
       b.used = end;
+      b.written = std::max(b.written, end);
       std::memcpy(p - kHeader, &size, sizeof size);
       return p;
     }
@@ -139,6 +144,13 @@ void TreeArena::release() {
     ::munmap(b.base, b.size);
   blocks_.clear();
   mapped_ = 0;
+  reuse();
+}
+
+void TreeArena::reuse() {
+  for (Block &b : blocks_)
+    b.used = 0;
+  current_ = 0;
   last_ = nullptr;
   std::fill(std::begin(free_), std::end(free_), nullptr);
 }
@@ -158,7 +170,8 @@ void TreeArena::add_block(std::size_t need) {
 #ifdef MADV_NOHUGEPAGE
   ::madvise(p, size, MADV_NOHUGEPAGE);
 #endif
-  blocks_.push_back({static_cast<char *>(p), size, 0});
+  blocks_.push_back({static_cast<char *>(p), size, 0, 0});
+  current_ = blocks_.size() - 1;
   mapped_ += size;
   last_ = nullptr;
 }

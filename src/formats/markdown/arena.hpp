@@ -30,12 +30,16 @@ public:
   void deallocate(void *ptr);
   // Gives back every block; all pointers handed out become invalid.
   void release();
+  // Forgets every allocation but keeps the blocks for the next trees, which then need no fresh
+  // pages; all pointers handed out become invalid.
+  void reuse();
 
 private:
   struct Block {
     char *base;
     std::size_t size;
     std::size_t used;
+    std::size_t written; // bytes from base that may have been written: past them, still zero
   };
   // cmark's structures need no more than pointer alignment.
   static constexpr std::size_t kAlign =
@@ -51,6 +55,7 @@ private:
   std::size_t limit_;
   std::size_t mapped_ = 0;
   std::vector<Block> blocks_;
+  std::size_t current_ = 0; // the block allocations come from
   char *last_ = nullptr;
   void *free_[kMaxReused / kAlign + 1] = {};
 };

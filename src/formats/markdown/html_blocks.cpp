@@ -188,6 +188,7 @@ private:
 SplitText ElementSplitter::run() {
   SplitText out;
   out.segments.emplace_back();
+  out.segments[0].md.reserve(text_.size()); // the document keeps most of the text
   struct Frame {
     bool raw;            // an element of the same name without the markdown attribute
     std::size_t segment; // where its text goes

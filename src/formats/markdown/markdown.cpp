@@ -1,20 +1,24 @@
-// The renderer's glue: cmark parses each segment into a tree in one arena; headings get their
-// ids, [TOC] markers their contents and lone placeholders blocks of their own in the trees; then
-// every segment is rendered and the page put together with the elements in their places.
+// The renderer's glue: cmark parses each segment into a tree in one arena (the document a part at
+// a time, parts.hpp); headings get their ids, [TOC] markers their contents and lone placeholders
+// blocks of their own in the trees; each part's trees are rendered before the next part is
+// parsed, and the page is put together with the elements in their places.
 #include "formats/markdown/markdown.hpp"
 
 #include "core/text.hpp"
 #include "formats/markdown/arena.hpp"
 #include "formats/markdown/detail.hpp"
 #include "formats/markdown/html_blocks.hpp"
+#include "formats/markdown/parts.hpp"
 #include "formats/markdown/toc.hpp"
 #include "formats/markdown/tokens.hpp"
 
 #include <cmark-gfm-core-extensions.h>
 #include <cmark-gfm.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace vaskit::markdown {
 namespace {
@@ -45,17 +49,6 @@ using CmarkText = std::unique_ptr<char, HeapFree>;
 // The HTML goes to the general heap: it outlives the trees.
 CmarkText render_html(cmark_node *node, int options) {
   return CmarkText(cmark_render_html_with_mem(node, options, table_extension_list(), &heap_mem));
-}
-
-// A tree in the current arena.
-cmark_node *parse(const std::string &md, int options) {
-  table_extension_list(); // registers the extensions
-  cmark_parser *parser = cmark_parser_new_with_mem(options, &tree_mem);
-  cmark_parser_attach_syntax_extension(parser, cmark_find_syntax_extension("table"));
-  cmark_parser_feed(parser, md.data(), md.size());
-  cmark_node *doc = cmark_parser_finish(parser);
-  cmark_parser_free(parser);
-  return doc;
 }
 
 void replace_with_html_block(cmark_node *node, const std::string &html) {
@@ -155,19 +148,24 @@ std::string_view unwrap_paragraph(std::string_view html) {
   return html;
 }
 
+// Stands for the table of contents in a part that later parts may add headings to; rendered as
+// an HTML block it is this and a line feed. cmark writes no 0xFF byte but what a text holds, and
+// a text that holds one is parsed whole (parts.hpp).
+constexpr std::string_view kTocMark = "\xFFtoc\xFF";
+
 class Renderer {
 public:
   // `tokens`: how many placeholder tokens the text holds, for sizing the page.
   Renderer(SplitText &split, std::size_t tokens, const Extensions &ext)
       : arena_(ext.max_tree_bytes), split_(split), tokens_(tokens), ext_(ext),
         options_(cmark_options(ext)) {
-    docs_.reserve(split_.segments.size());
-    for (Segment &s : split_.segments) {
-      docs_.push_back(parse(s.md, options_));
-      std::string().swap(s.md); // the tree holds its own copy
-    }
+    const std::size_t n = split_.segments.size();
+    docs_.assign(n, nullptr);
+    html_.resize(n);
+    rendered_.assign(n, false);
+    visited_.assign(split_.elements.size(), false);
     parent_.assign(split_.elements.size(), npos);
-    for (std::size_t s = 0; s < split_.segments.size(); ++s)
+    for (std::size_t s = 0; s < n; ++s)
       for (std::size_t d : split_.segments[s].children)
         parent_[d] = s;
   }
@@ -175,8 +173,11 @@ public:
   std::string render();
 
 private:
-  void collect();
-  void transform();
+  void parse_body(std::size_t seg);
+  void collect(bool lost_elements);
+  void transform(bool last_part);
+  void render_trees();
+  void place_toc();
   void emit(std::string &out);
   bool is_child(std::size_t seg, std::size_t id) const {
     return id < parent_.size() && parent_[id] == seg;
@@ -192,35 +193,55 @@ private:
   std::size_t tokens_;
   const Extensions &ext_;
   int options_;
-  std::vector<cmark_node *> docs_;  // in the arena
+  std::vector<cmark_node *> docs_;  // trees of the part at hand, in the arena (null: none)
+  std::vector<std::string> html_;   // each segment as cmark renders it
+  std::vector<bool> rendered_;      // whether a segment's html_ is complete
+  std::vector<bool> visited_;       // elements whose body the walk has entered
   std::vector<std::size_t> parent_; // segment holding each element's sentinel
+  // Of the part at hand; headings_[h] has the entry toc_[first_heading_ + h].
   std::vector<cmark_node *> headings_, toc_markers_, token_paragraphs_;
+  std::size_t first_heading_ = 0;
+  bool toc_marked_ = false; // some part holds kTocMark
+  HeadingIds heading_ids_;
   std::vector<TocEntry> toc_;
+  std::optional<std::string> toc_html_; // once every heading is known
 };
 
-// Walks every segment in document order (an element's body where its sentinel stands) and notes
-// headings, [TOC] markers and paragraphs with tokens. Iterative: elements may nest deeply.
-void Renderer::collect() {
+void Renderer::parse_body(std::size_t seg) {
+  docs_[seg] = parse(split_.segments[seg].md, options_);
+  std::string().swap(split_.segments[seg].md); // the tree holds its own copy
+}
+
+// Walks the part at hand in document order (an element's body where its sentinel stands) and
+// notes headings, [TOC] markers and paragraphs with tokens. Bodies are parsed when the walk
+// enters them. Elements whose sentinel was lost follow the end of their segment: for the
+// document itself, in a walk of their own after its last part (`lost_elements`). Iterative:
+// elements may nest deeply.
+void Renderer::collect(bool lost_elements) {
   const bool ids = ext_.heading_ids || ext_.toc_marker;
   const bool elements = !split_.elements.empty();
-  std::vector<bool> visited(split_.elements.size(), false);
   struct Walk {
     std::size_t seg;
     cmark_iter *it;
     std::size_t next_child; // for children whose sentinel was not met
   };
-  std::vector<Walk> stack{{0, cmark_iter_new(docs_[0]), 0}};
-  HeadingIds heading_ids;
+  std::vector<Walk> stack{{0, lost_elements ? nullptr : cmark_iter_new(docs_[0]), 0}};
   auto enter = [&](std::size_t id) {
-    visited[id] = true;
+    visited_[id] = true;
     const std::size_t body = split_.elements[id].body;
+    if (!docs_[body])
+      parse_body(body);
     stack.push_back({body, cmark_iter_new(docs_[body]), 0});
   };
   while (!stack.empty()) {
     Walk &w = stack.back();
     if (!w.it) {
+      if (w.seg == 0 && !lost_elements) {
+        stack.pop_back();
+        continue;
+      }
       const std::vector<std::size_t> &kids = split_.segments[w.seg].children;
-      while (w.next_child < kids.size() && visited[kids[w.next_child]])
+      while (w.next_child < kids.size() && visited_[kids[w.next_child]])
         ++w.next_child;
       if (w.next_child < kids.size())
         enter(kids[w.next_child]);
@@ -245,7 +266,7 @@ void Renderer::collect() {
       HeadingText t = heading_text(node);
       headings_.push_back(node);
       toc_.push_back({cmark_node_get_heading_level(node),
-                      heading_ids.unique(slugify(t.slug)),
+                      heading_ids_.unique(slugify(t.slug)),
                       std::move(t.name),
                       {}});
       break;
@@ -266,7 +287,7 @@ void Renderer::collect() {
       // Enter the bodies in reverse so that the stack visits them in text order.
       std::vector<std::size_t> found;
       for (const SentinelHit &h : find_sentinels(lit))
-        if (is_child(seg, h.id) && !visited[h.id])
+        if (is_child(seg, h.id) && !visited_[h.id])
           found.push_back(h.id);
       for (auto id = found.rbegin(); id != found.rend(); ++id)
         enter(*id);
@@ -278,44 +299,81 @@ void Renderer::collect() {
   }
 }
 
-void Renderer::transform() {
+void Renderer::transform(bool last_part) {
   if (ext_.heading_ids)
     for (std::size_t h = 0; h < headings_.size(); ++h) {
       const std::string html = render_node(headings_[h]);
       // "<hN>...</hN>\n" gets its id.
       const std::size_t gt = std::min(html.find('>'), html.size());
-      std::string tagged = html.substr(0, gt) + " id=\"" + toc_[h].id + "\"" + html.substr(gt);
+      std::string tagged =
+          html.substr(0, gt) + " id=\"" + toc_[first_heading_ + h].id + "\"" + html.substr(gt);
       while (!tagged.empty() && tagged.back() == '\n')
         tagged.pop_back();
       replace_with_html_block(headings_[h], tagged);
     }
   if (!toc_markers_.empty()) {
-    const std::string toc = toc_html(toc_);
+    // The contents need every heading: before the last part a mark holds their place.
+    if (last_part && !toc_html_)
+      toc_html_ = toc_html(toc_);
+    const std::string toc = last_part ? *toc_html_ : std::string(kTocMark);
     for (cmark_node *marker : toc_markers_)
       replace_with_html_block(marker, toc);
+    toc_marked_ = toc_marked_ || !last_part;
   }
   for (cmark_node *para : token_paragraphs_)
     split_lone_tokens(para);
+  first_heading_ = toc_.size();
+  headings_.clear();
+  toc_markers_.clear();
+  token_paragraphs_.clear();
+}
+
+// Renders the trees of the part at hand, after which their memory serves the next part.
+void Renderer::render_trees() {
+  for (std::size_t seg = 0; seg < docs_.size(); ++seg) {
+    if (!docs_[seg])
+      continue;
+    const CmarkText html = render_html(docs_[seg], options_);
+    if (html)
+      html_[seg] += html.get();
+    docs_[seg] = nullptr;
+    if (seg != 0)
+      rendered_[seg] = true;
+  }
+  arena_.reuse();
+}
+
+// Each mark, an HTML block of its own, becomes the contents as cmark would have written them.
+void Renderer::place_toc() {
+  if (!toc_marked_)
+    return;
+  if (!toc_html_)
+    toc_html_ = toc_html(toc_);
+  const std::string &toc = *toc_html_;
+  const std::string mark = std::string(kTocMark) + "\n";
+  const std::string block = toc.ends_with('\n') ? toc : toc + "\n";
+  for (std::string &html : html_) {
+    if (html.find(mark) == npos)
+      continue;
+    std::string placed;
+    placed.reserve(html.size() + block.size());
+    std::size_t from = 0;
+    for (std::size_t at = html.find(mark); at != npos; at = html.find(mark, from)) {
+      placed.append(html, from, at - from).append(block);
+      from = at + mark.size();
+    }
+    placed.append(html, from);
+    html.swap(placed);
+  }
 }
 
 // Writes the document with every element in its place and the tokens written back; iterative
 // for deep nesting.
 void Renderer::emit(std::string &out) {
-  // Every segment is rendered and the trees dropped before the page is put together, so that
-  // the page can be sized once and the trees are gone by then.
-  std::vector<CmarkText> rendered(docs_.size());
-  std::vector<std::string_view> html(docs_.size());
+  std::vector<std::string_view> html(html_.begin(), html_.end());
   std::size_t total = 0;
-  for (std::size_t seg = 0; seg < docs_.size(); ++seg) {
-    rendered[seg] = render_html(docs_[seg], options_);
-    html[seg] = rendered[seg] ? std::string_view(rendered[seg].get()) : std::string_view();
-    total += html[seg].size();
-  }
-  docs_.clear();
-  headings_.clear();
-  toc_markers_.clear();
-  token_paragraphs_.clear();
-  arena_.release();
+  for (const std::string &h : html_)
+    total += h.size();
   for (const Element &d : split_.elements)
     total += d.open_tag.size() + d.summary.size() + d.close_tag.size() + 3;
   // A token grows by at most 17 bytes on its way back to a placeholder.
@@ -398,8 +456,29 @@ void Renderer::emit(std::string &out) {
 }
 
 std::string Renderer::render() {
-  collect();
-  transform();
+  {
+    PartParser parts(split_.segments[0].md, options_);
+    // The document's page grows part by part; cmark's HTML is rarely twice its text.
+    html_[0].reserve(2 * split_.segments[0].md.size());
+    for (cmark_node *doc = parts.next(); doc; doc = parts.next()) {
+      docs_[0] = doc;
+      collect(false);
+      const bool last = parts.done();
+      if (last)
+        collect(true);
+      transform(last);
+      render_trees();
+    }
+  }
+  std::string().swap(split_.segments[0].md);
+  rendered_[0] = true;
+  // A segment that no walk reached is rendered as it is.
+  for (std::size_t seg = 1; seg < html_.size(); ++seg)
+    if (!rendered_[seg]) {
+      parse_body(seg);
+      render_trees();
+    }
+  place_toc();
   std::string out;
   emit(out);
   return out;
@@ -407,16 +486,30 @@ std::string Renderer::render() {
 
 } // namespace
 
-std::string render(std::string_view md, const Extensions &extensions) {
+namespace {
+
+std::string render_text(std::string_view md, std::string *given_up, const Extensions &extensions) {
   std::size_t tokens = 0;
   SplitText split;
   {
     // The segments hold their own copies: the shielded text goes before the trees are built.
-    const std::string shielded = shield_text(md, extensions.placeholders, tokens);
+    std::string shielded = shield_text(md, extensions.placeholders, tokens);
+    if (given_up)
+      std::string().swap(*given_up);
     split = split_html_elements(shielded, extensions.markdown_in_html);
   }
   Renderer renderer(split, tokens, extensions);
   return renderer.render();
+}
+
+} // namespace
+
+std::string render(std::string_view md, const Extensions &extensions) {
+  return render_text(md, nullptr, extensions);
+}
+
+std::string render_owned(std::string &&md, const Extensions &extensions) {
+  return render_text(md, &md, extensions);
 }
 
 } // namespace vaskit::markdown

@@ -62,12 +62,16 @@ struct Extensions {
   // becomes a block of its own, one that shares its line stays inline in its paragraph.
   bool placeholders = false;
   MarkdownInHtml markdown_in_html = MarkdownInHtml::Off;
-  // Most bytes the document tree may take; beyond it render() throws Error.
+  // Most bytes the document tree may take (a long text's trees are held a part at a time);
+  // beyond it render() throws Error.
   std::size_t max_tree_bytes = SIZE_MAX;
 };
 
 // Renders Markdown text to an HTML fragment with the given extensions.
 std::string render(std::string_view md, const Extensions &extensions);
+// The same for a text that is given up: its memory goes as soon as the renderer has its own
+// copy, which keeps the peak down for long texts. `md` is left empty.
+std::string render_owned(std::string &&md, const Extensions &extensions);
 
 // The toc extension's default slug: NFKD, non-ASCII dropped, everything but word characters,
 // white space and "-" removed, stripped, lower-cased, runs of white space and "-" become one "-".

@@ -75,7 +75,10 @@ std::string process_markdown_alerts(std::string_view html_body) {
   return process_markdown_alerts(*valid).release();
 }
 
-re::Utf8Text process_markdown_alerts(re::Utf8 valid_body) {
+namespace {
+
+// The page with its alert boxes; nullopt when it has none, also after a failure (logged).
+std::optional<re::Utf8Text> alert_boxes(re::Utf8 valid_body) {
   const std::string_view html_body = valid_body.view();
   static const re::Pattern quote(R"(<blockquote>([\s\S]*?)</blockquote>)");
   static const re::Pattern marker(
@@ -124,6 +127,8 @@ re::Utf8Text process_markdown_alerts(re::Utf8 valid_body) {
       if (!boxes.back().empty())
         size = size - (q.end() - q.start()) + boxes.back().size();
     }
+    if (alert_count == 0)
+      return std::nullopt;
     re::Utf8Text out;
     out.reserve(size);
     std::size_t copied = 0;
@@ -135,13 +140,24 @@ re::Utf8Text process_markdown_alerts(re::Utf8 valid_body) {
       copied = quotes[k].end();
     }
     out.append(valid_body.substr(copied));
-    if (alert_count > 0)
-      log().info("✅ 成功轉換 " + std::to_string(alert_count) + " 個 GitHub Alert 區塊。");
+    log().info("✅ 成功轉換 " + std::to_string(alert_count) + " 個 GitHub Alert 區塊。");
     return out;
   } catch (const std::exception &e) {
     log().warning(std::string("⚠️ Alert 轉換出錯: ") + e.what());
-    return re::Utf8Text(valid_body);
+    return std::nullopt;
   }
+}
+
+} // namespace
+
+re::Utf8Text process_markdown_alerts(re::Utf8 valid_body) {
+  auto changed = alert_boxes(valid_body);
+  return changed ? std::move(*changed) : re::Utf8Text(valid_body);
+}
+
+re::Utf8Text process_markdown_alerts(re::Utf8Text &&html_body) {
+  auto changed = alert_boxes(html_body.view());
+  return changed ? std::move(*changed) : std::move(html_body);
 }
 
 } // namespace vaskit::prosett

@@ -121,9 +121,10 @@ std::size_t decode_reference(std::string_view s, std::size_t amp, std::string &o
 }
 
 // Replaces every match of `pattern` by `make(decoded text)`; logs the count line first.
+// nullopt when nothing matches: the text stays as it is.
 template <class Make>
-re::Utf8Text convert_blocks(re::Utf8 valid_body, const re::Pattern &pattern, std::string_view kind,
-                            Make &&make) {
+std::optional<re::Utf8Text> convert_blocks(re::Utf8 valid_body, const re::Pattern &pattern,
+                                           std::string_view kind, Make &&make) {
   const std::string_view html_body = valid_body.view();
   const auto matches = pattern.finditer(valid_body);
   if (!matches.empty())
@@ -131,6 +132,8 @@ re::Utf8Text convert_blocks(re::Utf8 valid_body, const re::Pattern &pattern, std
                " 區塊進行轉換。");
   else if (kind == "WaveDrom")
     log().debug("🔍 未在 HTML 中找到 WaveDrom 區塊");
+  if (matches.empty())
+    return std::nullopt;
   re::Utf8Text out;
   out.reserve(html_body.size());
   std::size_t copied = 0;
@@ -186,7 +189,10 @@ std::string process_wavedrom_charts(std::string_view html_body) {
                     [](re::Utf8 valid) { return process_wavedrom_charts(valid); });
 }
 
-re::Utf8Text process_mermaid_charts(re::Utf8 html_body) {
+namespace {
+
+// The stages' results: nullopt when the text stays as it is, also after a failure (logged).
+std::optional<re::Utf8Text> mermaid_blocks(re::Utf8 html_body) {
   try {
     static const re::Pattern pattern(
         R"(<pre><code class="language-mermaid">([\s\S]*?)</code></pre>)");
@@ -195,11 +201,11 @@ re::Utf8Text process_mermaid_charts(re::Utf8 html_body) {
     });
   } catch (const std::exception &e) {
     log().warning(std::string("⚠️ Mermaid 轉換出錯: ") + e.what());
-    return re::Utf8Text(html_body);
+    return std::nullopt;
   }
 }
 
-re::Utf8Text process_wavedrom_charts(re::Utf8 html_body) {
+std::optional<re::Utf8Text> wavedrom_blocks(re::Utf8 html_body) {
   try {
     static const re::Pattern pattern(
         R"(<pre><code class="language-wavedrom">([\s\S]*?)</code></pre>)");
@@ -209,8 +215,30 @@ re::Utf8Text process_wavedrom_charts(re::Utf8 html_body) {
     });
   } catch (const std::exception &e) {
     log().warning(std::string("⚠️ WaveDrom 轉換出錯: ") + e.what());
-    return re::Utf8Text(html_body);
+    return std::nullopt;
   }
+}
+
+} // namespace
+
+re::Utf8Text process_mermaid_charts(re::Utf8 html_body) {
+  auto changed = mermaid_blocks(html_body);
+  return changed ? std::move(*changed) : re::Utf8Text(html_body);
+}
+
+re::Utf8Text process_mermaid_charts(re::Utf8Text &&html_body) {
+  auto changed = mermaid_blocks(html_body.view());
+  return changed ? std::move(*changed) : std::move(html_body);
+}
+
+re::Utf8Text process_wavedrom_charts(re::Utf8 html_body) {
+  auto changed = wavedrom_blocks(html_body);
+  return changed ? std::move(*changed) : re::Utf8Text(html_body);
+}
+
+re::Utf8Text process_wavedrom_charts(re::Utf8Text &&html_body) {
+  auto changed = wavedrom_blocks(html_body.view());
+  return changed ? std::move(*changed) : std::move(html_body);
 }
 
 } // namespace vaskit::prosett

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -148,8 +149,11 @@ std::string embed_images_in_html(std::string_view html_body, const std::string &
       .release();
 }
 
-re::Utf8Text embed_images_in_html(re::Utf8 valid_body, const std::string &md_file,
-                                  const EncodeImageFn &encode_image_fn, bool is_debug) {
+namespace {
+
+// The page with its images embedded; nullopt when none is.
+std::optional<re::Utf8Text> embedded(re::Utf8 valid_body, const std::string &md_file,
+                                     const EncodeImageFn &encode_image_fn, bool is_debug) {
   static const re::Pattern img(R"re(<img[^>]+src="([^">]+)")re");
   const std::string_view html_body = valid_body.view();
   const auto matches = img.finditer(valid_body);
@@ -184,6 +188,8 @@ re::Utf8Text embed_images_in_html(re::Utf8 valid_body, const std::string &md_fil
     size = size - src.size() + b64_src->size();
     replaced.emplace_back(&m, std::move(*b64_src));
   }
+  if (replaced.empty())
+    return std::nullopt;
   re::Utf8Text out;
   out.reserve(size);
   std::size_t copied = 0;
@@ -194,6 +200,20 @@ re::Utf8Text embed_images_in_html(re::Utf8 valid_body, const std::string &md_fil
   }
   out.append(valid_body.substr(copied));
   return out;
+}
+
+} // namespace
+
+re::Utf8Text embed_images_in_html(re::Utf8 valid_body, const std::string &md_file,
+                                  const EncodeImageFn &encode_image_fn, bool is_debug) {
+  auto changed = embedded(valid_body, md_file, encode_image_fn, is_debug);
+  return changed ? std::move(*changed) : re::Utf8Text(valid_body);
+}
+
+re::Utf8Text embed_images_in_html(re::Utf8Text &&html_body, const std::string &md_file,
+                                  const EncodeImageFn &encode_image_fn, bool is_debug) {
+  auto changed = embedded(html_body.view(), md_file, encode_image_fn, is_debug);
+  return changed ? std::move(*changed) : std::move(html_body);
 }
 
 } // namespace vaskit::prosett

@@ -78,6 +78,15 @@ void keep_large_blocks_in_heap() {
   });
 }
 
+// The heap keeps freed blocks (above). The stages before rendering reuse them, one text taking
+// the place of the one before; but after them the renderer, and after it each page stage,
+// needs a larger text than any block set free, so each would leave one more text's pages
+// resident. Their pages go back to the system there instead: those texts would take fresh
+// pages anyway, and the peak stays near what the pass holds at once.
+void return_free_pages() {
+  malloc_trim(0);
+}
+
 } // namespace
 
 Logger &log() {
@@ -287,18 +296,27 @@ std::string render_markdown(re::Utf8Text md_content, const std::string &md_file,
   auto shielded = protect_markdown_code_and_math(md_content.view());
   // Each stage works on a copy of its own; the large texts go as soon as they are used up,
   // which keeps the pass's peak memory down.
-  md_content = re::Utf8Text();
-  std::string rendered = markdown::render(shielded.text, RENDER_EXTENSIONS);
-  std::string().swap(shielded.text);
+  md_content.release();
+  return_free_pages();
+  std::string rendered = markdown::render_owned(std::move(shielded.text), RENDER_EXTENSIONS);
+  return_free_pages();
   rendered = restore_markdown_code_and_math(rendered, shielded.code_placeholders,
                                             shielded.math_placeholders);
-  // What the renderer wrote is checked once; the page stages keep it valid.
+  shielded = ShieldedMarkdown();
+  return_free_pages();
+  // What the renderer wrote is checked once; the page stages keep it valid. A stage that
+  // changes nothing hands its text on as it is.
   re::Utf8Text html_body = re::Utf8Text::check(std::move(rendered));
-  html_body = process_mermaid_charts(html_body.view());
-  html_body = process_wavedrom_charts(html_body.view());
-  html_body = process_markdown_alerts(html_body.view());
-  if (encode_image_fn)
-    html_body = embed_images_in_html(html_body.view(), md_file, encode_image_fn, is_debug);
+  html_body = process_mermaid_charts(std::move(html_body));
+  return_free_pages();
+  html_body = process_wavedrom_charts(std::move(html_body));
+  return_free_pages();
+  html_body = process_markdown_alerts(std::move(html_body));
+  return_free_pages();
+  if (encode_image_fn) {
+    html_body = embed_images_in_html(std::move(html_body), md_file, encode_image_fn, is_debug);
+    return_free_pages();
+  }
   return html_body.release();
 }
 

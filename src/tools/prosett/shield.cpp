@@ -195,8 +195,9 @@ std::optional<Tag> tag_at(std::string_view s, std::size_t lt) {
   return std::nullopt;
 }
 
+// A stretch of the text being shielded: [begin, end) of the current buffer.
 struct Piece {
-  re::Utf8Text text;
+  std::size_t begin, end;
   bool code; // fenced code: no formula is looked for in it
 };
 
@@ -279,21 +280,20 @@ ShieldedMarkdown protect_markdown_code_and_math(re::Utf8 valid_content) {
     return placeholder;
   };
 
-  auto joined = [&] {
-    std::size_t size = 0;
-    for (const auto &piece : pieces)
-      size += piece.text.size();
-    std::string text;
-    text.reserve(size);
-    for (const auto &piece : pieces)
-      text += piece.text.str();
-    return text;
+  // Each step reads one buffer and writes the other, piece by piece; the two take turns.
+  re::Utf8Text text, next;
+  text.reserve(md_content.size() + md_content.size() / 8);
+  auto add_piece = [&](re::Utf8Text &to, std::size_t begin, bool is_code) {
+    pieces.push_back({begin, to.size(), is_code});
   };
   // Code spans need a backtick: stretches without one are taken as they are.
-  auto outside_piece = [&](re::Utf8 part) -> Piece {
+  auto outside_piece = [&](re::Utf8 part) {
+    const std::size_t begin = text.size();
     if (part.view().find('`') == std::string_view::npos)
-      return {re::Utf8Text(part), false};
-    return {inline_code.sub_text(code_replacer, part), false};
+      text.append(part);
+    else
+      inline_code.sub_into(text, code_replacer, part);
+    add_piece(text, begin, false);
   };
 
   try {
@@ -301,7 +301,8 @@ ShieldedMarkdown protect_markdown_code_and_math(re::Utf8 valid_content) {
     // Fenced blocks by the line scanner; inline spans only between them.
     std::size_t pos = 0;
     for (const auto &block : markdown::scan_fenced_blocks(md_content)) {
-      pieces.push_back(outside_piece(all.substr(pos, block.begin - pos)));
+      outside_piece(all.substr(pos, block.begin - pos));
+      const std::size_t begin = text.size();
       if (block.fence_char == '`' && is_fence_tag(block.info)) {
         const std::string lang(block.info);
         const std::string class_attr = lang.empty() ? "" : " class=\"language-" + lang + "\"";
@@ -313,30 +314,39 @@ ShieldedMarkdown protect_markdown_code_and_math(re::Utf8 valid_content) {
                                                       block.fence_end - block.fence_begin))});
         // The container prefix before the fence and the blanks after the closing fence stay, so
         // the placeholder sits in the list item or quote the block was in.
-        Piece piece{re::Utf8Text(all.substr(block.begin, block.fence_begin - block.begin)), true};
-        piece.text.append_checked(placeholder);
-        piece.text.append(all.substr(block.fence_end, block.end - block.fence_end));
-        pieces.push_back(std::move(piece));
+        text.append(all.substr(block.begin, block.fence_begin - block.begin));
+        text.append_checked(placeholder);
+        text.append(all.substr(block.fence_end, block.end - block.fence_end));
       } else {
         // Other fences (tildes, free-form info text) are the renderer's to draw.
-        pieces.push_back({re::Utf8Text(all.substr(block.begin, block.end - block.begin)), true});
+        text.append(all.substr(block.begin, block.end - block.begin));
       }
+      add_piece(text, begin, true);
       pos = block.end;
     }
-    pieces.push_back(outside_piece(all.substr(pos)));
+    outside_piece(all.substr(pos));
 
     // Display formulas first, then environments, then inline formulas: the numbering follows
     // this order. A formula never reaches across fenced code.
     const std::pair<const re::Pattern *, bool> math_steps[] = {
         {&display_math, true}, {&env_math, true}, {&inline_math, false}};
+    next.reserve(text.size() + text.size() / 8);
     for (const auto &[pattern, is_block] : math_steps) {
       const bool block = is_block;
+      next.clear();
       for (auto &piece : pieces) {
+        const re::Utf8 part = text.view().substr(piece.begin, piece.end - piece.begin);
+        const std::size_t begin = next.size();
         // Every formula pattern begins with "$".
-        if (!piece.code && piece.text.str().find('$') != std::string::npos)
-          piece.text = pattern->sub_text(
-              [&](const re::Match &m) { return math_replacer(m, block); }, piece.text.view());
+        if (!piece.code && part.view().find('$') != std::string_view::npos)
+          pattern->sub_into(
+              next, [&](const re::Match &m) { return math_replacer(m, block); }, part);
+        else
+          next.append(part);
+        piece.begin = begin;
+        piece.end = next.size();
       }
+      std::swap(text, next);
     }
     if (!code.empty() || !math.empty())
       log().info("✅ 成功保護 " + std::to_string(code.size()) + " 個程式碼區塊與 " +
@@ -346,7 +356,7 @@ ShieldedMarkdown protect_markdown_code_and_math(re::Utf8 valid_content) {
     log().warning(std::string("⚠️ 公式或程式碼預處理出錯: ") + e.what());
     throw;
   }
-  result.text = joined();
+  result.text = text.release();
   return result;
 }
 

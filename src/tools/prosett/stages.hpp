@@ -91,6 +91,9 @@ std::string process_wavedrom_charts(std::string_view html_body);
 // The same on validated text (the pass's own form: its text is checked once, when it is read).
 re::Utf8Text process_mermaid_charts(re::Utf8 html_body);
 re::Utf8Text process_wavedrom_charts(re::Utf8 html_body);
+// The same on a text that is given up: handed back without a copy when nothing changes.
+re::Utf8Text process_mermaid_charts(re::Utf8Text &&html_body);
+re::Utf8Text process_wavedrom_charts(re::Utf8Text &&html_body);
 
 // Decodes HTML character references in one left-to-right pass with the HTML5 rules: named
 // references (legacy names also without ";"), decimal and hexadecimal references and the
@@ -111,6 +114,8 @@ extern const AlertKind ALERT_CONFIG[5];
 // Block quotes that open with "[!NOTE]" and the like become alert boxes. On failure: the input.
 std::string process_markdown_alerts(std::string_view html_body);
 re::Utf8Text process_markdown_alerts(re::Utf8 html_body);
+// The same on a text that is given up: handed back without a copy when nothing changes.
+re::Utf8Text process_markdown_alerts(re::Utf8Text &&html_body);
 
 // ---- Local image embedding ----
 
@@ -123,6 +128,9 @@ using EncodeImageFn = std::function<std::optional<std::string>(const std::string
 std::string embed_images_in_html(std::string_view html_body, const std::string &md_file,
                                  const EncodeImageFn &encode_image_fn, bool is_debug = false);
 re::Utf8Text embed_images_in_html(re::Utf8 html_body, const std::string &md_file,
+                                  const EncodeImageFn &encode_image_fn, bool is_debug = false);
+// The same on a text that is given up: handed back without a copy when nothing changes.
+re::Utf8Text embed_images_in_html(re::Utf8Text &&html_body, const std::string &md_file,
                                   const EncodeImageFn &encode_image_fn, bool is_debug = false);
 
 // Whether `path` names an image file that may be embedded (by its extension).

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
 #include <zip.h>
@@ -147,10 +148,14 @@ PackResult zip_latest_version_files(const std::vector<std::string> &actual_files
   }
 
   log().info("📦 正在打包最新檔案至壓縮檔：" + shown + " ...");
-  // The library writes a temporary file beside the archive and renames it at close, so an
-  // earlier package survives any failure; ZIP_TRUNCATE ignores its old members.
+  // The archive is built under a hidden name and renamed into place once complete, so an earlier
+  // package survives any failure, and a run that is interrupted leaves nothing that a later run
+  // would list, offer or pack (hidden files never are). The library's own temporary file, beside
+  // the name it is given, is hidden too.
+  const std::string staging = fs::join(folder.empty() ? "." : folder, "." + zip_basename + ".part");
+  std::filesystem::remove(staging, ec);
   int code = 0;
-  zip_t *za = zip_open(zip_path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+  zip_t *za = zip_open(staging.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
   if (!za)
     return failed(shown + ": " + zip_error_text(code));
   auto give_up = [&](const std::string &why) {
@@ -177,6 +182,15 @@ PackResult zip_latest_version_files(const std::vector<std::string> &actual_files
   }
   if (zip_close(za) != 0)
     return give_up(shown + ": " + zip_strerror(za));
+  // A package that was there keeps its permissions.
+  struct stat before {};
+  if (::stat(zip_path.c_str(), &before) == 0)
+    ::chmod(staging.c_str(), before.st_mode & 07777);
+  if (::rename(staging.c_str(), zip_path.c_str()) != 0) {
+    const int err = errno;
+    std::filesystem::remove(staging, ec);
+    return failed(shown + ": " + std::strerror(err));
+  }
   log().info("🎉 成功建立壓縮包，共打包 " + std::to_string(files_to_zip.size()) + " 個檔案！");
   return {PackResult::Status::packed, zip_path};
 }

@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
 namespace vaskit::prosett {
 namespace {
 
@@ -132,6 +137,44 @@ TEST(PageStages, TextThatIsNoUtf8IsHandedBackAndValidatedTextGivesTheSamePage) {
   // A data URI that is no UTF-8 is refused rather than put into validated text.
   auto broken = [](const std::string &) -> std::optional<std::string> { return "\xff"; };
   EXPECT_THROW(embed_images_in_html(valid, "/d/a.md", broken), re::error);
+}
+
+// A stage given its text hands it on as it is when it changes nothing (no copy of a page of
+// many megabytes), and otherwise gives what the stage gives on a view of the text.
+TEST(PageStages, GivenTextsAreHandedOnOrRewrittenAlike) {
+  LogCapture logs;
+  auto encode = [](const std::string &) -> std::optional<std::string> { return "data:x"; };
+  auto missing = [](const std::string &) -> std::optional<std::string> { return std::nullopt; };
+  const std::string plain = "<blockquote>\n<p>plain</p>\n</blockquote>\n<pre><code>x</code></pre>\n"
+                            "<img src=\"https://e.com/a.png\" /><img src=\"gone.png\" />\n";
+  using Stage = std::function<re::Utf8Text(re::Utf8Text &&)>;
+  const std::vector<Stage> stages = {
+      [](re::Utf8Text &&t) { return process_mermaid_charts(std::move(t)); },
+      [](re::Utf8Text &&t) { return process_wavedrom_charts(std::move(t)); },
+      [](re::Utf8Text &&t) { return process_markdown_alerts(std::move(t)); },
+      [&](re::Utf8Text &&t) { return embed_images_in_html(std::move(t), "/d/a.md", missing); },
+  };
+  for (const Stage &stage : stages) {
+    re::Utf8Text text = re::Utf8Text::check(plain);
+    const char *memory = text.str().data();
+    const re::Utf8Text out = stage(std::move(text));
+    EXPECT_EQ(out.str(), plain);
+    EXPECT_EQ(out.str().data(), memory);
+  }
+
+  const std::string rich = "<blockquote>\n<p>[!WARNING]\nx</p>\n</blockquote>\n"
+                           "<pre><code class=\"language-mermaid\">A--&gt;B</code></pre>\n"
+                           "<pre><code class=\"language-wavedrom\">{s:1}</code></pre>\n"
+                           "<img alt=\"x\" src=\"pic.png\" />\n";
+  const re::Utf8 valid = re::Utf8::check(rich);
+  EXPECT_EQ(process_mermaid_charts(re::Utf8Text(valid)).str(), process_mermaid_charts(valid).str());
+  EXPECT_EQ(process_wavedrom_charts(re::Utf8Text(valid)).str(),
+            process_wavedrom_charts(valid).str());
+  EXPECT_EQ(process_markdown_alerts(re::Utf8Text(valid)).str(),
+            process_markdown_alerts(valid).str());
+  const re::Utf8Text embedded = embed_images_in_html(re::Utf8Text(valid), "/d/a.md", encode);
+  EXPECT_EQ(embedded.str(), embed_images_in_html(valid, "/d/a.md", encode).str());
+  EXPECT_NE(embedded.str().find("src=\"data:x\""), std::string::npos);
 }
 
 } // namespace

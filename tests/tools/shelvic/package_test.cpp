@@ -2,7 +2,13 @@
 #include "support.hpp"
 #include "tools/shelvic/shelvic.hpp"
 
+#include <csignal>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <random>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zip.h>
 
 namespace {
@@ -150,6 +156,65 @@ TEST(DownloadPackage, AFailureLeavesThePreviousPackageIntact) {
   for (const auto &entry : std::filesystem::directory_iterator("."))
     EXPECT_TRUE(entry.path().filename() == "a.txt" || entry.path().filename() == "package.zip")
         << entry.path() << " left behind";
+}
+
+// A run stopped while the archive is being written (Ctrl-C, a kill) must leave nothing visible
+// behind: the next run would list such a file, pack the broken archive and offer it as a document.
+TEST(DownloadPackage, AnInterruptedPackLeavesNoVisibleFileBehind) {
+  InTempDir dir;
+  // Random bytes deflate slowly, which keeps the archive in the making long enough to watch.
+  std::mt19937_64 rng(7);
+  std::string big(48u << 20, '\0');
+  for (std::size_t i = 0; i + 8 <= big.size(); i += 8) {
+    const std::uint64_t v = rng();
+    std::memcpy(big.data() + i, &v, 8);
+  }
+  dir.file("big.bin", big);
+  big.clear();
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    zip_latest_version_files({"big.bin"}, "package.zip");
+    ::_exit(0);
+  }
+  // Stop the packer as soon as anything but the input shows up in the folder.
+  bool seen = false;
+  for (int i = 0; i < 20000 && !seen; ++i) {
+    for (const auto &entry : std::filesystem::directory_iterator("."))
+      seen = seen || entry.path().filename() != "big.bin";
+    if (!seen)
+      ::usleep(500);
+  }
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(seen) << "the packer never started writing";
+
+  for (const auto &entry : std::filesystem::directory_iterator(".")) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "big.bin" || name == "package.zip" || name.front() == '.')
+        << name << " left behind where the next run lists files";
+  }
+  // The next run packs only the input.
+  ASSERT_EQ(zip_latest_version_files({"big.bin"}, "package.zip").status,
+            PackResult::Status::packed);
+  const auto packed = members("package.zip");
+  ASSERT_EQ(packed.size(), 1u);
+  EXPECT_EQ(packed[0].name, "big.bin");
+}
+
+TEST(DownloadPackage, AFinishedPackageKeepsThePermissionsOfTheOneItReplaces) {
+  InTempDir dir;
+  dir.file("a.txt", "a");
+  ASSERT_EQ(zip_latest_version_files({"a.txt"}, "package.zip").status, PackResult::Status::packed);
+  ASSERT_EQ(::chmod("package.zip", 0640), 0);
+  dir.file("a.txt", "changed");
+  ASSERT_EQ(zip_latest_version_files({"a.txt"}, "package.zip").status, PackResult::Status::packed);
+  EXPECT_EQ(members("package.zip").at(0).data, "changed");
+  struct stat st {};
+  ASSERT_EQ(::stat("package.zip", &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 TEST(DownloadPackage, NameThatIsNotUtf8IsPackedUnderItsOwnBytes) {
