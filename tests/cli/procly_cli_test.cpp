@@ -194,13 +194,13 @@ TEST_F(ProclyCli, NoMatchNoOptionsTemplateAndUnusableFiles) {
 
   write_file(dir / "empty.json", R"({"config": {}})");
   auto empty = procly({"-c", "empty.json"});
-  EXPECT_EQ(empty.status, 0);
+  EXPECT_EQ(empty.status, 1);
   EXPECT_EQ(empty.out, "Failed: System data file not found at: \n");
 
-  // A file the loader cannot use: its own line, then a quiet end with status 0.
+  // A file the loader cannot use: its own line, then the end with status 1.
   write_file(dir / "broken.json", "{\"config\": ");
   auto broken = procly({"-c", "broken.json"});
-  EXPECT_EQ(broken.status, 0);
+  EXPECT_EQ(broken.status, 1);
   EXPECT_EQ(broken.out.find("Success"), std::string::npos);
   EXPECT_EQ(broken.out.find("Failed"), std::string::npos);
 
@@ -208,9 +208,29 @@ TEST_F(ProclyCli, NoMatchNoOptionsTemplateAndUnusableFiles) {
   write_file(dir / "data/s3.csv", "h\r\n" + csv_row("1", "S", "1", "A", "1", "x") + "a,\"open\r\n");
   write_file(dir / "bad.json", R"({"config": {"system_data_path": "data/s3.csv"}})");
   auto bad = procly({"-c", "bad.json"});
-  EXPECT_EQ(bad.status, 0);
+  EXPECT_EQ(bad.status, 1);
   EXPECT_EQ(bad.out, "Failed: data/s3.csv, line 3: a quoted field is never closed\n");
   EXPECT_NE(bad.err.find("Error during data processing"), std::string::npos);
+}
+
+TEST_F(ProclyCli, UnwritableResultFailsWithStatusOne) {
+  // The output folder's place is taken by a file: the workbook cannot be written.
+  write_file(dir / "taken", "not a folder");
+  write_file(dir / "taken.json",
+             R"({"config": {"system_data_path": "data/system_data.csv",
+                            "customer_data_path": "data/customer_data.xlsx",
+                            "output_dir": "taken"}})");
+  const auto r = procly({"-c", "taken.json"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Failed: Failed to save result excel file.\n");
+  EXPECT_EQ(read_file(dir / "taken"), "not a folder");
+
+  // A configuration without its "config" section ends the same way, with nothing written.
+  write_file(dir / "nosection.json", R"({"other": {}})");
+  const auto n = procly({"-c", "nosection.json"});
+  EXPECT_EQ(n.status, 1);
+  EXPECT_NE(n.out.find("nosection.json"), std::string::npos) << n.out;
+  EXPECT_FALSE(fs::exists(dir / "data/out/result.xlsx"));
 }
 
 } // namespace

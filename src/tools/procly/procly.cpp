@@ -103,15 +103,16 @@ int cmd_procly(const Options &options) {
   }
   vaskern::fileMg::JsonConfigFlow flow;
   flow.missing_lines = {"Error: Please provide a JSON config file using -c."};
-  // A file the loader cannot use ends the command quietly: the loader has said why.
-  flow.unusable_status = 0;
+  // The loader has said what is wrong with the file; a run without it is a failure.
+  flow.unusable_status = 1;
   const auto resolved = vaskern::fileMg::resolve_json_config(options.config, flow);
   if (!resolved.section)
     return resolved.status;
   Procly app(*resolved.section);
   const Result result = app.run();
   cli::echo((result.ok ? "Success: " : "Failed: ") + text::printable(result.message));
-  return 0;
+  // Scripts and schedulers see the outcome in the status, not only in the line.
+  return result.ok ? 0 : 1;
 }
 
 } // namespace vaskit::procly
