@@ -230,4 +230,28 @@ TEST_F(LedgrinCli, CommandLineConfigurationAndTemplate) {
   EXPECT_NE(missing.err.find("does not exist"), std::string::npos) << missing.err;
 }
 
+TEST_F(LedgrinCli, AWorkbookLeftUnmovedEndsWithStatusOne) {
+  const fs::path data = dir / "expenses";
+  // A name cell too long for a file name: that move fails, the other workbook still moves.
+  claim(data / "long.xlsx", "long", std::string(300, 'n'), 1.0);
+  claim(data / "ok.xlsx", "ok", std::string("Amy"), 7.0);
+  const std::string long_bytes = read_file(data / "long.xlsx");
+  write_file(dir / "config.json", R"({"config": {"path": "./expenses"}})");
+  const auto r = ledgrin({"-c", "config.json"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("Failed to move ./expenses/long.xlsx: "), std::string::npos) << r.err;
+  EXPECT_EQ(read_file(data / "long.xlsx"), long_bytes);
+  EXPECT_FALSE(fs::exists(data / "ok.xlsx"));
+  EXPECT_TRUE(fs::exists(data / "backup/ok.xlsx"));
+
+  // A workbook that is only skipped (no amount) is no failure.
+  BookPlan no_amount;
+  no_amount.sheets = {{"Claim", {{"D6", std::string("Dan")}}}};
+  fs::remove(data / "long.xlsx");
+  write_book(data / "e.xlsx", no_amount);
+  const auto skipped = ledgrin({"-c", "config.json"});
+  EXPECT_EQ(skipped.status, 0) << skipped.err;
+  EXPECT_NE(skipped.err.find("---> Skipping e.xlsx"), std::string::npos) << skipped.err;
+}
+
 } // namespace

@@ -112,8 +112,8 @@ int cmd_ledgrin(const Options &options) {
     return 1;
   }
   // ledgrin reads its file itself: a file it cannot parse ends the command with the reason.
-  process_expense_rename(load_config(*options.config));
-  return 0;
+  // A workbook left unmoved is a failure the caller's script must see; a skipped one is not.
+  return process_expense_rename(load_config(*options.config)) == 0 ? 0 : 1;
 }
 
 } // namespace vaskit::ledgrin

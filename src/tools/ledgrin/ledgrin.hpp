@@ -38,8 +38,8 @@ struct Options {
 
 // Writes the template, or reads the JSON file named by -c and runs the renaming pass. Returns 1
 // without a configuration or when the template cannot be written; a file that cannot be read
-// or parsed throws (the command layer reports it, status 1); after a pass the status is 0,
-// whatever the pass did with each workbook.
+// or parsed throws (the command layer reports it, status 1); after a pass the status is 1 when a
+// workbook could not be moved, else 0 (skipped workbooks do not count).
 int cmd_ledgrin(const Options &options);
 
 // Thrown for a configuration the pass cannot use at all (not a mapping, a section that is no
@@ -51,8 +51,8 @@ public:
 
 // The renaming pass over the workbooks directly in the configured folder. `config_dict` must be
 // a mapping (ConfigError otherwise, before anything is done). Each workbook's failure is logged
-// and the pass goes on.
-void process_expense_rename(const json &config_dict);
+// and the pass goes on. Returns how many workbooks could not be moved.
+std::size_t process_expense_rename(const json &config_dict);
 
 // The values of the cells named by `cell_locations` ("D6", "$p$56") on the workbook's active
 // sheet, in the same order: the result cached for a formula, std::monostate for an empty cell.

@@ -101,7 +101,7 @@ std::vector<CellValue> get_excel_cell_value(const std::string &file_path,
   }
 }
 
-void process_expense_rename(const json &config_dict) {
+std::size_t process_expense_rename(const json &config_dict) {
   // The spreadsheet reader is part of this program, so there is no package to check for.
   if (!config_dict.is_object())
     throw ConfigError("argument \"config_dict\" must be a mapping (dict); got " +
@@ -125,6 +125,7 @@ void process_expense_rename(const json &config_dict) {
   const auto files = fileMg::find_files_with_extensions(input_path, {".xlsx"}, false);
 
   log().info("Starting expense processing in: " + text::printable(input_path));
+  std::size_t failed_moves = 0;
   for (const FileEntry &entry : files) {
     const std::string &file_path = entry.path;
     const std::string base = fs::basename(file_path);
@@ -154,8 +155,10 @@ void process_expense_rename(const json &config_dict) {
     } catch (const std::exception &e) {
       log().error("Failed to move " + text::printable(file_path) + ": " +
                   text::printable(e.what()));
+      ++failed_moves;
     }
   }
+  return failed_moves;
 }
 
 } // namespace vaskit::ledgrin
