@@ -149,9 +149,40 @@ std::string to_text(const json &v) {
     return v.get<std::string>();
   case json::value_t::number_float:
     return text::float_repr(v.get<double>());
+  case json::value_t::array:
+  case json::value_t::object:
+    return repr(v);
   default:
     return v.dump();
   }
+}
+
+std::string repr(const json &v) {
+  if (v.is_string())
+    return text::py_repr(v.get<std::string>());
+  if (v.is_array()) {
+    std::string out = "[";
+    bool first = true;
+    for (const auto &item : v) {
+      if (!first)
+        out += ", ";
+      first = false;
+      out += repr(item);
+    }
+    return out + "]";
+  }
+  if (v.is_object()) {
+    std::string out = "{";
+    bool first = true;
+    for (const auto &[key, item] : v.items()) {
+      if (!first)
+        out += ", ";
+      first = false;
+      out += text::py_repr(key) + ": " + repr(item);
+    }
+    return out + "}";
+  }
+  return to_text(v);
 }
 
 json get_or(const json &mapping, const std::string &key, const json &fallback) {

@@ -33,9 +33,12 @@ json parse_yaml(std::string_view text);
 json parse_json(std::string_view text);
 // Python truthiness: null, false, 0, 0.0, "" and empty containers are false.
 bool truthy(const json &v);
-// Python str() of a value: None, True/False, integers, floats as repr, text as is; containers in
-// JSON form.
+// Python str() of a value: None, True/False, integers, floats as repr, text as is; lists and
+// mappings as repr.
 std::string to_text(const json &v);
+// Python repr() of a value: 'text' with Python's quoting and escapes, [a, b], {'k': v}; other
+// values as to_text.
+std::string repr(const json &v);
 // The value under `key` of a mapping, or `fallback` when the key is absent (like dict.get).
 json get_or(const json &mapping, const std::string &key, const json &fallback);
 

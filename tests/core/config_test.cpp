@@ -145,8 +145,20 @@ TEST(TextForm, MatchesPythonStr) {
   EXPECT_EQ(to_text(-0.0), "-0.0");
   EXPECT_EQ(to_text(-std::numeric_limits<double>::infinity()), "-inf");
   EXPECT_EQ(to_text("x"), "x");
+  // Lists and mappings print as their repr, texts inside them quoted.
+  EXPECT_EQ(to_text(json::parse(R"(["1", "3"])")), "['1', '3']");
+  EXPECT_EQ(to_text(json::parse(R"({"a": [1, 2.0, null], "b": "x"})")),
+            "{'a': [1, 2.0, None], 'b': 'x'}");
   EXPECT_EQ(get_or(json::object({{"a", 1}}), "b", "fb"), "fb");
   EXPECT_EQ(get_or(json::object({{"a", nullptr}}), "a", "fb"), nullptr);
+}
+
+TEST(ReprForm, ListsAndTextsAsPythonWritesThem) {
+  EXPECT_EQ(repr(json::parse(R"(["a", "  ", "b"])")), "['a', '  ', 'b']");
+  EXPECT_EQ(repr(json::parse(R"(["it's", "say \"x\" it's", "a\\b\n"])")),
+            R"(["it's", 'say "x" it\'s', 'a\\b\n'])");
+  EXPECT_EQ(repr(json::parse(R"([null, true, 3, {"k": [1]}])")), "[None, True, 3, {'k': [1]}]");
+  EXPECT_EQ(repr("週報\u3000\u00a0\x01"), "'週報\\u3000\\xa0\\x01'");
 }
 
 } // namespace

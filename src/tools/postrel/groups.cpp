@@ -1,8 +1,8 @@
 // Recipient groups: the chosen group's lines, and the listing of all groups.
 #include "core/command.hpp"
+#include "core/config.hpp"
 #include "core/text.hpp"
 #include "tools/postrel/postrel.hpp"
-#include "tools/postrel/pyrepr.hpp"
 #include "vaskern/fileIO_options.hpp"
 
 namespace vaskit::postrel {
@@ -32,12 +32,12 @@ std::string _format_recipients(const json &recipients) {
     std::vector<std::string> parts;
     for (const auto &item : recipients)
       if (config::truthy(item))
-        parts.push_back(text::strip(py_str(item)));
+        parts.push_back(text::strip(config::to_text(item)));
     return text::join(parts, "; ");
   }
   if (!config::truthy(recipients))
     return "";
-  return text::strip(py_str(recipients));
+  return text::strip(config::to_text(recipients));
 }
 
 std::vector<std::string> _format_attachments(const json &attachments) {
@@ -50,7 +50,7 @@ std::vector<std::string> _format_attachments(const json &attachments) {
     for (const auto &item : attachments) {
       if (!config::truthy(item))
         continue;
-      auto s = text::strip(py_str(item));
+      auto s = text::strip(config::to_text(item));
       if (!s.empty())
         out.push_back(std::move(s));
     }
@@ -127,8 +127,9 @@ PostrelApp::PostrelApp(const json &config_dict, const std::optional<std::string>
     log().info("✅ 已選用郵件群組：[" + *selected_group + "]");
   } else {
     const json default_value = config::get_or(config, "default_group", nullptr);
-    selected_group =
-        default_value.is_null() ? std::nullopt : std::optional<std::string>(py_str(default_value));
+    selected_group = default_value.is_null()
+                         ? std::nullopt
+                         : std::optional<std::string>(config::to_text(default_value));
   }
 
   auto field = [&](const std::string &key) -> json {
@@ -142,7 +143,7 @@ PostrelApp::PostrelApp(const json &config_dict, const std::optional<std::string>
   mail_cc = _format_recipients(field("mail_cc"));
   const json content = field("mail_content");
   if (config::truthy(content))
-    mail_content = py_str(content);
+    mail_content = config::to_text(content);
 }
 
 void PostrelApp::list_groups() const {
@@ -153,7 +154,7 @@ void PostrelApp::list_groups() const {
   const json default_grp = config::get_or(config, "default_group", nullptr);
   cli::echo("\n📋 可用的郵件群組清單 (Available Recipient Groups):");
   cli::echo(kRule);
-  auto shown = [](const json &v) { return text::printable(py_str(v)); };
+  auto shown = [](const json &v) { return text::printable(config::to_text(v)); };
   for (const auto &[name, raw_settings] : groups.items()) {
     const json settings = mapping_or_empty(raw_settings);
     auto value = [&](const std::string &key, const json &otherwise) -> json {

@@ -2,7 +2,6 @@
 #include "support/console.hpp"
 #include "support/log_capture.hpp"
 #include "tools/postrel/postrel.hpp"
-#include "tools/postrel/pyrepr.hpp"
 
 #include <gtest/gtest.h>
 
@@ -34,14 +33,6 @@ TEST(FormatAttachments, TextsListsAndOtherValues) {
   EXPECT_TRUE(_format_attachments("   ").empty());
   EXPECT_TRUE(_format_attachments(5).empty());
   EXPECT_TRUE(_format_attachments(json::object({{"a", "b"}})).empty());
-}
-
-TEST(PyRepr, ListsAndTextsAsPythonWritesThem) {
-  EXPECT_EQ(py_repr(json::parse(R"(["a", "  ", "b"])")), "['a', '  ', 'b']");
-  EXPECT_EQ(py_repr(json::parse(R"(["it's", "say \"x\" it's", "a\\b\n"])")),
-            R"(["it's", 'say "x" it\'s', 'a\\b\n'])");
-  EXPECT_EQ(py_repr(json::parse(R"([null, true, 3, {"k": [1]}])")), "[None, True, 3, {'k': [1]}]");
-  EXPECT_EQ(py_repr("週報\u3000\u00a0\x01"), "'週報\\u3000\\xa0\\x01'");
 }
 
 const char *const kThreeGroups = R"(config:

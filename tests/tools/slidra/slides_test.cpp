@@ -63,6 +63,16 @@ TEST(ParseSlideIndices, NumbersAreReadAsIntegerLiterals) {
   EXPECT_EQ(pick(json()), std::vector<int>{});
 }
 
+TEST(ParseSlideIndices, AListIsReadAsItsPythonText) {
+  LogCapture logs;
+  // A YAML list is neither an integer nor text: its text form "['1', '3']" is split at commas.
+  EXPECT_EQ(pick(json::parse(R"(["1", "3"])")), std::vector<int>{});
+  EXPECT_EQ(
+      logs.texts("WARNING"),
+      (std::vector<std::string>{"⚠️ 無法解析的頁碼格式: '['1''，已略過。",
+                                "⚠️ 無法解析的頁碼格式: ''3']'，已略過。"}));
+}
+
 // A 16:9 slide, 12192000 x 6858000 EMU.
 std::string keyword_box(int id, std::int64_t x, std::int64_t y, std::int64_t cx, std::int64_t cy,
                         const std::string &paragraphs) {
