@@ -81,10 +81,14 @@ void keep_large_blocks_in_heap() {
 // The heap keeps freed blocks (above). The stages before rendering reuse them, one text taking
 // the place of the one before; but after them the renderer, and after it each page stage,
 // needs a larger text than any block set free, so each would leave one more text's pages
-// resident. Their pages go back to the system there instead: those texts would take fresh
-// pages anyway, and the peak stays near what the pass holds at once.
-void return_free_pages() {
-  malloc_trim(0);
+// resident. For a long text their pages go back to the system there instead: those texts would
+// take fresh pages anyway, and the peak stays near what the pass holds at once. A short text's
+// pages are few, and the blocks it sets free serve the smaller allocations that follow.
+constexpr std::size_t kReturnPagesFrom = std::size_t{4} << 20;
+
+void return_free_pages(std::size_t text_size) {
+  if (text_size >= kReturnPagesFrom)
+    malloc_trim(0);
 }
 
 } // namespace
@@ -296,26 +300,27 @@ std::string render_markdown(re::Utf8Text md_content, const std::string &md_file,
   auto shielded = protect_markdown_code_and_math(md_content.view());
   // Each stage works on a copy of its own; the large texts go as soon as they are used up,
   // which keeps the pass's peak memory down.
+  const std::size_t text_size = md_content.size();
   md_content.release();
-  return_free_pages();
+  return_free_pages(text_size);
   std::string rendered = markdown::render_owned(std::move(shielded.text), RENDER_EXTENSIONS);
-  return_free_pages();
+  return_free_pages(text_size);
   rendered = restore_markdown_code_and_math(rendered, shielded.code_placeholders,
                                             shielded.math_placeholders);
   shielded = ShieldedMarkdown();
-  return_free_pages();
+  return_free_pages(text_size);
   // What the renderer wrote is checked once; the page stages keep it valid. A stage that
   // changes nothing hands its text on as it is.
   re::Utf8Text html_body = re::Utf8Text::check(std::move(rendered));
   html_body = process_mermaid_charts(std::move(html_body));
-  return_free_pages();
+  return_free_pages(text_size);
   html_body = process_wavedrom_charts(std::move(html_body));
-  return_free_pages();
+  return_free_pages(text_size);
   html_body = process_markdown_alerts(std::move(html_body));
-  return_free_pages();
+  return_free_pages(text_size);
   if (encode_image_fn) {
     html_body = embed_images_in_html(std::move(html_body), md_file, encode_image_fn, is_debug);
-    return_free_pages();
+    return_free_pages(text_size);
   }
   return html_body.release();
 }
