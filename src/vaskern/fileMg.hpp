@@ -78,6 +78,9 @@ struct MovedFile {
 //  - within one file system the move is a rename (the file is whole under one of its names at
 //    every moment); across file systems the file is copied to a temporary name beside the
 //    destination, flushed to disk, given its final name and only then removed from `src`;
+//  - a symbolic link to a regular file moves as a link to that same file (a relative target is
+//    made absolute, so that it still resolves from the new folder); the backup is a copy of
+//    the file's content;
 //  - the folders of `dest` and `backup` are created when missing;
 //  - when any step fails (a name too long, no permission, a full disk), the copies made so far
 //    are removed, `src` stays where it was, and std::system_error is thrown naming the paths.

@@ -208,6 +208,36 @@ std::string move_across(const std::string &src, const std::string &dest) {
   return final_name;
 }
 
+// A symbolic link goes as a link to the same file: renamed as it is, a relative target would
+// point from the new folder into nothing. Never replaces an existing name. Returns the new name.
+std::string move_link(const std::string &src, const std::string &dest) {
+  std::error_code ec;
+  stdfs::path target = stdfs::read_symlink(src, ec);
+  if (!ec && target.is_relative()) {
+    // The system reads a relative target from the real folder that holds the link.
+    const stdfs::path link = stdfs::absolute(src, ec);
+    if (!ec)
+      target = stdfs::canonical(link.parent_path(), ec) / target;
+  }
+  if (ec)
+    throw std::system_error(ec, "cannot move " + in_quotes(src));
+  for (int n = 0;; ++n) {
+    if (n == kMaxNumbered)
+      fail(EEXIST, "no free name for " + in_quotes(dest));
+    const std::string candidate = numbered(dest, n);
+    if (::symlink(target.c_str(), candidate.c_str()) == 0) {
+      if (::unlink(src.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(candidate.c_str());
+        fail(err, "cannot remove " + in_quotes(src));
+      }
+      return candidate;
+    }
+    if (errno != EEXIST)
+      fail(errno, "cannot move " + in_quotes(src) + " to " + in_quotes(candidate));
+  }
+}
+
 } // namespace
 
 std::string get_folder_from_path(const std::string &path) {
@@ -256,6 +286,8 @@ MovedFile move_file_force(const std::string &src, const std::string &dest,
     fail(EISDIR, "cannot move " + in_quotes(src));
   if (!S_ISREG(st.st_mode))
     fail(EINVAL, "cannot move " + in_quotes(src) + ", which is not a regular file");
+  struct stat link_st {};
+  const bool is_link = ::lstat(src.c_str(), &link_st) == 0 && S_ISLNK(link_st.st_mode);
   make_folder_of(dest);
   make_folder_of(backup);
 
@@ -267,6 +299,8 @@ MovedFile move_file_force(const std::string &src, const std::string &dest,
   moved.backup = copy_to_free_name(src, backup);
   try {
     step("backup copied");
+    if (is_link)
+      moved.dest = move_link(src, dest);
     for (int n = 0; moved.dest.empty(); ++n) {
       if (n == kMaxNumbered)
         fail(EEXIST, "no free name for " + in_quotes(dest));

@@ -254,4 +254,23 @@ TEST_F(LedgrinCli, AWorkbookLeftUnmovedEndsWithStatusOne) {
   EXPECT_NE(skipped.err.find("---> Skipping e.xlsx"), std::string::npos) << skipped.err;
 }
 
+TEST_F(LedgrinCli, ALinkedWorkbookStaysReachableUnderItsNewName) {
+  // The claim lives in a shared folder; the expense folder holds a relative link to it.
+  claim(dir / "shared/claim.xlsx", "linked", std::string("Lin"), 42.0);
+  const std::string bytes = read_file(dir / "shared/claim.xlsx");
+  fs::create_directories(dir / "expenses");
+  fs::create_symlink("../shared/claim.xlsx", dir / "expenses/claim.xlsx");
+  write_file(dir / "config.json", R"({"config": {"path": "./expenses"}})");
+  const auto r = ledgrin({"-c", "config.json"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<fs::path> results;
+  for (const auto &entry : fs::directory_iterator(dir / "expenses/results"))
+    results.push_back(entry.path());
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].filename().string().rfind("Lin_42_", 0), 0u) << results[0];
+  EXPECT_EQ(read_file(results[0]), bytes);
+  EXPECT_EQ(read_file(dir / "expenses/backup/claim.xlsx"), bytes);
+  EXPECT_EQ(read_file(dir / "shared/claim.xlsx"), bytes);
+}
+
 } // namespace

@@ -180,4 +180,30 @@ TEST(FileMgMove, AcrossFileSystemsTheCopyIsWholeBeforeTheSourceGoes) {
   }
 }
 
+TEST(FileMgMove, ALinkStillReachesItsFileFromTheNewFolder) {
+  TempDir dir;
+  write_file(dir / "shared/real.xlsx", "the claim");
+  write_file(dir / "data/results/r.xlsx", "older result");
+  fs::create_symlink("../shared/real.xlsx", dir / "data/rel.xlsx");
+  fs::create_symlink(dir / "shared/real.xlsx", dir / "data/abs.xlsx");
+  for (const char *name : {"rel.xlsx", "abs.xlsx"}) {
+    SCOPED_TRACE(name);
+    const auto moved = fileMg::move_file_force((dir / "data" / name).string(),
+                                               (dir / "data/results/r.xlsx").string(),
+                                               (dir / "data/backup" / name).string());
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "data" / name)));
+    // A link again, to the same file, under a free name; the content is readable through it.
+    ASSERT_TRUE(fs::is_symlink(moved.dest));
+    EXPECT_TRUE(fs::equivalent(moved.dest, dir / "shared/real.xlsx"));
+    EXPECT_EQ(read_file(moved.dest), "the claim");
+    // The backup holds the content itself, not another link.
+    EXPECT_FALSE(fs::is_symlink(moved.backup));
+    EXPECT_EQ(read_file(moved.backup), "the claim");
+  }
+  EXPECT_EQ(read_file(dir / "data/results/r.xlsx"), "older result");
+  EXPECT_TRUE(fs::is_symlink(dir / "data/results/r (1).xlsx"));
+  EXPECT_TRUE(fs::is_symlink(dir / "data/results/r (2).xlsx"));
+  EXPECT_EQ(read_file(dir / "shared/real.xlsx"), "the claim");
+}
+
 } // namespace
