@@ -158,28 +158,46 @@ std::string read_file(const std::filesystem::path &path) {
   return read_all(fd, path.string());
 }
 
-std::string read_regular_file(const std::filesystem::path &path) {
+int open_regular_file(const std::filesystem::path &path, bool &not_regular) {
+  not_regular = false;
   // Without O_NONBLOCK the open of a FIFO waits for a writer that may never come.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0)
-    throw_errno(errno, path.string());
+    return -1;
   struct stat st {};
-  if (::fstat(fd, &st) != 0) {
+  bool ok = ::fstat(fd, &st) == 0;
+  if (ok && !S_ISREG(st.st_mode)) {
+    not_regular = true;
+    ok = false;
+  }
+  if (ok) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    ok = flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+  }
+  if (!ok) {
     const int err = errno;
     ::close(fd);
-    throw_errno(err, path.string());
+    errno = err;
+    return -1;
   }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
+  return fd;
+}
+
+std::string read_regular_file(const std::filesystem::path &path) {
+  bool not_regular = false;
+  const int fd = open_regular_file(path, not_regular);
+  if (not_regular)
     throw std::runtime_error(path.string() + ": is not a regular file");
-  }
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    const int err = errno;
-    ::close(fd);
-    throw_errno(err, path.string());
-  }
+  if (fd < 0)
+    throw_errno(errno, path.string());
   return read_all(fd, path.string());
+}
+
+mode_t new_file_mode() {
+  // umask() can only be read by setting it; set it straight back.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
 }
 
 void write_file_atomic(const std::filesystem::path &path, std::string_view data) {
@@ -211,9 +229,7 @@ void write_file_atomic(const std::filesystem::path &path, std::string_view data)
       throw_errno(EACCES, what);
     mode = existing.st_mode & 07777;
   } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
+    mode = new_file_mode();
   }
 
   const std::string prefix = temp_prefix(target.filename().string());

@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <utility>
 
 namespace vaskit::fs {
@@ -21,6 +22,13 @@ std::string read_file(const std::filesystem::path &path);
 // at once with std::runtime_error "<path>: is not a regular file", without waiting for a writer
 // the way a plain open of a FIFO would; other failures throw std::system_error naming the path.
 std::string read_regular_file(const std::filesystem::path &path);
+// Opens `path` for reading when it is a regular file, without waiting for a writer the way a
+// plain open of a FIFO would. Returns the descriptor (close-on-exec, blocking reads); -1 with
+// errno set when it cannot be opened or examined; -1 with `not_regular` set when it is anything
+// but a regular file.
+int open_regular_file(const std::filesystem::path &path, bool &not_regular);
+// The permission bits a new file of the user gets: 0666 less the process's umask.
+mode_t new_file_mode();
 
 // Writes `data` to a temporary file in the folder of `path`, flushes it to disk and renames it
 // over `path`, keeping the permission bits of the file it replaces. The temporary file has no

@@ -125,7 +125,7 @@ TEST(RegularRead, RefusesFifosDevicesAndFoldersWithoutWaiting) {
     }
     EXPECT_FALSE(fifo.waited_on());
   }
-  for (const std::filesystem::path p : {dir.path(), std::filesystem::path("/dev/null")})
+  for (const std::filesystem::path &p : {dir.path(), std::filesystem::path("/dev/null")})
     EXPECT_THROW(read_regular_file(p), std::runtime_error) << p;
   try {
     read_regular_file(dir / "nothing");

@@ -1,5 +1,6 @@
 #include "tools/postrel/mail_draft.hpp"
 
+#include "core/fs.hpp"
 #include "core/process.hpp"
 #include "core/text.hpp"
 #include "tools/postrel/postrel.hpp"
@@ -188,17 +189,11 @@ std::vector<std::string> recipient_pieces(const std::string &line) {
 
 void MailDraft::add_attachment(const std::string &absolute_path) {
   auto a = std::make_unique<Attachment>();
-  // Without O_NONBLOCK the open of a FIFO waits for a writer that may never come.
-  a->fd = ::open(absolute_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (a->fd < 0)
-    throw std::runtime_error(absolute_path + ": " + std::strerror(errno));
-  struct stat st;
-  if (::fstat(a->fd, &st) != 0)
-    throw std::runtime_error(absolute_path + ": " + std::strerror(errno));
-  if (!S_ISREG(st.st_mode))
+  bool not_regular = false;
+  a->fd = fs::open_regular_file(absolute_path, not_regular);
+  if (not_regular)
     throw std::runtime_error(absolute_path + ": 不是一般檔案");
-  const int flags = ::fcntl(a->fd, F_GETFL);
-  if (flags < 0 || ::fcntl(a->fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+  if (a->fd < 0)
     throw std::runtime_error(absolute_path + ": " + std::strerror(errno));
   // File names may hold line breaks; the attachment's name is a header parameter.
   a->name = blank_controls(stdfs::path(absolute_path).filename().string());
@@ -262,9 +257,7 @@ stdfs::path MailDraft::save(const stdfs::path &folder, const std::string &stem) 
   };
   {
     // mkostemp() makes the file private (0600); a finished draft is an ordinary file.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (::fchmod(fd, 0666 & ~mask) != 0) {
+    if (::fchmod(fd, fs::new_file_mode()) != 0) {
       const int err = errno;
       ::close(fd);
       throw fail("寫入郵件草稿失敗", err);

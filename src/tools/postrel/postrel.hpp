@@ -44,9 +44,6 @@ std::string ai_prompt(const std::string &goal_name, const std::vector<std::strin
                       const std::string &label, const std::string &source_abs,
                       const std::string &output_abs);
 
-// Path text in the form a path object prints ("./a//b/" → "a/b").
-std::string path_text(const std::string &path);
-
 // (path, error): exactly one of them is set.
 struct Resolved {
   std::optional<std::string> path;

@@ -19,10 +19,6 @@ bool exists(const std::string &path) {
 
 } // namespace
 
-std::string path_text(const std::string &path) {
-  return fs::path_text(path);
-}
-
 Resolved resolve_markdown_file(const std::optional<std::string> &input_file,
                                const std::optional<std::string> &default_file,
                                const std::string &scan_dir,
@@ -32,7 +28,7 @@ Resolved resolve_markdown_file(const std::optional<std::string> &input_file,
   const std::vector<std::string> exts = extensions ? *extensions : std::vector<std::string>{".md"};
 
   if (input_file && !input_file->empty()) {
-    const std::string path = path_text(*input_file);
+    const std::string path = fs::path_text(*input_file);
     if (exists(path)) {
       out.info("✅ 使用命令列指定的 Markdown 檔案：" + path);
       return {path, std::nullopt};
@@ -41,7 +37,7 @@ Resolved resolve_markdown_file(const std::optional<std::string> &input_file,
     return {std::nullopt, "指定的檔案不存在: " + path};
   }
   if (default_file && !default_file->empty()) {
-    const std::string path = path_text(*default_file);
+    const std::string path = fs::path_text(*default_file);
     if (exists(path)) {
       out.info("✅ 使用 YAML 設定檔指定的 Markdown 檔案：" + path);
       return {path, std::nullopt};
@@ -79,7 +75,7 @@ Resolved resolve_markdown_file(const std::optional<std::string> &input_file,
       chosen = vaskern::fileIO::scan_and_select_files(scan_dir, exts, kExcludePaths,
                                                       "Markdown 檔案", &out, true);
     if (!chosen.empty())
-      return {path_text(chosen.front().path), std::nullopt};
+      return {fs::path_text(chosen.front().path), std::nullopt};
     out.warning("⚠️ 未選取任何檔案或掃描失敗。");
     return {std::nullopt, "未選取任何檔案。"};
   } catch (const std::exception &e) {

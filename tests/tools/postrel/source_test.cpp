@@ -37,13 +37,6 @@ protected:
   }
 };
 
-TEST(PathText, AsAPathObjectPrintsIt) {
-  EXPECT_EQ(path_text("./a//b/"), "a/b");
-  EXPECT_EQ(path_text("./"), ".");
-  EXPECT_EQ(path_text("/x/./y"), "/x/y");
-  EXPECT_EQ(path_text("../a.md"), "../a.md");
-}
-
 TEST_F(Source, CommandLineThenConfiguration) {
   file("given.md", 50);
   file("conf.md", 10);
