@@ -1,7 +1,8 @@
 #include "vaskern/excel/table.hpp"
 
+#include "core/text.hpp"
+
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -188,11 +189,8 @@ std::size_t take_digits(std::string_view &s) {
 }
 
 bool take_ci(std::string_view &s, std::string_view word) {
-  if (s.size() < word.size())
+  if (!vaskit::text::istarts_with_ascii(s, word))
     return false;
-  for (std::size_t i = 0; i < word.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(s[i])) != word[i])
-      return false;
   s.remove_prefix(word.size());
   return true;
 }
@@ -245,9 +243,7 @@ int month_number(std::string_view word) {
                                       "SEPTEMBER", "OCTOBER",  "NOVEMBER", "DECEMBER"};
   if (word.size() < 3)
     return 0;
-  std::string upper;
-  for (const char c : word)
-    upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string upper = vaskit::text::ascii_upper(word);
   for (int m = 0; m < 12; ++m) {
     const std::string_view name = names[m];
     if (upper == name || upper == name.substr(0, 3) || (m == 8 && upper == "SEPT"))
@@ -314,8 +310,7 @@ std::optional<Date> date_from_text(std::string_view s) {
     s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
     s.remove_suffix(1);
-  const bool has_letters = std::any_of(
-      s.begin(), s.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; });
+  const bool has_letters = std::any_of(s.begin(), s.end(), vaskit::text::is_ascii_alpha);
   if (has_letters)
     if (const auto named = date_with_month_name(s))
       return named;
