@@ -196,8 +196,8 @@ bool take_ci(std::string_view &s, std::string_view word) {
 }
 
 // A time of day as exports write it after a date: "13:45", "13:45:00.250", "1:45 PM", each
-// optionally followed by "Z" or an offset ("+08:00", "-0500"), which leaves the date as
-// written.
+// optionally followed, directly or after a blank, by "Z", a zone name of mail headers ("GMT",
+// "UT", "UTC") or an offset ("+08:00", "-0500"), which leaves the date as written.
 bool time_of_day(std::string_view s) {
   const std::size_t hour_digits = take_digits(s);
   if (hour_digits < 1 || hour_digits > 2 || s.empty() || s.front() != ':')
@@ -220,6 +220,14 @@ bool time_of_day(std::string_view s) {
     s = rest;
   if (s.empty() || s == "Z" || s == "z")
     return true;
+  if (s.front() == ' ') {
+    s.remove_prefix(1);
+    if (vaskit::text::iequals_ascii(s, "GMT") || vaskit::text::iequals_ascii(s, "UT") ||
+        vaskit::text::iequals_ascii(s, "UTC"))
+      return true;
+    if (s.empty())
+      return false;
+  }
   if (s.front() != '+' && s.front() != '-')
     return false;
   s.remove_prefix(1);
@@ -252,6 +260,18 @@ int month_number(std::string_view word) {
   return 0;
 }
 
+// An English weekday name or its three-letter abbreviation, any case.
+bool weekday_name(std::string_view word) {
+  static const char *const names[] = {"MONDAY", "TUESDAY",  "WEDNESDAY", "THURSDAY",
+                                      "FRIDAY", "SATURDAY", "SUNDAY"};
+  if (word.size() < 3)
+    return false;
+  const std::string upper = vaskit::text::ascii_upper(word);
+  return std::any_of(std::begin(names), std::end(names), [&](std::string_view name) {
+    return upper == name || upper == name.substr(0, 3);
+  });
+}
+
 // A two-digit year as the date reader of the data-frame library expands it: the year of this
 // century, moved by a hundred years when that lies fifty or more years away from today.
 int full_year(std::string_view digits) {
@@ -268,23 +288,36 @@ int full_year(std::string_view digits) {
   return year;
 }
 
+bool date_separator(char c) {
+  return c == ' ' || c == '-' || c == '/' || c == ',' || c == '.';
+}
+
 // Dates with an English month name, as spreadsheets export them: "5-Mar-24", "05 March 2024",
-// "Mar 5, 2024"; a time of day may follow after a blank.
+// "Mar 5, 2024", or as mail headers write them, after a weekday: "Tue, 05 Mar 2024"; a time of
+// day may follow after a blank.
 std::optional<Date> date_with_month_name(std::string_view s) {
-  std::vector<std::string_view> parts;
-  std::size_t i = 0;
-  while (parts.size() < 3 && i < s.size()) {
-    while (i < s.size() && (s[i] == ' ' || s[i] == '-' || s[i] == '/' || s[i] == ',' ||
-                            (s[i] == '.' && !parts.empty())))
-      ++i;
-    const std::size_t start = i;
-    while (i < s.size() && s[i] != ' ' && s[i] != '-' && s[i] != '/' && s[i] != ',' && s[i] != '.')
-      ++i;
-    if (i > start)
-      parts.push_back(s.substr(start, i - start));
+  // The weekday says nothing the date does not.
+  const std::size_t first_end = s.find_first_of(", ");
+  if (first_end != std::string_view::npos && weekday_name(s.substr(0, first_end))) {
+    s.remove_prefix(first_end);
+    while (!s.empty() && (s.front() == ',' || s.front() == ' '))
+      s.remove_prefix(1);
   }
-  if (parts.size() < 3)
-    return std::nullopt;
+  // Three fields, each at least one character that is no separator: a value that opens with
+  // a separator (".tbd") or ends before its third field is no date.
+  std::string_view parts[3];
+  std::size_t i = 0;
+  for (int k = 0; k < 3; ++k) {
+    if (k > 0)
+      while (i < s.size() && date_separator(s[i]))
+        ++i;
+    const std::size_t start = i;
+    while (i < s.size() && !date_separator(s[i]))
+      ++i;
+    if (i == start)
+      return std::nullopt;
+    parts[k] = s.substr(start, i - start);
+  }
   std::string_view rest = s.substr(i);
   if (!rest.empty()) {
     if (rest.front() != ' ')
@@ -305,15 +338,30 @@ std::optional<Date> date_with_month_name(std::string_view s) {
   return make_date(full_year(year), m, to_int(day));
 }
 
-std::optional<Date> date_from_text(std::string_view s) {
+std::string_view trimmed(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
     s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
     s.remove_suffix(1);
-  const bool has_letters = std::any_of(s.begin(), s.end(), vaskit::text::is_ascii_alpha);
-  if (has_letters)
-    if (const auto named = date_with_month_name(s))
-      return named;
+  return s;
+}
+
+// A date of digits and separators, as far as its text tells: year first (complete), or day and
+// month before the year in an order the text may leave open.
+struct NumericDate {
+  bool year_last = false;
+  int year = 0;
+  // Year first: month and day. Year last: the first and second field as written.
+  int first = 0;
+  int second = 0;
+};
+
+// A trimmed text as a numeric date: "2024-03-05", "2024/3/5", "2024.03.05", "20240305", year
+// and month "2024-03" or "2024/3" (the 1st), or day and month before a year of four or two
+// digits with '/', '-' or '.' ("05/03/2024", "3.5.24"); a time of day after a blank or "T" is
+// allowed and dropped. Nullopt for anything else; the fields are not checked against the
+// calendar.
+std::optional<NumericDate> numeric_date(std::string_view s) {
   // A time of day after the date is allowed and dropped; it must look like one.
   const std::size_t cut = s.find_first_of(" T");
   if (cut != std::string_view::npos) {
@@ -322,35 +370,64 @@ std::optional<Date> date_from_text(std::string_view s) {
     s = s.substr(0, cut);
   }
   if (s.size() == 8 && all_digits(s))
-    return make_date(to_int(s.substr(0, 4)), to_int(s.substr(4, 2)), to_int(s.substr(6, 2)));
+    return NumericDate{false, to_int(s.substr(0, 4)), to_int(s.substr(4, 2)),
+                       to_int(s.substr(6, 2))};
   for (const char sep : {'-', '/', '.'}) {
     const std::size_t a = s.find(sep);
     if (a == std::string_view::npos)
       continue;
     const std::size_t b = s.find(sep, a + 1);
-    if (b == std::string_view::npos || s.find(sep, b + 1) != std::string_view::npos)
+    const std::string_view p1 = s.substr(0, a);
+    if (b == std::string_view::npos) {
+      const std::string_view p2 = s.substr(a + 1);
+      if (sep != '.' && p1.size() == 4 && all_digits(p1) && all_digits(p2) && p2.size() <= 2)
+        return NumericDate{false, to_int(p1), to_int(p2), 1};
       return std::nullopt;
-    const std::string_view p1 = s.substr(0, a), p2 = s.substr(a + 1, b - a - 1),
-                           p3 = s.substr(b + 1);
+    }
+    if (s.find(sep, b + 1) != std::string_view::npos)
+      return std::nullopt;
+    const std::string_view p2 = s.substr(a + 1, b - a - 1), p3 = s.substr(b + 1);
     if (!all_digits(p1) || !all_digits(p2) || !all_digits(p3) || p2.size() > 2)
       return std::nullopt;
     if (p1.size() == 4 && p3.size() <= 2)
-      return make_date(to_int(p1), to_int(p2), to_int(p3));
-    // Month first, as the US exports write it.
-    if (sep == '/' && p1.size() <= 2 && p3.size() == 4)
-      return make_date(to_int(p3), to_int(p1), to_int(p2));
+      return NumericDate{false, to_int(p1), to_int(p2), to_int(p3)};
+    if (p1.size() <= 2 && (p3.size() == 4 || p3.size() == 2))
+      return NumericDate{true, full_year(p3), to_int(p1), to_int(p2)};
     return std::nullopt;
   }
   return std::nullopt;
 }
 
+std::optional<Date> numeric_to_date(const NumericDate &d, DayOrder order) {
+  if (!d.year_last)
+    return make_date(d.year, d.first, d.second);
+  const bool day_first = order == DayOrder::day_first;
+  const auto in_order = make_date(d.year, day_first ? d.second : d.first,
+                                  day_first ? d.first : d.second);
+  if (in_order)
+    return in_order;
+  // A value that only one order reads as a date is read in that order.
+  return make_date(d.year, day_first ? d.first : d.second, day_first ? d.second : d.first);
+}
+
+std::optional<Date> date_from_text(std::string_view s, DayOrder order) {
+  s = trimmed(s);
+  const bool has_letters = std::any_of(s.begin(), s.end(), vaskit::text::is_ascii_alpha);
+  if (has_letters)
+    if (const auto named = date_with_month_name(s))
+      return named;
+  if (const auto numeric = numeric_date(s))
+    return numeric_to_date(*numeric, order);
+  return std::nullopt;
+}
+
 } // namespace
 
-std::optional<Date> to_date(const Cell &value, bool serial_numbers) {
+std::optional<Date> to_date(const Cell &value, bool serial_numbers, DayOrder order) {
   if (const auto *d = std::get_if<Date>(&value))
     return *d;
   if (const auto *t = std::get_if<std::string>(&value))
-    return date_from_text(*t);
+    return date_from_text(*t, order);
   if (const auto *n = std::get_if<double>(&value)) {
     if (!std::isfinite(*n))
       return std::nullopt;
@@ -371,9 +448,26 @@ std::optional<Date> to_date(const Cell &value, bool serial_numbers) {
   return std::nullopt;
 }
 
+DayOrder column_day_order(const std::vector<Cell> &column) {
+  for (const Cell &cell : column) {
+    const auto *t = std::get_if<std::string>(&cell);
+    if (t == nullptr)
+      continue;
+    const auto numeric = numeric_date(trimmed(*t));
+    if (!numeric || !numeric->year_last)
+      continue;
+    // The first value that reads as a date in either order shows the column's order: a first
+    // field over 12 can only be a day.
+    if (numeric_to_date(*numeric, DayOrder::month_first))
+      return numeric->first > 12 ? DayOrder::day_first : DayOrder::month_first;
+  }
+  return DayOrder::month_first;
+}
+
 void dates_to_iso_text(std::vector<Cell> &column, bool serial_numbers) {
+  const DayOrder order = column_day_order(column);
   for (Cell &cell : column) {
-    const auto date = to_date(cell, serial_numbers);
+    const auto date = to_date(cell, serial_numbers, order);
     cell = date ? Cell{iso_text(*date)} : Cell{};
   }
 }

@@ -91,17 +91,30 @@ Ymd to_ymd(Date d);
 // "2024-03-05".
 std::string iso_text(Date d);
 
+// The order of day and month in a date written with both before the year ("05/03/2024").
+enum class DayOrder { month_first, day_first };
+
 // A value read as a date, as the order files hold them, or nullopt when it cannot be read:
 // - a date stays;
-// - a text: "2024-03-05", "2024/3/5" or "2024.03.05", "20240305", month first "3/5/2024", or
-//   with an English month name ("5-Mar-24", "Mar 5, 2024"); a time of day after a blank or
-//   "T" ("13:45", "1:45 PM", "10:00:00Z", "23:30+08:00") is allowed and dropped;
+// - a text: "2024-03-05", "2024/3/5" or "2024.03.05", "20240305", year and month "2024-03" or
+//   "2024/3" (the 1st); day and month before a year of four or two digits with '/', '-' or
+//   '.' ("05/03/2024", "3/5/24"), read in `order` unless only the other order gives a date;
+//   with an English month name ("5-Mar-24", "Mar 5, 2024"), also after a weekday as mail
+//   headers write it ("Tue, 05 Mar 2024"); a time of day after a blank or "T" ("13:45",
+//   "1:45 PM", "10:00:00Z", "23:30+08:00", "13:45:00 +0000") is allowed and dropped;
 // - a number: with `serial_numbers`, a day number of the spreadsheet calendar (1 is
 //   1900-01-01, the phantom 29 February 1900 reads as the 28th); otherwise only a whole
 //   number of eight digits read as YYYYMMDD.
-std::optional<Date> to_date(const Cell &value, bool serial_numbers);
+std::optional<Date> to_date(const Cell &value, bool serial_numbers,
+                            DayOrder order = DayOrder::month_first);
 
-// Every value of `column` as its date's "YYYY-MM-DD" text, or missing when it cannot be read.
+// The order of a column's dates with day and month before the year, as its first such value
+// that is a date shows it: day first when its first field is over 12, month first otherwise
+// (also when there is none).
+DayOrder column_day_order(const std::vector<Cell> &column);
+
+// Every value of `column` as its date's "YYYY-MM-DD" text, or missing when it cannot be read;
+// day and month are read in the column's own order (column_day_order), never value by value.
 void dates_to_iso_text(std::vector<Cell> &column, bool serial_numbers);
 
 // A number as its value: numbers, and texts that read wholly as a decimal number. Nullopt

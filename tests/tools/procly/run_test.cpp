@@ -136,6 +136,32 @@ TEST_F(ProclyRun, MatchedRowsSortedBothWaysWithTheMonthlySummary) {
   EXPECT_EQ(by_rdd.value("K1"), V{}); // no summary on this sheet
 }
 
+TEST_F(ProclyRun, EachSideReadsItsDatesInTheOrderItsColumnShows) {
+  // The system export writes month first, the customer workbook day first as text; a value
+  // opening with a dot is no date on either side and the run goes on.
+  write_file(path("s.csv"), "header\n" + sys_row("1", "10", "1", "05/06/2015") +
+                                sys_row("2", "10", "2", "12/31/2016") +
+                                sys_row("3", "10", "3", ".tbd") + sys_row("4", "10", "4", "3/5/24"));
+  customer({{1, 1, std::string("15/10/2017")},
+            {2, 2, std::string("16/08/2016")},
+            {3, 3, std::string("21/05/2015")},
+            {4, 4, std::string("...TBD")}});
+  const auto result = procly::Procly(config()).run();
+  ASSERT_TRUE(result.ok) << result.message;
+  auto book = vaskit::xlsx::Workbook::open(dir / "out/result.xlsx");
+  auto &by_po = book.sheet("byPO");
+  const std::vector<V> sys = {V{std::string("2015-05-06")}, V{std::string("2016-12-31")}, V{},
+                              V{std::string("2024-03-05")}};
+  const std::vector<V> cus = {V{std::string("2017-10-15")}, V{std::string("2016-08-16")},
+                              V{std::string("2015-05-21")}, V{}};
+  for (std::size_t i = 0; i < sys.size(); ++i) {
+    const std::string row = std::to_string(i + 2);
+    EXPECT_EQ(by_po.value("A" + row), V{static_cast<long long>(i + 1)});
+    EXPECT_EQ(by_po.value("F" + row), sys[i]) << row;
+    EXPECT_EQ(by_po.value("G" + row), cus[i]) << row;
+  }
+}
+
 TEST_F(ProclyRun, EarlyEndsAndTheirMessages) {
   {
     LogCapture logs;
