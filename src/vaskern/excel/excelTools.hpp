@@ -20,12 +20,13 @@ using CellMapping = std::vector<std::pair<std::string, std::string>>;
 // empty are left out. An address that is not one cell ("H", "2H", "H0", "H2:H9") throws
 // std::invalid_argument naming the column.
 
-// A CSV file: UTF-8 (a byte-order mark is dropped), fields quoted as RFC 4180 has it, rows
-// ended by CR LF or LF. A field that reads wholly as a decimal number (blanks around it
-// allowed) becomes a number, except a text with leading zeros ("0045") or with more digits
-// than a number keeps exactly, which stays text as written; an empty field is missing; a row too short for a column gives a missing
-// value there. Throws std::runtime_error naming the file and the line for text that is not
-// UTF-8 or a quoted field that never ends.
+// A CSV file in two steps: its UTF-8 text (a byte-order mark is dropped) split into records of
+// fields by csv_records (csv.hpp), then each mapped field typed. A field that reads wholly as a
+// decimal number (blanks around it allowed) becomes a number, except a text with leading zeros
+// ("0045") or with more digits than a number keeps exactly, which stays text as written; an
+// empty field is missing; a row too short for a column gives a missing value there. Throws
+// std::runtime_error naming the file and the line for text that is not UTF-8 or a quoted field
+// that never ends.
 Table read_csv_by_cells(const std::string &path, const CellMapping &mapping);
 
 // The active sheet of a workbook (.xlsx, .xlsm): texts, numbers, and dates from date-formatted

@@ -2,6 +2,7 @@
 #include "core/fs.hpp"
 #include "core/text.hpp"
 #include "formats/xlsx/quick_read.hpp"
+#include "vaskern/excel/csv.hpp"
 #include "vaskern/excel/excelTools.hpp"
 
 #include <algorithm>
@@ -151,34 +152,18 @@ std::size_t first_bad_utf8_line(std::string_view data) {
 
 } // namespace
 
-Table read_csv_by_cells(const std::string &path, const CellMapping &mapping) {
-  const std::vector<Source> sources = sources_of(mapping);
-  std::string data = vaskit::fs::read_file(path);
-  std::string_view text = data;
-  if (vaskit::text::starts_with(text, "\xEF\xBB\xBF"))
-    text.remove_prefix(3);
-  if (const std::size_t bad = first_bad_utf8_line(text))
-    throw std::runtime_error(path + ", line " + std::to_string(bad) + ": the text is not UTF-8");
-
-  int max_col = 0;
-  for (const Source &s : sources)
-    max_col = std::max(max_col, s.col);
-  std::vector<std::vector<Cell>> values(sources.size());
-  // Which sources read each column (0-based), for one pass over the fields.
-  std::vector<std::vector<std::size_t>> readers(static_cast<std::size_t>(max_col));
-  for (std::size_t i = 0; i < sources.size(); ++i)
-    readers[static_cast<std::size_t>(sources[i].col - 1)].push_back(i);
-
+void csv_records(std::string_view text,
+                 const std::function<void(const std::vector<std::string> &fields)> &record) {
+  std::vector<std::string> fields;
   std::size_t pos = 0;
   std::size_t line = 1;
-  int record = 0;
-  std::string field;
   while (pos < text.size()) {
-    ++record;
-    int col = 0;
-    std::vector<bool> seen(sources.size(), false);
+    std::size_t count = 0;
     for (;;) {
-      // One field.
+      // One field, into a string the previous records may already have grown.
+      if (count == fields.size())
+        fields.emplace_back();
+      std::string &field = fields[count++];
       field.clear();
       if (pos < text.size() && text[pos] == '"') {
         const std::size_t opened = line;
@@ -186,8 +171,7 @@ Table read_csv_by_cells(const std::string &path, const CellMapping &mapping) {
         for (;;) {
           const std::size_t q = text.find('"', pos);
           if (q == std::string_view::npos)
-            throw std::runtime_error(path + ", line " + std::to_string(opened) +
-                                     ": a quoted field is never closed");
+            throw CsvError(opened, "a quoted field is never closed");
           const std::string_view part = text.substr(pos, q - pos);
           line += static_cast<std::size_t>(std::count(part.begin(), part.end(), '\n'));
           field.append(part);
@@ -210,15 +194,6 @@ Table read_csv_by_cells(const std::string &path, const CellMapping &mapping) {
         field.assign(text.substr(pos, end - pos));
         pos = end;
       }
-      if (col < max_col) {
-        for (std::size_t i : readers[static_cast<std::size_t>(col)]) {
-          if (record >= sources[i].first_row) {
-            values[i].push_back(csv_cell(std::string(field)));
-            seen[i] = true;
-          }
-        }
-      }
-      ++col;
       if (pos < text.size() && text[pos] == ',') {
         ++pos;
         continue;
@@ -231,10 +206,36 @@ Table read_csv_by_cells(const std::string &path, const CellMapping &mapping) {
     if (pos < text.size() && text[pos] == '\n')
       ++pos;
     ++line;
-    // A row too short for a column: that cell is missing.
-    for (std::size_t i = 0; i < sources.size(); ++i)
-      if (!seen[i] && record >= sources[i].first_row)
-        values[i].emplace_back();
+    fields.resize(count);
+    record(fields);
+  }
+}
+
+Table read_csv_by_cells(const std::string &path, const CellMapping &mapping) {
+  const std::vector<Source> sources = sources_of(mapping);
+  std::string data = vaskit::fs::read_file(path);
+  std::string_view text = data;
+  if (vaskit::text::starts_with(text, "\xEF\xBB\xBF"))
+    text.remove_prefix(3);
+  if (const std::size_t bad = first_bad_utf8_line(text))
+    throw std::runtime_error(path + ", line " + std::to_string(bad) + ": the text is not UTF-8");
+
+  // Each source takes the field of its column from its first row on; a record too short for
+  // a column gives a missing value there.
+  std::vector<std::vector<Cell>> values(sources.size());
+  int row = 0;
+  try {
+    csv_records(text, [&](const std::vector<std::string> &fields) {
+      ++row;
+      for (std::size_t i = 0; i < sources.size(); ++i) {
+        if (row < sources[i].first_row)
+          continue;
+        const auto col = static_cast<std::size_t>(sources[i].col - 1);
+        values[i].push_back(col < fields.size() ? csv_cell(std::string(fields[col])) : Cell{});
+      }
+    });
+  } catch (const CsvError &e) {
+    throw std::runtime_error(path + ", " + e.what());
   }
   return assemble(sources, values);
 }

@@ -402,8 +402,8 @@ std::optional<Date> numeric_to_date(const NumericDate &d, DayOrder order) {
   if (!d.year_last)
     return make_date(d.year, d.first, d.second);
   const bool day_first = order == DayOrder::day_first;
-  const auto in_order = make_date(d.year, day_first ? d.second : d.first,
-                                  day_first ? d.first : d.second);
+  const auto in_order =
+      make_date(d.year, day_first ? d.second : d.first, day_first ? d.first : d.second);
   if (in_order)
     return in_order;
   // A value that only one order reads as a date is read in that order.

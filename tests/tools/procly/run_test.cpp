@@ -141,7 +141,8 @@ TEST_F(ProclyRun, EachSideReadsItsDatesInTheOrderItsColumnShows) {
   // opening with a dot is no date on either side and the run goes on.
   write_file(path("s.csv"), "header\n" + sys_row("1", "10", "1", "05/06/2015") +
                                 sys_row("2", "10", "2", "12/31/2016") +
-                                sys_row("3", "10", "3", ".tbd") + sys_row("4", "10", "4", "3/5/24"));
+                                sys_row("3", "10", "3", ".tbd") +
+                                sys_row("4", "10", "4", "3/5/24"));
   customer({{1, 1, std::string("15/10/2017")},
             {2, 2, std::string("16/08/2016")},
             {3, 3, std::string("21/05/2015")},

@@ -3,6 +3,7 @@
 #include "support/log_capture.hpp"
 #include "support/workbook_writer.hpp"
 #include "support/xlsx_fixtures.hpp"
+#include "vaskern/excel/csv.hpp"
 #include "vaskern/excel/excelTools.hpp"
 
 #include <gtest/gtest.h>
@@ -109,6 +110,30 @@ TEST(ExcelCsv, BadInputNamesFileLineOrColumn) {
               read_csv_by_cells((dir / "none.csv").string(), {{"A", "A1"}});
             }).find("none.csv"),
             std::string::npos);
+}
+
+TEST(ExcelCsv, TokenizerRecordEndsAndTextAroundQuotes) {
+  using Records = std::vector<std::vector<std::string>>;
+  Records records;
+  const auto keep = [&](const std::vector<std::string> &fields) { records.push_back(fields); };
+  // A lone CR ends a record; text after a closing quote and a quote inside an unquoted field
+  // are field text; a trailing comma gives an empty last field.
+  csv_records("a,\"b,\"\"c\"\"\"tail,\r"
+              "\"two\nlines\",in\"side\r\n"
+              "\n"
+              "last",
+              keep);
+  EXPECT_EQ(records,
+            (Records{{"a", "b,\"c\"tail", ""}, {"two\nlines", "in\"side"}, {""}, {"last"}}));
+  // A never-closed quote names the line it opened on, counting line ends inside earlier quotes.
+  records.clear();
+  try {
+    csv_records("\"a\nb\",c\nd,\"open\ne\n", keep);
+    ADD_FAILURE() << "no error";
+  } catch (const CsvError &e) {
+    EXPECT_EQ(std::string(e.what()), "line 3: a quoted field is never closed");
+  }
+  EXPECT_EQ(records, (Records{{"a\nb", "c"}}));
 }
 
 TEST(ExcelWorkbook, ActiveSheetTypedValuesFromTheirCells) {

@@ -111,9 +111,14 @@ TEST(ExcelDates, EnglishMonthNamesAsSpreadsheetsExportThem) {
 
 TEST(ExcelDates, DayAndMonthInTheOrderTheColumnShows) {
   // 15 can only be a day: the whole column is day first, whatever the separator.
-  std::vector<Cell> column = {none(),          txt("2024-01-09"),  txt("15/10/2017"),
-                              txt("05/06/2015"), txt("31/01/2024"), txt("02.03.2024"),
-                              txt("3-4-24"),     txt("07/08/2016 10:00")};
+  std::vector<Cell> column = {none(),
+                              txt("2024-01-09"),
+                              txt("15/10/2017"),
+                              txt("05/06/2015"),
+                              txt("31/01/2024"),
+                              txt("02.03.2024"),
+                              txt("3-4-24"),
+                              txt("07/08/2016 10:00")};
   dates_to_iso_text(column, false);
   EXPECT_EQ(column, (std::vector<Cell>{none(), txt("2024-01-09"), txt("2017-10-15"),
                                        txt("2015-06-05"), txt("2024-01-31"), txt("2024-03-02"),
@@ -122,8 +127,8 @@ TEST(ExcelDates, DayAndMonthInTheOrderTheColumnShows) {
   // first is still read, in that order.
   column = {txt("05/06/2015"), txt("31/01/2024"), txt("12.11.2023"), txt("02/30/2024")};
   dates_to_iso_text(column, false);
-  EXPECT_EQ(column, (std::vector<Cell>{txt("2015-05-06"), txt("2024-01-31"), txt("2023-12-11"),
-                                       none()}));
+  EXPECT_EQ(column,
+            (std::vector<Cell>{txt("2015-05-06"), txt("2024-01-31"), txt("2023-12-11"), none()}));
   // Year and month, two-digit years and dates as mail headers write them.
   EXPECT_EQ(to_date(txt("2024-03"), false), make_date(2024, 3, 1));
   EXPECT_EQ(to_date(txt("3/5/24"), false), make_date(2024, 3, 5));
