@@ -1,6 +1,7 @@
 // The formatted workbook writer, on libxlsxwriter.
 #include "core/fs.hpp"
 #include "core/text.hpp"
+#include "formats/xlsx/workbook.hpp"
 #include "vaskern/excel/excelTools.hpp"
 
 #include <xlsxwriter.h>
@@ -86,19 +87,51 @@ void check(lxw_error status, const std::string &what) {
     throw Failure(what + ": " + lxw_strerror(status));
 }
 
-void write_text(lxw_worksheet *ws, lxw_row_t row, lxw_col_t col, std::string_view text,
+// The most characters a cell holds.
+constexpr std::size_t cell_chars = 32767;
+
+// Where the texts of one sheet go, and who hears of a text cut to fit its cell.
+struct SheetOut {
+  lxw_worksheet *ws;
+  const std::string &name;
+  const app_logging::Logger &logger;
+};
+
+// A text longer than a cell holds loses its end, with one warning naming the cell; the rest
+// of the workbook is written as usual.
+void write_text(const SheetOut &out, lxw_row_t row, lxw_col_t col, std::string_view text,
                 lxw_format *format, const std::string &what) {
-  check(worksheet_write_string(ws, row, col, stored_text(text).c_str(), format), what);
+  std::string stored = stored_text(text);
+  if (vaskit::text::length(stored) > cell_chars) {
+    // The longest start of the text whose stored form fits: an escaped character takes more
+    // room than it shows, and a longer start never takes less.
+    std::size_t fits = 0, over = std::min(vaskit::text::length(text), cell_chars) + 1;
+    while (over - fits > 1) {
+      const std::size_t mid = fits + (over - fits) / 2;
+      if (vaskit::text::length(stored_text(vaskit::text::prefix(text, mid))) <= cell_chars)
+        fits = mid;
+      else
+        over = mid;
+    }
+    stored = stored_text(vaskit::text::prefix(text, fits));
+    out.logger.warning("Sheet '" + vaskit::text::printable(out.name) + "', row " +
+                       std::to_string(row + 1) + ", column " +
+                       vaskit::xlsx::column_name(static_cast<int>(col) + 1) +
+                       ": the text is longer than the 32,767 characters a cell holds and was "
+                       "cut to fit.");
+  }
+  check(worksheet_write_string(out.ws, row, col, stored.c_str(), format), what);
 }
 
 void write_sheet(lxw_workbook *book, lxw_format *bold, const std::string &name,
-                 const std::vector<Block> &blocks) {
+                 const std::vector<Block> &blocks, const app_logging::Logger &logger) {
   for (const Block &b : blocks)
     if (b.df == nullptr)
       throw Failure("sheet '" + name + "' has a block without a table");
   lxw_worksheet *ws = workbook_add_worksheet(book, name.c_str());
   if (ws == nullptr)
     throw Failure("cannot add sheet '" + name + "'");
+  const SheetOut out{ws, name, logger};
   // Widths first: in the row-by-row mode the column settings must precede the rows.
   std::size_t rows = 0;
   for (const Block &b : blocks) {
@@ -131,12 +164,12 @@ void write_sheet(lxw_workbook *book, lxw_format *bold, const std::string &name,
       const auto row = static_cast<lxw_row_t>(r);
       if (b.index) {
         if (r > 0 && !b.df->index().empty())
-          write_text(ws, row, col, b.df->index()[r - 1], nullptr, "row label");
+          write_text(out, row, col, b.df->index()[r - 1], nullptr, "row label");
         ++col;
       }
       for (std::size_t c = 0; c < b.df->cols(); ++c, ++col) {
         if (r == 0) {
-          write_text(ws, row, col, b.df->names()[c], bold, "header");
+          write_text(out, row, col, b.df->names()[c], bold, "header");
           continue;
         }
         const Cell &cell = b.df->at(r - 1, c);
@@ -144,7 +177,7 @@ void write_sheet(lxw_workbook *book, lxw_format *bold, const std::string &name,
           if (std::isfinite(*n))
             check(worksheet_write_number(ws, row, col, *n, nullptr), "number");
         } else if (const auto *t = std::get_if<std::string>(&cell)) {
-          write_text(ws, row, col, *t, nullptr, "text");
+          write_text(out, row, col, *t, nullptr, "text");
         } else if (const auto *d = std::get_if<Date>(&cell)) {
           check(worksheet_write_string(ws, row, col, iso_text(*d).c_str(), nullptr), "date");
         }
@@ -185,7 +218,7 @@ bool write_formatted_excel(const std::string &path, const Sheets &sheets,
       lxw_format *bold = workbook_add_format(book);
       format_set_bold(bold);
       for (const auto &[name, blocks] : sheets)
-        write_sheet(book, bold, name, blocks);
+        write_sheet(book, bold, name, blocks, logger);
     } catch (...) {
       workbook_close(book);
       throw;

@@ -1,3 +1,4 @@
+#include "core/text.hpp"
 #include "formats/xlsx/workbook.hpp"
 #include "support/console.hpp"
 #include "support/files.hpp"
@@ -161,6 +162,29 @@ TEST_F(ProclyRun, EachSideReadsItsDatesInTheOrderItsColumnShows) {
     EXPECT_EQ(by_po.value("F" + row), sys[i]) << row;
     EXPECT_EQ(by_po.value("G" + row), cus[i]) << row;
   }
+}
+
+TEST_F(ProclyRun, ATextLongerThanACellHoldsIsCutAndTheResultWritten) {
+  // An order reference of 40,000 characters, some of them outside ASCII.
+  std::string reference(32760, 'a');
+  while (reference.size() < 40000)
+    reference += "中é";
+  write_file(path("s.csv"), "header\n" + sys_row("1", "10", "1", "2024-03-05") + ",,,,,,,2,\"" +
+                                reference + "\",10,S,2,,,,,2024-03-06\n");
+  customer({{1, 1, BookDate{2024, 3, 5}}, {2, 2, BookDate{2024, 3, 6}}});
+  LogCapture logs;
+  const auto result = procly::Procly(config()).run();
+  ASSERT_TRUE(result.ok) << result.message;
+  const std::string cut = vaskit::text::prefix(reference, 32767);
+  auto book = vaskit::xlsx::Workbook::open(dir / "out/result.xlsx");
+  EXPECT_EQ(book.sheet("byPO").value("B3"), V{cut});
+  EXPECT_EQ(book.sheet("byRDD_SYS").value("B3"), V{cut});
+  EXPECT_EQ(book.sheet("byPO").value("B2"), V{std::string("SO-1")});
+  const std::string tail = ": the text is longer than the 32,767 characters a cell holds and was "
+                           "cut to fit.";
+  EXPECT_EQ(logs.texts("WARNING"),
+            (std::vector<std::string>{"Sheet 'byPO', row 3, column B" + tail,
+                                      "Sheet 'byRDD_SYS', row 3, column B" + tail}));
 }
 
 TEST_F(ProclyRun, EarlyEndsAndTheirMessages) {

@@ -292,4 +292,19 @@ TEST(ExcelWriter, BlocksHeadersLabelsAndAtomicFailure) {
   EXPECT_TRUE(fs::is_directory(dir / "taken.xlsx"));
 }
 
+TEST(ExcelWriter, EscapedCharactersCountTowardsWhatACellHolds) {
+  // 20,000 NUL characters are under a cell's 32,767, but each is stored as a 7-character
+  // escape: the text is cut where its stored form fills the cell.
+  TempDir dir;
+  vaskit::testing::LogCapture logs;
+  Table t({"T"}, {{Cell{std::string(20000, '\0')}}});
+  ASSERT_TRUE(write_formatted_excel((dir / "t.xlsx").string(), {{"S", {{&t}}}},
+                                    vaskern::app_logging::lazy_logger("ExcelTest")));
+  auto book = vaskit::xlsx::Workbook::open(dir / "t.xlsx");
+  EXPECT_EQ(book.sheet("S").value("A2"), vaskit::xlsx::CellValue{std::string(32767 / 7, '\0')});
+  EXPECT_EQ(logs.texts("WARNING"),
+            std::vector<std::string>{"Sheet 'S', row 2, column A: the text is longer than the "
+                                     "32,767 characters a cell holds and was cut to fit."});
+}
+
 } // namespace
