@@ -28,7 +28,10 @@ std::optional<Records> tokenize(std::string_view text) {
   try {
     excel::csv_records(text, [&](const std::vector<std::string> &f) { records.push_back(f); });
   } catch (const excel::CsvError &e) {
-    const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+    // Lines end at CR LF, LF or a lone CR, as records do.
+    std::size_t lines = 1;
+    for (std::size_t i = 0; i < text.size(); ++i)
+      lines += text[i] == '\n' || (text[i] == '\r' && text.substr(i + 1, 1) != "\n");
     FUZZ_CHECK(e.line >= 1 && e.line <= lines,
                std::to_string(e.line) + " of " + std::to_string(lines) + " lines");
     return std::nullopt;

@@ -43,6 +43,8 @@ inline void check_calendar_date(excel::Date d, const std::string &from) {
 struct LeadingFields {
   int first = 0;
   int second = 0;
+  int year = 0; // as written: 24 for "24", 0 for "0000"
+  std::size_t year_digits = 0;
 };
 
 inline std::optional<LeadingFields> leading_fields(std::string_view s) {
@@ -59,7 +61,6 @@ inline std::optional<LeadingFields> leading_fields(std::string_view s) {
     return i - start >= min;
   };
   LeadingFields f;
-  int year = 0;
   if (!number(1, 2, f.first) || i >= s.size())
     return std::nullopt;
   const char sep = s[i++];
@@ -68,8 +69,9 @@ inline std::optional<LeadingFields> leading_fields(std::string_view s) {
   if (!number(1, 2, f.second) || i >= s.size() || s[i++] != sep)
     return std::nullopt;
   const std::size_t year_start = i;
-  if (!number(2, 4, year) || i - year_start == 3)
+  if (!number(2, 4, f.year) || i - year_start == 3)
     return std::nullopt;
+  f.year_digits = i - year_start;
   if (i < s.size() && s[i] != ' ' && s[i] != 'T')
     return std::nullopt;
   return f;
@@ -108,14 +110,16 @@ inline void check_date_rewrite(const std::vector<excel::Cell> &column,
     if (fields->first != fields->second && fields->first <= 12 && fields->second <= 12)
       FUZZ_CHECK(as_day_first == *day_first, from + " became " + *iso + ", against the column");
   }
-  // A value whose fields fit both orders is a date whatever the year.
+  // A value whose fields fit both orders is a date in any year of the calendar (a two-digit
+  // year always names one; year 0000 is none).
   for (std::size_t r = 0; r < column.size(); ++r) {
     const auto *text = std::get_if<std::string>(&column[r]);
     if (text == nullptr || !excel::missing(rewritten[r]))
       continue;
     const auto fields = leading_fields(*text);
-    if (fields && fields->first >= 1 && fields->first <= 12 && fields->second >= 1 &&
-        fields->second <= 12 && text->find_first_of(" T") == std::string::npos)
+    if (fields && (fields->year_digits == 2 || fields->year != 0) && fields->first >= 1 &&
+        fields->first <= 12 && fields->second >= 1 && fields->second <= 12 &&
+        text->find_first_of(" T") == std::string::npos)
       FUZZ_CHECK(false, "row " + std::to_string(r) + " " + shown_cell(column[r]) + " was lost");
   }
   (void)serial_numbers;

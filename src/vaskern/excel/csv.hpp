@@ -10,8 +10,8 @@
 
 namespace vaskern::excelTools {
 
-// A quoted field that never ends; `line` (1-based) is where it opened. The message reads
-// "line 3: a quoted field is never closed".
+// A quoted field that never ends; `line` (1-based) is where it opened, counting CR LF, LF and a
+// lone CR as one line end each. The message reads "line 3: a quoted field is never closed".
 class CsvError : public std::runtime_error {
 public:
   CsvError(std::size_t line, const std::string &reason)

@@ -134,20 +134,28 @@ Cell csv_cell(std::string &&field) {
   return Cell{std::move(field)};
 }
 
+// Line ends in `s` as records end: CR LF, LF or a lone CR.
+std::size_t line_ends(std::string_view s) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < s.size(); ++i)
+    if (s[i] == '\n' || (s[i] == '\r' && (i + 1 == s.size() || s[i + 1] != '\n')))
+      ++n;
+  return n;
+}
+
 // The line of the first byte that is not UTF-8, or 0 when all is.
 std::size_t first_bad_utf8_line(std::string_view data) {
   std::size_t line = 1;
   std::size_t start = 0;
-  while (start <= data.size()) {
-    std::size_t end = data.find('\n', start);
-    if (end == std::string_view::npos)
-      end = data.size();
+  for (;;) {
+    const std::size_t end = data.find_first_of("\r\n", start);
     if (!vaskit::text::valid_utf8(data.substr(start, end - start)))
       return line;
+    if (end == std::string_view::npos)
+      return 0;
+    start = end + (data.compare(end, 2, "\r\n") == 0 ? 2 : 1);
     ++line;
-    start = end + 1;
   }
-  return 0;
 }
 
 } // namespace
@@ -173,7 +181,7 @@ void csv_records(std::string_view text,
           if (q == std::string_view::npos)
             throw CsvError(opened, "a quoted field is never closed");
           const std::string_view part = text.substr(pos, q - pos);
-          line += static_cast<std::size_t>(std::count(part.begin(), part.end(), '\n'));
+          line += line_ends(part);
           field.append(part);
           pos = q + 1;
           if (pos < text.size() && text[pos] == '"') {

@@ -125,15 +125,16 @@ TEST(ExcelCsv, TokenizerRecordEndsAndTextAroundQuotes) {
               keep);
   EXPECT_EQ(records,
             (Records{{"a", "b,\"c\"tail", ""}, {"two\nlines", "in\"side"}, {""}, {"last"}}));
-  // A never-closed quote names the line it opened on, counting line ends inside earlier quotes.
+  // A never-closed quote names the line it opened on, counting line ends inside earlier quotes,
+  // a lone CR as one.
   records.clear();
   try {
-    csv_records("\"a\nb\",c\nd,\"open\ne\n", keep);
+    csv_records("\"a\rb\",c\nd,\"open\ne\n", keep);
     ADD_FAILURE() << "no error";
   } catch (const CsvError &e) {
     EXPECT_EQ(std::string(e.what()), "line 3: a quoted field is never closed");
   }
-  EXPECT_EQ(records, (Records{{"a\nb", "c"}}));
+  EXPECT_EQ(records, (Records{{"a\rb", "c"}}));
 }
 
 TEST(ExcelWorkbook, ActiveSheetTypedValuesFromTheirCells) {
