@@ -14,7 +14,8 @@ namespace fileMg = vaskern::fileMg;
 namespace {
 
 // Delivery dates as "YYYY-MM-DD" text; a value that is no date becomes missing. Workbooks
-// hold dates as day numbers; a CSV export holds text.
+// hold dates as day numbers; a CSV export holds text. Each side's column keeps its own order
+// of day and month: an export and a customer's workbook need not agree.
 void rewrite_dates(Table &table, bool serial_numbers) {
   if (table.has("RDD"))
     excel::dates_to_iso_text(table.column("RDD"), serial_numbers);
