@@ -95,8 +95,8 @@ struct CellRef {
 inline constexpr int max_rows = 1048576;
 inline constexpr int max_cols = 16384;
 
-// "B12" -> {12, 2}; "$B$12" is accepted. Throws std::invalid_argument for anything that does
-// not name one cell inside the sheet limits (ranges, "A0", "XFE1", empty text).
+// "B12" -> {12, 2}; "$B$12" and "B012" are accepted. Throws std::invalid_argument for anything
+// that does not name one cell inside the sheet limits (ranges, "A0", "XFE1", empty text).
 CellRef parse_address(std::string_view address);
 // {12, 2} -> "B12". Throws std::invalid_argument outside the sheet limits.
 std::string format_address(int row, int col);
