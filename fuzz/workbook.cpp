@@ -50,8 +50,8 @@ bool reads_as_written(const xlsx::CellValue &read, const xlsx::CellValue &writte
     if (!number)
       return false;
     const auto serial = static_cast<double>(*number);
-    return xlsx::detail::date_from_serial(serial, false) == *date ||
-           xlsx::detail::date_from_serial(serial, true) == *date;
+    return xlsx::date_from_serial(serial, false) == *date ||
+           xlsx::date_from_serial(serial, true) == *date;
   }
   return same(read, written);
 }

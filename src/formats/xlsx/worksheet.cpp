@@ -397,7 +397,7 @@ CellValue Workbook::Impl::decode(const detail::RawCell &cell) {
                             ? std::strtod(std::get<BigInteger>(number).digits.c_str(), nullptr)
                             : std::get<double>(number);
   if (style_sheet().shows_date(cell.style)) {
-    if (auto date = detail::date_from_serial(serial, date1904)) {
+    if (auto date = date_from_serial(serial, date1904)) {
       return *date;
     }
   }
