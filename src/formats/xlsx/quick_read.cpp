@@ -23,7 +23,7 @@ bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-// A character reference to a character XML does not allow; the scan reports the part malformed,
+// A character reference to no character a text can hold; the scan reports the part malformed,
 // as the full parser's check does.
 struct BadReference {
   std::string text;
@@ -45,7 +45,7 @@ void append_unescaped(std::string &out, std::string_view raw) {
       out += raw[i++];
       continue;
     }
-    if (!detail::xml_char(ref->code_point)) {
+    if (!detail::referable(ref->code_point)) {
       throw BadReference{std::string(raw.substr(i, std::min<std::size_t>(ref->length, 24)))};
     }
     text::append_utf8(out, ref->code_point);
@@ -136,7 +136,7 @@ public:
     try {
       scan(first);
     } catch (const BadReference &bad) {
-      fail("a reference to a character XML does not allow (" + bad.text + ")");
+      fail("an unusable character reference (" + bad.text + ")");
     }
     if (!not_utf8_ && !stopped_ &&
         (open_ != 0 || (pos_ < buffer_.size() && buffer_.find('<', pos_) != std::string::npos))) {

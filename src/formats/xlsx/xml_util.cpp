@@ -27,13 +27,13 @@ bool escape_at(std::string_view text, std::size_t i) {
   return true;
 }
 
-// The offset of the first character reference in `data` that names a character XML does not
-// allow, in text or in an attribute value (comments, CDATA sections, processing instructions
+// The offset of the first character reference in `data` that is not referable(), in text or in
+// an attribute value (comments, CDATA sections, processing instructions
 // and declarations hold no references).
 std::optional<std::size_t> first_bad_reference(std::string_view data) {
   auto bad_at = [&](std::size_t at) {
     const auto ref = reference_at(data.substr(at));
-    return ref && !xml_char(ref->code_point);
+    return ref && !referable(ref->code_point);
   };
   auto after = [&](std::size_t from, std::string_view end) {
     const std::size_t found = data.find(end, from);
@@ -120,9 +120,8 @@ std::optional<Reference> reference_at(std::string_view text) {
   return Reference{i + 1, cp};
 }
 
-bool xml_char(char32_t cp) {
-  return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
-         (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF);
+bool referable(char32_t cp) {
+  return cp != 0 && (cp < 0xD800 || cp > 0xDFFF) && cp <= 0x10FFFF;
 }
 
 std::optional<long long> unsigned_attribute(std::string_view text, long long max) {
@@ -227,7 +226,7 @@ void parse_part(const Package &package, std::string_view name, pugi::xml_documen
   if (const auto bad = first_bad_reference(data)) {
     const std::string_view rest = std::string_view(data).substr(*bad);
     throw Error(package.path().string() + ": malformed XML in " + std::string(name) +
-                ": a reference to a character XML does not allow (" +
+                ": an unusable character reference (" +
                 std::string(rest.substr(0, std::min<std::size_t>(reference_at(rest)->length, 24))) +
                 ") at byte " + std::to_string(*bad));
   }

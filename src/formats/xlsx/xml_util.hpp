@@ -25,8 +25,8 @@ std::string same_prefix(const pugi::xml_node &sibling_or_parent, std::string_vie
 std::string_view attr_by_local(const pugi::xml_node &node, std::string_view name);
 
 // Parses the part `name` of `package`. Throws Error naming the file and the part when the XML
-// is malformed (a character reference to a character XML does not allow included) or the part
-// is missing.
+// is malformed (a character reference that is not referable() included) or the part is
+// missing.
 void parse_part(const Package &package, std::string_view name, pugi::xml_document &doc);
 
 // The text of an element: all its text and CDATA children joined, so that a comment or a CDATA
@@ -45,9 +45,10 @@ struct Reference {
   char32_t code_point = 0;
 };
 std::optional<Reference> reference_at(std::string_view text);
-// Whether XML allows the character: tab, line feed, carriage return, U+0020-U+D7FF,
-// U+E000-U+FFFD and U+10000-U+10FFFF.
-bool xml_char(char32_t cp);
+// Whether a character reference to `cp` is resolved: any Unicode scalar value but NUL, which no
+// text can hold. Other control characters are kept, as they are when written unescaped (and the
+// serializer writes them back as references).
+bool referable(char32_t cp);
 
 // An unsigned number attribute (a row number, a style index) read by the one rule both cell
 // readers follow: blanks around it, an optional "+", decimal digits. nullopt for anything else
