@@ -342,15 +342,20 @@ public:
     if (level_ == 0) {
       in_row_ = name == "row";
       if (in_row_) {
-        row_ = static_cast<int>(
+        // As the full reader: a row numbered at or below one before it is not read.
+        int r = static_cast<int>(
             detail::unsigned_attribute(attribute(attrs, "r").value_or(""), max_rows).value_or(0));
-        if (row_ < 1) {
-          row_ = last_row_seen_ + 1;
+        if (r < 1) {
+          r = row_ + 1;
+        } else if (r <= row_) {
+          in_row_ = false;
         }
-        last_row_seen_ = row_;
-        col_ = 0;
-        if (row_ > last_row_) {
-          return false;
+        if (in_row_) {
+          row_ = r;
+          col_ = 0;
+          if (row_ > last_row_) {
+            return false;
+          }
         }
       }
     } else if (level_ == 1 && in_row_ && name == "c") {
@@ -431,8 +436,7 @@ private:
   bool in_data_ = false;
   int level_ = 0;       // open elements inside the sheet data
   bool in_row_ = false; // inside a <row> of the sheet data
-  int row_ = 0;
-  int last_row_seen_ = 0;
+  int row_ = 0;         // the last row read
   int col_ = 0;
   bool capturing_ = false;
   detail::RawCell raw_;

@@ -123,7 +123,10 @@ void Worksheet::Impl::load() {
         after ? root.insert_child_after(name.c_str(), after) : root.prepend_child(name.c_str());
   }
   // Row and cell positions may be implicit (one after the previous); they are spelled out
-  // here so that inserted rows and cells cannot shift them.
+  // here so that inserted rows and cells cannot shift them. Rows come in ascending order: a row
+  // numbered at or below one before it (written twice, or out of order) is not read, so the
+  // first of a row written twice counts, as the first of a cell written twice does, and a
+  // reader may stop at the first row past those it wants.
   int last_row = 0;
   for (pugi::xml_node row : sheet_data.children()) {
     if (!is_element(row, "row")) {
@@ -135,12 +138,12 @@ void Worksheet::Impl::load() {
       r = last_row + 1;
       row.remove_attribute("r");
       row.append_attribute("r") = r;
+    } else if (r <= last_row) {
+      continue;
     }
     last_row = r;
     Row &entry = rows[r];
-    if (!entry.node) {
-      entry.node = row;
-    }
+    entry.node = row;
     int last_col = 0;
     for (pugi::xml_node cell : row.children()) {
       if (!is_element(cell, "c")) {
