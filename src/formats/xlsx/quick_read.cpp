@@ -132,9 +132,8 @@ public:
       : package_(package), part_(std::move(part)), handler_(handler) {}
 
   void run() {
-    bool first = true;
     try {
-      scan(first);
+      scan();
     } catch (const BadReference &bad) {
       fail("an unusable character reference (" + bad.text + ")");
     }
@@ -146,7 +145,8 @@ public:
   bool not_utf8() const { return not_utf8_; }
 
 private:
-  void scan(bool &first) {
+  void scan() {
+    bool first = true;
     package_.read_blocks(part_, [&](std::string_view block) {
       if (first) {
         first = false;
