@@ -39,6 +39,10 @@ std::optional<std::size_t> first_bad_reference(std::string_view data) {
     const std::size_t found = data.find(end, from);
     return found == std::string_view::npos ? data.size() : found + end.size();
   };
+  // Most parts hold no character reference at all; only those are read for their context.
+  if (data.find("&#") == std::string_view::npos) {
+    return std::nullopt;
+  }
   std::size_t i = 0;
   while (i < data.size()) {
     const std::size_t at = data.find_first_of("<&", i);
