@@ -372,7 +372,6 @@ bool NewFile::publish(const std::filesystem::path &target) {
   if (err != 0)
     throw_errno(err, target.string());
   published_ = true;
-  sync_folder(folder_);
   return true;
 }
 

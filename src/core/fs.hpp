@@ -62,7 +62,8 @@ public:
   int fd() const { return fd_; }
   void write(std::string_view data);
   // Flushes the file to disk and gives it the name `target`, in the same folder, unless that
-  // name is taken: false then, and the file stays unpublished for another name.
+  // name is taken: false then, and the file stays unpublished for another name. The folder is
+  // not flushed: a caller whose next step relies on the name surviving a power cut flushes it.
   bool publish(const std::filesystem::path &target);
 
 private:

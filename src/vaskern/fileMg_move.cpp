@@ -124,6 +124,7 @@ std::string copy_to_free_name(const std::string &src, const std::string &target,
 // is never a half-written file under either name. Returns the final name.
 std::string move_across(const std::string &src, const std::string &dest) {
   const std::string final_name = copy_to_free_name(src, dest, "temporary copy written");
+  sync_folder_of(final_name);
   try {
     step("before removing the source");
     if (::unlink(src.c_str()) != 0)
