@@ -332,11 +332,11 @@ void write_file_atomic(const std::filesystem::path &path, std::string_view data)
 }
 
 NewFile::NewFile(const std::filesystem::path &path, mode_t mode) : what_(path.string()) {
-  folder_ = path.parent_path();
-  if (folder_.empty())
-    folder_ = ".";
-  remove_stale_temporaries(folder_, "");
-  fd_ = open_temporary(folder_, temp_base(folder_, path), temp_, what_);
+  std::filesystem::path folder = path.parent_path();
+  if (folder.empty())
+    folder = ".";
+  remove_stale_temporaries(folder, "");
+  fd_ = open_temporary(folder, temp_base(folder, path), temp_, what_);
   if (::fchmod(fd_, mode) != 0) {
     const int err = errno;
     ::close(fd_);

@@ -68,7 +68,6 @@ public:
 
 private:
   std::string what_;
-  std::filesystem::path folder_;
   int fd_ = -1;
   std::string temp_; // the temporary name, when the file has one
   std::size_t written_ = 0;
