@@ -317,10 +317,12 @@ public:
       return !bad_root_;
     }
     if (!in_data_) {
-      if (name == "sheetData") {
+      // The sheet data is a child of the root; the same name deeper down is something else.
+      if (outer_depth_ == 0 && name == "sheetData") {
         in_data_ = !self_closing;
         return !self_closing;
       }
+      outer_depth_ += self_closing ? 0 : 1;
       return true;
     }
     if (capturing_) {
@@ -403,6 +405,7 @@ public:
       return true;
     }
     if (!in_data_) {
+      --outer_depth_;
       return true;
     }
     if (level_ == 0) {
@@ -434,6 +437,7 @@ private:
   bool saw_root_ = false;
   bool bad_root_ = false;
   bool in_data_ = false;
+  int outer_depth_ = 0; // open elements below the root before the sheet data
   int level_ = 0;       // open elements inside the sheet data
   bool in_row_ = false; // inside a <row> of the sheet data
   int row_ = 0;         // the last row read
