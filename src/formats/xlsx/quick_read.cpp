@@ -111,6 +111,28 @@ std::optional<std::string> attribute(std::string_view attrs, std::string_view na
   return std::nullopt;
 }
 
+// Whether the XML declaration at the start of `block`, if any, leaves the part in UTF-8 (it
+// names no encoding, or UTF-8).
+bool declared_utf8(std::string_view block) {
+  if (block.substr(0, 3) == "\xEF\xBB\xBF") {
+    block.remove_prefix(3);
+  }
+  if (block.substr(0, 5) != "<?xml") {
+    return true;
+  }
+  const std::size_t end = block.find("?>");
+  if (end == std::string_view::npos) {
+    return true;
+  }
+  const std::string_view declaration = block.substr(5, end - 5);
+  const std::size_t at = declaration.find("encoding");
+  if (at == std::string_view::npos) {
+    return true;
+  }
+  const auto value = attribute(declaration.substr(at), "encoding");
+  return !value || text::iequals_ascii(*value, "UTF-8") || text::iequals_ascii(*value, "UTF8");
+}
+
 // What a scan reports to its reader; each callback returns false to stop the scan.
 class ScanHandler {
 public:
@@ -150,9 +172,11 @@ private:
     package_.read_blocks(part_, [&](std::string_view block) {
       if (first) {
         first = false;
-        // The scanner reads UTF-8 only; a UTF-16 part is left to the full parser.
-        if (block.size() >= 2 && (block[0] == '\0' || block[1] == '\0' ||
-                                  (static_cast<unsigned char>(block[0]) >= 0xFE))) {
+        // The scanner reads UTF-8 only; a UTF-16 part, or one declared in another encoding,
+        // is left to the full parser.
+        if ((block.size() >= 2 && (block[0] == '\0' || block[1] == '\0' ||
+                                   (static_cast<unsigned char>(block[0]) >= 0xFE))) ||
+            !declared_utf8(block)) {
           not_utf8_ = true;
           return false;
         }
@@ -683,6 +707,9 @@ std::vector<std::vector<CellValue>> read_active_columns(const std::filesystem::p
     for (std::size_t i = 0; i < starts.size(); ++i) {
       for (int row = starts[i].row; row <= last; ++row) {
         columns[i].push_back(sheet.value(row, starts[i].col));
+      }
+      while (!columns[i].empty() && std::holds_alternative<std::monostate>(columns[i].back())) {
+        columns[i].pop_back();
       }
     }
     return columns;
