@@ -1,7 +1,8 @@
 // The workbook reader and its in-place edit. The input is a zip package, or the text form of one
-// (harness.hpp). A workbook that cannot be read ends in xlsx::Error. What opens is read twice, by
-// the workbook and by the quick cell reader, which must agree; one cell is then written and the
-// workbook saved and read back: the cell holds what was written and every other cell what it held.
+// (harness.hpp). A workbook that cannot be read ends in xlsx::Error. What opens is read by the
+// workbook and by the quick cell and column readers, which must agree; one cell is then written
+// and the workbook saved and read back: the cell holds what was written and every other cell
+// what it held.
 #include "formats/xlsx/workbook.hpp"
 #include "formats/xlsx/quick_read.hpp"
 #include "formats/xlsx/styles.hpp"
@@ -49,8 +50,8 @@ bool reads_as_written(const xlsx::CellValue &read, const xlsx::CellValue &writte
     if (!number)
       return false;
     const auto serial = static_cast<double>(*number);
-    return xlsx::detail::date_from_serial(serial, false) == *date ||
-           xlsx::detail::date_from_serial(serial, true) == *date;
+    return xlsx::date_from_serial(serial, false) == *date ||
+           xlsx::date_from_serial(serial, true) == *date;
   }
   return same(read, written);
 }
@@ -88,8 +89,13 @@ std::vector<xlsx::CellRef> grid_refs() {
   return refs;
 }
 
-// The quick reader gives the workbook's values wherever the workbook could read them.
-void check_quick_read(const std::filesystem::path &path, const Grid &grid) {
+// The quick readers give the workbook's values wherever the workbook could read them: the cell
+// reader for every cell of the corner, the column reader for every column of it from row 1 and
+// for one column from a later row.
+void check_quick_read(const std::filesystem::path &path, const Grid &grid, std::size_t pick) {
+  auto where = [](std::size_t i) {
+    return xlsx::format_address(static_cast<int>(i) / kCols + 1, static_cast<int>(i) % kCols + 1);
+  };
   std::vector<xlsx::CellValue> quick;
   try {
     quick = xlsx::read_active_cells(path, grid_refs());
@@ -99,10 +105,34 @@ void check_quick_read(const std::filesystem::path &path, const Grid &grid) {
   FUZZ_CHECK(quick.size() == grid.size(), "quick reader cell count");
   for (std::size_t i = 0; i < grid.size(); ++i)
     if (grid[i])
-      FUZZ_CHECK(same(*grid[i], quick[i]), xlsx::format_address(static_cast<int>(i) / kCols + 1,
-                                                                static_cast<int>(i) % kCols + 1) +
-                                               ": workbook " + shown(*grid[i]) + ", quick reader " +
-                                               shown(quick[i]));
+      FUZZ_CHECK(same(*grid[i], quick[i]),
+                 where(i) + ": workbook " + shown(*grid[i]) + ", quick reader " + shown(quick[i]));
+
+  std::vector<xlsx::CellRef> starts;
+  for (int c = 1; c <= kCols; ++c)
+    starts.push_back({1, c});
+  starts.push_back(
+      {1 + static_cast<int>(pick % kRows), 1 + static_cast<int>(pick / kRows % kCols)});
+  std::vector<std::vector<xlsx::CellValue>> columns;
+  try {
+    columns = xlsx::read_active_columns(path, starts);
+  } catch (const xlsx::Error &) {
+    return;
+  }
+  FUZZ_CHECK(columns.size() == starts.size(), "column reader column count");
+  for (std::size_t k = 0; k < starts.size(); ++k) {
+    const auto &column = columns[k];
+    FUZZ_CHECK(column.empty() || !std::holds_alternative<std::monostate>(column.back()),
+               "column " + std::to_string(k) + " ends with an empty cell");
+    for (int r = starts[k].row; r <= kRows; ++r) {
+      const auto i = static_cast<std::size_t>((r - 1) * kCols + (starts[k].col - 1));
+      const auto at = static_cast<std::size_t>(r - starts[k].row);
+      const xlsx::CellValue got = at < column.size() ? column[at] : xlsx::CellValue{};
+      if (grid[i])
+        FUZZ_CHECK(same(*grid[i], got),
+                   where(i) + ": workbook " + shown(*grid[i]) + ", column reader " + shown(got));
+    }
+  }
 }
 
 } // namespace
@@ -124,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     return 0;
   }
   const Grid before = read_grid(*sheet);
-  check_quick_read(path, before);
+  check_quick_read(path, before, size);
 
   // The edit: one cell inside the corner, a text or a number, picked by the input.
   const int row = 1 + static_cast<int>(size % kRows);
@@ -192,6 +222,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                where + ": held " + (edited[i] ? shown(*edited[i]) : std::string("unreadable")) +
                    ", after saving " + (after[i] ? shown(*after[i]) : std::string("unreadable")));
   }
-  check_quick_read(saved, after);
+  check_quick_read(saved, after, size / 7);
   return 0;
 }

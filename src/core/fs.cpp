@@ -13,6 +13,10 @@
 #include <unistd.h>
 
 namespace vaskit::fs {
+
+// Calls the hook of the newest ScopedWriteHook, if any.
+void call_write_hook(WriteStage stage, std::size_t written);
+
 namespace {
 
 ScopedWriteHook *g_write_hook = nullptr;
@@ -42,8 +46,9 @@ std::string random_suffix() {
   return out;
 }
 
-// Removes the temporaries of earlier saves of the same file whose process has died (killed in
-// the middle of a save). Those of running processes, this one included, may still be in use.
+// Removes the temporaries of earlier saves whose process has died (killed in the middle of a
+// save): those of one file (`prefix`, as temp_prefix gives it), or every one in the folder when
+// `prefix` is empty. Those of running processes, this one included, may still be in use.
 // Failures are ignored: the save itself does not depend on this.
 void remove_stale_temporaries(const std::filesystem::path &folder, const std::string &prefix) {
   std::error_code ec;
@@ -55,9 +60,17 @@ void remove_stale_temporaries(const std::filesystem::path &folder, const std::st
   for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
     const auto &entry = *it;
     const std::string name = entry.path().filename().string();
-    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
-      continue;
-    const std::string_view rest = std::string_view(name).substr(prefix.size());
+    std::string_view rest;
+    if (!prefix.empty()) {
+      if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+        continue;
+      rest = std::string_view(name).substr(prefix.size());
+    } else {
+      const std::size_t tag = name.rfind(".tmp-");
+      if (name.front() != '.' || tag == std::string::npos || tag == 0)
+        continue;
+      rest = std::string_view(name).substr(tag + 5);
+    }
     pid_t pid = 0;
     const auto [end, err] = std::from_chars(rest.data(), rest.data() + rest.size(), pid);
     if (err != std::errc() || pid <= 0 || pid == self)
@@ -93,23 +106,79 @@ struct Temporary {
   }
 };
 
+// Gives the unnamed file `fd` the name `name`; 0, or the errno of the failure (EEXIST when the
+// name is taken).
+int link_fd(int fd, const std::string &name) {
+  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+    return 0;
+  // Without /proc, linking by descriptor needs a privilege that root usually has.
+  if (errno == ENOENT && ::linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0)
+    return 0;
+  return errno;
+}
+
 // Gives the unnamed file `fd` a free name "<base><random>" in its folder.
 std::string link_unnamed(int fd, const std::string &base, const std::string &what) {
-  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = base + random_suffix();
-    if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+    const int err = link_fd(fd, name);
+    if (err == 0)
       return name;
-    int err = errno;
-    // Without /proc, linking by descriptor needs a privilege that root usually has.
-    if (err == ENOENT && ::linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0)
-      return name;
-    if (err == ENOENT)
-      err = errno;
     if (err != EEXIST)
       throw_errno(err, what);
   }
   throw_errno(EEXIST, what);
+}
+
+// Opens a new file for writing in `folder`: unnamed where the file system allows (`name` stays
+// empty), else as "<base><random>" (`name` holds it).
+int open_temporary(const std::filesystem::path &folder, const std::string &base, std::string &name,
+                   const std::string &what) {
+  int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd >= 0)
+    return fd;
+  // Older kernels and some file systems (network ones, mostly) cannot make unnamed files.
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+    throw_errno(errno, what);
+  std::string pattern = base + std::string(kRandomLength, 'X');
+  fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0)
+    throw_errno(errno, what);
+  name = pattern;
+  return fd;
+}
+
+// The base of the temporary names of `path` in `folder` for this process.
+std::string temp_base(const std::filesystem::path &folder, const std::filesystem::path &path) {
+  return (folder / temp_prefix(path.filename().string())).string() + std::to_string(::getpid()) +
+         "-";
+}
+
+// Writes `data` to `fd` in blocks, calling the write hook after each.
+void write_blocks(int fd, std::string_view data, std::size_t &written, const std::string &what) {
+  constexpr std::size_t block = 65536;
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const std::size_t chunk = std::min(block, data.size() - done);
+    const ssize_t n = ::write(fd, data.data() + done, chunk);
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      throw_errno(errno, what);
+    }
+    done += static_cast<std::size_t>(n);
+    written += static_cast<std::size_t>(n);
+    call_write_hook(WriteStage::wrote_block, written);
+  }
+}
+
+void sync_folder(const std::filesystem::path &folder) {
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
 }
 
 } // namespace
@@ -120,6 +189,11 @@ ScopedWriteHook::ScopedWriteHook(WriteHook hook) : hook_(std::move(hook)), previ
 
 ScopedWriteHook::~ScopedWriteHook() {
   g_write_hook = previous_;
+}
+
+void call_write_hook(WriteStage stage, std::size_t written) {
+  if (g_write_hook && g_write_hook->hook_)
+    g_write_hook->hook_(stage, written);
 }
 
 namespace {
@@ -232,41 +306,15 @@ void write_file_atomic(const std::filesystem::path &path, std::string_view data)
     mode = new_file_mode();
   }
 
-  const std::string prefix = temp_prefix(target.filename().string());
-  remove_stale_temporaries(folder, prefix);
-  const std::string base = (folder / prefix).string() + std::to_string(::getpid()) + "-";
-  const auto hook = [](WriteStage stage, std::size_t written) {
-    if (g_write_hook && g_write_hook->hook_)
-      g_write_hook->hook_(stage, written);
-  };
+  remove_stale_temporaries(folder, temp_prefix(target.filename().string()));
+  const std::string base = temp_base(folder, target);
 
   Temporary temp;
-  temp.fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-  if (temp.fd < 0) {
-    // Older kernels and some file systems (network ones, mostly) cannot make unnamed files.
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-      throw_errno(errno, what);
-    std::string pattern = base + std::string(kRandomLength, 'X');
-    temp.fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (temp.fd < 0)
-      throw_errno(errno, what);
-    temp.name = pattern;
-  }
+  temp.fd = open_temporary(folder, base, temp.name, what);
   if (::fchmod(temp.fd, mode) != 0)
     throw_errno(errno, what);
-  constexpr std::size_t block = 65536;
   std::size_t written = 0;
-  while (written < data.size()) {
-    const std::size_t chunk = std::min(block, data.size() - written);
-    const ssize_t n = ::write(temp.fd, data.data() + written, chunk);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      throw_errno(errno, what);
-    }
-    written += static_cast<std::size_t>(n);
-    hook(WriteStage::wrote_block, written);
-  }
+  write_blocks(temp.fd, data, written, what);
   if (::fsync(temp.fd) != 0)
     throw_errno(errno, what);
   if (temp.name.empty())
@@ -275,16 +323,79 @@ void write_file_atomic(const std::filesystem::path &path, std::string_view data)
   temp.fd = -1;
   if (::close(closing) != 0)
     throw_errno(errno, what);
-  hook(WriteStage::before_rename, written);
+  call_write_hook(WriteStage::before_rename, written);
   if (::rename(temp.name.c_str(), target.c_str()) != 0)
     throw_errno(errno, what);
   temp.name.clear(); // it is the target now
   // Make the rename itself durable.
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
+  sync_folder(folder);
+}
+
+NewFile::NewFile(const std::filesystem::path &path, mode_t mode) : what_(path.string()) {
+  std::filesystem::path folder = path.parent_path();
+  if (folder.empty())
+    folder = ".";
+  remove_stale_temporaries(folder, "");
+  fd_ = open_temporary(folder, temp_base(folder, path), temp_, what_);
+  if (::fchmod(fd_, mode) != 0) {
+    const int err = errno;
+    ::close(fd_);
+    if (!temp_.empty())
+      ::unlink(temp_.c_str());
+    throw_errno(err, what_);
   }
+}
+
+NewFile::~NewFile() {
+  if (fd_ >= 0)
+    ::close(fd_);
+  if (!published_ && !temp_.empty())
+    ::unlink(temp_.c_str());
+}
+
+void NewFile::write(std::string_view data) {
+  write_blocks(fd_, data, written_, what_);
+}
+
+bool NewFile::publish(const std::filesystem::path &target) {
+  if (published_)
+    throw std::logic_error(what_ + ": published twice");
+  if (!flushed_) {
+    if (::fsync(fd_) != 0)
+      throw_errno(errno, what_);
+    flushed_ = true;
+    call_write_hook(WriteStage::before_rename, written_);
+  }
+  const int err = temp_.empty() ? link_fd(fd_, target.string()) : rename_no_replace(temp_, target);
+  if (err == EEXIST)
+    return false;
+  if (err != 0)
+    throw_errno(err, target.string());
+  published_ = true;
+  return true;
+}
+
+int rename_no_replace(const std::string &from, const std::string &to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    return 0;
+  if (errno != EINVAL && errno != ENOSYS)
+    return errno;
+  // A file system without the no-replace flag: a hard link fails on a taken name.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    if (::unlink(from.c_str()) != 0) {
+      const int err = errno;
+      ::unlink(to.c_str());
+      return err;
+    }
+    return 0;
+  }
+  if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP)
+    return errno;
+  // Neither is offered (some shared folders): check, then rename.
+  struct stat st {};
+  if (::lstat(to.c_str(), &st) == 0)
+    return EEXIST;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 std::pair<std::string, std::string> splitext(std::string_view name) {

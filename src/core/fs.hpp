@@ -42,10 +42,49 @@ mode_t new_file_mode();
 // std::system_error is thrown.
 void write_file_atomic(const std::filesystem::path &path, std::string_view data);
 
-// Test seam: while a ScopedWriteHook lives, write_file_atomic calls its hook after each 64 KiB
-// block written (with the bytes written so far) and once before the rename, when the temporary
-// file is complete and named. Throwing from the hook simulates a failed save. The hook is
-// process-wide; a newer ScopedWriteHook hides an older one until it ends.
+// A new file that appears under a real name only when it is whole and flushed to disk, and
+// never in place of an existing file. It is written without a name (O_TMPFILE) where the file
+// system allows, else under a temporary name in its folder that carries the process id, as
+// write_file_atomic names its temporaries. A process killed while writing leaves nothing, or
+// only such a temporary: every NewFile removes those in its folder whose process no longer runs.
+// Until publish() succeeds, the destructor removes what was written.
+// Errors: std::system_error whose what() names `path` (or the target of publish()).
+class NewFile {
+public:
+  // Creates the file in the folder of `path` (which must exist) with permission bits `mode`;
+  // `path` also names the temporary.
+  NewFile(const std::filesystem::path &path, mode_t mode);
+  ~NewFile();
+  NewFile(const NewFile &) = delete;
+  NewFile &operator=(const NewFile &) = delete;
+
+  // The open descriptor, for metadata such as times (write data with write()).
+  int fd() const { return fd_; }
+  void write(std::string_view data);
+  // Flushes the file to disk and gives it the name `target`, in the same folder, unless that
+  // name is taken: false then, and the file stays unpublished for another name. The folder is
+  // not flushed: a caller whose next step relies on the name surviving a power cut flushes it.
+  bool publish(const std::filesystem::path &target);
+
+private:
+  std::string what_;
+  int fd_ = -1;
+  std::string temp_; // the temporary name, when the file has one
+  std::size_t written_ = 0;
+  bool flushed_ = false;
+  bool published_ = false;
+};
+
+// Gives `from` the name `to` within one file system, never replacing an existing file (where
+// the file system lacks an atomic way, a check before the rename). Returns 0, or the errno of the
+// failure: EEXIST when `to` is taken, EXDEV across file systems.
+int rename_no_replace(const std::string &from, const std::string &to);
+
+// Test seam: while a ScopedWriteHook lives, write_file_atomic and NewFile::write call its hook
+// after each 64 KiB block written (with the bytes written so far) and once before the rename
+// (NewFile: before it gets its name), when the temporary file is complete. Throwing from the hook
+// simulates a failed save. The hook is process-wide; a newer ScopedWriteHook hides an older one
+// until it ends.
 enum class WriteStage { wrote_block, before_rename };
 using WriteHook = std::function<void(WriteStage stage, std::size_t written)>;
 class ScopedWriteHook {
@@ -56,7 +95,7 @@ public:
   ScopedWriteHook &operator=(const ScopedWriteHook &) = delete;
 
 private:
-  friend void write_file_atomic(const std::filesystem::path &path, std::string_view data);
+  friend void call_write_hook(WriteStage stage, std::size_t written);
   WriteHook hook_;
   ScopedWriteHook *previous_;
 };

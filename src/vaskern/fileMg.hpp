@@ -74,10 +74,14 @@ struct MovedFile {
 // ever overwritten or lost:
 //  - the copy is written first; a taken backup name gets a number
 //    ("a (1).xlsx", "a (2).xlsx", ...), so an older backup is never replaced;
+//  - every copy is written without a name (or under a temporary one), flushed to disk and only
+//    then given its name (fs::NewFile): a process killed at any moment leaves no name on part of
+//    a copy, and temporaries of processes that no longer run are removed by the next copy into
+//    that folder;
 //  - the move never replaces an existing file either: a taken destination name gets a number;
 //  - within one file system the move is a rename (the file is whole under one of its names at
-//    every moment); across file systems the file is copied to a temporary name beside the
-//    destination, flushed to disk, given its final name and only then removed from `src`;
+//    every moment); across file systems the file is copied beside the destination as above and
+//    only then removed from `src`;
 //  - a symbolic link to a regular file moves as a link to that same file (a relative target is
 //    made absolute, so that it still resolves from the new folder); the backup is a copy of
 //    the file's content;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <optional>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -72,10 +73,12 @@ struct Fd {
   }
 };
 
-// Copies `src` into a new file at `target` (which must not exist), with the source's permission
-// bits and times, flushed to disk when `flush` is set. Returns false when `target` exists;
-// throws on any other failure, after removing what it wrote.
-bool copy_new(const std::string &src, const std::string &target, bool flush) {
+// Copies `src`, with its permission bits and times, to the first free name among `target`,
+// "target (1)", ...; returns that name. The copy gets its name only when it is whole and flushed
+// to disk (fs::NewFile), so no name ever shows part of a copy, even after a crash. `whole` names
+// the step called between the two (none when empty). Throws after removing what it wrote.
+std::string copy_to_free_name(const std::string &src, const std::string &target,
+                              std::string_view whole) {
   Fd in;
   in.fd = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
   if (in.fd < 0)
@@ -83,116 +86,44 @@ bool copy_new(const std::string &src, const std::string &target, bool flush) {
   struct stat st {};
   if (::fstat(in.fd, &st) != 0)
     fail(errno, "cannot read " + in_quotes(src));
-  Fd out;
-  out.fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
-  if (out.fd < 0) {
-    if (errno == EEXIST)
-      return false;
-    fail(errno, "cannot create " + in_quotes(target));
-  }
-  try {
-    char buf[65536];
-    for (;;) {
-      const ssize_t n = ::read(in.fd, buf, sizeof buf);
-      if (n < 0) {
-        if (errno == EINTR)
-          continue;
-        fail(errno, "cannot read " + in_quotes(src));
-      }
-      if (n == 0)
-        break;
-      for (ssize_t done = 0; done < n;) {
-        const ssize_t w = ::write(out.fd, buf + done, static_cast<std::size_t>(n - done));
-        if (w < 0) {
-          if (errno == EINTR)
-            continue;
-          fail(errno, "cannot write " + in_quotes(target));
-        }
-        done += w;
-      }
+  // The new file's own errors name the file; the message says what was being done.
+  auto writing = [](const std::string &name, const auto &action) {
+    try {
+      return action();
+    } catch (const std::system_error &e) {
+      throw std::system_error(e.code(), "cannot write " + in_quotes(name));
     }
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::futimens(out.fd, times);
-    if (flush && ::fsync(out.fd) != 0)
-      fail(errno, "cannot write " + in_quotes(target));
-    const int fd = out.fd;
-    out.fd = -1;
-    if (::close(fd) != 0)
-      fail(errno, "cannot write " + in_quotes(target));
-  } catch (...) {
-    ::unlink(target.c_str());
-    throw;
+  };
+  std::optional<vaskit::fs::NewFile> out;
+  writing(target, [&] { out.emplace(target, st.st_mode & 0777); });
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(in.fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      fail(errno, "cannot read " + in_quotes(src));
+    }
+    if (n == 0)
+      break;
+    writing(target, [&] { out->write(std::string_view(buf, static_cast<std::size_t>(n))); });
   }
-  return true;
-}
-
-// Copies `src` to the first free name among `target`, "target (1)", ...; returns that name.
-std::string copy_to_free_name(const std::string &src, const std::string &target) {
+  const struct timespec times[2] = {st.st_atim, st.st_mtim};
+  ::futimens(out->fd(), times);
+  if (!whole.empty())
+    step(whole);
   for (int n = 0; n < kMaxNumbered; ++n) {
     const std::string candidate = numbered(target, n);
-    if (copy_new(src, candidate, false))
+    if (writing(candidate, [&] { return out->publish(candidate); }))
       return candidate;
   }
   fail(EEXIST, "no free name for " + in_quotes(target));
 }
 
-// Gives `from` the name `to` within one file system, never replacing an existing file.
-// Returns 0, or the errno of the failure (EEXIST when `to` is taken, EXDEV across file systems).
-int rename_no_replace(const std::string &from, const std::string &to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-    return 0;
-  if (errno != EINVAL && errno != ENOSYS)
-    return errno;
-  // A file system without the no-replace flag: a hard link fails on a taken name.
-  if (::link(from.c_str(), to.c_str()) == 0) {
-    if (::unlink(from.c_str()) != 0) {
-      const int err = errno;
-      ::unlink(to.c_str());
-      return err;
-    }
-    return 0;
-  }
-  if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP)
-    return errno;
-  // Neither is offered (some shared folders): check, then rename.
-  struct stat st {};
-  if (::lstat(to.c_str(), &st) == 0)
-    return EEXIST;
-  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-}
-
-// Across file systems: a flushed copy under a temporary name beside the destination gets its
-// final name before the source is removed, so there is never a half-written file under either
-// name. Returns the final name.
+// Across file systems: a flushed copy gets its final name before the source is removed, so there
+// is never a half-written file under either name. Returns the final name.
 std::string move_across(const std::string &src, const std::string &dest) {
-  std::string temp;
-  for (int n = 0;; ++n) {
-    const std::string folder = vaskit::fs::dirname(dest);
-    const std::string name = "." + vaskit::fs::basename(dest) + ".part-" +
-                             std::to_string(::getpid()) + "-" + std::to_string(n);
-    temp = folder.empty() ? name : vaskit::fs::join(folder, name);
-    if (copy_new(src, temp, true))
-      break;
-    if (n == kMaxNumbered)
-      fail(EEXIST, "no free temporary name beside " + in_quotes(dest));
-  }
-  std::string final_name;
-  try {
-    step("temporary copy written");
-    for (int n = 0; final_name.empty(); ++n) {
-      if (n == kMaxNumbered)
-        fail(EEXIST, "no free name for " + in_quotes(dest));
-      const std::string candidate = numbered(dest, n);
-      const int err = rename_no_replace(temp, candidate);
-      if (err == 0)
-        final_name = candidate;
-      else if (err != EEXIST)
-        fail(err, "cannot move " + in_quotes(src) + " to " + in_quotes(candidate));
-    }
-  } catch (...) {
-    ::unlink(temp.c_str());
-    throw;
-  }
+  const std::string final_name = copy_to_free_name(src, dest, "temporary copy written");
   sync_folder_of(final_name);
   try {
     step("before removing the source");
@@ -292,11 +223,7 @@ MovedFile move_file_force(const std::string &src, const std::string &dest,
   make_folder_of(backup);
 
   MovedFile moved;
-  // The backup is not flushed: within one file system the move is a rename, which keeps the
-  // file whole under one of its two names whatever happens; flushing every copy would cost
-  // more than reading the workbooks. Across file systems the copy that replaces the source is
-  // flushed (move_across).
-  moved.backup = copy_to_free_name(src, backup);
+  moved.backup = copy_to_free_name(src, backup, {});
   try {
     step("backup copied");
     if (is_link)
@@ -305,7 +232,7 @@ MovedFile move_file_force(const std::string &src, const std::string &dest,
       if (n == kMaxNumbered)
         fail(EEXIST, "no free name for " + in_quotes(dest));
       const std::string candidate = numbered(dest, n);
-      const int err = rename_no_replace(src, candidate);
+      const int err = vaskit::fs::rename_no_replace(src, candidate);
       if (err == 0) {
         moved.dest = candidate;
       } else if (err == EXDEV) {

@@ -205,11 +205,18 @@ TEST_F(LedgrinCli, CommandLineConfigurationAndTemplate) {
             std::string::npos)
       << help.out;
 
-  // An empty object runs with the defaults (./data_ledgrin does not exist: only the start line).
+  // An empty object runs with the defaults: ./data_ledgrin, which does not exist here. A folder
+  // that is missing or is a file ends with one line and status 1, and nothing is created.
   write_file(dir / "empty.json", "{}");
+  write_file(dir / "file.json", R"({"config": {"path": "empty.json"}})");
+  const auto files_before = snapshot(dir.path());
   auto empty = ledgrin({"-c", "empty.json"});
-  EXPECT_EQ(empty.status, 0) << empty.err;
-  EXPECT_EQ(empty.err, "Starting expense processing in: ./data_ledgrin\n");
+  EXPECT_EQ(empty.status, 1) << empty.err;
+  EXPECT_EQ(empty.err, "❌ config.path: folder ./data_ledgrin does not exist\n");
+  auto file = ledgrin({"-c", "file.json"});
+  EXPECT_EQ(file.status, 1) << file.err;
+  EXPECT_EQ(file.err, "❌ config.path: empty.json is not a folder\n");
+  EXPECT_EQ(snapshot(dir.path()), files_before);
 
   // Files the command cannot use end with one error line and status 1.
   write_file(dir / "list.json", "[{\"config\": {}}]");

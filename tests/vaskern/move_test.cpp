@@ -1,8 +1,11 @@
+#include "core/fs.hpp"
 #include "support/files.hpp"
 #include "vaskern/fileMg.hpp"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -110,6 +113,57 @@ TEST(FileMgMove, AFailedMoveLeavesTheSourceAndNoCopy) {
                                        (dir / "results/m.xlsx").string(),
                                        (dir / "backup/m.xlsx").string()),
                std::system_error);
+}
+
+TEST(FileMgMove, AKilledBackupLeavesNoPartialCopyUnderARealName) {
+  TempDir dir;
+  const std::string data(300000, 'k');
+  write_file(dir / "a.xlsx", data);
+  // The process dies right after the first block of the backup copy is written.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    vaskit::fs::ScopedWriteHook hook([](vaskit::fs::WriteStage, std::size_t) { ::raise(SIGKILL); });
+    try {
+      fileMg::move_file_force((dir / "a.xlsx").string(), (dir / "results/r.xlsx").string(),
+                              (dir / "backup/a.xlsx").string());
+    } catch (...) {
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "not killed in the copy";
+  EXPECT_EQ(read_file(dir / "a.xlsx"), data);
+  // Only hidden temporaries may be left, no name a user or the next run would take for a copy.
+  for (const auto &entry : fs::directory_iterator(dir / "backup"))
+    EXPECT_EQ(entry.path().filename().string().rfind(".a.xlsx.tmp-", 0), 0u) << entry.path();
+
+  // The next run backs up under the workbook's own name and leaves no temporary behind.
+  const auto moved =
+      fileMg::move_file_force((dir / "a.xlsx").string(), (dir / "results/r.xlsx").string(),
+                              (dir / "backup/a.xlsx").string());
+  EXPECT_EQ(moved.backup, (dir / "backup/a.xlsx").string());
+  EXPECT_EQ(read_file(dir / "backup/a.xlsx"), data);
+  EXPECT_EQ(listing(dir / "backup"), std::vector<std::string>{"a.xlsx"});
+}
+
+TEST(FileMgMove, TemporariesOfProcessesThatNoLongerRunAreRemoved) {
+  TempDir dir;
+  const pid_t dead = ::fork();
+  if (dead == 0)
+    ::_exit(0);
+  ::waitpid(dead, nullptr, 0);
+  const std::string d = std::to_string(dead), live = std::to_string(::getppid());
+  // Left by killed runs, for this workbook and for another; one of a process still running.
+  write_file(dir / ("backup/.a.xlsx.tmp-" + d + "-Ab3xYz"), "part");
+  write_file(dir / ("backup/.old.xlsx.tmp-" + d + "-Qw9eRt"), "part");
+  write_file(dir / ("backup/.b.xlsx.tmp-" + live + "-Zx8cVb"), "in use");
+  write_file(dir / "a.xlsx", "content");
+  fileMg::move_file_force((dir / "a.xlsx").string(), (dir / "results/r.xlsx").string(),
+                          (dir / "backup/a.xlsx").string());
+  EXPECT_EQ(listing(dir / "backup"),
+            (std::vector<std::string>{".b.xlsx.tmp-" + live + "-Zx8cVb", "a.xlsx"}));
 }
 
 // A second file system for the cross-device road; /dev/shm is a separate tmpfs on Linux.

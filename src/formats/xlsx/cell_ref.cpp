@@ -30,7 +30,14 @@ CellRef parse_address(std::string_view address) {
     ++i;
   }
   std::string_view digits = address.substr(i);
-  if (digits.empty() || digits.front() == '0' || digits.size() > 7) {
+  if (digits.empty()) {
+    throw bad();
+  }
+  // "D06" is D6, as a row number attribute "06" is row 6.
+  while (digits.size() > 1 && digits.front() == '0') {
+    digits.remove_prefix(1);
+  }
+  if (digits.front() == '0' || digits.size() > 7) {
     throw bad();
   }
   int row = 0;

@@ -23,8 +23,14 @@ bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-// Resolves the five named entities and character references; an unknown reference stays as
-// written, as the full parser leaves it.
+// A character reference to no character a text can hold; the scan reports the part malformed,
+// as the full parser's check does.
+struct BadReference {
+  std::string text;
+};
+
+// Resolves the five named entities and character references as the full parser does; what is
+// no reference stays as written.
 void append_unescaped(std::string &out, std::string_view raw) {
   for (std::size_t i = 0; i < raw.size();) {
     if (raw[i] != '&') {
@@ -34,43 +40,16 @@ void append_unescaped(std::string &out, std::string_view raw) {
       i = end;
       continue;
     }
-    const std::size_t semi = raw.find(';', i);
-    if (semi == std::string_view::npos || semi - i > 12) {
+    const auto ref = detail::reference_at(raw.substr(i));
+    if (!ref) {
       out += raw[i++];
       continue;
     }
-    const std::string_view ref = raw.substr(i + 1, semi - i - 1);
-    std::string_view named;
-    if (ref == "lt") {
-      named = "<";
-    } else if (ref == "gt") {
-      named = ">";
-    } else if (ref == "amp") {
-      named = "&";
-    } else if (ref == "quot") {
-      named = "\"";
-    } else if (ref == "apos") {
-      named = "'";
+    if (!detail::referable(ref->code_point)) {
+      throw BadReference{std::string(raw.substr(i, std::min<std::size_t>(ref->length, 24)))};
     }
-    if (!named.empty()) {
-      out.append(named);
-      i = semi + 1;
-      continue;
-    }
-    if (ref.size() >= 2 && ref[0] == '#') {
-      const bool hex = ref[1] == 'x';
-      const std::string_view digits = ref.substr(hex ? 2 : 1);
-      unsigned long cp = 0;
-      auto [end, ec] =
-          std::from_chars(digits.data(), digits.data() + digits.size(), cp, hex ? 16 : 10);
-      if (!digits.empty() && ec == std::errc() && end == digits.data() + digits.size() &&
-          cp <= 0x10FFFF) {
-        text::append_utf8(out, static_cast<char32_t>(cp));
-        i = semi + 1;
-        continue;
-      }
-    }
-    out += raw[i++];
+    text::append_utf8(out, ref->code_point);
+    i += ref->length;
   }
 }
 
@@ -132,22 +111,26 @@ std::optional<std::string> attribute(std::string_view attrs, std::string_view na
   return std::nullopt;
 }
 
-// Leading integer of an attribute value (0 when there is none), as the full parser reads
-// style indices and row numbers.
-long long leading_int(const std::optional<std::string> &value) {
-  if (!value) {
-    return 0;
+// Whether the XML declaration at the start of `block`, if any, leaves the part in UTF-8 (it
+// names no encoding, or UTF-8).
+bool declared_utf8(std::string_view block) {
+  if (block.substr(0, 3) == "\xEF\xBB\xBF") {
+    block.remove_prefix(3);
   }
-  std::string_view s = *value;
-  while (!s.empty() && is_blank(s.front())) {
-    s.remove_prefix(1);
+  if (block.substr(0, 5) != "<?xml") {
+    return true;
   }
-  if (!s.empty() && s.front() == '+') {
-    s.remove_prefix(1);
+  const std::size_t end = block.find("?>");
+  if (end == std::string_view::npos) {
+    return true;
   }
-  long long n = 0;
-  std::from_chars(s.data(), s.data() + s.size(), n);
-  return n;
+  const std::string_view declaration = block.substr(5, end - 5);
+  const std::size_t at = declaration.find("encoding");
+  if (at == std::string_view::npos) {
+    return true;
+  }
+  const auto value = attribute(declaration.substr(at), "encoding");
+  return !value || text::iequals_ascii(*value, "UTF-8") || text::iequals_ascii(*value, "UTF8");
 }
 
 // What a scan reports to its reader; each callback returns false to stop the scan.
@@ -171,13 +154,29 @@ public:
       : package_(package), part_(std::move(part)), handler_(handler) {}
 
   void run() {
+    try {
+      scan();
+    } catch (const BadReference &bad) {
+      fail("an unusable character reference (" + bad.text + ")");
+    }
+    if (!not_utf8_ && !stopped_ &&
+        (open_ != 0 || (pos_ < buffer_.size() && buffer_.find('<', pos_) != std::string::npos))) {
+      fail("unexpected end of part");
+    }
+  }
+  bool not_utf8() const { return not_utf8_; }
+
+private:
+  void scan() {
     bool first = true;
     package_.read_blocks(part_, [&](std::string_view block) {
       if (first) {
         first = false;
-        // The scanner reads UTF-8 only; a UTF-16 part is left to the full parser.
-        if (block.size() >= 2 && (block[0] == '\0' || block[1] == '\0' ||
-                                  (static_cast<unsigned char>(block[0]) >= 0xFE))) {
+        // The scanner reads UTF-8 only; a UTF-16 part, or one declared in another encoding,
+        // is left to the full parser.
+        if ((block.size() >= 2 && (block[0] == '\0' || block[1] == '\0' ||
+                                   (static_cast<unsigned char>(block[0]) >= 0xFE))) ||
+            !declared_utf8(block)) {
           not_utf8_ = true;
           return false;
         }
@@ -199,14 +198,8 @@ public:
       }
       return true;
     });
-    if (!not_utf8_ && !stopped_ &&
-        (open_ != 0 || (pos_ < buffer_.size() && buffer_.find('<', pos_) != std::string::npos))) {
-      fail("unexpected end of part");
-    }
   }
-  bool not_utf8() const { return not_utf8_; }
 
-private:
   [[noreturn]] void fail(const std::string &why) const {
     throw Error(package_.path().string() + ": malformed XML in " + part_ + ": " + why);
   }
@@ -348,16 +341,19 @@ public:
       return !bad_root_;
     }
     if (!in_data_) {
-      if (name == "sheetData") {
+      // The sheet data is a child of the root; the same name deeper down is something else.
+      if (outer_depth_ == 0 && name == "sheetData") {
         in_data_ = !self_closing;
         return !self_closing;
       }
+      outer_depth_ += self_closing ? 0 : 1;
       return true;
     }
     if (capturing_) {
       if (!self_closing) {
         stack_.emplace_back(name);
       }
+      // Only the first <v> and the first <is> of a cell count, as for the full reader.
       if (stack_.size() <= 1 && name == "v" && !v_seen_) {
         v_seen_ = true;
         raw_.has_v = true;
@@ -365,20 +361,30 @@ public:
       } else if (stack_.size() <= 1 && name == "is" && !is_seen_) {
         is_seen_ = true;
         raw_.has_inline = true;
+        in_is_ = !self_closing;
       }
       return true;
     }
-    if (level_ == 0 && name == "row") {
-      int r = static_cast<int>(leading_int(attribute(attrs, "r")));
-      if (r < 1 || r > max_rows) {
-        r = row_ + 1;
+    if (level_ == 0) {
+      in_row_ = name == "row";
+      if (in_row_) {
+        // As the full reader: a row numbered at or below one before it is not read.
+        int r = static_cast<int>(
+            detail::unsigned_attribute(attribute(attrs, "r").value_or(""), max_rows).value_or(0));
+        if (r < 1) {
+          r = row_ + 1;
+        } else if (r <= row_) {
+          in_row_ = false;
+        }
+        if (in_row_) {
+          row_ = r;
+          col_ = 0;
+          if (row_ > last_row_) {
+            return false;
+          }
+        }
       }
-      row_ = r;
-      col_ = 0;
-      if (row_ > last_row_) {
-        return false;
-      }
-    } else if (level_ == 1 && name == "c") {
+    } else if (level_ == 1 && in_row_ && name == "c") {
       int col = 0;
       if (auto ref = attribute(attrs, "r")) {
         try {
@@ -394,13 +400,13 @@ public:
       if (wanted_(row_, col)) {
         raw_ = detail::RawCell{};
         raw_.type = attribute(attrs, "t").value_or("");
-        raw_.style = static_cast<int>(leading_int(attribute(attrs, "s")));
+        raw_.style = detail::style_index(attribute(attrs, "s").value_or(""));
         if (self_closing) {
           return found_(row_, col_, std::move(raw_));
         }
         capturing_ = true;
         stack_.clear();
-        v_seen_ = is_seen_ = in_v_ = false;
+        v_seen_ = is_seen_ = in_v_ = in_is_ = false;
         return true; // level is counted again after the cell
       }
     }
@@ -416,13 +422,14 @@ public:
         capturing_ = false;
         return found_(row_, col_, std::move(raw_));
       }
-      if (stack_.size() == 1 && stack_.back() == "v") {
-        in_v_ = false;
+      if (stack_.size() == 1) {
+        in_v_ = in_is_ = false;
       }
       stack_.pop_back();
       return true;
     }
     if (!in_data_) {
+      --outer_depth_;
       return true;
     }
     if (level_ == 0) {
@@ -437,7 +444,7 @@ public:
   bool text(std::string_view decoded) override {
     if (in_v_ && stack_.size() == 1) {
       raw_.v.append(decoded);
-    } else if (!stack_.empty() && stack_.front() == "is" && stack_.back() == "t" &&
+    } else if (in_is_ && stack_.back() == "t" &&
                (stack_.size() == 2 || (stack_.size() == 3 && stack_[1] == "r"))) {
       raw_.inline_text.append(decoded);
     }
@@ -454,8 +461,10 @@ private:
   bool saw_root_ = false;
   bool bad_root_ = false;
   bool in_data_ = false;
-  int level_ = 0; // open elements inside the sheet data
-  int row_ = 0;
+  int outer_depth_ = 0; // open elements below the root before the sheet data
+  int level_ = 0;       // open elements inside the sheet data
+  bool in_row_ = false; // inside a <row> of the sheet data
+  int row_ = 0;         // the last row read
   int col_ = 0;
   bool capturing_ = false;
   detail::RawCell raw_;
@@ -463,6 +472,7 @@ private:
   bool v_seen_ = false;
   bool is_seen_ = false;
   bool in_v_ = false;
+  bool in_is_ = false;
 };
 
 // Collects the text of the first `count` shared strings: plain <t>, or the <t> of each
@@ -646,6 +656,8 @@ std::vector<std::vector<CellValue>> read_active_columns(const std::filesystem::p
   for (std::size_t i = 0; i < starts.size(); ++i) {
     by_col[starts[i].col].push_back(i);
   }
+  // The rows of each wanted column that have been read.
+  std::map<int, std::vector<bool>> seen_rows;
   SheetCells handler(
       max_rows,
       [&](int row, int col) {
@@ -661,6 +673,15 @@ std::vector<std::vector<CellValue>> read_active_columns(const std::filesystem::p
         return false;
       },
       [&](int row, int col, detail::RawCell &&raw) {
+        // A cell written twice holds what its first element says.
+        std::vector<bool> &seen = seen_rows[col];
+        const auto at_row = static_cast<std::size_t>(row);
+        if (seen.size() <= at_row) {
+          seen.resize(at_row + 1);
+        } else if (seen[at_row]) {
+          return true;
+        }
+        seen[at_row] = true;
         const CellValue value = book.decode(raw);
         if (std::holds_alternative<std::monostate>(value)) {
           return true; // styled blanks do not lengthen a column
@@ -686,6 +707,9 @@ std::vector<std::vector<CellValue>> read_active_columns(const std::filesystem::p
     for (std::size_t i = 0; i < starts.size(); ++i) {
       for (int row = starts[i].row; row <= last; ++row) {
         columns[i].push_back(sheet.value(row, starts[i].col));
+      }
+      while (!columns[i].empty() && std::holds_alternative<std::monostate>(columns[i].back())) {
+        columns[i].pop_back();
       }
     }
     return columns;

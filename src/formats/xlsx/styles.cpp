@@ -5,33 +5,10 @@
 
 #include <array>
 #include <charconv>
-#include <cmath>
 
 namespace vaskit::xlsx::detail {
 
 namespace {
-
-long long days_from_civil(long long y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
-void civil_from_days(long long z, DateTime &out) {
-  z += 719468;
-  const long long era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long long y = static_cast<long long>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  out.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  out.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  out.year = static_cast<int>(y + (out.month <= 2));
-}
 
 std::string first_section(std::string_view code) {
   return std::string(code.substr(0, code.find(';')));
@@ -138,37 +115,6 @@ bool is_duration_format_code(std::string_view code) {
   return false;
 }
 
-std::optional<DateTime> date_from_serial(double serial, bool date1904) {
-  // Beyond about 27,000 years either way no calendar date in years 1-9999 can result.
-  if (!std::isfinite(serial) || std::fabs(serial) > 1e7) {
-    return std::nullopt;
-  }
-  const double whole = std::floor(serial);
-  long long day = static_cast<long long>(whole);
-  long long ms = std::llround((serial - whole) * 86400000.0);
-  DateTime out;
-  out.time_only = serial >= 0 && serial < 1 && ms < 86400000;
-  if (ms >= 86400000) {
-    ++day;
-    ms -= 86400000;
-  }
-  // Day 60 of the 1900 system is 29 February 1900, which never was: serials before it are one
-  // day behind the real calendar.
-  if (!date1904 && serial > 0 && serial < 60) {
-    ++day;
-  }
-  const long long epoch = date1904 ? days_from_civil(1904, 1, 1) : days_from_civil(1899, 12, 30);
-  civil_from_days(out.time_only ? epoch : epoch + day, out);
-  if (out.year < 1 || out.year > 9999) {
-    return std::nullopt;
-  }
-  out.hour = static_cast<int>(ms / 3600000);
-  out.minute = static_cast<int>(ms / 60000 % 60);
-  out.second = static_cast<int>(ms / 1000 % 60);
-  out.microsecond = static_cast<int>(ms % 1000 * 1000);
-  return out;
-}
-
 std::optional<DateTime> parse_iso_datetime(std::string_view text) {
   DateTime out;
   std::size_t pos = 0;
@@ -195,6 +141,8 @@ std::optional<DateTime> parse_iso_datetime(std::string_view text) {
     if (!read_time(text, pos, out)) {
       return std::nullopt;
     }
+  } else {
+    out.date_only = true;
   }
   if (pos < text.size() && text[pos] == 'Z') {
     ++pos;

@@ -21,10 +21,8 @@ bool is_duration_format_code(std::string_view code);
 // Built-in number formats 14-22 and 45-47 are dates and times.
 bool is_builtin_date_format(int id);
 
-// A serial day number as a date: 1900 system (with its phantom 29 February 1900, serial 60,
-// read as the 28th) or 1904 system. Empty when the result falls outside years 1 to 9999.
-std::optional<DateTime> date_from_serial(double serial, bool date1904);
-// An ISO 8601 date, date-time or time as stored in cells of type "d".
+// An ISO 8601 date, date-time or time as stored in cells of type "d"; a date without a time is
+// marked date_only.
 std::optional<DateTime> parse_iso_datetime(std::string_view text);
 
 // Throws std::invalid_argument for a horizontal or vertical value outside the allowed sets.

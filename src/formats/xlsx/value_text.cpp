@@ -11,6 +11,10 @@ namespace {
 std::string python_datetime(const DateTime &v) {
   char text[64];
   int n = 0;
+  if (v.date_only) {
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", v.year, v.month, v.day);
+    return text;
+  }
   if (!v.time_only) {
     n = std::snprintf(text, sizeof text, "%04d-%02d-%02d ", v.year, v.month, v.day);
   }

@@ -224,15 +224,7 @@ const std::string &Workbook::Impl::shared_string(long long index) {
         }
         // Plain text sits in <t>; rich text in runs <r><t>. Phonetic runs (<rPh>) are not
         // part of the text.
-        std::string text;
-        for (pugi::xml_node part : si.children()) {
-          if (local_name(part) == "t") {
-            text += part.child_value();
-          } else if (local_name(part) == "r") {
-            text += child(part, "t").child_value();
-          }
-        }
-        shared_strings.push_back(detail::unescape_cell_text(text));
+        shared_strings.push_back(detail::unescape_cell_text(detail::rich_text(si)));
       }
     }
   }

@@ -41,6 +41,8 @@ struct DateTime {
   int microsecond = 0;
   // Serial values in [0, 1) carry only a time of day; year/month/day are then the epoch's.
   bool time_only = false;
+  // A date cell that stores a day without a time of day ("2024-03-05"); the time is midnight.
+  bool date_only = false;
 
   friend bool operator==(const DateTime &, const DateTime &) = default;
 };
@@ -80,9 +82,8 @@ struct Alignment {
 
 // The value as text, the way Python's str() shows the value a Python spreadsheet reader returns:
 // "" for an empty cell (there is no None here), "120", "120.5", "1e+20", the digits of a
-// BigInteger, "True", the error
-// code, "2024-05-03 00:00:00" (with ".500000" when there are microseconds), or "12:30:00"
-// for a time of day.
+// BigInteger, "True", the error code, "2024-05-03 00:00:00" (with ".500000" when there are
+// microseconds), "2024-05-03" for a date alone, or "12:30:00" for a time of day.
 std::string to_text(const CellValue &value);
 
 // 1-based row and column of a cell.
@@ -95,8 +96,15 @@ struct CellRef {
 inline constexpr int max_rows = 1048576;
 inline constexpr int max_cols = 16384;
 
-// "B12" -> {12, 2}; "$B$12" is accepted. Throws std::invalid_argument for anything that does
-// not name one cell inside the sheet limits (ranges, "A0", "XFE1", empty text).
+// A workbook serial day number as a date and time: in the 1900 date system (which counts a
+// 29 February 1900 that never was, so serials 1-59 are read one day later: serial 60 is
+// 28 February 1900 like serial 59) or in the 1904 one. The fraction is the time of day, rounded
+// to the millisecond; serials in [0, 1) give a time only. Empty when the date falls outside years
+// 1 to 9999 or the serial is no finite number.
+std::optional<DateTime> date_from_serial(double serial, bool date1904);
+
+// "B12" -> {12, 2}; "$B$12" and "B012" are accepted. Throws std::invalid_argument for anything
+// that does not name one cell inside the sheet limits (ranges, "A0", "XFE1", empty text).
 CellRef parse_address(std::string_view address);
 // {12, 2} -> "B12". Throws std::invalid_argument outside the sheet limits.
 std::string format_address(int row, int col);

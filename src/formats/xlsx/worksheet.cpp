@@ -45,19 +45,6 @@ pugi::xml_node add_child(pugi::xml_node parent, std::string_view name) {
   return parent.append_child(full.c_str());
 }
 
-// Text of an inline string: plain <t>, or the <t> of each rich-text run (still escaped).
-std::string inline_text(const pugi::xml_node &is) {
-  std::string text;
-  for (pugi::xml_node part : is.children()) {
-    if (is_element(part, "t")) {
-      text += part.child_value();
-    } else if (is_element(part, "r")) {
-      text += child(part, "t").child_value();
-    }
-  }
-  return text;
-}
-
 std::string_view trim(std::string_view s) {
   while (!s.empty() &&
          (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r')) {
@@ -136,23 +123,27 @@ void Worksheet::Impl::load() {
         after ? root.insert_child_after(name.c_str(), after) : root.prepend_child(name.c_str());
   }
   // Row and cell positions may be implicit (one after the previous); they are spelled out
-  // here so that inserted rows and cells cannot shift them.
+  // here so that inserted rows and cells cannot shift them. Rows come in ascending order: a row
+  // numbered at or below one before it (written twice, or out of order) is not read, so the
+  // first of a row written twice counts, as the first of a cell written twice does, and a
+  // reader may stop at the first row past those it wants.
   int last_row = 0;
   for (pugi::xml_node row : sheet_data.children()) {
     if (!is_element(row, "row")) {
       continue;
     }
-    int r = row.attribute("r").as_int(0);
-    if (r < 1 || r > max_rows) {
+    int r = static_cast<int>(
+        detail::unsigned_attribute(row.attribute("r").value(), max_rows).value_or(0));
+    if (r < 1) {
       r = last_row + 1;
       row.remove_attribute("r");
       row.append_attribute("r") = r;
+    } else if (r <= last_row) {
+      continue;
     }
     last_row = r;
     Row &entry = rows[r];
-    if (!entry.node) {
-      entry.node = row;
-    }
+    entry.node = row;
     int last_col = 0;
     for (pugi::xml_node cell : row.children()) {
       if (!is_element(cell, "c")) {
@@ -322,7 +313,7 @@ void Worksheet::Impl::remove_formula(pugi::xml_node cell, int row, int col) {
   // copy, moved to their position, before the master goes.
   if (std::string_view(f.attribute("t").value()) == "shared" && f.attribute("ref")) {
     const std::string si = f.attribute("si").value();
-    const std::string master = f.child_value();
+    const std::string master = detail::text_of(f);
     for (auto &[r, entry] : rows) {
       for (auto &[c, node] : entry.cells) {
         pugi::xml_node g = child(node, "f");
@@ -345,16 +336,16 @@ void Worksheet::Impl::remove_formula(pugi::xml_node cell, int row, int col) {
 CellValue Worksheet::Impl::read(pugi::xml_node cell) const {
   detail::RawCell raw;
   raw.type = cell.attribute("t").value();
-  raw.style = cell.attribute("s").as_int(0);
+  raw.style = detail::style_index(cell.attribute("s").value());
   if (raw.type == "inlineStr") {
     pugi::xml_node is = child(cell, "is");
     raw.has_inline = static_cast<bool>(is);
     if (is) {
-      raw.inline_text = inline_text(is);
+      raw.inline_text = detail::rich_text(is);
     }
   } else if (pugi::xml_node v = child(cell, "v")) {
     raw.has_v = true;
-    raw.v = v.child_value();
+    raw.v = detail::text_of(v);
   }
   return book->decode(raw);
 }
@@ -409,7 +400,7 @@ CellValue Workbook::Impl::decode(const detail::RawCell &cell) {
                             ? std::strtod(std::get<BigInteger>(number).digits.c_str(), nullptr)
                             : std::get<double>(number);
   if (style_sheet().shows_date(cell.style)) {
-    if (auto date = detail::date_from_serial(serial, date1904)) {
+    if (auto date = date_from_serial(serial, date1904)) {
       return *date;
     }
   }
@@ -527,7 +518,8 @@ void Worksheet::set_alignment(int row, int col, const Alignment &alignment) {
   check_position(row, col);
   detail::check_alignment(alignment);
   pugi::xml_node existing = impl_->find_cell(row, col);
-  const int base = existing ? existing.attribute("s").as_int(0) : impl_->inherited_style(row, col);
+  const int base = existing ? detail::style_index(existing.attribute("s").value())
+                            : impl_->inherited_style(row, col);
   const int style = impl_->book->style_sheet_for_edit().with_alignment(base, alignment);
   pugi::xml_node cell = impl_->ensure_cell(row, col);
   pugi::xml_attribute s = cell.attribute("s");

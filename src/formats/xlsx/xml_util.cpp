@@ -4,6 +4,8 @@
 #include "formats/xlsx/package.hpp"
 #include "formats/xlsx/workbook.hpp"
 
+#include <algorithm>
+#include <limits>
 #include <sstream>
 
 namespace vaskit::xlsx::detail {
@@ -25,7 +27,166 @@ bool escape_at(std::string_view text, std::size_t i) {
   return true;
 }
 
+// The offset of the first character reference in `data` that is not referable(), in text or in
+// an attribute value (comments, CDATA sections, processing instructions
+// and declarations hold no references).
+std::optional<std::size_t> first_bad_reference(std::string_view data) {
+  auto bad_at = [&](std::size_t at) {
+    const auto ref = reference_at(data.substr(at));
+    return ref && !referable(ref->code_point);
+  };
+  auto after = [&](std::size_t from, std::string_view end) {
+    const std::size_t found = data.find(end, from);
+    return found == std::string_view::npos ? data.size() : found + end.size();
+  };
+  // Most parts hold no character reference at all; only those are read for their context.
+  if (data.find("&#") == std::string_view::npos) {
+    return std::nullopt;
+  }
+  std::size_t i = 0;
+  while (i < data.size()) {
+    const std::size_t at = data.find_first_of("<&", i);
+    if (at == std::string_view::npos) {
+      break;
+    }
+    if (data[at] == '&') {
+      if (bad_at(at)) {
+        return at;
+      }
+      i = at + 1;
+      continue;
+    }
+    const std::string_view rest = data.substr(at);
+    if (rest.substr(0, 4) == "<!--") {
+      i = after(at + 4, "-->");
+    } else if (rest.substr(0, 9) == "<![CDATA[") {
+      i = after(at + 9, "]]>");
+    } else if (rest.substr(0, 2) == "<?") {
+      i = after(at + 2, "?>");
+    } else if (rest.substr(0, 2) == "<!") {
+      i = after(at + 2, ">");
+    } else {
+      // A tag: a quoted value may hold '>'.
+      char quote = 0;
+      std::size_t k = at + 1;
+      for (; k < data.size(); ++k) {
+        const char c = data[k];
+        if (quote != 0) {
+          if (c == quote) {
+            quote = 0;
+          } else if (c == '&' && bad_at(k)) {
+            return k;
+          }
+        } else if (c == '"' || c == '\'') {
+          quote = c;
+        } else if (c == '>') {
+          break;
+        }
+      }
+      i = k + 1;
+    }
+  }
+  return std::nullopt;
+}
+
 } // namespace
+
+std::optional<Reference> reference_at(std::string_view text) {
+  if (text.size() < 3 || text[0] != '&') {
+    return std::nullopt;
+  }
+  static constexpr std::pair<std::string_view, char32_t> named[] = {
+      {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&quot;", '"'}, {"&apos;", '\''}};
+  for (const auto &[name, cp] : named) {
+    if (text.substr(0, name.size()) == name) {
+      return Reference{name.size(), cp};
+    }
+  }
+  if (text[1] != '#') {
+    return std::nullopt;
+  }
+  const bool hex = text[2] == 'x';
+  std::size_t i = hex ? 3 : 2;
+  const std::size_t first = i;
+  char32_t cp = 0;
+  for (; i < text.size(); ++i) {
+    const int digit =
+        hex ? text::hex_digit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+    if (digit < 0) {
+      break;
+    }
+    // Past U+10FFFF the value only has to stay out of range.
+    cp = std::min<char32_t>(cp * (hex ? 16 : 10) + static_cast<char32_t>(digit), 0x110000);
+  }
+  if (i == first || i >= text.size() || text[i] != ';') {
+    return std::nullopt;
+  }
+  return Reference{i + 1, cp};
+}
+
+bool referable(char32_t cp) {
+  return cp != 0 && (cp < 0xD800 || cp > 0xDFFF) && cp <= 0x10FFFF;
+}
+
+std::optional<long long> unsigned_attribute(std::string_view text, long long max) {
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  while (!text.empty() && blank(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && blank(text.back())) {
+    text.remove_suffix(1);
+  }
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+  }
+  if (text.empty()) {
+    return std::nullopt;
+  }
+  long long value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') {
+      return std::nullopt;
+    }
+    value = value * 10 + (c - '0');
+    if (value > max) {
+      return std::nullopt;
+    }
+  }
+  return value;
+}
+
+int style_index(std::string_view text) {
+  return static_cast<int>(unsigned_attribute(text, std::numeric_limits<int>::max()).value_or(0));
+}
+
+std::string text_of(const pugi::xml_node &node) {
+  std::string text;
+  for (pugi::xml_node part = node.first_child(); part; part = part.next_sibling()) {
+    if (part.type() == pugi::node_pcdata || part.type() == pugi::node_cdata) {
+      text += part.value();
+    }
+  }
+  return text;
+}
+
+std::string rich_text(const pugi::xml_node &item) {
+  std::string text;
+  for (pugi::xml_node part = item.first_child(); part; part = part.next_sibling()) {
+    if (part.type() != pugi::node_element) {
+      continue;
+    }
+    if (local_name(part) == "t") {
+      text += text_of(part);
+    } else if (local_name(part) == "r") {
+      for (pugi::xml_node t = part.first_child(); t; t = t.next_sibling()) {
+        if (t.type() == pugi::node_element && local_name(t) == "t") {
+          text += text_of(t);
+        }
+      }
+    }
+  }
+  return text;
+}
 
 std::string_view local_name(const pugi::xml_node &node) {
   return after_colon(node.name());
@@ -65,6 +226,14 @@ std::string_view attr_by_local(const pugi::xml_node &node, std::string_view name
 
 void parse_part(const Package &package, std::string_view name, pugi::xml_document &doc) {
   std::string data = package.read(name);
+  // The parser would resolve such a reference anyway, "&#0;" to the end of the text.
+  if (const auto bad = first_bad_reference(data)) {
+    const std::string_view rest = std::string_view(data).substr(*bad);
+    throw Error(package.path().string() + ": malformed XML in " + std::string(name) +
+                ": an unusable character reference (" +
+                std::string(rest.substr(0, std::min<std::size_t>(reference_at(rest)->length, 24))) +
+                ") at byte " + std::to_string(*bad));
+  }
   constexpr unsigned options =
       pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata;
   pugi::xml_parse_result result = doc.load_buffer(data.data(), data.size(), options);

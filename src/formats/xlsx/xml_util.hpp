@@ -4,6 +4,8 @@
 
 #include <pugixml.hpp>
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,8 +25,38 @@ std::string same_prefix(const pugi::xml_node &sibling_or_parent, std::string_vie
 std::string_view attr_by_local(const pugi::xml_node &node, std::string_view name);
 
 // Parses the part `name` of `package`. Throws Error naming the file and the part when the XML
-// is malformed or the part is missing.
+// is malformed (a character reference that is not referable() included) or the part is
+// missing.
 void parse_part(const Package &package, std::string_view name, pugi::xml_document &doc);
+
+// The text of an element: all its text and CDATA children joined, so that a comment or a CDATA
+// section inside a value ("1<!---->2", "1<![CDATA[2]]>") does not cut it.
+std::string text_of(const pugi::xml_node &node);
+// The text of a string item (a shared string's <si>, an inline string's <is>), still escaped:
+// its plain <t>, or the <t> of each rich-text run <r>. Phonetic runs are not part of it.
+std::string rich_text(const pugi::xml_node &item);
+
+// The reference at the start of `text` as the parser resolves references: one of the five named
+// entities, "&#<decimal digits>;" or "&#x<hex digits>;". nullopt when `text` does not start with
+// one (the '&' is then an ordinary character, as the parser leaves it). A code point too large
+// for Unicode is given as 0x110000.
+struct Reference {
+  std::size_t length = 0; // from '&' to ';'
+  char32_t code_point = 0;
+};
+std::optional<Reference> reference_at(std::string_view text);
+// Whether a character reference to `cp` is resolved: any Unicode scalar value but NUL, which no
+// text can hold. Other control characters are kept, as they are when written unescaped (and the
+// serializer writes them back as references).
+bool referable(char32_t cp);
+
+// An unsigned number attribute (a row number, a style index) read by the one rule both cell
+// readers follow: blanks around it, an optional "+", decimal digits. nullopt for anything else
+// ("0x3", "3a", "-1", "") and for a value above `max`.
+std::optional<long long> unsigned_attribute(std::string_view text, long long max);
+// A cell's style index from the text of its "s" attribute: 0, the default format, when the
+// attribute is empty or no number.
+int style_index(std::string_view text);
 std::string serialize(const pugi::xml_document &doc);
 std::string serialize(const pugi::xml_node &node);
 

@@ -43,7 +43,7 @@ struct Options {
 int cmd_ledgrin(const Options &options);
 
 // Thrown for a configuration the pass cannot use at all (not a mapping, a section that is no
-// mapping, a path that is no text).
+// mapping, a path that is no text or names no folder).
 class ConfigError : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;

@@ -6,6 +6,7 @@
 #include "vaskern/fileMg.hpp"
 
 #include <ctime>
+#include <filesystem>
 
 namespace vaskit::ledgrin {
 
@@ -118,6 +119,17 @@ std::size_t process_expense_rename(const json &config_dict) {
   const std::string name_cell = config::to_text(config::get_or(cfg_excel, "name_cell", "D6"));
   const std::string amount_cell = config::to_text(config::get_or(cfg_excel, "amount_cell", "P56"));
 
+  // A folder that is missing would otherwise look like an empty one: nothing done, status 0.
+  std::error_code ec;
+  const auto kind = std::filesystem::status(input_path, ec).type();
+  if (kind == std::filesystem::file_type::not_found)
+    throw ConfigError("config.path: folder " + text::printable(input_path) + " does not exist");
+  if (ec)
+    throw ConfigError("config.path: cannot read folder " + text::printable(input_path) + ": " +
+                      ec.message());
+  if (kind != std::filesystem::file_type::directory)
+    throw ConfigError("config.path: " + text::printable(input_path) + " is not a folder");
+
   const std::string target_dir = fileMg::get_folder_from_path(input_path);
   const std::string output_folder = fileMg::generate_output_path(target_dir, "results");
   const std::string backup_folder = fileMg::generate_output_path(target_dir, "backup");
@@ -149,10 +161,13 @@ std::size_t process_expense_rename(const json &config_dict) {
       log().info("[Dry-Run] Would move: " + shown_base + " -> " + text::printable(new_filename));
       continue;
     }
+    // The line names the file the move wrote, which has a number when the name was taken, so
+    // it follows the move.
     try {
-      log().info("Processing: " + shown_base + " -> " + text::printable(new_filename));
-      fileMg::move_file_force(file_path, dest_path, backup_path);
+      const fileMg::MovedFile moved = fileMg::move_file_force(file_path, dest_path, backup_path);
+      log().info("Processing: " + shown_base + " -> " + text::printable(fs::basename(moved.dest)));
     } catch (const std::exception &e) {
+      log().info("Processing: " + shown_base + " -> " + text::printable(new_filename));
       log().error("Failed to move " + text::printable(file_path) + ": " +
                   text::printable(e.what()));
       ++failed_moves;

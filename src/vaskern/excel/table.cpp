@@ -1,6 +1,7 @@
 #include "vaskern/excel/table.hpp"
 
 #include "core/text.hpp"
+#include "formats/xlsx/workbook.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -432,13 +433,12 @@ std::optional<Date> to_date(const Cell &value, bool serial_numbers, DayOrder ord
     if (!std::isfinite(*n))
       return std::nullopt;
     if (serial_numbers) {
+      // The day only: a time of day never moves the date.
       const double whole = std::floor(*n);
       if (whole < 1 || whole > 2958465) // 9999-12-31
         return std::nullopt;
-      const auto serial = static_cast<std::int32_t>(whole);
-      // Serial 60 is the 29 February 1900 the spreadsheet calendar has; it reads as the 28th.
-      const std::int32_t epoch_offset = serial < 61 ? 25568 : 25569; // days to 1970-01-01
-      return Date{serial == 60 ? -25509 : serial - epoch_offset};
+      const auto day = vaskit::xlsx::date_from_serial(whole, false);
+      return day ? make_date(day->year, day->month, day->day) : std::nullopt;
     }
     if (*n == std::floor(*n) && *n >= 10000101 && *n <= 99991231) {
       const auto v = static_cast<int>(*n);

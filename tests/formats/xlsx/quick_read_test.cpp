@@ -166,6 +166,37 @@ TEST_F(XlsxQuickReadTest, MarkupVariantsReadLikeTheFullParser) {
   }
 }
 
+TEST_F(XlsxQuickReadTest, AReferenceToNoTextCharacterIsMalformedForBothReaders) {
+  // NUL, a surrogate, a number past Unicode: in a value, in inline text, in an attribute the
+  // quick reader reads.
+  for (const std::string cell :
+       {"<c r=\"A1\"><v>1&#0;</v></c>", "<c r=\"A1\" t=\"inlineStr\"><is><t>a&#x0;b</t></is></c>",
+        "<c r=\"A1\" s=\"&#xD800;\"><v>1</v></c>", "<c r=\"A1\"><v>&#4294967345;</v></c>"}) {
+    const auto path = write_with(ws_open + "<row r=\"1\">" + cell + "</row>" + ws_close);
+    for (bool quick : {true, false}) {
+      try {
+        if (quick)
+          xlsx::read_active_cells(path, {{1, 1}});
+        else
+          xlsx::Workbook::open(path).active_sheet();
+        ADD_FAILURE() << "no error for " << cell << (quick ? " (quick)" : " (full)");
+      } catch (const xlsx::Error &e) {
+        EXPECT_NE(std::string(e.what()).find("malformed XML"), std::string::npos) << e.what();
+      }
+    }
+  }
+  // Other control characters read as they would unescaped; in a comment or a CDATA section a
+  // reference is only text.
+  const auto path = write_with(ws_open +
+                               "<row r=\"1\"><c r=\"A1\" t=\"str\"><v>a&#x1;b<![CDATA[&#0;]]><!-- "
+                               "&#0; --></v></c></row>" +
+                               ws_close);
+  const xlsx::CellValue expected{std::string("a\x01"
+                                             "b&#0;")};
+  EXPECT_EQ(xlsx::read_active_cells(path, {{1, 1}})[0], expected);
+  EXPECT_EQ(xlsx::Workbook::open(path).active_sheet().value(1, 1), expected);
+}
+
 TEST_F(XlsxQuickReadTest, ScanStopsAfterTheLastRowAskedFor) {
   // Everything after row 3 of the sheet and after the second shared string is damaged: the
   // full reader refuses the file, the quick read never gets there.

@@ -82,9 +82,12 @@ TEST_F(XlsxReadTest, BadAddressesAreRejected) {
   auto path = dir / "tool.xlsm";
   xlsx_test::write_rich_xlsm(path);
   auto book = xlsx::Workbook::open(path);
-  for (const char *bad : {"", "A", "1", "A0", "XFE1", "A1:B2", "A1048577", "AAAA1", "A01", "A 1"}) {
+  for (const char *bad :
+       {"", "A", "1", "A0", "A00", "XFE1", "A1:B2", "A1048577", "A01048577", "AAAA1", "A 1"}) {
     EXPECT_THROW(book.active_sheet().value(bad), std::invalid_argument) << bad;
   }
+  // Leading zeros of the row are allowed, as in a row number attribute.
+  EXPECT_EQ(xlsx::parse_address("$b$0012"), (xlsx::CellRef{12, 2}));
   EXPECT_THROW(book.active_sheet().value(0, 1), std::invalid_argument);
 }
 

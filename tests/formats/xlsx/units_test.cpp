@@ -63,17 +63,22 @@ TEST(XlsxDates, SerialNumbers) {
       {43831 + 1.0 / 86400 * 1.5, false, dt(2020, 1, 1, 0, 0, 1, 500000)},
   };
   for (const Case &c : cases) {
-    auto got = detail::date_from_serial(c.serial, c.date1904);
+    auto got = xlsx::date_from_serial(c.serial, c.date1904);
     ASSERT_TRUE(got.has_value()) << c.serial;
     EXPECT_EQ(*got, c.expected) << c.serial;
   }
-  EXPECT_FALSE(detail::date_from_serial(2958466, false).has_value());
-  EXPECT_FALSE(detail::date_from_serial(-700000, false).has_value());
-  EXPECT_FALSE(detail::date_from_serial(1e300, false).has_value());
+  EXPECT_FALSE(xlsx::date_from_serial(2958466, false).has_value());
+  EXPECT_FALSE(xlsx::date_from_serial(-700000, false).has_value());
+  EXPECT_FALSE(xlsx::date_from_serial(1e300, false).has_value());
 }
 
 TEST(XlsxDates, IsoText) {
-  EXPECT_EQ(detail::parse_iso_datetime("2024-05-03"), dt(2024, 5, 3));
+  // A date alone is a day, not midnight of it: it prints without a time.
+  xlsx::DateTime day = dt(2024, 5, 3);
+  day.date_only = true;
+  EXPECT_EQ(detail::parse_iso_datetime("2024-05-03"), day);
+  EXPECT_EQ(xlsx::to_text(*detail::parse_iso_datetime("2024-05-03")), "2024-05-03");
+  EXPECT_EQ(xlsx::to_text(*detail::parse_iso_datetime("2024-05-03T00:00")), "2024-05-03 00:00:00");
   EXPECT_EQ(detail::parse_iso_datetime("2024-05-03T10:20:30.25Z"),
             dt(2024, 5, 3, 10, 20, 30, 250000));
   auto time = detail::parse_iso_datetime("08:15:00");

@@ -113,6 +113,21 @@ TEST_F(LedgrinCells, StoredNumbersGiveTheTextPythonShowsForThem) {
   EXPECT_EQ(ledgrin::sanitize_filename(values[3]), "-99999999999999999999");
 }
 
+TEST_F(LedgrinCells, ADateCellHoldingADayAloneGivesTheDateAlone) {
+  auto entries = xlsx_test::rich_entries();
+  for (auto &e : entries)
+    if (e.name == "xl/worksheets/sheet2.xml") // the active sheet
+      e.data = "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+               "<sheetData><row r=\"6\"><c r=\"D6\" t=\"d\"><v>2024-03-05</v></c>"
+               "<c r=\"E6\" t=\"d\"><v>2024-03-05T08:30:00</v></c></row></sheetData></worksheet>";
+  const auto path = dir / "claim.xlsx";
+  xlsx_test::write_zip(path, entries);
+  const auto values = ledgrin::get_excel_cell_value(path.string(), {"D6", "E6"});
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(ledgrin::sanitize_filename(values[0]), "2024-03-05");
+  EXPECT_EQ(ledgrin::sanitize_filename(values[1]), "2024-03-05 083000");
+}
+
 TEST_F(LedgrinCells, AnEmptyStoredValueIsNoValue) {
   // A formula whose stored result is empty and a number cell written without digits hold
   // nothing, so the workbook is skipped rather than renamed with empty parts.
@@ -246,6 +261,11 @@ TEST_F(LedgrinPass, SameNameTwiceWithinOneHundredthKeepsBoth) {
   EXPECT_EQ(ledgrin::process_expense_rename(config(data.string(), false)), 0u);
   EXPECT_TRUE(fs::exists(data / "results/Eve_50_1207_23165512.xlsx"));
   EXPECT_TRUE(fs::exists(data / "results/Eve_50_1207_23165512 (1).xlsx"));
+  // Each line names the file that was written.
+  EXPECT_EQ(logs.texts("INFO"),
+            (std::vector<std::string>{"Starting expense processing in: " + data.string(),
+                                      "Processing: one.xlsx -> Eve_50_1207_23165512.xlsx",
+                                      "Processing: two.xlsx -> Eve_50_1207_23165512 (1).xlsx"}));
   EXPECT_TRUE(fs::exists(data / "backup/one.xlsx"));
   EXPECT_TRUE(fs::exists(data / "backup/two.xlsx"));
   EXPECT_TRUE(logs.texts("ERROR").empty());
