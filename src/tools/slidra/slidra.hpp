@@ -42,8 +42,10 @@ struct BboxRatio {
 
 // Cuts every target out of the slide image at `full_slide_png` and saves it as
 // "img<n>_slide<slide_idx>.gif" in `output_dir` (which must exist). Numbers start at
-// `start_img_idx` and advance once per target, saved or not. Returns the saved paths and the next
-// free number. A slide image that cannot be read gives one error line and no numbers used.
+// `start_img_idx` and advance once per target, saved or not. A padding beyond a billion pixels
+// either way counts as a billion: such a box is that region's size error. Returns the saved paths
+// and the next free number. A slide image that cannot be read gives one error line and no numbers
+// used.
 std::pair<std::vector<std::string>, std::int64_t>
 crop_slide_targets(const std::string &full_slide_png, const std::vector<BboxRatio> &targets,
                    const std::string &output_dir, std::int64_t padding, std::int64_t start_img_idx,
