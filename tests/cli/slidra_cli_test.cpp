@@ -1,4 +1,5 @@
 // End-to-end tests of the slidra command that need no presentation application.
+#include "support/fake_soffice.hpp"
 #include "support/files.hpp"
 #include "support/pptx_writer.hpp"
 
@@ -168,8 +169,10 @@ TEST(SlidraCommand, AnInterruptDuringTheExportLeavesNoTemporaryFolder) {
       {"PATH=" + (dir / "bin").string() + ":/usr/bin:/bin", "TMPDIR=" + tmp.path().string()});
   EXPECT_EQ(r.status, 124) << r.err; // ended by the interrupt, not by finishing
   EXPECT_TRUE(fs::exists(started)) << r.err;
-  // The copied deck and LibreOffice's private profile went with the run.
+  // The copied deck and LibreOffice's private profile went with the run, and so did the image
+  // folder it had made, still empty.
   EXPECT_TRUE(fs::is_empty(tmp.path()));
+  EXPECT_FALSE(fs::exists(dir / "img"));
   EXPECT_FALSE(contains(r.out, "Done"));
 }
 

@@ -1,5 +1,6 @@
 // Region cropping: keyword boxes cut out of a full-slide image and saved as GIF.
 #include "core/fs.hpp"
+#include "core/interrupt.hpp"
 #include "core/text.hpp"
 #include "tools/slidra/slidra.hpp"
 
@@ -222,9 +223,13 @@ crop_slide_targets(const std::string &full_slide_png, const std::vector<BboxRati
         cropped_img = image.embed(int(-x1), int(-y1), int(w), int(h),
                                   vips::VImage::option()->set("extend", VIPS_EXTEND_BLACK));
       }
-      // Encoded in memory and written whole, so a failed target leaves no half-written image.
+      // Encoded in memory and written whole, so a failed target leaves no half-written image;
+      // an interrupt waits until it is in place.
       const std::string gif = encode_gif(cropped_img);
-      fs::write_file_atomic(final_crop_img, gif);
+      {
+        const interrupt::Hold hold;
+        fs::write_file_atomic(final_crop_img, gif);
+      }
       cropped_files.push_back(final_crop_img);
       _log.info("🎉 【第 " + std::to_string(slide_idx) + " 頁區域 " + std::to_string(r_idx) +
                 " 裁切成功】已儲存為: " + final_crop_img);

@@ -83,6 +83,9 @@ public:
   explicit SlidraApp(const json &config_dict, std::unique_ptr<SlideExporter> exporter = nullptr);
 
   // One pass over one chosen deck; never throws for failures of the deck, slides or export.
+  // An interrupt (SIGINT, SIGTERM, SIGHUP) at any point after the deck is chosen removes what the
+  // pass has made but its saved images and preview: the full-slide images, the export's
+  // temporary folder, and the image folder when the pass made it and it is still empty.
   Result run();
 
   // The sorted, unique 1-based slide numbers `target_str` selects; bad parts are logged.
@@ -108,6 +111,18 @@ public:
   json padding;
 
 private:
+  struct Pass; // what one run() has chosen and made so far
+
+  // The stages of run(), in order.
+  std::optional<Result> check_settings(Pass &pass) const;
+  bool choose_deck(Pass &pass) const;
+  std::int64_t count_slides(const Pass &pass) const;
+  void prepare_output_dir(Pass &pass) const;
+  void export_chosen_slides(Pass &pass, const std::vector<int> &slide_indices);
+  void crop_slides(Pass &pass, const std::vector<int> &slide_indices);
+  void write_preview(const Pass &pass) const;
+  Result end_with_global_error(Pass &pass, const std::string &what) const;
+
   std::unique_ptr<SlideExporter> exporter_;
 };
 
