@@ -268,6 +268,9 @@ void SlidraApp::crop_slides(Pass &pass, const std::vector<int> &slide_indices) {
                                                     pass.global_img_idx, n, &log());
       pass.cropped_images.insert(pass.cropped_images.end(), files.begin(), files.end());
       pass.global_img_idx = next;
+      const auto tried = static_cast<std::int64_t>(targets.size());
+      images_.tried += tried;
+      images_.unsaved += tried - static_cast<std::int64_t>(files.size());
     } catch (const std::exception &e) {
       log().error("❌ 處理第 " + std::to_string(n) + " 頁時發生錯誤: " + e.what());
     }
@@ -310,6 +313,7 @@ Result SlidraApp::end_with_global_error(Pass &pass, const std::string &what) con
 }
 
 Result SlidraApp::run() {
+  images_ = {};
   Pass pass;
   if (auto refused = check_settings(pass))
     return *refused;
@@ -367,8 +371,9 @@ int cmd_slidra(const Options &options) {
   if (!resolved.config)
     return resolved.status;
   json &loaded_cfg = resolved.config->mapping;
+  // A file without content (empty, or comments only) asks for nothing.
   if (loaded_cfg.is_null())
-    loaded_cfg = json::object();
+    return 0;
   if (!loaded_cfg.is_object() ||
       (loaded_cfg.contains("config") && !loaded_cfg["config"].is_object() &&
        !loaded_cfg["config"].is_null()))
@@ -383,6 +388,10 @@ int cmd_slidra(const Options &options) {
   if (!result.ok)
     return fail("❌ Error: " + result.message);
   cli::echo("✅ Done: " + result.message);
+  // Images that were not saved make the run a failure, after its own lines.
+  if (const auto &images = app.images(); images.unsaved > 0)
+    return fail("❌ Error: " + std::to_string(images.tried) + " 張裁切影像中有 " +
+                std::to_string(images.unsaved) + " 張未能儲存。");
   return 0;
 }
 

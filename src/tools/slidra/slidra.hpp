@@ -3,7 +3,8 @@
 //
 // Errors: the command returns the exit status; SlidraApp::run() reports every failure of the
 // deck, the export or the preview as a false Result (the global error); a failure of one slide
-// or one region is logged and the run goes on; the stages it calls throw.
+// or one region is logged and the run goes on, and a crop image that could not be saved makes
+// the command end with status 1 after the run's lines; the stages it calls throw.
 #pragma once
 
 #include "core/command.hpp"
@@ -88,6 +89,15 @@ public:
   // temporary folder, and the image folder when the pass made it and it is still empty.
   Result run();
 
+  // The crop images a pass tried to make and how many of them it could not save (the regions of
+  // a slide image that could not be read count as not saved).
+  struct ImageCount {
+    std::int64_t tried = 0;
+    std::int64_t unsaved = 0;
+  };
+  // Of the last run().
+  const ImageCount &images() const { return images_; }
+
   // The sorted, unique 1-based slide numbers `target_str` selects; bad parts are logged.
   std::vector<int> parse_slide_indices(const json &target_str, std::int64_t total_slides) const;
   // The boxes of the slide's top-level shapes whose text holds `keyword`. Throws when there is
@@ -124,6 +134,7 @@ private:
   Result end_with_global_error(Pass &pass, const std::string &what) const;
 
   std::unique_ptr<SlideExporter> exporter_;
+  ImageCount images_;
 };
 
 // The command line of slidra, parsed (main.cpp fills it from slidra_command()).
@@ -135,7 +146,8 @@ struct Options {
 };
 
 const cli::Command &slidra_command();
-// The command body; returns the exit status.
+// The command body; returns the exit status: 0 after a run that saved every crop image, and for
+// a configuration without content (empty, or comments only), which ends the command quietly.
 int cmd_slidra(const Options &options);
 
 } // namespace vaskit::slidra
