@@ -1,7 +1,8 @@
 // prosett's conversion of one file's text into its page. Text that is not UTF-8 is refused with
-// re::error; valid text always converts, into a page that is valid UTF-8 and holds none of the
-// placeholders that stand in for code and formulas while the renderer runs (one left behind is
-// a block or formula lost from the page).
+// re::error; valid text always converts, into a page that is valid UTF-8, holds no NUL byte and
+// none of the placeholders that stand in for code and formulas while the renderer runs (one left
+// behind is a block or formula lost from the page), nor any of the renderer's own inert marks
+// unless the text held such a character.
 #include "tools/prosett/prosett.hpp"
 #include "core/re.hpp"
 #include "harness.hpp"
@@ -50,6 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   FUZZ_CHECK(vaskit::fuzz::valid_utf8(page), "the page is not UTF-8");
   FUZZ_CHECK(!holds_placeholder(body) || holds_placeholder(text),
              "a placeholder was left in the page");
+  FUZZ_CHECK(page.find('\0') == std::string::npos, "a NUL byte reached the page");
+  // U+E000, which opens each of the renderer's marks.
+  FUZZ_CHECK(body.find("\xEE\x80\x80") == std::string::npos ||
+                 text.find("\xEE\x80\x80") != std::string::npos,
+             "a mark of the renderer was left in the page");
   (void)prosett::output_name("page.md", version, true, "draft");
   return 0;
 }

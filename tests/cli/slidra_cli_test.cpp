@@ -1,4 +1,5 @@
 // End-to-end tests of the slidra command that need no presentation application.
+#include "support/fake_soffice.hpp"
 #include "support/files.hpp"
 #include "support/pptx_writer.hpp"
 
@@ -168,9 +169,48 @@ TEST(SlidraCommand, AnInterruptDuringTheExportLeavesNoTemporaryFolder) {
       {"PATH=" + (dir / "bin").string() + ":/usr/bin:/bin", "TMPDIR=" + tmp.path().string()});
   EXPECT_EQ(r.status, 124) << r.err; // ended by the interrupt, not by finishing
   EXPECT_TRUE(fs::exists(started)) << r.err;
-  // The copied deck and LibreOffice's private profile went with the run.
+  // The copied deck and LibreOffice's private profile went with the run, and so did the image
+  // folder it had made, still empty.
   EXPECT_TRUE(fs::is_empty(tmp.path()));
+  EXPECT_FALSE(fs::exists(dir / "img"));
   EXPECT_FALSE(contains(r.out, "Done"));
+}
+
+TEST(SlidraCommand, ImagesThatCouldNotBeSavedEndTheRunWithStatusOne) {
+  TempDir dir, tools;
+  gen::Deck d;
+  d.slides = {
+      {gen::rect(2, "A", 0, 0, 1219200, 685800, "FF0000", gen::para(gen::run("crop_region"))) +
+           gen::rect(3, "B", 2438400, 0, 1219200, 685800, "00FF00",
+                     gen::para(gen::run("crop_region"))),
+       false, 0}};
+  gen::write(dir / "deck.pptx", d);
+  write_file(dir / "c.yaml", "config:\n  scale_width: 320\n  padding: 0\n");
+  // The first image's name is taken by a folder that cannot be replaced.
+  fs::create_directories(dir / "img/img1_slide1.gif/kept");
+  const std::string path = vaskit::testing::install_fake_soffice(tools / "bin", 1);
+  const auto r = run_process(kSlidra, {"-c", "c.yaml"}, dir.path(), "", {"PATH=" + path});
+  EXPECT_EQ(r.status, 1) << r.err;
+  // The run's own lines stay; one line after them says what was lost.
+  EXPECT_EQ(r.out, "✅ Done: Slidra executed successfully. Processed 2 target images.\n");
+  EXPECT_TRUE(contains(r.err, "❌ 裁切第 1 頁區域 1 時發生錯誤: ")) << r.err;
+  EXPECT_TRUE(r.err.ends_with("\n❌ Error: 2 張裁切影像中有 1 張未能儲存。\n")) << r.err;
+  EXPECT_TRUE(fs::exists(dir / "img/img2_slide1.gif"));
+  EXPECT_TRUE(contains(read_file(dir / "img_preview.md"), "img2_slide1.gif"));
+}
+
+TEST(SlidraCommand, AConfigurationWithoutContentEndsQuietly) {
+  TempDir dir;
+  small_deck(dir / "deck.pptx");
+  write_file(dir / "empty.yaml", "");
+  write_file(dir / "comments.yaml", "# nothing set yet\n");
+  for (const char *name : {"empty.yaml", "comments.yaml"}) {
+    const auto r = run_process(kSlidra, {"-c", name}, dir.path());
+    EXPECT_EQ(r.status, 0) << name;
+    EXPECT_EQ(r.out, "") << name;
+    EXPECT_EQ(r.err, "") << name;
+  }
+  EXPECT_FALSE(fs::exists(dir / "img"));
 }
 
 TEST(SlidraCommand, SeveralDecksAreOfferedForAChoice) {

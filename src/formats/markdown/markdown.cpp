@@ -489,6 +489,13 @@ std::string Renderer::render() {
 namespace {
 
 std::string render_text(std::string_view md, std::string *given_up, const Extensions &extensions) {
+  // Raw HTML and the opening tags of Markdown-bearing elements are written as the text holds
+  // them: a NUL there would cut the page short in a mail reader.
+  std::string without_nul;
+  if (md.find('\0') != npos) {
+    without_nul = replace_nul(std::string(md));
+    md = without_nul;
+  }
   std::size_t tokens = 0;
   SplitText split;
   {
@@ -503,6 +510,21 @@ std::string render_text(std::string_view md, std::string *given_up, const Extens
 }
 
 } // namespace
+
+std::string replace_nul(std::string text) {
+  std::size_t nul = text.find('\0');
+  if (nul == npos)
+    return text;
+  std::string out;
+  out.reserve(text.size() + 16);
+  std::size_t from = 0;
+  for (; nul != npos; nul = text.find('\0', from)) {
+    out.append(text, from, nul - from).append("\xEF\xBF\xBD");
+    from = nul + 1;
+  }
+  out.append(text, from);
+  return out;
+}
 
 std::string render(std::string_view md, const Extensions &extensions) {
   return render_text(md, nullptr, extensions);

@@ -13,8 +13,8 @@
 //   postrel   {.hard_breaks = true, .markdown_in_html = MarkdownInHtml::AnyBlock}
 //   chartwyn  {} (fenced code and tables only)
 // Always on: CommonMark with fenced code blocks, pipe tables (alignment as style attributes),
-// raw HTML passed through as written, CR LF and lone CR read as line ends. No other GitHub
-// extension (no strikethrough, no autolinks).
+// raw HTML passed through as written, CR LF and lone CR read as line ends, NUL read as U+FFFD. No
+// other GitHub extension (no strikethrough, no autolinks).
 //
 // Errors: render() throws markdown::Error when the document tree or the page cannot get memory
 // (that text fails; nothing is left behind); besides that only std::bad_alloc. Any byte string
@@ -67,7 +67,13 @@ struct Extensions {
   std::size_t max_tree_bytes = SIZE_MAX;
 };
 
-// Renders Markdown text to an HTML fragment with the given extensions.
+// `text` with every NUL byte turned into U+FFFD, as CommonMark reads a text. render() applies it
+// before anything else; a tool whose own stages read the Markdown before the renderer applies it
+// to the text as it is loaded, so that no stage and no page ever holds a NUL.
+std::string replace_nul(std::string text);
+
+// Renders Markdown text to an HTML fragment with the given extensions. In a table row a "|"
+// inside a code span is cell text, and "\|" is a "|" of the cell anywhere, code spans included.
 std::string render(std::string_view md, const Extensions &extensions);
 // The same for a text that is given up: its memory goes as soon as the renderer has its own
 // copy, which keeps the peak down for long texts. `md` is left empty.

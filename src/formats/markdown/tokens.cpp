@@ -2,6 +2,9 @@
 
 #include "formats/markdown/detail.hpp"
 
+#include <unordered_map>
+#include <vector>
+
 namespace vaskit::markdown::detail {
 namespace {
 
@@ -16,7 +19,87 @@ std::string make_token(char kind, std::string_view digits) {
   return t;
 }
 
+// Where the "|" of the line's code spans stand (see shield_code_span_pipes), in order. Linear in
+// the line: each backtick length keeps a cursor into the runs of that length, which only moves
+// forward as the openers do.
+void code_span_pipes(std::string_view line, std::vector<std::size_t> &at) {
+  struct Run {
+    std::size_t pos, len;
+  };
+  std::vector<Run> runs; // maximal runs of backticks, as closers are found
+  std::unordered_map<std::size_t, std::vector<std::size_t>> by_length;
+  for (std::size_t i = line.find('`'); i != npos; i = line.find('`', i)) {
+    std::size_t end = i;
+    while (end < line.size() && line[end] == '`')
+      ++end;
+    by_length[end - i].push_back(runs.size());
+    runs.push_back({i, end - i});
+    i = end;
+  }
+  std::unordered_map<std::size_t, std::size_t> cursor;
+  std::size_t run = 0; // the run that holds or follows position i
+  std::size_t i = 0;
+  while (i < line.size()) {
+    if (line[i] == '\\') { // an escaped backtick opens nothing
+      i += 2;
+      continue;
+    }
+    if (line[i] != '`') {
+      ++i;
+      continue;
+    }
+    while (runs[run].pos + runs[run].len <= i)
+      ++run;
+    // After an escaped backtick the opener is the rest of its run.
+    const std::size_t open_end = runs[run].pos + runs[run].len;
+    const std::size_t len = open_end - i;
+    const std::vector<std::size_t> &same = by_length[len];
+    std::size_t &c = cursor[len];
+    while (c < same.size() && same[c] <= run)
+      ++c;
+    if (c == same.size()) { // no closer: the backticks are text
+      i = open_end;
+      continue;
+    }
+    const std::size_t close = runs[same[c]].pos;
+    for (std::size_t p = open_end; p < close; ++p)
+      if (line[p] == '|' && line[p - 1] != '\\')
+        at.push_back(p);
+    i = close + len;
+  }
+}
+
 } // namespace
+
+void shield_code_span_pipes(std::string &text) {
+  if (text.find('`') == npos || text.find('|') == npos)
+    return;
+  std::string out;
+  std::size_t copied = 0; // text before this is in `out` (once a line changed)
+  std::vector<std::size_t> pipes;
+  for (std::size_t begin = 0; begin < text.size();) {
+    std::size_t end = text.find('\n', begin);
+    if (end == npos)
+      end = text.size();
+    const std::string_view line = std::string_view(text).substr(begin, end - begin);
+    if (line.find('`') != npos && line.find('|') != npos) {
+      pipes.clear();
+      code_span_pipes(line, pipes);
+      for (const std::size_t p : pipes) {
+        out.append(text, copied, begin + p - copied);
+        out += kTokOpen;
+        out += 'V';
+        out += kTokClose;
+        copied = begin + p + 1;
+      }
+    }
+    begin = end + 1;
+  }
+  if (copied == 0)
+    return;
+  out.append(text, copied);
+  text.swap(out);
+}
 
 std::string shield_text(std::string_view md, bool placeholders, std::size_t &tokens) {
   std::string out;
@@ -56,6 +139,7 @@ std::string shield_text(std::string_view md, bool placeholders, std::size_t &tok
     out += md[j];
     ++i;
   }
+  shield_code_span_pipes(out);
   return out;
 }
 
@@ -74,7 +158,7 @@ Token token_at(std::string_view s, std::size_t i) {
     q = digits_end(rest, p);
     if (q == p)
       return t;
-  } else if (kind != 'P' && kind != 'Q') {
+  } else if (kind != 'P' && kind != 'Q' && kind != 'V') {
     return t;
   }
   const std::string_view close = raw ? kTokClose : kTokCloseUrl;
@@ -112,6 +196,9 @@ void append_unshielded(std::string &out, std::string_view html) {
       break;
     case 'P':
       out += raw ? kTokOpen : kTokOpenUrl;
+      break;
+    case 'V': // as cmark writes a "|" in a link target
+      out += raw ? std::string_view("|") : std::string_view("%7C");
       break;
     default:
       out += raw ? kSentOpen : std::string_view("%EE%80%82");

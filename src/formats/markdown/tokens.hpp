@@ -2,7 +2,9 @@
 // Private-use characters mean nothing to Markdown, survive HTML escaping and never start an HTML
 // block, so a placeholder keeps its place and the rest of its line is still Markdown. Kinds: C and
 // M for code and math placeholders, P and Q for a U+E000 or U+E002 that the text itself holds
-// (U+E002 opens the sentinels that stand for Markdown-bearing HTML elements, html_blocks.hpp).
+// (U+E002 opens the sentinels that stand for Markdown-bearing HTML elements, html_blocks.hpp),
+// V for a "|" inside a code span, which the table extension would otherwise take for the end of
+// a cell.
 #pragma once
 
 #include <cstddef>
@@ -20,8 +22,18 @@ inline constexpr std::string_view kSentClose = "\xEE\x80\x83";
 
 // The text as cmark gets it: CR LF and lone CR become LF, the text's own U+E000 and U+E002
 // become tokens, and with `placeholders` so do "<!--CODE_PLACEHOLDER_n-->" and
-// "<!--MATH_PLACEHOLDER_n-->". `tokens` is increased by the number of tokens written.
+// "<!--MATH_PLACEHOLDER_n-->". `tokens` is increased by the number of those tokens written.
+// Every "|" inside a code span becomes a V token, so that a table row keeps its code spans whole
+// and no cell is split off (see shield_code_span_pipes).
 std::string shield_text(std::string_view md, bool placeholders, std::size_t &tokens);
+
+// Turns the "|" of each code span of `text` into V tokens, line by line, code spans taken as on a
+// table row: a run of backticks up to the next run of the same length on that line; a backtick
+// after a backslash opens none. A "|" after a backslash stays as written: in a table row that is
+// the escaped pipe the table extension reads as "|". Elsewhere the token comes back as the "|" it
+// stands for, so only table rows change. The text is left as it is when no line holds a backtick
+// and a "|".
+void shield_code_span_pipes(std::string &text);
 
 struct Token {
   std::size_t length = 0; // 0: no token here

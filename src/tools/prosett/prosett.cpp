@@ -287,8 +287,10 @@ FileList ProsettConverter::choose_files(const std::optional<std::string> &target
 }
 
 re::Utf8Text prepare_markdown(std::string text) {
-  // The text is checked once here; every stage up to the renderer keeps it valid.
-  re::Utf8Text md_content = re::Utf8Text::check(std::move(text));
+  // The text is checked once here; every stage up to the renderer keeps it valid. A NUL is read
+  // as U+FFFD before any stage sees it: the code and formulas taken out before rendering would
+  // otherwise carry it into the page.
+  re::Utf8Text md_content = re::Utf8Text::check(markdown::replace_nul(std::move(text)));
   md_content = remove_notion_properties(md_content.view());
   md_content = squeeze_blank_lines(md_content.view());
   return insert_toc_marker(std::move(md_content));

@@ -145,8 +145,8 @@ std::string base64_encode(std::string_view bytes);
 
 // ---- The conversion of one file's text ----
 
-// The pass's rewrites ahead of the stages (Notion properties dropped, blank lines squeezed, the
-// table-of-contents marker added). Throws re::error when `text` is not UTF-8.
+// The pass's rewrites ahead of the stages (NUL read as U+FFFD, Notion properties dropped, blank
+// lines squeezed, the table-of-contents marker added). Throws re::error when `text` is not UTF-8.
 re::Utf8Text prepare_markdown(std::string text);
 // The page body of prepared text: details and lists repaired, code and formulas shielded, the
 // renderer, the restore, diagrams and alerts; local images (relative to the folder of `md_file`)

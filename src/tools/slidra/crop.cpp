@@ -1,8 +1,10 @@
 // Region cropping: keyword boxes cut out of a full-slide image and saved as GIF.
 #include "core/fs.hpp"
+#include "core/interrupt.hpp"
 #include "core/text.hpp"
 #include "tools/slidra/slidra.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <gif_lib.h>
@@ -21,6 +23,9 @@ using i128 = __int128;
 // gigabytes of memory.
 constexpr i128 kMaxCropPixels = 100'000'000;
 constexpr i128 kMaxGifSide = 65535;
+// Paddings beyond a billion pixels give boxes far over the limits above either way; bounded, the
+// edges stay within 66 bits and every comparison below is exact.
+constexpr std::int64_t kMaxPadding = 1'000'000'000;
 
 std::int64_t saturate(i128 v) {
   constexpr auto lo = std::numeric_limits<std::int64_t>::min();
@@ -172,6 +177,7 @@ crop_slide_targets(const std::string &full_slide_png, const std::vector<BboxRati
     _log.error("❌ 無法讀取投影片圖片 " + full_slide_png + ": " + error_text(e));
     return {cropped_files, start_img_idx};
   }
+  const i128 pad = std::clamp(padding, -kMaxPadding, kMaxPadding);
   std::int64_t current_idx = start_img_idx;
   int r_idx = 0;
   for (const auto &t : targets) {
@@ -182,12 +188,12 @@ crop_slide_targets(const std::string &full_slide_png, const std::vector<BboxRati
 
     // Right and bottom come from the sum of the ratios, each product truncated before the
     // padding is applied.
-    i128 x1 = std::max<i128>(0, i128(trunc_to_int(t.left_r * double(img_w))) - padding);
-    i128 y1 = std::max<i128>(0, i128(trunc_to_int(t.top_r * double(img_h))) - padding);
+    i128 x1 = std::max<i128>(0, i128(trunc_to_int(t.left_r * double(img_w))) - pad);
+    i128 y1 = std::max<i128>(0, i128(trunc_to_int(t.top_r * double(img_h))) - pad);
     i128 x2 =
-        std::min<i128>(img_w, i128(trunc_to_int((t.left_r + t.width_r) * double(img_w))) + padding);
+        std::min<i128>(img_w, i128(trunc_to_int((t.left_r + t.width_r) * double(img_w))) + pad);
     i128 y2 =
-        std::min<i128>(img_h, i128(trunc_to_int((t.top_r + t.height_r) * double(img_h))) + padding);
+        std::min<i128>(img_h, i128(trunc_to_int((t.top_r + t.height_r) * double(img_h))) + pad);
     if (x1 > x2)
       std::swap(x1, x2);
     if (y1 > y2)
@@ -198,7 +204,8 @@ crop_slide_targets(const std::string &full_slide_png, const std::vector<BboxRati
       if (w == 0 || h == 0)
         throw std::runtime_error("裁切區域為空 (" + num(saturate(x1)) + ", " + num(saturate(y1)) +
                                  ", " + num(saturate(x2)) + ", " + num(saturate(y2)) + ")");
-      if (w * h > kMaxCropPixels)
+      // Each side first: two sides of 2^64 pixels would overflow the product.
+      if (w > kMaxCropPixels || h > kMaxCropPixels || w * h > kMaxCropPixels)
         throw std::runtime_error("裁切區域過大 (" + num(saturate(w)) + " x " + num(saturate(h)) +
                                  " 像素，上限為 100000000 像素)");
       // A GIF stores each side in 16 bits: a longer side would be written cut short.
@@ -216,9 +223,13 @@ crop_slide_targets(const std::string &full_slide_png, const std::vector<BboxRati
         cropped_img = image.embed(int(-x1), int(-y1), int(w), int(h),
                                   vips::VImage::option()->set("extend", VIPS_EXTEND_BLACK));
       }
-      // Encoded in memory and written whole, so a failed target leaves no half-written image.
+      // Encoded in memory and written whole, so a failed target leaves no half-written image;
+      // an interrupt waits until it is in place.
       const std::string gif = encode_gif(cropped_img);
-      fs::write_file_atomic(final_crop_img, gif);
+      {
+        const interrupt::Hold hold;
+        fs::write_file_atomic(final_crop_img, gif);
+      }
       cropped_files.push_back(final_crop_img);
       _log.info("🎉 【第 " + std::to_string(slide_idx) + " 頁區域 " + std::to_string(r_idx) +
                 " 裁切成功】已儲存為: " + final_crop_img);

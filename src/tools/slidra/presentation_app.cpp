@@ -1,6 +1,7 @@
 // The presentation application on this platform: LibreOffice converts the deck to PDF once,
 // poppler renders the chosen pages at the requested width.
 #include "core/fs.hpp"
+#include "core/interrupt.hpp"
 #include "core/process.hpp"
 #include "core/text.hpp"
 #include "tools/slidra/slidra.hpp"
@@ -8,10 +9,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <poppler-document.h>
 #include <poppler-global.h>
 #include <poppler-page-renderer.h>
@@ -49,7 +53,7 @@ const char *kPdfFilter =
 void quiet_poppler(const std::string &, void *) {}
 
 // A folder of our own under the temporary folder, removed with the object however the run
-// ends.
+// ends, an interrupt included.
 class ScratchDir {
 public:
   ScratchDir() {
@@ -58,11 +62,25 @@ public:
     if (ec)
       base = "/tmp";
     std::string tmpl = (base / "vaskit-slidra.XXXXXX").string();
+    // Registered before an interrupt can act on the folder just made.
+    const interrupt::Hold hold;
     if (!::mkdtemp(tmpl.data()))
       throw std::runtime_error("無法建立暫存資料夾: " + std::string(std::strerror(errno)));
     path_ = tmpl;
+    try {
+      on_interrupt_.emplace(std::vector<stdfs::path>{path_}, interrupt::Removal::tree);
+    } catch (...) {
+      remove();
+      throw;
+    }
   }
-  ~ScratchDir() { remove(); }
+  ~ScratchDir() {
+    // Removed whole before it is forgotten: an interrupt meanwhile waits, rather than ending the
+    // process half way through.
+    const interrupt::Hold hold;
+    remove();
+    on_interrupt_.reset();
+  }
   void remove() {
     std::error_code ec;
     stdfs::remove_all(path_, ec);
@@ -73,6 +91,7 @@ public:
 
 private:
   stdfs::path path_;
+  std::optional<interrupt::RemoveOnInterrupt> on_interrupt_;
 };
 
 // file:// URL of an absolute path, every byte outside the unreserved set escaped.
@@ -147,10 +166,9 @@ std::vector<unsigned char> render_rgb(const poppler::document &doc, int page_ind
   return rgb;
 }
 
-// Renders one page to `out` as PNG. The page bitmap is released before the PNG is encoded, so a
-// 4800-pixel page costs about 90 MB at its peak.
-void render_page(const poppler::document &doc, int page_index, int width, int height,
-                 const std::string &out) {
+// One page as PNG bytes. The page bitmap is released when the PNG is encoded, so a 4800-pixel
+// page costs about 90 MB at its peak.
+std::string render_page(const poppler::document &doc, int page_index, int width, int height) {
   std::vector<unsigned char> rgb = render_rgb(doc, page_index, width, height);
   auto image =
       vips::VImage::new_from_memory(rgb.data(), rgb.size(), width, height, 3, VIPS_FORMAT_UCHAR);
@@ -158,7 +176,7 @@ void render_page(const poppler::document &doc, int page_index, int width, int he
   std::size_t len = 0;
   image.write_to_buffer(".png", &buf, &len, vips::VImage::option()->set("compression", 1));
   const std::unique_ptr<void, void (*)(void *)> owned(buf, g_free);
-  fs::write_file_atomic(out, std::string_view(static_cast<char *>(buf), len));
+  return std::string(static_cast<char *>(buf), len);
 }
 
 bool png_has_width(const std::string &path, int width) {
@@ -168,6 +186,79 @@ bool png_has_width(const std::string &path, int width) {
     vips_error_clear();
     return false;
   }
+}
+
+// Draws the pages `slides` of the PDF into `outputs`; returns each page's error ("" when it was
+// written). Pages are drawn on worker threads, at most four and no more than `by_memory` at
+// once; the calling thread writes each image as it comes, inside an interrupt Hold, so that an
+// interrupt never finds one half written and the workers create no file at all.
+std::vector<std::string> draw_pages(const std::string &pdf_path, const std::vector<int> &slides,
+                                    const std::vector<std::string> &outputs, int width, int height,
+                                    std::size_t page_count, std::size_t by_memory) {
+  std::vector<std::string> errors(slides.size());
+  if (slides.empty())
+    return errors;
+  const std::size_t threads = std::clamp<std::size_t>(
+      std::min<std::size_t>({std::thread::hardware_concurrency(), 4, by_memory}), 1, slides.size());
+  {
+    // poppler sets up its shared colour profile, without a lock, when it first draws a page: one
+    // tiny drawing here comes first, so that the workers never race to set it up.
+    const std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(pdf_path));
+    const std::unique_ptr<poppler::page> page(doc ? doc->create_page(0) : nullptr);
+    if (page)
+      poppler::page_renderer().render_page(page.get(), 1, 1, 0, 0, 1, 1);
+  }
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::pair<std::size_t, std::string>> drawn; // pages waiting to be written
+  std::atomic<std::size_t> next{0};
+  auto worker = [&] {
+    // A document per thread: poppler documents are not shared between threads.
+    std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(pdf_path));
+    for (std::size_t i; (i = next++) < slides.size();) {
+      std::string png;
+      try {
+        if (!doc)
+          throw std::runtime_error("LibreOffice 產生的 PDF 無法讀取");
+        if (slides[i] < 1 || static_cast<std::size_t>(slides[i]) > page_count)
+          throw std::out_of_range("投影片頁碼 " + std::to_string(slides[i]) + " 超出範圍");
+        png = render_page(*doc, slides[i] - 1, width, height);
+      } catch (const std::exception &e) {
+        vips_error_clear();
+        // The image library ends its messages with a line break.
+        errors[i] = text::rstrip(e.what());
+      }
+      std::unique_lock lock(mutex);
+      drawn.emplace_back(i, std::move(png));
+      changed.notify_all();
+      // Drawn pages wait for the writer in memory: no more of them than there are workers.
+      changed.wait(lock, [&] { return drawn.size() < threads; });
+    }
+  };
+  std::vector<std::thread> pool;
+  for (std::size_t t = 0; t < threads; ++t)
+    pool.emplace_back(worker);
+  for (std::size_t written = 0; written < slides.size(); ++written) {
+    std::pair<std::size_t, std::string> page;
+    {
+      std::unique_lock lock(mutex);
+      changed.wait(lock, [&] { return !drawn.empty(); });
+      page = std::move(drawn.front());
+      drawn.pop_front();
+      changed.notify_all();
+    }
+    if (!errors[page.first].empty())
+      continue;
+    try {
+      const interrupt::Hold hold;
+      fs::write_file_atomic(outputs[page.first], page.second);
+    } catch (const std::exception &e) {
+      errors[page.first] = e.what();
+    }
+  }
+  for (auto &t : pool)
+    t.join();
+  return errors;
 }
 
 class LibreOfficeExporter : public SlideExporter {
@@ -203,8 +294,9 @@ public:
     opts.in = process::Stream::null;
     opts.out = process::Stream::capture;
     opts.err = process::Stream::capture;
-    // Ctrl-C while LibreOffice works ends the run without unwinding: the folder goes first.
-    opts.on_interrupt = [&scratch] { scratch.remove(); };
+    // Ctrl-C while LibreOffice works ends the run without unwinding: what the run has made goes
+    // first, this folder included.
+    opts.on_interrupt = [] { interrupt::remove_registered(); };
     const auto st =
         process::run({*soffice,
                       // A profile of our own: a running LibreOffice of the user's
@@ -237,37 +329,10 @@ public:
     }
 
     ensure_vips();
-    std::vector<std::string> errors(slides.size());
-    std::atomic<std::size_t> next{0};
-    auto worker = [&] {
-      // A document per thread: poppler documents are not shared between threads.
-      std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(pdf_path));
-      for (std::size_t i; (i = next++) < slides.size();) {
-        try {
-          if (!doc)
-            throw std::runtime_error("LibreOffice 產生的 PDF 無法讀取");
-          if (slides[i] < 1 || static_cast<std::size_t>(slides[i]) > expected_pages)
-            throw std::out_of_range("投影片頁碼 " + std::to_string(slides[i]) + " 超出範圍");
-          render_page(*doc, slides[i] - 1, scale_width, height, outputs[i]);
-        } catch (const std::exception &e) {
-          vips_error_clear();
-          // The image library ends its messages with a line break.
-          errors[i] = text::rstrip(e.what());
-        }
-      }
-    };
-    // Pages are rendered several at a time, at most four, and no more than the memory budget
-    // holds (a page takes 7 bytes per pixel while it is drawn: about 90 MB at 4800 px).
+    // A page takes 7 bytes per pixel while it is drawn: about 90 MB at 4800 px.
     const std::size_t by_memory = std::max<std::uint64_t>(1, kRenderBudget / (7 * page_pixels));
-    const std::size_t threads = std::clamp<std::size_t>(
-        std::min<std::size_t>({std::thread::hardware_concurrency(), 4, by_memory}), 1,
-        std::max<std::size_t>(1, slides.size()));
-    std::vector<std::thread> pool;
-    for (std::size_t t = 1; t < threads; ++t)
-      pool.emplace_back(worker);
-    worker();
-    for (auto &t : pool)
-      t.join();
+    const std::vector<std::string> errors =
+        draw_pages(pdf_path, slides, outputs, scale_width, height, expected_pages, by_memory);
 
     std::string failure;
     for (std::size_t i = 0; i < slides.size() && failure.empty(); ++i) {

@@ -4,6 +4,7 @@
 
 #include "core/command.hpp"
 #include "core/fs.hpp"
+#include "core/interrupt.hpp"
 #include "core/text.hpp"
 #include "vaskern/fileIO.hpp"
 
@@ -138,6 +139,21 @@ SlidraApp::SlidraApp(const json &config_dict, std::unique_ptr<SlideExporter> exp
   padding = config::get_or(config, "padding", -40);
 }
 
+namespace {
+
+// The template's "{idx}" filled with each slide number: the paths as given, and absolute.
+std::pair<std::vector<std::string>, std::vector<std::string>>
+fill_template(const std::string &output_template, const std::vector<int> &slide_indices) {
+  std::vector<std::string> paths, abs_paths;
+  for (const int n : slide_indices) {
+    paths.push_back(text::replace_all(output_template, "{idx}", std::to_string(n)));
+    abs_paths.push_back(fs::abspath(paths.back()));
+  }
+  return {paths, abs_paths};
+}
+
+} // namespace
+
 std::map<int, std::string>
 SlidraApp::export_slides_to_high_res_png(const std::string &pptx_path,
                                          const std::vector<int> &slide_indices,
@@ -147,11 +163,7 @@ SlidraApp::export_slides_to_high_res_png(const std::string &pptx_path,
   const auto size = deck.slide_size();
   if (!size || size->cx <= 0 || size->cy <= 0)
     throw std::runtime_error("簡報檔案沒有有效的投影片尺寸");
-  std::vector<std::string> paths, abs_paths;
-  for (const int n : slide_indices) {
-    paths.push_back(text::replace_all(output_template, "{idx}", std::to_string(n)));
-    abs_paths.push_back(fs::abspath(paths.back()));
-  }
+  const auto [paths, abs_paths] = fill_template(output_template, slide_indices);
   if (!exporter_)
     exporter_ = make_libreoffice_exporter();
   exporter_->export_slides(abs_pptx, slide_indices, abs_paths,
@@ -165,115 +177,168 @@ SlidraApp::export_slides_to_high_res_png(const std::string &pptx_path,
   return exported;
 }
 
-Result SlidraApp::run() {
-  // Settings the export and the cropping depend on are checked before anything is touched.
-  const auto width = whole_number(scale_width);
-  if (!width || *width < 1 || *width > kMaxScaleWidth) {
-    const std::string msg = "設定 scale_width 必須是 1 到 " + std::to_string(kMaxScaleWidth) +
-                            " 之間的整數，目前為: " + text_of(scale_width);
-    log().error("❌ " + msg);
-    return {false, msg};
-  }
-  const auto pad = whole_number(padding);
-  if (!pad) {
-    const std::string msg = "設定 padding 必須是整數，目前為: " + text_of(padding);
-    log().error("❌ " + msg);
-    return {false, msg};
-  }
-  if (!search_keyword.is_string()) {
-    const std::string msg = "設定 search_keyword 必須是文字，目前為: " + text_of(search_keyword);
-    log().error("❌ " + msg);
-    return {false, msg};
-  }
-  const std::string scan = text_of(scan_dir);
-  const std::string keyword = search_keyword.get<std::string>();
+struct SlidraApp::Pass {
+  std::int64_t padding = 0;
+  std::string keyword;
+  std::string scan;
+  std::string pptx_path;
+  bool made_output_dir = false; // the image folder did not exist before this pass
+  // Full-slide images not deleted yet: slide number -> path.
+  std::map<int, std::string> exported_paths;
+  std::vector<std::string> cropped_images;
+  std::int64_t global_img_idx = 1;
+  // What an interrupt removes while the pass runs.
+  std::optional<interrupt::RemoveOnInterrupt> new_output_dir;
+  std::optional<interrupt::RemoveOnInterrupt> full_slide_images;
+};
 
-  log().info("✅ 🚀 Starting Slidra process in '" + scan + "'. Please select a PowerPoint file.");
-  const auto chosen = fileIO::scan_and_select_files(scan, {".pptx"}, {}, "簡報檔案", &log(), true);
-  if (chosen.empty()) {
+// Settings the export and the cropping depend on are checked before anything is touched.
+std::optional<Result> SlidraApp::check_settings(Pass &pass) const {
+  auto refuse = [](const std::string &msg) {
+    log().error("❌ " + msg);
+    return Result{false, msg};
+  };
+  const auto width = whole_number(scale_width);
+  if (!width || *width < 1 || *width > kMaxScaleWidth)
+    return refuse("設定 scale_width 必須是 1 到 " + std::to_string(kMaxScaleWidth) +
+                  " 之間的整數，目前為: " + text_of(scale_width));
+  const auto pad = whole_number(padding);
+  if (!pad)
+    return refuse("設定 padding 必須是整數，目前為: " + text_of(padding));
+  if (!search_keyword.is_string())
+    return refuse("設定 search_keyword 必須是文字，目前為: " + text_of(search_keyword));
+  pass.padding = *pad;
+  pass.keyword = search_keyword.get<std::string>();
+  pass.scan = text_of(scan_dir);
+  return std::nullopt;
+}
+
+bool SlidraApp::choose_deck(Pass &pass) const {
+  log().info("✅ 🚀 Starting Slidra process in '" + pass.scan +
+             "'. Please select a PowerPoint file.");
+  const auto chosen =
+      fileIO::scan_and_select_files(pass.scan, {".pptx"}, {}, "簡報檔案", &log(), true);
+  if (chosen.empty())
+    return false;
+  pass.pptx_path = chosen.front().path;
+  return true;
+}
+
+std::int64_t SlidraApp::count_slides(const Pass &pass) const {
+  const auto deck = pptx::Presentation::open(pass.pptx_path);
+  const auto size = deck.slide_size();
+  // Without a slide size no box can be placed on any slide.
+  if (!size || size->cx <= 0 || size->cy <= 0)
+    throw std::runtime_error(pass.pptx_path + ": 簡報檔案沒有有效的投影片尺寸 (p:sldSz)");
+  const auto total = static_cast<std::int64_t>(deck.slide_count());
+  log().info("✅ 📊 簡報檔案共有 " + std::to_string(total) + " 頁");
+  return total;
+}
+
+void SlidraApp::prepare_output_dir(Pass &pass) const {
+  std::error_code ec;
+  pass.made_output_dir = !stdfs::exists(output_dir, ec);
+  if (pass.made_output_dir)
+    pass.new_output_dir.emplace(std::vector<stdfs::path>{output_dir},
+                                interrupt::Removal::empty_folder);
+  fileIO::setup_output_dir(output_dir, &log());
+  if (!stdfs::is_directory(output_dir, ec))
+    throw std::runtime_error("無法建立輸出資料夾 " + output_dir);
+}
+
+void SlidraApp::export_chosen_slides(Pass &pass, const std::vector<int> &slide_indices) {
+  // Registered before the first image is written; each is deleted after its slide.
+  const auto abs_paths = fill_template(TEMP_TEMPLATE, slide_indices).second;
+  pass.full_slide_images.emplace(std::vector<stdfs::path>(abs_paths.begin(), abs_paths.end()),
+                                 interrupt::Removal::file);
+  pass.exported_paths = export_slides_to_high_res_png(pass.pptx_path, slide_indices, TEMP_TEMPLATE);
+}
+
+void SlidraApp::crop_slides(Pass &pass, const std::vector<int> &slide_indices) {
+  for (const int n : slide_indices) {
+    log().info("✅ 正在處理第 " + std::to_string(n) + " 頁 ---");
+    const auto it = pass.exported_paths.find(n);
+    if (it == pass.exported_paths.end() || !file_exists(it->second)) {
+      log().warning("⚠️ 找不到第 " + std::to_string(n) + " 頁的簡報匯出圖片，略過該頁。");
+      continue;
+    }
+    try {
+      const auto targets = get_target_shapes_bbox_ratios(pass.pptx_path, n, pass.keyword);
+      const auto [files, next] = crop_slide_targets(it->second, targets, output_dir, pass.padding,
+                                                    pass.global_img_idx, n, &log());
+      pass.cropped_images.insert(pass.cropped_images.end(), files.begin(), files.end());
+      pass.global_img_idx = next;
+      const auto tried = static_cast<std::int64_t>(targets.size());
+      images_.tried += tried;
+      images_.unsaved += tried - static_cast<std::int64_t>(files.size());
+    } catch (const std::exception &e) {
+      log().error("❌ 處理第 " + std::to_string(n) + " 頁時發生錯誤: " + e.what());
+    }
+    remove_file(it->second);
+    pass.exported_paths.erase(it);
+  }
+}
+
+void SlidraApp::write_preview(const Pass &pass) const {
+  if (pass.cropped_images.empty())
+    return;
+  const std::string preview_path = fs::path_text(fs::join(pass.scan, "img_preview.md"));
+  const auto lines = generate_preview_content(pass.cropped_images);
+  std::string content;
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    content += (i ? "\n" : "") + lines[i];
+  bool written = false;
+  {
+    // An interrupt waits until the preview is whole and in place.
+    const interrupt::Hold hold;
+    written = fileIO::save_local_file_content(preview_path, content, "預覽文件", &log()).ok;
+  }
+  // A preview that was not written is not a success.
+  if (!written)
+    throw std::runtime_error("預覽文件未能寫入: " + preview_path);
+  log().info("🎉 【預覽生成成功】已將影像連結寫入: " + preview_path);
+}
+
+// No full-slide image outlives the run, and an output folder this run made for nothing is taken
+// away again.
+Result SlidraApp::end_with_global_error(Pass &pass, const std::string &what) const {
+  for (const auto &[n, path] : pass.exported_paths)
+    remove_file(path);
+  std::error_code ec;
+  if (pass.made_output_dir && stdfs::is_directory(output_dir, ec) &&
+      stdfs::is_empty(output_dir, ec))
+    stdfs::remove(output_dir, ec);
+  log().error(std::string("❌ ") + MSG_GLOBAL + what);
+  return {false, MSG_GLOBAL + what};
+}
+
+Result SlidraApp::run() {
+  images_ = {};
+  Pass pass;
+  if (auto refused = check_settings(pass))
+    return *refused;
+  if (!choose_deck(pass)) {
     log().warning(std::string("⚠️ ") + MSG_NO_DECK);
     return {false, MSG_NO_DECK};
   }
-  const std::string pptx_path = chosen.front().path;
-
-  std::error_code ec;
-  const bool had_output_dir = stdfs::exists(output_dir, ec);
-  std::map<int, std::string> exported_paths;
-  std::string current_temp;
   try {
-    const auto deck = pptx::Presentation::open(pptx_path);
-    const auto size = deck.slide_size();
-    // Without a slide size no box can be placed on any slide.
-    if (!size || size->cx <= 0 || size->cy <= 0)
-      throw std::runtime_error(pptx_path + ": 簡報檔案沒有有效的投影片尺寸 (p:sldSz)");
-    const auto total = static_cast<std::int64_t>(deck.slide_count());
-    log().info("✅ 📊 簡報檔案共有 " + std::to_string(total) + " 頁");
-
-    const auto slide_indices = parse_slide_indices(target_slides, total);
+    const auto slide_indices = parse_slide_indices(target_slides, count_slides(pass));
     if (slide_indices.empty()) {
       log().warning(std::string("⚠️ ") + MSG_NO_SLIDES);
       return {false, MSG_NO_SLIDES};
     }
     log().info("✅ 🎯 預計處理投影片頁碼: " + list_text(slide_indices));
-
-    fileIO::setup_output_dir(output_dir, &log());
-    if (!stdfs::is_directory(output_dir, ec))
-      throw std::runtime_error("無法建立輸出資料夾 " + output_dir);
-
-    exported_paths = export_slides_to_high_res_png(pptx_path, slide_indices, TEMP_TEMPLATE);
-
-    std::vector<std::string> cropped_images;
-    std::int64_t global_img_idx = 1;
-    for (const int n : slide_indices) {
-      log().info("✅ 正在處理第 " + std::to_string(n) + " 頁 ---");
-      const auto it = exported_paths.find(n);
-      if (it == exported_paths.end() || !file_exists(it->second)) {
-        log().warning("⚠️ 找不到第 " + std::to_string(n) + " 頁的簡報匯出圖片，略過該頁。");
-        continue;
-      }
-      current_temp = it->second;
-      try {
-        const auto targets = get_target_shapes_bbox_ratios(pptx_path, n, keyword);
-        const auto [files, next] =
-            crop_slide_targets(current_temp, targets, output_dir, *pad, global_img_idx, n, &log());
-        cropped_images.insert(cropped_images.end(), files.begin(), files.end());
-        global_img_idx = next;
-      } catch (const std::exception &e) {
-        log().error("❌ 處理第 " + std::to_string(n) + " 頁時發生錯誤: " + e.what());
-      }
-      remove_file(current_temp);
-      exported_paths.erase(n);
-      current_temp.clear();
-    }
-
-    if (!cropped_images.empty()) {
-      const std::string preview_path = fs::path_text(fs::join(scan, "img_preview.md"));
-      const auto lines = generate_preview_content(cropped_images);
-      std::string content;
-      for (std::size_t i = 0; i < lines.size(); ++i)
-        content += (i ? "\n" : "") + lines[i];
-      // A preview that was not written is not a success.
-      if (!fileIO::save_local_file_content(preview_path, content, "預覽文件", &log()).ok)
-        throw std::runtime_error("預覽文件未能寫入: " + preview_path);
-      log().info("🎉 【預覽生成成功】已將影像連結寫入: " + preview_path);
-    }
-
-    const std::string message = "Slidra executed successfully. Processed " +
-                                std::to_string(global_img_idx - 1) + " target images.";
-    log().info("🎉 " + message);
-    return {true, message};
+    prepare_output_dir(pass);
+    export_chosen_slides(pass, slide_indices);
+    crop_slides(pass, slide_indices);
+    write_preview(pass);
   } catch (const std::exception &e) {
-    // No full-slide image outlives the run, and an output folder this run made for nothing
-    // is taken away again.
-    if (!current_temp.empty())
-      remove_file(current_temp);
-    for (const auto &[n, path] : exported_paths)
-      remove_file(path);
-    if (!had_output_dir && stdfs::is_directory(output_dir, ec) && stdfs::is_empty(output_dir, ec))
-      stdfs::remove(output_dir, ec);
-    log().error(std::string("❌ ") + MSG_GLOBAL + e.what());
-    return {false, MSG_GLOBAL + std::string(e.what())};
+    return end_with_global_error(pass, e.what());
   }
+  const std::string message = "Slidra executed successfully. Processed " +
+                              std::to_string(pass.global_img_idx - 1) + " target images.";
+  log().info("🎉 " + message);
+  return {true, message};
 }
 
 const cli::Command &slidra_command() {
@@ -306,8 +371,9 @@ int cmd_slidra(const Options &options) {
   if (!resolved.config)
     return resolved.status;
   json &loaded_cfg = resolved.config->mapping;
+  // A file without content (empty, or comments only) asks for nothing.
   if (loaded_cfg.is_null())
-    loaded_cfg = json::object();
+    return 0;
   if (!loaded_cfg.is_object() ||
       (loaded_cfg.contains("config") && !loaded_cfg["config"].is_object() &&
        !loaded_cfg["config"].is_null()))
@@ -322,6 +388,10 @@ int cmd_slidra(const Options &options) {
   if (!result.ok)
     return fail("❌ Error: " + result.message);
   cli::echo("✅ Done: " + result.message);
+  // Images that were not saved make the run a failure, after its own lines.
+  if (const auto &images = app.images(); images.unsaved > 0)
+    return fail("❌ Error: " + std::to_string(images.tried) + " 張裁切影像中有 " +
+                std::to_string(images.unsaved) + " 張未能儲存。");
   return 0;
 }
 

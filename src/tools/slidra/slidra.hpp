@@ -3,7 +3,8 @@
 //
 // Errors: the command returns the exit status; SlidraApp::run() reports every failure of the
 // deck, the export or the preview as a false Result (the global error); a failure of one slide
-// or one region is logged and the run goes on; the stages it calls throw.
+// or one region is logged and the run goes on, and a crop image that could not be saved makes
+// the command end with status 1 after the run's lines; the stages it calls throw.
 #pragma once
 
 #include "core/command.hpp"
@@ -42,8 +43,10 @@ struct BboxRatio {
 
 // Cuts every target out of the slide image at `full_slide_png` and saves it as
 // "img<n>_slide<slide_idx>.gif" in `output_dir` (which must exist). Numbers start at
-// `start_img_idx` and advance once per target, saved or not. Returns the saved paths and the next
-// free number. A slide image that cannot be read gives one error line and no numbers used.
+// `start_img_idx` and advance once per target, saved or not. A padding beyond a billion pixels
+// either way counts as a billion: such a box is that region's size error. Returns the saved paths
+// and the next free number. A slide image that cannot be read gives one error line and no numbers
+// used.
 std::pair<std::vector<std::string>, std::int64_t>
 crop_slide_targets(const std::string &full_slide_png, const std::vector<BboxRatio> &targets,
                    const std::string &output_dir, std::int64_t padding, std::int64_t start_img_idx,
@@ -81,7 +84,19 @@ public:
   explicit SlidraApp(const json &config_dict, std::unique_ptr<SlideExporter> exporter = nullptr);
 
   // One pass over one chosen deck; never throws for failures of the deck, slides or export.
+  // An interrupt (SIGINT, SIGTERM, SIGHUP) at any point after the deck is chosen removes what the
+  // pass has made but its saved images and preview: the full-slide images, the export's
+  // temporary folder, and the image folder when the pass made it and it is still empty.
   Result run();
+
+  // The crop images a pass tried to make and how many of them it could not save (the regions of
+  // a slide image that could not be read count as not saved).
+  struct ImageCount {
+    std::int64_t tried = 0;
+    std::int64_t unsaved = 0;
+  };
+  // Of the last run().
+  const ImageCount &images() const { return images_; }
 
   // The sorted, unique 1-based slide numbers `target_str` selects; bad parts are logged.
   std::vector<int> parse_slide_indices(const json &target_str, std::int64_t total_slides) const;
@@ -106,7 +121,20 @@ public:
   json padding;
 
 private:
+  struct Pass; // what one run() has chosen and made so far
+
+  // The stages of run(), in order.
+  std::optional<Result> check_settings(Pass &pass) const;
+  bool choose_deck(Pass &pass) const;
+  std::int64_t count_slides(const Pass &pass) const;
+  void prepare_output_dir(Pass &pass) const;
+  void export_chosen_slides(Pass &pass, const std::vector<int> &slide_indices);
+  void crop_slides(Pass &pass, const std::vector<int> &slide_indices);
+  void write_preview(const Pass &pass) const;
+  Result end_with_global_error(Pass &pass, const std::string &what) const;
+
   std::unique_ptr<SlideExporter> exporter_;
+  ImageCount images_;
 };
 
 // The command line of slidra, parsed (main.cpp fills it from slidra_command()).
@@ -118,7 +146,8 @@ struct Options {
 };
 
 const cli::Command &slidra_command();
-// The command body; returns the exit status.
+// The command body; returns the exit status: 0 after a run that saved every crop image, and for
+// a configuration without content (empty, or comments only), which ends the command quietly.
 int cmd_slidra(const Options &options);
 
 } // namespace vaskit::slidra

@@ -125,6 +125,58 @@ TEST(ExtensionSets, PrivateUseCharactersSurviveEverySet) {
   EXPECT_EQ(render(md, kSiteSet), want);
 }
 
+// The page converter's set, as the renderer sees it (its own code spans are placeholders by then,
+// but a text may reach it without).
+const Extensions kPageSet{.hard_breaks = true,
+                          .heading_ids = true,
+                          .toc_marker = true,
+                          .placeholders = true,
+                          .markdown_in_html = MarkdownInHtml::Details};
+
+// A "|" in a code span is cell text in a table row, whatever the set; "\|" stays the table's
+// escaped pipe, also in a code span; outside tables a code span's "|" is written as it stands,
+// link targets included.
+TEST(ExtensionSets, PipeInACodeSpanIsCellText) {
+  const std::string md = "| Marker | Meaning |\n"
+                         "|---|---|\n"
+                         "| `o|--o{` | zero or one |\n"
+                         "| ``a|`|b`` | `x\\|y` \\| z |\n"
+                         "| `|` |\n"
+                         "\n"
+                         "`p|q` [l](x`|`y) \\`r|s`\n";
+  const std::string want = "<table>\n<thead>\n<tr>\n<th>Marker</th>\n<th>Meaning</th>\n</tr>\n"
+                           "</thead>\n<tbody>\n"
+                           "<tr>\n<td><code>o|--o{</code></td>\n<td>zero or one</td>\n</tr>\n"
+                           "<tr>\n<td><code>a|`|b</code></td>\n<td><code>x|y</code> | z</td>\n"
+                           "</tr>\n"
+                           "<tr>\n<td><code>|</code></td>\n<td></td>\n</tr>\n"
+                           "</tbody>\n</table>\n";
+  for (const Extensions *set : {&kMailSet, &kSiteSet, &kPageSet}) {
+    const std::string html = render(md, *set);
+    EXPECT_TRUE(html.starts_with(want)) << html;
+    EXPECT_NE(html.find("<code>p|q</code> <a href=\"x%60%7C%60y\">l</a> `r|s`"), std::string::npos)
+        << html;
+  }
+}
+
+// CommonMark reads U+0000 as U+FFFD, in raw HTML and in the opening tag of a Markdown-bearing
+// element too, so that no NUL reaches a page and cuts it short where a reader stops at one.
+TEST(ExtensionSets, NulIsReadAsTheReplacementCharacter) {
+  const std::string nul(1, '\0');
+  const std::string md = "<div markdown=\"1\" title=\"a" + nul + "b\">\n\n" + "x" + nul +
+                         "y\n\n</div>\n\n<span>" + nul + "</span>\n\n`" + nul + "`\n\nafter\n";
+  const std::string fffd = "\xEF\xBF\xBD";
+  const std::string html = render(md, kMailSet);
+  EXPECT_EQ(html, "<div title=\"a" + fffd + "b\">\n<p>x" + fffd + "y</p>\n</div>\n<p><span>" +
+                      fffd + "</span></p>\n<p><code>" + fffd + "</code></p>\n<p>after</p>\n");
+  for (const Extensions *set : {&kSiteSet, &kPageSet}) {
+    const std::string page = render(md, *set);
+    EXPECT_EQ(page.find('\0'), std::string::npos) << page;
+    EXPECT_NE(page.find("after"), std::string::npos) << page;
+  }
+  EXPECT_EQ(replace_nul("a" + nul + nul + "b" + nul), "a" + fffd + fffd + "b" + fffd);
+}
+
 TEST(ExtensionSets, TreeOutOfMemoryFailsThatTextOnly) {
   std::string md;
   for (int i = 0; i < 100000; ++i)

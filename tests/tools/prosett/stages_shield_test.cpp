@@ -259,5 +259,21 @@ TEST(ShieldWithRenderer, NothingLeaksAndNothingIsLost) {
     EXPECT_NE(html.find(part), std::string::npos) << part << "\n" << html;
 }
 
+// A NUL is read as U+FFFD before any stage sees it: code and formulas, which the shielding stage
+// takes out of the renderer's reach, carry none into the page either.
+TEST(ShieldWithRenderer, NoNulReachesThePage) {
+  const std::string nul(1, '\0');
+  const std::string md = "# Head" + nul + "\n\ntext " + nul + " `co" + nul + "de` $m" + nul +
+                         "$\n\n```py\nx = '" + nul + "'\n```\n\n| h |\n|---|\n| `c" + nul + "` |\n";
+  LogCapture logs;
+  const std::string page = render_markdown(prepare_markdown(md), "doc.md", nullptr);
+  EXPECT_EQ(page.find('\0'), std::string::npos) << page;
+  const std::string fffd = "\xEF\xBF\xBD";
+  for (const std::string &part :
+       {"text " + fffd + " <code>co" + fffd + "de</code>", "\\(m" + fffd + "\\)",
+        "x = '" + fffd + "'", "<td><code>c" + fffd + "</code></td>"})
+    EXPECT_NE(page.find(part), std::string::npos) << part << "\n" << page;
+}
+
 } // namespace
 } // namespace vaskit::prosett

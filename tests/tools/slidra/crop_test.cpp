@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 using namespace slidra_test;
@@ -136,6 +138,31 @@ TEST(CropSlideTargets, ABoxWithASideBeyondWhatAGifHoldsIsThatTargetsError) {
   EXPECT_TRUE(errors[0].starts_with("❌ 裁切第 3 頁區域 1 時發生錯誤: ")) << errors[0];
   EXPECT_NE(errors[0].find("79800"), std::string::npos) << errors[0];
   EXPECT_TRUE(errors[1].starts_with("❌ 裁切第 3 頁區域 2 時發生錯誤: ")) << errors[1];
+}
+
+// The most extreme paddings a configuration can hold: shrinking, the exchanged edges lie
+// billions of pixels apart, which is the region's size error (the pixel budget, computed without
+// overflow); enlarging, the box is clamped to the whole slide.
+TEST(CropSlideTargets, ExtremePaddingsGiveSizeErrorsOrTheWholeSlide) {
+  Slide s;
+  LogCapture logs;
+  constexpr auto lowest = std::numeric_limits<std::int64_t>::min();
+  constexpr auto highest = std::numeric_limits<std::int64_t>::max();
+  auto [files, next] = crop_slide_targets(s.png, {red_box(), red_box()}, s.out, lowest, 1, 2);
+  EXPECT_TRUE(files.empty());
+  EXPECT_EQ(next, 3);
+  const auto errors = logs.texts("ERROR");
+  ASSERT_EQ(errors.size(), 2u);
+  for (const auto &e : errors)
+    EXPECT_NE(e.find("過大 ("), std::string::npos) << e;
+  EXPECT_NE(errors[1].find("上限為 100000000 像素)"), std::string::npos) << errors[1];
+  EXPECT_TRUE(std::filesystem::is_empty(s.out));
+
+  std::tie(files, next) = crop_slide_targets(s.png, {red_box()}, s.out, highest, 3, 2);
+  const auto px = read_pixels(files.at(0));
+  EXPECT_EQ(px.width, 200);
+  EXPECT_EQ(px.height, 100);
+  EXPECT_EQ(next, 4);
 }
 
 TEST(CropSlideTargets, UnreadableImageUsesNoNumbers) {
