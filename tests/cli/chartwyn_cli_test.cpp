@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sys/wait.h>
 #include <thread>
@@ -601,6 +602,91 @@ TEST(ChartwynExternal, RealMermaidRendererAndBrowser) {
   // Two boxes of about 150 by 50 pixels each.
   EXPECT_GT(with_diagram, 5000u);
   EXPECT_LT(frame_only, 100u);
+}
+
+// The real renderer on a folder with a broken diagram among good ones, written to a folder
+// whose name starts with "-": every good diagram gets its SVG and page, the broken one its
+// failure line, all in listing order, and the renderers leave nothing in their temporary folder.
+TEST(ChartwynExternal, ABrokenDiagramAmongGoodOnesGetsItsOwnFailureLine) {
+  TempDir dir, tmp;
+  const std::map<std::string, std::pair<std::string, std::string>> diagrams = {
+      {"flow.mmd", {"graph TD\n  Alpha[Alpha node] --> Beta[Beta node]\n", "Alpha node"}},
+      {"talk.mmd", {"sequenceDiagram\n  Carol->>Dave: hello\n", "Carol"}},
+      {"broken.mmd", {"graph TD\n  A--->>>\n", ""}},
+      {"pets.mmd", {"pie title Pets\n  \"Dogs\" : 386\n  \"Cats\" : 85\n", "Dogs"}},
+      {"states.mmd", {"stateDiagram-v2\n  [*] --> Still\n  Still --> Moving\n", "Moving"}},
+  };
+  for (const auto &[name, d] : diagrams)
+    write_file(dir / "in" / name, d.first);
+  write_config(dir.path(), {{"input_folder", "in"}, {"output_folder", "-out"}});
+  auto r =
+      run_process(kChartwyn, {"-c", "cfg.json"}, dir.path(), "", {"TMPDIR=" + tmp.path().string()});
+  EXPECT_EQ(r.status, 1) << r.out << r.err; // one diagram failed
+  EXPECT_TRUE(contains(r.out, "[DONE] Successfully generated documentation in: -out/index.html"))
+      << r.out << r.err;
+  std::size_t at = 0;
+  for (const auto &name : listed_diagrams(dir / "in")) {
+    const std::string stem = name.substr(0, name.size() - 4);
+    const auto line = r.err.find("Converting diagram: " + name + " -> " + stem + " ...\n", at);
+    ASSERT_NE(line, std::string::npos) << name << " out of order:\n" << r.err;
+    at = line + 1;
+    const auto next = r.err.find("Converting diagram: ", at);
+    const std::string own = r.err.substr(line, next == std::string::npos ? next : next - line);
+    if (name == "broken.mmd") {
+      EXPECT_TRUE(contains(own, "\nFailed to convert broken.mmd: Command 'mmdc -i in/broken.mmd -o "
+                                "./-out/broken.svg' returned non-zero exit status 1.\n"))
+          << own;
+      EXPECT_FALSE(fs::exists(dir / "-out/broken.html"));
+      continue;
+    }
+    EXPECT_FALSE(contains(own, "Failed")) << own;
+    const std::string svg = read_file(dir / "-out" / (stem + ".svg"));
+    EXPECT_TRUE(svg.starts_with("<svg")) << name;
+    EXPECT_TRUE(contains(svg, diagrams.at(name).second)) << name;
+    EXPECT_TRUE(contains(read_file(dir / "-out" / (stem + ".html")), svg)) << name;
+  }
+  EXPECT_FALSE(fs::exists(dir / "ut"));
+  EXPECT_TRUE(fs::is_empty(tmp.path()));
+}
+
+// Ctrl-C while the real renderer draws: chartwyn ends by the interrupt, and no browser of the
+// run (they all have their profile in the run's temporary folder) nor any of its files is left.
+TEST(ChartwynExternal, AnInterruptLeavesNoBrowserAndNoProfile) {
+  TempDir dir, tmp;
+  for (int i = 0; i < 6; ++i)
+    write_file(dir / "in" / ("d" + std::to_string(i) + ".mmd"),
+               "graph TD\n  A" + std::to_string(i) + " --> B\n");
+  write_config(dir.path(), {{"input_folder", "in"}, {"output_folder", "out"}});
+  // Processes whose command line names the temporary folder: the browsers of this run.
+  auto browsers = [&] {
+    std::vector<pid_t> found;
+    for (const auto &e : fs::directory_iterator("/proc")) {
+      const std::string pid = e.path().filename().string();
+      if (pid.find_first_not_of("0123456789") != std::string::npos)
+        continue;
+      std::string cmd = read_file(e.path() / "cmdline");
+      if (contains(cmd, tmp.path().string()))
+        found.push_back(std::stoi(pid));
+    }
+    return found;
+  };
+  const pid_t run = start_chartwyn(dir.path(), {"TMPDIR=" + tmp.path().string()});
+  ASSERT_GT(run, 0);
+  std::vector<pid_t> seen;
+  for (int i = 0; i < 3000 && seen.empty(); ++i) {
+    seen = browsers();
+    if (seen.empty())
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_FALSE(seen.empty()) << read_file(dir / "err.txt");
+  ::kill(run, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(run, &status, 0), run);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  for (const pid_t p : seen)
+    EXPECT_TRUE(process_gone(p)) << "browser " << p << " outlived the interrupt";
+  EXPECT_TRUE(browsers().empty());
+  EXPECT_TRUE(fs::is_empty(tmp.path()));
 }
 
 } // namespace
