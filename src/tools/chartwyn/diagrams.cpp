@@ -26,15 +26,18 @@ namespace stdfs = std::filesystem;
 namespace {
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
-// What one renderer process with its own browser takes at its peak, and what one more diagram
-// drawn at the same time in a shared browser adds.
+// What one renderer process with its own browser takes at its peak, what the batch renderer
+// takes with one page, and what each further page adds.
 constexpr std::uint64_t kRendererProcess = 512 * kMiB;
 constexpr std::uint64_t kSharedBrowser = 700 * kMiB;
 constexpr std::uint64_t kBrowserPage = 100 * kMiB;
-// Renderer processes with a browser each, and diagrams in one browser, at most at a time: more
-// gains little on a machine of any size and keeps a run well under 1.5 GB.
-constexpr std::size_t kMaxProcesses = 3;
-constexpr std::size_t kMaxPages = 8;
+// Renderer processes with a browser each, and pages of the batch renderer, at most at a time:
+// more gains little on a machine of any size and keeps a run well under 1.5 GB. Setting up a
+// page costs about as much as drawing 10 diagrams in it, so a second page starts to pay from
+// about 15 diagrams on.
+constexpr std::size_t kMaxProcesses = 2;
+constexpr std::size_t kMaxPages = 2;
+constexpr std::size_t kDiagramsPerPage = 15;
 
 std::size_t processors() {
   cpu_set_t set;
@@ -200,7 +203,7 @@ private:
   }
 
   // One renderer process draws every diagram it can (each SVG file written once) in one
-  // browser, and says which as it goes.
+  // browser, a page drawing one diagram after another, and says which as it goes.
   void run_batch() {
     std::vector<std::size_t> batch;
     for (std::size_t i = 0; i < d_.size(); ++i)
@@ -209,10 +212,10 @@ private:
         batch.push_back(i);
     if (batch.empty())
       return;
-    const std::size_t pages = bounded(batch.size(), kMaxPages,
-                                      available_memory() > kSharedBrowser
-                                          ? (available_memory() - kSharedBrowser) / kBrowserPage
-                                          : 1);
+    const std::size_t pages = bounded(
+        std::max<std::size_t>(1, batch.size() / kDiagramsPerPage), kMaxPages,
+        available_memory() > kSharedBrowser ? (available_memory() - kSharedBrowser) / kBrowserPage
+                                            : 1);
     nlohmann::json job = {{"parallel", pages},
                           {"timeout_ms", static_cast<std::int64_t>(timeout_) * 1000},
                           {"diagrams", nlohmann::json::array()}};
