@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <poll.h>
@@ -16,6 +17,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -204,6 +206,7 @@ struct KeeperPlan {
   int out_w = -1, err_w = -1;
   int report_w = -1;
   pid_t caller = -1;
+  const char *remove = nullptr; // a folder to remove at the end
 };
 
 void keeper_send(int fd, int kind, int value) {
@@ -447,6 +450,12 @@ bool has_children() {
   if (!ended)
     status = SIGKILL; // as waitpid reports a program killed by SIGKILL
   keeper_send(p.report_w, kEnded, status);
+  if (p.remove) {
+    // Nothing can write there any more. rm does the walk, so that no allocation happens here.
+    const char *rm_argv[] = {"rm", "-rf", "--", p.remove, nullptr};
+    const char *no_env[] = {nullptr};
+    ::execve("/bin/rm", const_cast<char *const *>(rm_argv), const_cast<char *const *>(no_env));
+  }
   ::_exit(0);
 }
 
@@ -490,6 +499,8 @@ pid_t spawn_kept(const std::vector<std::string> &argv, const Options &o, int out
   plan.out_w = out_w;
   plan.err_w = err_w;
   plan.caller = ::getpid();
+  if (!o.remove_when_done.empty())
+    plan.remove = o.remove_when_done.c_str();
   int report[2];
   if (::pipe2(report, O_CLOEXEC) != 0)
     return -errno;
@@ -644,6 +655,10 @@ public:
       int st;
       while (!r->reaped && ::waitpid(r->pid, &st, 0) < 0 && errno == EINTR) {
       }
+      if (r->kept && !r->options->remove_when_done.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(r->options->remove_when_done, ec);
+      }
     }
   }
 
@@ -738,6 +753,11 @@ public:
         if (!ended->kept && (ended->result.timed_out || forwarded_ != 0) && ended->group)
           ::kill(-ended->pid, SIGKILL); // helpers it left behind
         finish(*ended);
+        if (ended->kept && !ended->options->remove_when_done.empty()) {
+          // Already done by the keeper, unless it was killed before it could.
+          std::error_code ec;
+          std::filesystem::remove_all(ended->options->remove_when_done, ec);
+        }
         if (forwarded_ == 0)
           done_(ended->index, ended->result);
       }

@@ -45,6 +45,10 @@ struct Options {
   // the child ends (whether it exits, times out or is interrupted) and when the caller dies. The
   // child still leads a process group of its own. Without it only that group is ended.
   bool end_tree = false;
+  // With end_tree: a folder given to the child (its own temporary folder, say) that is removed,
+  // with everything in it, once the child and everything it started have ended, whatever way
+  // they end, and also when the caller dies first.
+  std::string remove_when_done;
   // With out == Stream::capture: each piece of standard output is handed here, in the calling
   // thread, as it arrives, instead of being kept in Outcome::out. What it throws stops the child
   // (as a time-out would, without the wait) and passes on to the caller of run or run_all.

@@ -263,20 +263,29 @@ std::vector<std::string> program_with_detached_helper(const fs::path &pidfile,
 
 } // namespace
 
-// Whatever way the program ends, nothing it started lives on: not after a time-out, not after a
-// normal exit, not when the caller itself is killed.
+// Whatever way the program ends, nothing it started lives on, and its own folder goes: not
+// after a time-out, not after a normal exit, not when the caller itself is killed.
 TEST(Process, KeptTreeEndsWithTheProgramHoweverItEnds) {
   const fs::path dir = fresh_dir("tree");
+  const fs::path own = dir / "own";
+  auto with_own_folder = [&](const Options &base) {
+    fs::create_directories(own / "profile");
+    std::ofstream(own / "profile/state") << "x";
+    Options o = base;
+    o.remove_when_done = own.string();
+    return o;
+  };
   Options o;
   o.end_tree = true;
   o.timeout = 300ms;
 
   const fs::path timed = dir / "timed.pid";
-  auto r = run(program_with_detached_helper(timed, "wait; wait"), o);
+  auto r = run(program_with_detached_helper(timed, "wait; wait"), with_own_folder(o));
   EXPECT_TRUE(r.timed_out);
   pid_t helper = read_pid(timed);
   ASSERT_GT(helper, 0);
   EXPECT_TRUE(gone(helper)) << "helper left after a time-out";
+  EXPECT_FALSE(fs::exists(own));
 
   const fs::path normal = dir / "normal.pid";
   o.timeout = 20s;
@@ -290,11 +299,12 @@ TEST(Process, KeptTreeEndsWithTheProgramHoweverItEnds) {
   EXPECT_TRUE(gone(helper)) << "helper left after the program exited";
 
   const fs::path killed = dir / "killed.pid";
+  o.timeout = 60s;
+  const Options kept_folder = with_own_folder(o);
   const pid_t caller = ::fork();
   ASSERT_GE(caller, 0);
   if (caller == 0) {
-    o.timeout = 60s;
-    run(program_with_detached_helper(killed, "wait; wait"), o);
+    run(program_with_detached_helper(killed, "wait; wait"), kept_folder);
     ::_exit(0);
   }
   helper = read_pid(killed);
@@ -303,6 +313,13 @@ TEST(Process, KeptTreeEndsWithTheProgramHoweverItEnds) {
   int status = 0;
   ASSERT_EQ(::waitpid(caller, &status, 0), caller);
   EXPECT_TRUE(gone(helper)) << "helper left after the caller was killed";
+  bool removed = false;
+  for (int i = 0; i < 500 && !removed; ++i) {
+    removed = !fs::exists(own);
+    if (!removed)
+      std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_TRUE(removed) << "the program's folder left after the caller was killed";
   fs::remove_all(dir);
 }
 

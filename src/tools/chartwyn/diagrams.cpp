@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <sched.h>
 #include <signal.h>
@@ -64,17 +65,48 @@ std::size_t bounded(std::size_t wanted, std::size_t cap, std::uint64_t fits) {
       1, std::min({wanted, cap, processors(), static_cast<std::size_t>(fits)}));
 }
 
-// The renderers' own temporary folder "vaskit-chartwyn-<pid>-XXXXXX" in the user's temporary
-// folder: the browser's profile and whatever else they leave there goes with it.
+const std::string kTempPrefix = "vaskit-chartwyn-";
+
+stdfs::path temp_root() {
+  std::error_code ec;
+  stdfs::path root = stdfs::temp_directory_path(ec);
+  return ec ? stdfs::path("/tmp") : root;
+}
+
+// The renderer folders of earlier runs that were killed outright (so that not even their
+// renderer's keeper could remove them); those of running processes stay.
+void remove_stale_temps() {
+  std::error_code ec;
+  stdfs::directory_iterator it(temp_root(), ec);
+  for (; !ec && it != stdfs::directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= kTempPrefix.size() || name.compare(0, kTempPrefix.size(), kTempPrefix) != 0)
+      continue;
+    const char *first = name.data() + kTempPrefix.size();
+    const char *last = name.data() + name.size();
+    pid_t pid = 0;
+    const auto [end, err] = std::from_chars(first, last, pid);
+    if (err != std::errc() || pid <= 0 || last - end != 7 || *end != '-')
+      continue;
+    if (::kill(pid, 0) == 0 || errno != ESRCH)
+      continue;
+    struct stat st {};
+    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+      continue;
+    std::error_code ignored;
+    stdfs::remove_all(it->path(), ignored);
+  }
+}
+
+// One renderer run's own temporary folder "vaskit-chartwyn-<pid>-XXXXXX" in the user's
+// temporary folder, its TMPDIR: the browser's profile and whatever else the run leaves there
+// goes with it. The run's keeper removes it once the renderer and all it started have ended;
+// this object removes it too, for a run that never started.
 class RendererTemp {
 public:
   RendererTemp() {
-    std::error_code ec;
-    stdfs::path root = stdfs::temp_directory_path(ec);
-    if (ec)
-      root = "/tmp";
-    remove_stale(root);
-    std::string tmpl = (root / (kPrefix + std::to_string(::getpid()) + "-XXXXXX")).string();
+    std::string tmpl =
+        (temp_root() / (kTempPrefix + std::to_string(::getpid()) + "-XXXXXX")).string();
     if (::mkdtemp(tmpl.data()))
       path_ = tmpl;
   }
@@ -82,7 +114,7 @@ public:
   RendererTemp(const RendererTemp &) = delete;
   RendererTemp &operator=(const RendererTemp &) = delete;
 
-  // Empty when no folder could be made: the renderers then use the user's temporary folder.
+  // Empty when no folder could be made: the renderer then uses the user's temporary folder.
   const std::string &path() const { return path_; }
   void remove() noexcept {
     if (path_.empty())
@@ -91,34 +123,15 @@ public:
     stdfs::remove_all(path_, ec);
     path_.clear();
   }
-
-private:
-  static inline const std::string kPrefix = "vaskit-chartwyn-";
-
-  // The folders of earlier runs that were killed outright; those of running processes stay.
-  static void remove_stale(const stdfs::path &root) {
-    std::error_code ec;
-    stdfs::directory_iterator it(root, ec);
-    for (; !ec && it != stdfs::directory_iterator(); it.increment(ec)) {
-      const std::string name = it->path().filename().string();
-      if (name.size() <= kPrefix.size() || name.compare(0, kPrefix.size(), kPrefix) != 0)
-        continue;
-      const char *first = name.data() + kPrefix.size();
-      const char *last = name.data() + name.size();
-      pid_t pid = 0;
-      const auto [end, err] = std::from_chars(first, last, pid);
-      if (err != std::errc() || pid <= 0 || last - end != 7 || *end != '-')
-        continue;
-      if (::kill(pid, 0) == 0 || errno != ESRCH)
-        continue;
-      struct stat st {};
-      if (::lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
-        continue;
-      std::error_code ignored;
-      stdfs::remove_all(it->path(), ignored);
-    }
+  // Options for a renderer run in this folder.
+  void give_to(process::Options &o) const {
+    if (path_.empty())
+      return;
+    o.env.emplace_back("TMPDIR", path_);
+    o.remove_when_done = path_;
   }
 
+private:
   std::string path_;
 };
 
@@ -139,8 +152,9 @@ public:
   }
 
   void go() {
+    remove_stale_temps();
     const auto mmdc = process::which("mmdc");
-    if (mmdc && !tmp_.path().empty() && draws_batches(*mmdc))
+    if (mmdc && draws_batches(*mmdc))
       run_batch();
     // Whatever is left gets a renderer run of its own. Diagrams that write the same SVG file run
     // one after the other, in listing order, so that the last one's file stays, as in turn.
@@ -161,15 +175,8 @@ public:
   }
 
 private:
-  std::vector<std::pair<std::string, std::string>> renderer_env() const {
-    if (tmp_.path().empty())
-      return {};
-    return {{"TMPDIR", tmp_.path()}};
-  }
-
-  process::Options renderer_options() {
+  static process::Options renderer_options() {
     process::Options o;
-    o.env = renderer_env();
     o.in = process::Stream::null;
     o.out = process::Stream::capture;
     o.err = process::Stream::capture;
@@ -221,14 +228,18 @@ private:
                           {"diagrams", nlohmann::json::array()}};
     for (std::size_t i : batch)
       job["diagrams"].push_back({{"input", d_[i].src_path}, {"output", d_[i].svg_path}});
-    const std::string job_file = (stdfs::path(tmp_.path()) / "diagrams.json").string();
+    RendererTemp tmp;
+    if (tmp.path().empty())
+      return; // each diagram gets a run of its own
+    const std::string job_file = (stdfs::path(tmp.path()) / "diagrams.json").string();
     try {
       fs::write_file_atomic(job_file, job.dump());
     } catch (const std::exception &) {
-      return; // each diagram gets a run of its own
+      return;
     }
 
     process::Options o = renderer_options();
+    tmp.give_to(o);
     // Each diagram has its time inside the batch; this only ends a batch that stops answering.
     o.timeout = std::chrono::seconds(
         static_cast<std::int64_t>(timeout_) * static_cast<std::int64_t>(batch.size()) + 60);
@@ -248,7 +259,7 @@ private:
           drawn(batch[k]);
       }
     };
-    o.on_interrupt = [this] { tmp_.remove(); };
+    o.on_interrupt = [&tmp] { tmp.remove(); };
     process::run({"mmdc", "--vaskit-batch", job_file}, o);
   }
 
@@ -259,12 +270,15 @@ private:
     const std::size_t parallel =
         bounded(which.size(), kMaxProcesses, available_memory() / kRendererProcess);
     std::vector<process::Job> jobs;
+    std::vector<std::unique_ptr<RendererTemp>> temps;
     for (std::size_t i : which) {
       process::Job j;
       j.argv = {"mmdc", "-i", mmdc_path_argument(d_[i].src_path), "-o",
                 mmdc_path_argument(d_[i].svg_path)};
       j.options = renderer_options();
       j.options.timeout = std::chrono::seconds(timeout_);
+      temps.push_back(std::make_unique<RendererTemp>());
+      temps.back()->give_to(j.options);
       jobs.push_back(std::move(j));
     }
     process::run_all(
@@ -295,7 +309,10 @@ private:
           slots_[i].done = true;
           flush();
         },
-        [this] { tmp_.remove(); });
+        [&temps] {
+          for (auto &t : temps)
+            t->remove();
+        });
   }
 
   const std::vector<DiagramSource> &d_;
@@ -303,7 +320,6 @@ private:
   const std::function<void(std::size_t, Rendered &)> &emit_;
   std::vector<Slot> slots_;
   std::size_t next_ = 0;
-  RendererTemp tmp_;
 };
 
 } // namespace
