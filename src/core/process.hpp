@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -39,6 +40,19 @@ struct Options {
   // With its own process group: after an interrupt has been passed on and the child has ended,
   // this runs just before the interrupt ends the caller too (temporary files go away).
   std::function<void()> on_interrupt;
+  // The child runs under a small keeper process that adopts every process the child starts,
+  // however it detaches (a new process group or session, a double fork), and ends them all when
+  // the child ends (whether it exits, times out or is interrupted) and when the caller dies. The
+  // child still leads a process group of its own. Without it only that group is ended.
+  bool end_tree = false;
+  // With end_tree: a folder given to the child (its own temporary folder, say) that is removed,
+  // with everything in it, once the child and everything it started have ended, whatever way
+  // they end, and also when the caller dies first.
+  std::string remove_when_done;
+  // With out == Stream::capture: each piece of standard output is handed here, in the calling
+  // thread, as it arrives, instead of being kept in Outcome::out. What it throws stops the child
+  // (as a time-out would, without the wait) and passes on to the caller of run or run_all.
+  std::function<void(std::string_view)> on_output;
 };
 
 struct Outcome {
@@ -57,6 +71,20 @@ struct Outcome {
 
 // Runs argv[0] (searched on PATH when it has no "/") with the arguments and waits for it.
 Outcome run(const std::vector<std::string> &argv, const Options &options = {});
+
+struct Job {
+  std::vector<std::string> argv;
+  Options options; // its on_interrupt is not used: run_all takes one for all jobs
+};
+
+// Runs the jobs, started in list order with at most `parallel` (at least 1) running at a time,
+// and calls done(index, outcome) in the calling thread as each one ends, in the order they end.
+// An interrupt is passed on to every running job that has a process group of its own; once they
+// have all ended, `on_interrupt` runs and the interrupt ends the caller, as with run. What `done`
+// or an on_output throws stops every running job and passes on.
+void run_all(const std::vector<Job> &jobs, std::size_t parallel,
+             const std::function<void(std::size_t index, const Outcome &outcome)> &done,
+             const std::function<void()> &on_interrupt = {});
 
 // Starts a program that outlives the caller (a new session, streams on /dev/null); returns the
 // start error, or nullopt once the program has been started.

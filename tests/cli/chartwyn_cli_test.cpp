@@ -3,11 +3,19 @@
 #include "support/files.hpp"
 #include "support/images.hpp"
 
+#include <cctype>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -34,26 +42,40 @@ std::size_t count(const std::string &hay, const std::string &needle) {
 
 // A folder holding a fake `mmdc` whose behaviour a test chooses by the diagram's text:
 // "FAIL" exits 3, "SILENT" exits 0 without writing, "BADUTF8" writes invalid UTF-8, "SLEEP"
-// hangs; anything else writes an SVG holding the diagram text and the arguments it was given.
+// hangs, "SLOW" takes a moment, "BROWSER" ignores SIGTERM and starts a "browser" in a session of
+// its own (its pid in "<source>.pid") that ignores SIGTERM too, then waits for it; anything else
+// writes an SVG holding the diagram text and the arguments it was given. Like the real renderer
+// it reads a path that starts with "-" as an option, and it makes a browser profile folder in
+// its temporary folder, which is the fake's own `tmp` unless the run gives it another.
 struct FakeRenderer {
   TempDir bin;
+  TempDir tmp;
   FakeRenderer() {
     const fs::path script = bin / "mmdc";
     write_file(script, R"(#!/bin/sh
 [ "$1" = -i ] && [ "$3" = -o ] || { echo "bad arguments: $*" >&2; exit 9; }
+case "$2" in -*) echo "unknown option: $2" >&2; exit 9 ;; esac
+case "$4" in -*) echo "unknown option: $4" >&2; exit 9 ;; esac
+mktemp -d "$TMPDIR/puppeteer_dev_chrome_profile-XXXXXX" >/dev/null
 src=$(cat "$2")
 case "$src" in
   *FAIL*) echo "Parse error on line 1" >&2; exit 3 ;;
   *SILENT*) exit 0 ;;
   *BADUTF8*) printf '<svg>\377\376</svg>' > "$4"; exit 0 ;;
   *SLEEP*) sleep 60; exit 0 ;;
+  *SLOW*) sleep 0.5 ;;
+  *BROWSER*)
+    trap '' TERM
+    setsid sh -c 'trap "" TERM; echo $$ > "$0.pid"; exec sleep 60' "$2" </dev/null >/dev/null 2>&1 &
+    wait; exit 0 ;;
 esac
+echo "drawn $2" >&2
 printf '<svg id="fake">%s|args=%s</svg>' "$src" "$#" > "$4"
 )");
     fs::permissions(script, fs::perms::owner_all);
   }
   std::vector<std::string> env() const {
-    return {"PATH=" + bin.path().string() + ":/usr/bin:/bin"};
+    return {"PATH=" + bin.path().string() + ":/usr/bin:/bin", "TMPDIR=" + tmp.path().string()};
   }
 };
 
@@ -67,6 +89,64 @@ nlohmann::ordered_json site_config() {
           {"index_title", "Docs & <Things>"},
           {"doc_titles", {{"README.md", "Read me first"}}},
           {"chart_titles", {{"ab.mmd", "A to B"}}}};
+}
+
+// Starts vaskit-chartwyn -c cfg.json in `cwd` with `env` added; its output goes to out.txt and
+// err.txt there.
+pid_t start_chartwyn(const fs::path &cwd, const std::vector<std::string> &env) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(cwd.c_str()) != 0)
+      ::_exit(127);
+    for (const auto &e : env)
+      ::putenv(const_cast<char *>(e.c_str()));
+    const int out = ::open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open("err.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    ::execl(kChartwyn.c_str(), kChartwyn.c_str(), "-c", "cfg.json", static_cast<char *>(nullptr));
+    ::_exit(127);
+  }
+  return pid;
+}
+
+pid_t wait_for_pid_file(const fs::path &file) {
+  pid_t pid = 0;
+  for (int i = 0; i < 3000 && pid <= 0; ++i) {
+    std::ifstream in(file);
+    in >> pid;
+    if (pid <= 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return pid;
+}
+
+// Gone, or a zombie no longer running.
+bool process_gone(pid_t pid) {
+  for (int i = 0; i < 300; ++i) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string p, comm, state;
+    stat >> p >> comm >> state;
+    if (!stat || state == "Z")
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// The names of a folder's entries ending in ".mmd" in any letter case, in the order the file
+// system lists them (the order the run goes through them).
+std::vector<std::string> listed_diagrams(const fs::path &dir) {
+  std::vector<std::string> names;
+  for (const auto &e : fs::directory_iterator(dir)) {
+    const std::string n = e.path().filename().string();
+    std::string ext = n.size() >= 4 ? n.substr(n.size() - 4) : "";
+    for (char &c : ext)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == ".mmd")
+      names.push_back(n);
+  }
+  return names;
 }
 
 TEST(ChartwynCommand, TemplateAndMissingConfig) {
@@ -123,7 +203,8 @@ TEST(ChartwynRun, BuildsPagesAndIndexWithTheFakeRenderer) {
   write_config(dir.path(), site_config());
 
   auto r = run_process(kChartwyn, {"-c", "cfg.json"}, dir.path(), "", fake.env());
-  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  // One diagram failed: the site is made and the status says that something failed.
+  ASSERT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_TRUE(
       contains(r.out, "\n[DONE] Successfully generated documentation in: site/out/index.html\n"))
       << r.out;
@@ -242,7 +323,7 @@ TEST(ChartwynRun, HangingRendererIsStoppedAndTheRunGoesOn) {
   // The renderer's whole process group is stopped, not only the renderer itself: nothing keeps
   // the run waiting for the sleeping child.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
-  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_TRUE(contains(r.err, "Failed to convert hang.mmd: ")) << r.err;
   EXPECT_TRUE(contains(r.err, "timed out after 1 seconds"));
   const std::string index = read_file(dir / "site/out/index.html");
@@ -250,6 +331,97 @@ TEST(ChartwynRun, HangingRendererIsStoppedAndTheRunGoesOn) {
   // Only diagrams: only their section.
   EXPECT_TRUE(contains(index, "<h3>Flow Charts</h3>"));
   EXPECT_FALSE(contains(index, "<h3>Documentation</h3>"));
+}
+
+// A renderer stopped for any reason (its time is up, chartwyn is interrupted or terminated)
+// ends with the browser it started in a session of its own, and its temporary files go too.
+TEST(ChartwynRun, AStoppedRendererTakesItsBrowserAndTemporaryFilesWithIt) {
+  {
+    TempDir dir;
+    FakeRenderer fake;
+    fs::create_directories(dir / "in");
+    write_file(dir / "in/a.mmd", "graph");
+    write_file(dir / "in/b.mmd", "BROWSER");
+    write_config(dir.path(), site_config());
+    auto env = fake.env();
+    env.push_back("VASKIT_MMDC_TIMEOUT=1");
+    auto r = run_process(kChartwyn, {"-c", "cfg.json"}, dir.path(), "", env);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(contains(r.err, "Failed to convert b.mmd: Command 'mmdc -i in/b.mmd -o "
+                                "site/out/b.svg' timed out after 1 seconds.\n"))
+        << r.err;
+    EXPECT_TRUE(fs::exists(dir / "site/out/a.html"));
+    const pid_t browser = wait_for_pid_file(dir / "in/b.mmd.pid");
+    ASSERT_GT(browser, 0);
+    EXPECT_TRUE(process_gone(browser)) << "the browser outlived the time-out";
+    // The finished renderer's profile and the stopped one's are both gone.
+    EXPECT_TRUE(fs::is_empty(fake.tmp.path()));
+  }
+  for (const int sig : {SIGINT, SIGTERM}) {
+    TempDir dir;
+    FakeRenderer fake;
+    fs::create_directories(dir / "in");
+    write_file(dir / "in/b.mmd", "BROWSER");
+    write_config(dir.path(), site_config());
+    const pid_t run = start_chartwyn(dir.path(), fake.env());
+    ASSERT_GT(run, 0);
+    const pid_t browser = wait_for_pid_file(dir / "in/b.mmd.pid");
+    ASSERT_GT(browser, 0) << sig;
+    ::kill(run, sig);
+    int status = 0;
+    ASSERT_EQ(::waitpid(run, &status, 0), run);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig << " " << status;
+    EXPECT_TRUE(process_gone(browser)) << "the browser outlived signal " << sig;
+    EXPECT_TRUE(fs::is_empty(fake.tmp.path())) << sig;
+    EXPECT_FALSE(fs::exists(dir / "site/out/index.html"));
+  }
+}
+
+// Diagrams are rendered side by side but come out in listing order, each with what its renderer
+// printed; of two diagrams with one base name the later one's SVG and page stay, as in turn; and
+// folders whose names start with "-" reach the renderer as paths, never as options.
+TEST(ChartwynRun, DiagramsComeOutInListingOrderAndPathsAreNeverOptions) {
+  TempDir dir;
+  FakeRenderer fake;
+  fs::create_directories(dir / "-in");
+  write_file(dir / "-in/slow.mmd", "SLOW one");
+  write_file(dir / "-in/bad.mmd", "FAIL");
+  write_file(dir / "-in/quick.mmd", "quick two");
+  write_file(dir / "-in/same.mmd", "SLOW lower");
+  write_file(dir / "-in/same.MMD", "upper");
+  write_config(dir.path(), {{"input_folder", "-in"}, {"output_folder", "-out"}});
+  auto r = run_process(kChartwyn, {"-c", "cfg.json"}, dir.path(), "", fake.env());
+  EXPECT_EQ(r.status, 1) << r.out << r.err; // bad.mmd failed
+  EXPECT_TRUE(contains(r.out, "[DONE] Successfully generated documentation in: -out/index.html"))
+      << r.out << r.err;
+  EXPECT_FALSE(fs::exists(dir / "ut"));
+
+  std::string expected;
+  std::string last_same;
+  for (const auto &name : listed_diagrams(dir / "-in")) {
+    const std::string stem = name.substr(0, name.size() - 4);
+    expected += "Converting diagram: " + name + " -> " + stem + " ...\n";
+    if (name == "bad.mmd") {
+      expected += "Parse error on line 1\nFailed to convert bad.mmd: Command 'mmdc -i "
+                  "./-in/bad.mmd -o ./-out/bad.svg' returned non-zero exit status 3.\n";
+      continue;
+    }
+    expected += "drawn ./-in/" + name + "\n";
+    if (stem == "same")
+      last_same = name;
+    if (stem != "same") {
+      EXPECT_TRUE(contains(read_file(dir / "-out" / (stem + ".html")),
+                           read_file(dir / "-out" / (stem + ".svg"))))
+          << name;
+    }
+  }
+  const auto from = r.err.find("Converting diagram: ");
+  ASSERT_NE(from, std::string::npos) << r.err;
+  EXPECT_EQ(r.err.substr(from, r.err.find("Generating index.html") - from), expected);
+  const std::string kept = last_same == "same.mmd" ? "SLOW lower" : "upper";
+  EXPECT_TRUE(contains(read_file(dir / "-out/same.svg"), kept));
+  EXPECT_TRUE(contains(read_file(dir / "-out/same.html"), kept));
+  EXPECT_TRUE(fs::is_empty(fake.tmp.path()));
 }
 
 TEST(ChartwynRun, BadInputAndEmptyFolders) {
@@ -261,22 +433,23 @@ TEST(ChartwynRun, BadInputAndEmptyFolders) {
   write_file(dir / "in/good.md", "good\n");
   write_config(dir.path(), site_config());
   auto r = run_process(kChartwyn, {"-c", "cfg.json"}, dir.path(), "", fake.env());
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(contains(r.err, "Failed to process bad.md: ")) << r.err;
   EXPECT_TRUE(contains(r.out, "[DONE]"));
   EXPECT_FALSE(fs::exists(dir / "site/out/bad.html"));
   EXPECT_FALSE(contains(read_file(dir / "site/out/index.html"), "bad.html"));
 
-  // Every file fails (a folder named like a Markdown file, a failing diagram): nothing made.
+  // Every file fails (a folder named like a Markdown file, a failing diagram): nothing made,
+  // and that is an error, not an empty folder.
   TempDir allfail;
   fs::create_directories(allfail / "in/folder.md");
   write_file(allfail / "in/z.mmd", "FAIL");
   write_config(allfail.path(), site_config());
   r = run_process(kChartwyn, {"-c", "cfg.json"}, allfail.path(), "", fake.env());
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(contains(r.err, "Failed to process folder.md: ")) << r.err;
   EXPECT_TRUE(contains(r.err, "Failed to convert z.mmd: "));
-  EXPECT_EQ(r.out, "\n[WARNING] No .md or .mmd files were found in the input folder.\n");
+  EXPECT_EQ(r.out, "\n[ERROR] No page was made: 2 of 2 .md and .mmd files failed.\n");
   EXPECT_FALSE(fs::exists(allfail / "site/out/index.html"));
 
   // An input folder that is a dangling link does not exist.
@@ -429,6 +602,91 @@ TEST(ChartwynExternal, RealMermaidRendererAndBrowser) {
   // Two boxes of about 150 by 50 pixels each.
   EXPECT_GT(with_diagram, 5000u);
   EXPECT_LT(frame_only, 100u);
+}
+
+// The real renderer on a folder with a broken diagram among good ones, written to a folder
+// whose name starts with "-": every good diagram gets its SVG and page, the broken one its
+// failure line, all in listing order, and the renderers leave nothing in their temporary folder.
+TEST(ChartwynExternal, ABrokenDiagramAmongGoodOnesGetsItsOwnFailureLine) {
+  TempDir dir, tmp;
+  const std::map<std::string, std::pair<std::string, std::string>> diagrams = {
+      {"flow.mmd", {"graph TD\n  Alpha[Alpha node] --> Beta[Beta node]\n", "Alpha node"}},
+      {"talk.mmd", {"sequenceDiagram\n  Carol->>Dave: hello\n", "Carol"}},
+      {"broken.mmd", {"graph TD\n  A--->>>\n", ""}},
+      {"pets.mmd", {"pie title Pets\n  \"Dogs\" : 386\n  \"Cats\" : 85\n", "Dogs"}},
+      {"states.mmd", {"stateDiagram-v2\n  [*] --> Still\n  Still --> Moving\n", "Moving"}},
+  };
+  for (const auto &[name, d] : diagrams)
+    write_file(dir / "in" / name, d.first);
+  write_config(dir.path(), {{"input_folder", "in"}, {"output_folder", "-out"}});
+  auto r =
+      run_process(kChartwyn, {"-c", "cfg.json"}, dir.path(), "", {"TMPDIR=" + tmp.path().string()});
+  EXPECT_EQ(r.status, 1) << r.out << r.err; // one diagram failed
+  EXPECT_TRUE(contains(r.out, "[DONE] Successfully generated documentation in: -out/index.html"))
+      << r.out << r.err;
+  std::size_t at = 0;
+  for (const auto &name : listed_diagrams(dir / "in")) {
+    const std::string stem = name.substr(0, name.size() - 4);
+    const auto line = r.err.find("Converting diagram: " + name + " -> " + stem + " ...\n", at);
+    ASSERT_NE(line, std::string::npos) << name << " out of order:\n" << r.err;
+    at = line + 1;
+    const auto next = r.err.find("Converting diagram: ", at);
+    const std::string own = r.err.substr(line, next == std::string::npos ? next : next - line);
+    if (name == "broken.mmd") {
+      EXPECT_TRUE(contains(own, "\nFailed to convert broken.mmd: Command 'mmdc -i in/broken.mmd -o "
+                                "./-out/broken.svg' returned non-zero exit status 1.\n"))
+          << own;
+      EXPECT_FALSE(fs::exists(dir / "-out/broken.html"));
+      continue;
+    }
+    EXPECT_FALSE(contains(own, "Failed")) << own;
+    const std::string svg = read_file(dir / "-out" / (stem + ".svg"));
+    EXPECT_TRUE(svg.starts_with("<svg")) << name;
+    EXPECT_TRUE(contains(svg, diagrams.at(name).second)) << name;
+    EXPECT_TRUE(contains(read_file(dir / "-out" / (stem + ".html")), svg)) << name;
+  }
+  EXPECT_FALSE(fs::exists(dir / "ut"));
+  EXPECT_TRUE(fs::is_empty(tmp.path()));
+}
+
+// Ctrl-C while the real renderer draws: chartwyn ends by the interrupt, and no browser of the
+// run (they all have their profile in the run's temporary folder) nor any of its files is left.
+TEST(ChartwynExternal, AnInterruptLeavesNoBrowserAndNoProfile) {
+  TempDir dir, tmp;
+  for (int i = 0; i < 6; ++i)
+    write_file(dir / "in" / ("d" + std::to_string(i) + ".mmd"),
+               "graph TD\n  A" + std::to_string(i) + " --> B\n");
+  write_config(dir.path(), {{"input_folder", "in"}, {"output_folder", "out"}});
+  // Processes whose command line names the temporary folder: the browsers of this run.
+  auto browsers = [&] {
+    std::vector<pid_t> found;
+    for (const auto &e : fs::directory_iterator("/proc")) {
+      const std::string pid = e.path().filename().string();
+      if (pid.find_first_not_of("0123456789") != std::string::npos)
+        continue;
+      std::string cmd = read_file(e.path() / "cmdline");
+      if (contains(cmd, tmp.path().string()))
+        found.push_back(std::stoi(pid));
+    }
+    return found;
+  };
+  const pid_t run = start_chartwyn(dir.path(), {"TMPDIR=" + tmp.path().string()});
+  ASSERT_GT(run, 0);
+  std::vector<pid_t> seen;
+  for (int i = 0; i < 3000 && seen.empty(); ++i) {
+    seen = browsers();
+    if (seen.empty())
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_FALSE(seen.empty()) << read_file(dir / "err.txt");
+  ::kill(run, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(run, &status, 0), run);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  for (const pid_t p : seen)
+    EXPECT_TRUE(process_gone(p)) << "browser " << p << " outlived the interrupt";
+  EXPECT_TRUE(browsers().empty());
+  EXPECT_TRUE(fs::is_empty(tmp.path()));
 }
 
 } // namespace

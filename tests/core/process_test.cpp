@@ -225,3 +225,190 @@ TEST(Process, IgnoredInterruptStaysIgnored) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
+
+namespace {
+
+pid_t read_pid(const fs::path &file) {
+  pid_t pid = 0;
+  for (int i = 0; i < 500 && pid <= 0; ++i) {
+    std::ifstream in(file);
+    in >> pid;
+    if (pid <= 0)
+      std::this_thread::sleep_for(10ms);
+  }
+  return pid;
+}
+
+// Gone, or a zombie waiting for a parent that is not ours to reap it.
+bool gone(pid_t pid) {
+  for (int i = 0; i < 300; ++i) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string p, comm, state;
+    stat >> p >> comm >> state;
+    if (!stat || state == "Z")
+      return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
+
+// A program that ignores SIGTERM and leaves a helper in a session of its own (as a renderer
+// leaves its browser), which ignores SIGTERM too; the helper's pid goes to `pidfile`.
+std::vector<std::string> program_with_detached_helper(const fs::path &pidfile,
+                                                      const std::string &then) {
+  return {"sh", "-c",
+          "trap '' TERM; setsid sh -c 'trap \"\" TERM; echo $$ > \"$0\"; exec sleep 60' '" +
+              pidfile.string() + "' </dev/null >/dev/null 2>&1 & " + then};
+}
+
+} // namespace
+
+// Whatever way the program ends, nothing it started lives on, and its own folder goes: not
+// after a time-out, not after a normal exit, not when the caller itself is killed.
+TEST(Process, KeptTreeEndsWithTheProgramHoweverItEnds) {
+  const fs::path dir = fresh_dir("tree");
+  const fs::path own = dir / "own";
+  auto with_own_folder = [&](const Options &base) {
+    fs::create_directories(own / "profile");
+    std::ofstream(own / "profile/state") << "x";
+    Options o = base;
+    o.remove_when_done = own.string();
+    return o;
+  };
+  Options o;
+  o.end_tree = true;
+  o.timeout = 300ms;
+
+  const fs::path timed = dir / "timed.pid";
+  auto r = run(program_with_detached_helper(timed, "wait; wait"), with_own_folder(o));
+  EXPECT_TRUE(r.timed_out);
+  pid_t helper = read_pid(timed);
+  ASSERT_GT(helper, 0);
+  EXPECT_TRUE(gone(helper)) << "helper left after a time-out";
+  EXPECT_FALSE(fs::exists(own));
+
+  const fs::path normal = dir / "normal.pid";
+  o.timeout = 20s;
+  r = run(program_with_detached_helper(normal, "while [ ! -s '" + normal.string() +
+                                                   "' ]; do sleep 0.01; done; exit 4"),
+          o);
+  EXPECT_EQ(r.status, 4);
+  EXPECT_FALSE(r.timed_out);
+  helper = read_pid(normal);
+  ASSERT_GT(helper, 0);
+  EXPECT_TRUE(gone(helper)) << "helper left after the program exited";
+
+  const fs::path killed = dir / "killed.pid";
+  o.timeout = 60s;
+  const Options kept_folder = with_own_folder(o);
+  const pid_t caller = ::fork();
+  ASSERT_GE(caller, 0);
+  if (caller == 0) {
+    run(program_with_detached_helper(killed, "wait; wait"), kept_folder);
+    ::_exit(0);
+  }
+  helper = read_pid(killed);
+  ASSERT_GT(helper, 0);
+  ::kill(caller, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(caller, &status, 0), caller);
+  EXPECT_TRUE(gone(helper)) << "helper left after the caller was killed";
+  bool removed = false;
+  for (int i = 0; i < 500 && !removed; ++i) {
+    removed = !fs::exists(own);
+    if (!removed)
+      std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_TRUE(removed) << "the program's folder left after the caller was killed";
+  fs::remove_all(dir);
+}
+
+// Ctrl-C while several programs run: each one's whole tree ends before the caller's clean-up
+// runs and the interrupt ends the caller.
+TEST(Process, InterruptEndsEveryKeptTreeBeforeTheCleanUp) {
+  const fs::path dir = fresh_dir("tree-interrupt");
+  const fs::path cleaned = dir / "cleaned";
+  const pid_t caller = ::fork();
+  ASSERT_GE(caller, 0);
+  if (caller == 0) {
+    std::vector<vaskit::process::Job> jobs(2);
+    for (int i = 0; i < 2; ++i) {
+      jobs[i].argv = program_with_detached_helper(dir / (std::to_string(i) + ".pid"), "wait");
+      jobs[i].options.end_tree = true;
+    }
+    vaskit::process::run_all(
+        jobs, 2, [](std::size_t, const vaskit::process::Outcome &) {},
+        [&] {
+          // Both helpers must be gone by now.
+          bool all_gone = true;
+          for (int i = 0; i < 2; ++i) {
+            std::ifstream in(dir / (std::to_string(i) + ".pid"));
+            pid_t p = 0;
+            in >> p;
+            all_gone = all_gone && p > 0 && ::kill(p, 0) != 0;
+          }
+          std::ofstream(cleaned) << (all_gone ? "gone" : "alive");
+        });
+    ::_exit(0);
+  }
+  const pid_t first = read_pid(dir / "0.pid");
+  const pid_t second = read_pid(dir / "1.pid");
+  ASSERT_GT(first, 0);
+  ASSERT_GT(second, 0);
+  ::kill(caller, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(caller, &status, 0), caller);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+  std::string seen;
+  std::ifstream(cleaned) >> seen;
+  EXPECT_EQ(seen, "gone");
+  EXPECT_TRUE(gone(first));
+  EXPECT_TRUE(gone(second));
+  fs::remove_all(dir);
+}
+
+// Jobs run side by side (each one waits for a file the other makes); output can be taken as it
+// comes; and when the caller's callback throws, every running job and what it started ends.
+TEST(Process, RunAllRunsJobsSideBySideAndStopsThemOnAnError) {
+  const fs::path dir = fresh_dir("run-all");
+  auto waits_for = [&](const std::string &mine, const std::string &other) {
+    return std::vector<std::string>{
+        "sh", "-c",
+        "cd '" + dir.string() + "' && touch " + mine + " && i=0; while [ ! -e " + other +
+            " ]; do i=$((i+1)); [ $i -gt 1000 ] && exit 7; sleep 0.01; done; echo " + mine};
+  };
+  std::vector<vaskit::process::Job> jobs(2);
+  jobs[0].argv = waits_for("a", "b");
+  jobs[1].argv = waits_for("b", "a");
+  std::string streamed;
+  for (auto &j : jobs) {
+    j.options.out = Stream::capture;
+    j.options.end_tree = true;
+  }
+  jobs[1].options.on_output = [&](std::string_view piece) { streamed += piece; };
+  std::vector<std::pair<std::size_t, vaskit::process::Outcome>> ended;
+  vaskit::process::run_all(
+      jobs, 2, [&](std::size_t i, const vaskit::process::Outcome &o) { ended.emplace_back(i, o); });
+  ASSERT_EQ(ended.size(), 2u);
+  for (const auto &[i, o] : ended)
+    EXPECT_TRUE(o.ok()) << i << ": " << o.describe();
+  EXPECT_EQ(streamed, "b\n");
+  for (const auto &[i, o] : ended)
+    EXPECT_EQ(o.out, i == 0 ? "a\n" : "");
+
+  const fs::path pidfile = dir / "helper.pid";
+  std::vector<vaskit::process::Job> failing(2);
+  failing[1].argv = program_with_detached_helper(pidfile, "wait");
+  for (auto &j : failing)
+    j.options.end_tree = true;
+  failing[0].argv = {"sh", "-c", "while [ ! -s '" + pidfile.string() + "' ]; do sleep 0.01; done"};
+  EXPECT_THROW(vaskit::process::run_all(failing, 2,
+                                        [&](std::size_t, const vaskit::process::Outcome &) {
+                                          throw std::runtime_error("stop");
+                                        }),
+               std::runtime_error);
+  const pid_t helper = read_pid(pidfile);
+  ASSERT_GT(helper, 0);
+  EXPECT_TRUE(gone(helper));
+  fs::remove_all(dir);
+}

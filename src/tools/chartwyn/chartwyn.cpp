@@ -72,9 +72,17 @@ int cmd_chartwyn(const Options &options) {
     return resolved.status;
   try {
     const MermaidConverter converter(*resolved.section);
-    const Result r = converter.run();
-    cli::echo(std::string("\n[") + (r.ok ? "DONE" : "WARNING") + "] " + r.message);
-    return 0;
+    const auto s = converter.run_counted();
+    // A run in which files were found and none could be converted made nothing: that is an
+    // error, not an empty folder. When only some failed, the site is made and the status still
+    // says that something failed.
+    if (s.found > 0 && s.failed == s.found) {
+      cli::echo("\n[ERROR] No page was made: " + std::to_string(s.failed) + " of " +
+                std::to_string(s.found) + " .md and .mmd files failed.");
+      return 1;
+    }
+    cli::echo(std::string("\n[") + (s.result.ok ? "DONE" : "WARNING") + "] " + s.result.message);
+    return s.failed > 0 ? 1 : 0;
   } catch (const std::exception &e) {
     cli::echo(std::string("\n[ERROR] ") + e.what());
     return 1;

@@ -5,10 +5,10 @@
 
 #include "core/command.hpp"
 #include "core/config.hpp"
-#include "core/process.hpp"
 #include "core/result.hpp"
 #include "vaskern/app_logging.hpp"
 
+#include <cstddef>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -52,6 +52,15 @@ public:
   // than a renderer failure.
   Result run() const;
 
+  // run(), with how many source files were found and how many of them failed (a Markdown file
+  // that could not be converted, a diagram the renderer failed on).
+  struct Summary {
+    Result result;
+    std::size_t found = 0;
+    std::size_t failed = 0;
+  };
+  Summary run_counted() const;
+
   json conf;
   std::string input_folder;
   std::string output_folder;
@@ -71,9 +80,6 @@ std::string link_line(std::string_view href, std::string_view icon, std::string_
 // Percent-encodes every byte of a relative link except unreserved ASCII and "/".
 std::string url_quote(std::string_view path);
 
-// Runs `mmdc -i <source> -o <svg>` with the process's own standard streams and waits at most
-// `timeout_seconds` (the whole process group is killed then).
-process::Outcome run_mmdc(const std::string &source, const std::string &svg, int timeout_seconds);
 // The per-diagram time limit: VASKIT_MMDC_TIMEOUT (seconds) when set to a positive number,
 // else 120.
 int mmdc_timeout_seconds();

@@ -2,9 +2,13 @@
 #include "core/process.hpp"
 #include "core/text.hpp"
 #include "tools/chartwyn/chartwyn.hpp"
+#include "tools/chartwyn/diagrams.hpp"
 
+#include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
+#include <iostream>
 #include <system_error>
 
 namespace vaskit::chartwyn {
@@ -83,8 +87,13 @@ std::string section(std::string_view heading, const std::vector<std::string> &li
   return out + "</ul>";
 }
 
-std::string command_text(const std::string &source, const std::string &svg) {
-  return "mmdc -i " + source + " -o " + svg;
+void replay(const std::string &text, std::FILE *stream) {
+  if (text.empty())
+    return;
+  std::cout.flush();
+  std::fflush(stdout);
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
 }
 
 } // namespace
@@ -123,13 +132,12 @@ int mmdc_timeout_seconds() {
   return 120;
 }
 
-process::Outcome run_mmdc(const std::string &source, const std::string &svg, int timeout_seconds) {
-  process::Options o;
-  o.timeout = std::chrono::seconds(timeout_seconds);
-  return process::run({"mmdc", "-i", source, "-o", svg}, o);
+Result MermaidConverter::run() const {
+  return run_counted().result;
 }
 
-Result MermaidConverter::run() const {
+MermaidConverter::Summary MermaidConverter::run_counted() const {
+  Summary summary;
   if (!_check_mmdc()) {
     const std::string msg = "Mermaid CLI ('mmdc') is not installed or not in PATH.\n"
                             "Please install it via: npm install -g @mermaid-js/mermaid-cli";
@@ -147,6 +155,7 @@ Result MermaidConverter::run() const {
   for (const auto &name : list_names(input_folder)) {
     if (!has_suffix_ignoring_case(name, ".md"))
       continue;
+    ++summary.found;
     const std::string src_path = fs::join(input_folder, name);
     const std::string base = fs::splitext(name).first;
     const std::string html_name = base + ".html";
@@ -164,54 +173,70 @@ Result MermaidConverter::run() const {
       md_links.push_back(link_line(html_name, "📘", title));
     } catch (const std::exception &e) {
       log().error("Failed to process " + shown + ": " + e.what());
+      ++summary.failed;
     }
   }
 
-  const int timeout = mmdc_timeout_seconds();
+  // The diagrams are rendered ahead, side by side, and handled here one by one in listing
+  // order. A title that cannot be used ends the run when its diagram comes up, so only the
+  // diagrams before it are rendered.
+  struct Listed {
+    std::string base, shown, title;
+  };
+  std::vector<Listed> listed;
+  std::vector<DiagramSource> sources;
+  std::exception_ptr title_error;
   for (const auto &name : list_names(input_folder)) {
     if (!has_suffix_ignoring_case(name, ".mmd"))
       continue;
-    const std::string base = fs::splitext(name).first;
-    const std::string src_path = fs::join(input_folder, name);
-    const std::string svg_path = fs::join(output_folder, base + ".svg");
-    const std::string html_path = fs::join(output_folder, base + ".html");
-    const std::string shown = text::sanitize_utf8(name);
-    const std::string title =
-        title_for(chart_titles, "chart_titles", name, text::sanitize_utf8(base));
-    log().info("Converting diagram: " + shown + " -> " + title + " ...");
-    const process::Outcome r = run_mmdc(src_path, svg_path, timeout);
-    if (!r.started || r.timed_out || r.signal != 0 || r.status != 0) {
-      std::string why;
-      if (!r.started)
-        why = "could not start: " + r.error;
-      else if (r.timed_out)
-        why = "timed out after " + std::to_string(timeout) + " seconds";
-      else if (r.signal != 0)
-        why = "died with signal " + std::to_string(r.signal);
-      else
-        why = "returned non-zero exit status " + std::to_string(r.status);
-      log().error("Failed to convert " + shown + ": Command '" +
-                  text::sanitize_utf8(command_text(src_path, svg_path)) + "' " + why + ".");
-      continue;
+    ++summary.found;
+    Listed l{fs::splitext(name).first, text::sanitize_utf8(name), {}};
+    try {
+      l.title = title_for(chart_titles, "chart_titles", name, text::sanitize_utf8(l.base));
+    } catch (...) {
+      title_error = std::current_exception();
+      break;
+    }
+    sources.push_back({fs::join(input_folder, name), fs::join(output_folder, l.base + ".svg")});
+    listed.push_back(std::move(l));
+  }
+  render_diagrams(sources, mmdc_timeout_seconds(), [&](std::size_t i, Rendered &r) {
+    const Listed &l = listed[i];
+    const std::string &svg_path = sources[i].svg_path;
+    log().info("Converting diagram: " + l.shown + " -> " + l.title + " ...");
+    replay(r.out, stdout);
+    replay(r.err, stderr);
+    if (!r.ok) {
+      log().error("Failed to convert " + l.shown + ": " + r.failure);
+      ++summary.failed;
+      return;
     }
     // Anything else that goes wrong with a diagram ends the run.
-    if (!stdfs::exists(svg_path))
+    if (r.svg_error)
+      std::rethrow_exception(r.svg_error);
+    if (r.svg_missing)
       throw std::runtime_error("The renderer wrote no SVG file: " + svg_path);
-    const std::string svg = universal_newlines(fs::read_file(svg_path));
+    const std::string svg = universal_newlines(std::move(r.svg));
     if (!text::valid_utf8(svg))
       throw std::runtime_error("The SVG file is not UTF-8 text: " + svg_path);
-    fs::write_file_atomic(html_path, render_page(title, svg));
-    chart_links.push_back(link_line(base + ".html", "📊", title));
-  }
+    fs::write_file_atomic(fs::join(output_folder, l.base + ".html"), render_page(l.title, svg));
+    chart_links.push_back(link_line(l.base + ".html", "📊", l.title));
+  });
+  if (title_error)
+    std::rethrow_exception(title_error);
 
-  if (md_links.empty() && chart_links.empty())
-    return {false, "No .md or .mmd files were found in the input folder."};
+  if (md_links.empty() && chart_links.empty()) {
+    summary.result = {false, "No .md or .mmd files were found in the input folder."};
+    return summary;
+  }
 
   log().info("Generating index.html ...");
   const std::string index = render_index(index_title, section("Documentation", md_links),
                                          section("Flow Charts", chart_links));
   fs::write_file_atomic(fs::join(output_folder, "index.html"), index);
-  return {true, "Successfully generated documentation in: " + output_folder + "/index.html"};
+  summary.result = {true,
+                    "Successfully generated documentation in: " + output_folder + "/index.html"};
+  return summary;
 }
 
 } // namespace vaskit::chartwyn
