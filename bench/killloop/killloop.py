@@ -16,7 +16,7 @@ terminal sends it. Then:
     still present (moved, renamed, backed up) or the rewritten file whole.
 Exits 1 on any finding.
 
-killloop.py --bin BUILD/bin --gens DIR [--runs 50] [--tools a,b] [--seed N] [--keep]
+killloop.py --bin BUILD/bin --gens DIR [--runs 50] [--tools a,b] [--seed N] [--grace 2] [--keep]
 """
 import argparse
 import collections
@@ -38,7 +38,6 @@ import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BENCH = os.path.dirname(HERE)
-GRACE = 5.0  # seconds the processes of a run get to end after the tool has ended
 SIGNALS = [signal.SIGKILL, signal.SIGTERM, signal.SIGINT]
 LIBC = ctypes.CDLL(None, use_errno=True)
 # Names the tools and their helpers give temporaries in /tmp, watched when /tmp cannot be private.
@@ -62,8 +61,10 @@ def write(path, data):
 # --- the tools: inputs, command line, outputs ----------------------------------------------------
 
 AGENT = r"""#!/bin/sh
-# A slow AI agent: writes <stem>_ai.md from --file in ten pieces, 0.15 s apart.
+# A slow AI agent: thinks for 1.5 s, then writes <stem>_ai.md from --file in ten pieces, 0.15 s
+# apart.
 while [ $# -gt 0 ]; do [ "$1" = --file ] && file=$2; shift 2; done
+sleep 1.5
 out="${file%.md}_ai.md"
 size=$(wc -c < "$file"); step=$((size / 10 + 1)); off=0
 : > "$out"
@@ -347,11 +348,13 @@ def describe(pid):
         return f"pid {pid}"
 
 
-def survivors(run_id):
-    """Processes of the run still alive after the grace period; they are killed then."""
-    end = time.monotonic() + GRACE
-    while (pids := marked(run_id)) and time.monotonic() < end:
-        time.sleep(0.1)
+def survivors(run_id, grace):
+    """Processes of the run still alive `grace` seconds after the tool ended, which are killed
+    then, and the seconds the others took to end (0 when some are left)."""
+    began = time.monotonic()
+    while (pids := marked(run_id)) and time.monotonic() < began + grace:
+        time.sleep(0.05)
+    took = 0.0 if pids else time.monotonic() - began
     found = []
     if pids:
         names = collections.Counter()
@@ -361,16 +364,16 @@ def survivors(run_id):
             except OSError:
                 pass
         found.append(("processes alive", ", ".join(f"{k} x{v}" for k, v in names.items())
-                      + f" — e.g. {describe(pids[0])}"))
+                      + f" — {describe(pids[0])}"))
     for pid in pids:
         try:
             os.kill(pid, signal.SIGKILL)
         except OSError:
             pass
-    end = time.monotonic() + GRACE
+    end = time.monotonic() + 5
     while marked(run_id) and time.monotonic() < end:
         time.sleep(0.1)
-    return found
+    return found, took
 
 
 def isolate(private_tmp):
@@ -416,8 +419,9 @@ def log_tail(rdir, log):
 # --- one run -------------------------------------------------------------------------------------
 
 def one_run(a, name, tool, n, sig, delay, finished, learn=False):
-    """Returns (signal sent or None, seconds the tool ran, findings). A run that `learn`s is a
-    normal one whose rewritten inputs show what a finished run writes."""
+    """Returns (signal sent or None, seconds the tool ran, findings, seconds its other processes
+    took to end). A run that `learn`s is a normal one whose rewritten inputs show what a finished
+    run writes."""
     rdir = os.path.join(a.root, f"{name}-{n:03d}")
     w = os.path.join(rdir, "w")
     shutil.copytree(tool["template"], w, symlinks=True)
@@ -447,7 +451,8 @@ def one_run(a, name, tool, n, sig, delay, finished, learn=False):
                          + (signal.Signals(sent).name if sent else "its start")))
     elif sent is None and status != 0:
         findings.append(("normal run failed", f"status {status}: {log_tail(rdir, 'run')}"))
-    findings += survivors(run_id)
+    alive, took = survivors(run_id, a.grace)
+    findings += alive
     private = a.private and os.path.join(rdir, "slash-tmp")
     after = snapshot(w)
     if learn and status == 0:
@@ -463,7 +468,7 @@ def one_run(a, name, tool, n, sig, delay, finished, learn=False):
         if status != 0:
             findings.append(("next run after kill -9 failed",
                              f"status {status}: {log_tail(rdir, 'next')}"))
-        findings += survivors(run_id + "-next")
+        findings += survivors(run_id + "-next", a.grace)[0]
         after = snapshot(w)
         findings += damage(tool, before, after, w, finished)
         kept = leftovers(tool, before, after, w, os.path.join(rdir, "tmp"), private, tmp_before)
@@ -471,17 +476,17 @@ def one_run(a, name, tool, n, sig, delay, finished, learn=False):
         earlier = {bare(what) for _, what in left}
         left = [(kind + (", not removed by the next run" if bare(what) in earlier
                          else ", by the next run"), what) for kind, what in kept]
-    findings += left
+    findings = list(dict.fromkeys(findings + left))  # checked twice after a kill -9
     if not (a.keep and findings):
         shutil.rmtree(rdir, ignore_errors=True)
-    return sent, ran, findings
+    return sent, ran, findings, took
 
 
 def shape(text):
     """A finding with its numbers and random name parts blurred, to group repeats."""
     text = re.sub(r" (\([^()]*\)|— .*)$", "", text)
     text = re.sub(r"(?<=[.\-_])[A-Za-z0-9]{6}\b", "XXXXXX", text)
-    return re.sub(r"\d+(\.\d+)?", "N", text)
+    return re.sub(r"[A-Za-z0-9]*\d[A-Za-z0-9]*", "N", text)
 
 
 def loop(a, name, rng):
@@ -493,14 +498,16 @@ def loop(a, name, rng):
     tool["before"] = snapshot(template)
     finished = {}
     # The normal run time, over two runs that are checked like the others.
-    runs = []
+    runs, slowest = [], 0.0
     for i in (1, 2):
-        sent, ran, findings = one_run(a, name, tool, i - 3, None, 1e9, finished, True)
+        sent, ran, findings, took = one_run(a, name, tool, i - 3, None, 1e9, finished, True)
         runs.append((f"normal run {i}", "normal run", ran, findings))
+        slowest = max(slowest, took)
     tool["seconds"] = statistics.median(r[2] for r in runs)
     for n in range(1, a.runs + 1):
         delay = rng.uniform(0, tool["seconds"])
-        sent, _, findings = one_run(a, name, tool, n, rng.choice(SIGNALS), delay, finished)
+        sent, _, findings, took = one_run(a, name, tool, n, rng.choice(SIGNALS), delay, finished)
+        slowest = max(slowest, took)
         how = signal.Signals(sent).name if sent else "ended before the signal"
         runs.append((f"run {n}, {how} at {delay:.2f} s", how, delay, findings))
         print(f"  {name} {runs[-1][0]}: {len(findings)} finding(s)"
@@ -513,7 +520,8 @@ def loop(a, name, rng):
     kills = collections.Counter(how for _, how, _, _ in runs[2:])
     print(f"{name}: {a.runs} runs, a normal run takes {tool['seconds']:.1f} s ("
           + ", ".join(f"{k} {v}" for k, v in sorted(kills.items()))
-          + f"), {sum(sum(g[0].values()) for g in groups.values())} finding(s)")
+          + f"), {sum(sum(g[0].values()) for g in groups.values())} finding(s); its other "
+          f"processes ended at most {slowest:.1f} s after it")
     for (kind, _), (by, example) in groups.items():
         signals = ", ".join(f"{k} {v}" for k, v in sorted(by.items()))
         print(f"  {sum(by.values())}x {kind} [{signals}]\n      e.g. {example}")
@@ -528,6 +536,8 @@ def main():
     ap.add_argument("--tools", default=",".join(TOOLS), help="comma-separated tool names")
     ap.add_argument("--seed", type=int, default=random.randrange(1 << 32))
     ap.add_argument("--keep", action="store_true", help="keep the folders of runs with findings")
+    ap.add_argument("--grace", type=float, default=2.0,
+                    help="seconds the other processes of a run get to end after the tool")
     a = ap.parse_args()
     names = a.tools.split(",")
     if unknown := [t for t in names if t not in TOOLS]:
