@@ -45,6 +45,8 @@ TMP_NAMES = re.compile(r"vaskit|puppeteer|chromium|chrome|lu\w+\.tmp|\.postrel|\
 
 
 def bench_module(tool):
+    """The bench.py of another benchmark, for its input generators."""
+    sys.dont_write_bytecode = True  # nothing written into the source tree
     path = os.path.join(BENCH, tool, "bench.py")
     spec = importlib.util.spec_from_file_location(tool + "_bench", path)
     module = importlib.util.module_from_spec(spec)
