@@ -109,7 +109,8 @@ private:
   std::unique_ptr<SlideExporter> exporter_;
 };
 
-// The command line of slidra, parsed (main.cpp fills it from slidra_command()).
+// The command line of slidra: one member per option, filled by cli::parse from
+// slidra_command().
 struct Options {
   std::optional<std::string> config;   // -c/--config; "" asks for a choice
   std::optional<std::string> scan_dir; // -d/--dir/--scan-dir, an existing folder
@@ -117,7 +118,9 @@ struct Options {
   bool debug = false;
 };
 
-const cli::Command &slidra_command();
+// The command: name, help text, epilog and options, each option bound to its member.
+const cli::Command<Options> &slidra_command();
+
 // The command body; returns the exit status.
 int cmd_slidra(const Options &options);
 
