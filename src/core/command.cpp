@@ -21,11 +21,12 @@ std::size_t term_len(std::string_view s) {
   return n;
 }
 
-// Python's textwrap as click's help uses it (hyphenated words may break, blanks inside a line
-// are kept as written, blanks at the ends of wrapped lines are dropped, a word longer than the
-// line is cut).
+// Help text wrapped at word boundaries: hyphenated words may break after a hyphen, blanks
+// inside a line are kept as written, blanks at the ends of wrapped lines are dropped, a word
+// longer than the line is cut.
 std::vector<std::string> wrap_words(std::string_view text, std::size_t width) {
-  // textwrap's chunks: runs of blanks, and words that may end after a hyphen or before "--".
+  // The chunks a line is filled with: runs of blanks, and words that may end after a hyphen or
+  // before "--".
   static const re::Pattern chunk_re(
       R"(([\t\n\x0b\x0c\r ]+|(?<=[\w!"'&.,?])-{2,}(?=\w)|[^\t\n\x0b\x0c\r ]+?(?:-(?:(?<=[^\d\W]{2}-)|(?<=[^\d\W]-[^\d\W]-))(?=[^\d\W]-?[^\d\W])|(?=[\t\n\x0b\x0c\r ]|\Z)|(?<=[\w!"'&.,?])(?=-{2,}\w))))");
   std::vector<std::u32string> chunks; // reversed: the next chunk is at the back

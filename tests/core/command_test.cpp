@@ -142,7 +142,7 @@ std::string help_paragraphs(const std::string &help) {
   return out.substr(from, out.find("\n\nOptions:") - from);
 }
 
-TEST(CommandHelp, WrapsLikeClick) {
+TEST(CommandHelp, WrapsAtBlanksAndAfterHyphensCountingCharacters) {
   // A blank at a line's end meets the blank that joins the lines: both stay inside a line.
   EXPECT_EQ(help_paragraphs("Read it from the sheet and auto-rename files. \n"
                             "Then it relies on a well-formed configuration file written by hand."),

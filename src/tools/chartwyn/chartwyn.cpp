@@ -50,7 +50,6 @@ const cli::Command<Options> &chartwyn_command() {
 }
 
 int cmd_chartwyn(const Options &options) {
-  // The Markdown renderer is linked into this program, so there is no package check to make.
   if (options.generate_config) {
     const std::string path =
         vaskern::fileMg::generate_json_template(DEFAULT_CONFIG, "config_chartwyn_template.json");

@@ -237,7 +237,6 @@ void inspect(const std::string &path) {
 } // namespace
 
 int cmd_folvane(const Options &options) {
-  // The PDF libraries are linked into this program, so there is no package check to make.
   if (options.extract_info) {
     inspect(*options.extract_info);
     return 0;

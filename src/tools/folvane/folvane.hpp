@@ -91,10 +91,10 @@ struct RenameResult {
   std::string path;
 };
 
+// The application: the receipts of one folder renamed, their pages merged several to an A4 page
+// into the report PDF, and their values entered into the expense workbook.
 class Folvaner {
 public:
-  // 處理 PDF 合併與排版的應用類別
-  //
   // `conf` is the "config" section. Throws ConfigError, before anything touches the disk, when
   // a value is of a kind the pass cannot use: a folder that is not text, cols or rows that are
   // not positive integers, a margin that is not a number or not smaller than half the page's
