@@ -21,11 +21,12 @@ std::size_t term_len(std::string_view s) {
   return n;
 }
 
-// Python's textwrap as click's help uses it (hyphenated words may break, blanks inside a line
-// are kept as written, blanks at the ends of wrapped lines are dropped, a word longer than the
-// line is cut).
+// Help text wrapped at word boundaries: hyphenated words may break after a hyphen, blanks
+// inside a line are kept as written, blanks at the ends of wrapped lines are dropped, a word
+// longer than the line is cut.
 std::vector<std::string> wrap_words(std::string_view text, std::size_t width) {
-  // textwrap's chunks: runs of blanks, and words that may end after a hyphen or before "--".
+  // The chunks a line is filled with: runs of blanks, and words that may end after a hyphen or
+  // before "--".
   static const re::Pattern chunk_re(
       R"(([\t\n\x0b\x0c\r ]+|(?<=[\w!"'&.,?])-{2,}(?=\w)|[^\t\n\x0b\x0c\r ]+?(?:-(?:(?<=[^\d\W]{2}-)|(?<=[^\d\W]-[^\d\W]-))(?=[^\d\W]-?[^\d\W])|(?=[\t\n\x0b\x0c\r ]|\Z)|(?<=[\w!"'&.,?])(?=-{2,}\w))))");
   std::vector<std::u32string> chunks; // reversed: the next chunk is at the back
@@ -142,7 +143,7 @@ std::string wrap_text(std::string_view text, std::size_t width, const std::strin
   return out;
 }
 
-std::string metavar(const Option &o) {
+std::string metavar(const OptionSpec &o) {
   if (o.is_flag)
     return "";
   if (!o.path)
@@ -155,7 +156,7 @@ std::string metavar(const Option &o) {
 }
 
 // Short names first, as the help listing shows them ("-c, --config").
-std::string joined_decls(const Option &o) {
+std::string joined_decls(const OptionSpec &o) {
   auto decls = o.decls;
   std::stable_sort(decls.begin(), decls.end(), [](const std::string &a, const std::string &b) {
     auto prefix = [](const std::string &s) { return s.rfind("--", 0) == 0 ? 2 : 1; };
@@ -170,14 +171,15 @@ std::string joined_decls(const Option &o) {
   return out;
 }
 
-std::string error_hint(const Option &o) {
+std::string error_hint(const OptionSpec &o) {
   std::string out;
   for (std::size_t i = 0; i < o.decls.size(); ++i)
     out += (i ? " / " : "") + text::py_repr(o.decls[i]);
   return out;
 }
 
-[[noreturn]] void usage_error(const Command &cmd, const std::string &prog, const std::string &msg) {
+[[noreturn]] void usage_error(const CommandSpec &cmd, const std::string &prog,
+                              const std::string &msg) {
   (void)cmd;
   std::cout.flush();
   std::cerr << "Usage: " << prog << " [OPTIONS]\n"
@@ -187,15 +189,16 @@ std::string error_hint(const Option &o) {
   throw Exit{2};
 }
 
-const Option *find_option(const Command &cmd, std::string_view name) {
-  for (const auto &o : cmd.options)
-    for (const auto &d : o.decls)
+// The index of the option that has `name` among its declarations, or nullopt.
+std::optional<std::size_t> find_option(const CommandSpec &cmd, std::string_view name) {
+  for (std::size_t i = 0; i < cmd.options.size(); ++i)
+    for (const auto &d : cmd.options[i].decls)
       if (d == name)
-        return &o;
-  return nullptr;
+        return i;
+  return std::nullopt;
 }
 
-void check_path(const Command &cmd, const std::string &prog, const Option &o,
+void check_path(const CommandSpec &cmd, const std::string &prog, const OptionSpec &o,
                 const std::string &value) {
   const auto &pc = *o.path;
   const char *kind = pc.file_okay && !pc.dir_okay   ? "File"
@@ -222,24 +225,7 @@ void check_path(const Command &cmd, const std::string &prog, const Option &o,
 
 } // namespace
 
-std::optional<std::string> Params::value(const std::string &dest) const {
-  auto it = values_.find(dest);
-  if (it == values_.end() || it->second.empty())
-    return std::nullopt;
-  return it->second.back();
-}
-
-std::vector<std::string> Params::values(const std::string &dest) const {
-  auto it = values_.find(dest);
-  return it == values_.end() ? std::vector<std::string>{} : it->second;
-}
-
-bool Params::flag(const std::string &dest) const {
-  auto it = flags_.find(dest);
-  return it != flags_.end() && it->second;
-}
-
-std::string help_text(const Command &cmd, const std::string &prog) {
+std::string help_text(const CommandSpec &cmd, const std::string &prog) {
   std::string out = "Usage: " + prog + " [OPTIONS]\n";
   if (!cmd.help.empty())
     out += "\n" + wrap_text(cmd.help, kWidth, "  ") + "\n";
@@ -279,16 +265,16 @@ std::string help_text(const Command &cmd, const std::string &prog) {
   return out;
 }
 
-Params parse(const Command &cmd, const std::vector<std::string> &args, const std::string &prog) {
-  Params params;
+std::vector<std::vector<std::string>>
+parse_args(const CommandSpec &cmd, const std::vector<std::string> &args, const std::string &prog) {
+  std::vector<std::vector<std::string>> given(cmd.options.size());
   std::vector<std::string> extras;
   bool only_args = false;
-  std::vector<std::pair<const Option *, std::string>> path_values;
 
-  auto take_value = [&](const Option &o, std::size_t &i, const std::string &name) {
+  auto take_value = [&](std::size_t o, std::size_t &i, const std::string &name) {
     if (i + 1 >= args.size())
       usage_error(cmd, prog, "Option " + text::py_repr(name) + " requires an argument.");
-    params.set_value(o.dest, args[++i]);
+    given[o].push_back(args[++i]);
   };
 
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -309,15 +295,15 @@ Params parse(const Command &cmd, const std::vector<std::string> &args, const std
     if (a.rfind("--", 0) == 0) {
       const auto eq = a.find('=');
       const std::string name = a.substr(0, eq);
-      const Option *o = find_option(cmd, name);
+      const auto o = find_option(cmd, name);
       if (!o)
         usage_error(cmd, prog, "No such option: " + name);
-      if (o->is_flag) {
+      if (cmd.options[*o].is_flag) {
         if (eq != std::string::npos)
           usage_error(cmd, prog, "Option " + text::py_repr(name) + " does not take a value.");
-        params.set_flag(o->dest);
+        given[*o].emplace_back();
       } else if (eq != std::string::npos) {
-        params.set_value(o->dest, a.substr(eq + 1));
+        given[*o].push_back(a.substr(eq + 1));
       } else {
         take_value(*o, i, name);
       }
@@ -326,25 +312,25 @@ Params parse(const Command &cmd, const std::vector<std::string> &args, const std
     // Short options: flags may be grouped; a value option takes the rest of the argument.
     for (std::size_t k = 1; k < a.size(); ++k) {
       const std::string name = std::string("-") + a[k];
-      const Option *o = find_option(cmd, name);
+      const auto o = find_option(cmd, name);
       if (!o)
         usage_error(cmd, prog, "No such option: " + name);
-      if (o->is_flag) {
-        params.set_flag(o->dest);
+      if (cmd.options[*o].is_flag) {
+        given[*o].emplace_back();
         continue;
       }
       if (k + 1 < a.size())
-        params.set_value(o->dest, a.substr(k + 1));
+        given[*o].push_back(a.substr(k + 1));
       else
         take_value(*o, i, name);
       break;
     }
   }
   // Path checks run in declaration order, before leftover arguments are reported.
-  for (const auto &o : cmd.options)
-    if (o.path)
-      for (const auto &v : params.values(o.dest))
-        check_path(cmd, prog, o, v);
+  for (std::size_t o = 0; o < cmd.options.size(); ++o)
+    if (cmd.options[o].path)
+      for (const auto &v : given[o])
+        check_path(cmd, prog, cmd.options[o], v);
   if (!extras.empty()) {
     std::string joined;
     for (std::size_t i = 0; i < extras.size(); ++i)
@@ -353,7 +339,7 @@ Params parse(const Command &cmd, const std::vector<std::string> &args, const std
                 std::string("Got unexpected extra argument") + (extras.size() > 1 ? "s" : "") +
                     " (" + joined + ")");
   }
-  return params;
+  return given;
 }
 
 const std::vector<std::string> BARE_OPTIONS = {"-c", "--config", "-o", "--output-dir"};
@@ -410,6 +396,20 @@ bool confirm(std::string_view text, bool default_yes) {
       return false;
     std::cout << "Error: invalid input\n";
   }
+}
+
+int finish(const Outcome &outcome, const OutcomeLines &lines) {
+  if (!outcome.message.empty()) {
+    if (outcome.ok())
+      echo(lines.done + outcome.message);
+    else
+      echo(lines.failed + outcome.message, lines.failed_to_stderr);
+  }
+  return exit_status(outcome);
+}
+
+int fail(std::string_view line) {
+  return finish(Outcome::run_failed(std::string(line)), {"", "", true});
 }
 
 int run_main(int argc, char **argv,

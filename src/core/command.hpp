@@ -1,15 +1,19 @@
-// A small command-line layer with the behaviour office users know from the tools' earlier
-// incarnation: options declared once (parser and help come from the same table), usage errors
-// on standard error with exit status 2 before the command body runs, `--help` with help text,
-// option list and epilog (a paragraph starting with "\b" keeps its line breaks).
+// The command layer every tool's main goes through. Each option is declared once, bound to a
+// member of the tool's options struct: the parser, the help and the filled struct come from that
+// one table, so a misspelt option cannot compile. Usage errors go to standard error with exit
+// status 2 before the command body runs; `--help` prints the help text, the option list and the
+// epilog (a paragraph starting with "\b" keeps its line breaks).
 #pragma once
 
+#include "core/result.hpp"
+
 #include <functional>
-#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
 namespace vaskit::cli {
@@ -31,43 +35,91 @@ struct PathCheck {
   bool dir_okay = true;
 };
 
-struct Option {
+// What the parser and the help need to know of one option, whatever struct it fills.
+struct OptionSpec {
   std::vector<std::string> decls; // "-c", "--config", in declaration order
-  std::string dest;               // parameter name
   bool is_flag = false;
   std::optional<PathCheck> path; // set for path options (metavar PATH, FILE or DIRECTORY)
   std::string help;
 };
 
-struct Command {
+struct CommandSpec {
   std::string name;
   std::string help;
   std::string epilog;
-  std::vector<Option> options;
+  std::vector<OptionSpec> options;
 };
 
-class Params {
-public:
-  // Value of a value option (the last one when it was given several times); nullopt when it
-  // was not given.
-  std::optional<std::string> value(const std::string &dest) const;
-  // Every value of an option that may be given several times, in command-line order.
-  std::vector<std::string> values(const std::string &dest) const;
-  bool flag(const std::string &dest) const;
-  void set_value(const std::string &dest, std::string v) { values_[dest].push_back(std::move(v)); }
-  void set_flag(const std::string &dest) { flags_[dest] = true; }
+// The member of the options struct `O` that an option fills; its type makes the option's kind:
+// bool a flag, std::optional<std::string> a value (the last one given; nullopt when none was),
+// std::vector<std::string> a value that may be given several times (every one, in command-line
+// order).
+template <class O>
+using Field =
+    std::variant<bool O::*, std::optional<std::string> O::*, std::vector<std::string> O::*>;
 
-private:
-  std::map<std::string, std::vector<std::string>> values_;
-  std::map<std::string, bool> flags_;
+// One option, declared once: its names, the member it fills, its path check and its help.
+template <class O> struct Option {
+  std::vector<std::string> decls;
+  Field<O> field;
+  std::optional<PathCheck> path;
+  std::string help;
 };
 
-// Parses `args` (without the program name). `prog` is the name shown in usage lines.
-// `--help` prints the help and throws Exit{0}; a usage error prints it and throws Exit{2}.
-Params parse(const Command &cmd, const std::vector<std::string> &args, const std::string &prog);
+// A command whose parsed options fill the struct `O`; options in declaration order (the order
+// of the help listing and of the path checks).
+template <class O> struct Command {
+  std::string name;
+  std::string help;
+  std::string epilog;
+  std::vector<Option<O>> options;
+};
+
+// Parses `args` (without the program name) into one list per option of `cmd`, in declaration
+// order: every value given, or one empty entry per time a flag was given. `prog` is the name
+// shown in usage lines. `--help` prints the help and throws Exit{0}; a usage error prints it and
+// throws Exit{2}.
+std::vector<std::vector<std::string>>
+parse_args(const CommandSpec &cmd, const std::vector<std::string> &args, const std::string &prog);
 
 // The full help text of a command, as `--help` prints it.
-std::string help_text(const Command &cmd, const std::string &prog);
+std::string help_text(const CommandSpec &cmd, const std::string &prog);
+
+template <class O> CommandSpec spec_of(const Command<O> &cmd) {
+  CommandSpec spec{cmd.name, cmd.help, cmd.epilog, {}};
+  for (const auto &o : cmd.options)
+    spec.options.push_back({o.decls, std::holds_alternative<bool O::*>(o.field), o.path, o.help});
+  return spec;
+}
+
+template <class O> std::string help_text(const Command<O> &cmd, const std::string &prog) {
+  return help_text(spec_of(cmd), prog);
+}
+
+// Parses `args` (without the program name) into a value-initialised `O`, each option's values
+// in its member; members no option names keep their defaults. Usage errors and `--help` as in
+// parse_args.
+template <class O>
+O parse(const Command<O> &cmd, const std::vector<std::string> &args, const std::string &prog) {
+  const auto given = parse_args(spec_of(cmd), args, prog);
+  O out{};
+  for (std::size_t i = 0; i < cmd.options.size(); ++i) {
+    const std::vector<std::string> &values = given[i];
+    std::visit(
+        [&](auto member) {
+          auto &target = out.*member;
+          using T = std::remove_reference_t<decltype(target)>;
+          if constexpr (std::is_same_v<T, bool>)
+            target = !values.empty();
+          else if constexpr (std::is_same_v<T, std::optional<std::string>>)
+            target = values.empty() ? std::nullopt : std::optional<std::string>(values.back());
+          else
+            target = values;
+        },
+        cmd.options[i].field);
+  }
+  return out;
+}
 
 // Gives an option that takes a value the empty value when it stands last or is followed by an
 // argument starting with "-" (only whole arguments equal to one of `names` count).
@@ -93,5 +145,31 @@ extern const std::vector<std::string> BARE_OPTIONS;
 int run_main(
     int argc, char **argv,
     const std::function<int(const std::string &prog, const std::vector<std::string> &args)> &body);
+
+// How a command prints the line of a finished pass: the outcome's message after `done` on
+// standard output when nothing failed, else after `failed` on standard error (or standard output
+// when `failed_to_stderr` is false).
+struct OutcomeLines {
+  std::string done = "Done: ";
+  std::string failed = "Error: ";
+  bool failed_to_stderr = true;
+};
+
+// Ends a command after its pass: prints the outcome's message (nothing when it is empty) as
+// `lines` say and returns exit_status(outcome).
+int finish(const Outcome &outcome, const OutcomeLines &lines = {});
+
+// Ends a command that could not run: `line` on standard error, status 1 (finish with a run that
+// failed).
+int fail(std::string_view line);
+
+// A tool's whole main: run_main with a body that parses the arguments by `command()` into the
+// tool's options struct and returns what `run(options)` returns.
+template <class O>
+int run_tool(int argc, char **argv, const Command<O> &(*command)(), int (*run)(const O &)) {
+  return run_main(argc, argv, [&](const std::string &prog, const std::vector<std::string> &args) {
+    return run(parse(command(), args, prog));
+  });
+}
 
 } // namespace vaskit::cli

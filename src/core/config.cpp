@@ -185,6 +185,27 @@ std::string repr(const json &v) {
   return to_text(v);
 }
 
+std::string shown(const json &v) {
+  return text::printable(v.dump(-1, ' ', false, json::error_handler_t::replace));
+}
+
+ConfigError::ConfigError(std::string key_path, const std::string &expected, const json &value)
+    : std::runtime_error((key_path.empty() ? std::string("the configuration") : key_path) +
+                         " must be " + expected + ", got " + shown(value)),
+      key_path_(std::move(key_path)) {}
+
+void require_mapping(const json &value, const std::string &key_path, const std::string &expected) {
+  if (!value.is_object())
+    throw ConfigError(key_path, expected, value);
+}
+
+json &mapping_or_empty(json &value, const std::string &key_path) {
+  if (value.is_null())
+    value = json::object();
+  require_mapping(value, key_path);
+  return value;
+}
+
 json get_or(const json &mapping, const std::string &key, const json &fallback) {
   if (mapping.is_object()) {
     auto it = mapping.find(key);

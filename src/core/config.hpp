@@ -42,4 +42,31 @@ std::string repr(const json &v);
 // The value under `key` of a mapping, or `fallback` when the key is absent (like dict.get).
 json get_or(const json &mapping, const std::string &key, const json &fallback);
 
+// A value as an error message shows it: compact JSON, invalid UTF-8 replaced, control
+// characters escaped (text::printable), so that it is safe for a terminal.
+std::string shown(const json &v);
+
+// A configuration value a tool cannot use, the one error type of every tool's configuration.
+// `key_path` names the value the way the file's user finds it: "layout.cols", "config.groups",
+// "address_mapping.ZVT"; "" names the file's whole content. what() reads
+// "<key path> must be <expected>, got <shown(value)>", with "the configuration" as the subject
+// when the key path is "".
+class ConfigError : public std::runtime_error {
+public:
+  ConfigError(std::string key_path, const std::string &expected, const json &value);
+  const std::string &key_path() const noexcept { return key_path_; }
+
+private:
+  std::string key_path_;
+};
+
+// The one "must be a mapping" check: returns when `value` is a mapping, throws
+// ConfigError(key_path, expected, value) otherwise (null too: a caller for whom an empty file or
+// a key without a value means "no settings" uses mapping_or_empty).
+void require_mapping(const json &value, const std::string &key_path,
+                     const std::string &expected = "a mapping");
+// `value` for reading settings from: null (an empty file, a key written without a value) is
+// replaced by an empty mapping; anything else must pass require_mapping.
+json &mapping_or_empty(json &value, const std::string &key_path);
+
 } // namespace vaskit::config

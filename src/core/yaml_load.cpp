@@ -1,5 +1,5 @@
-// YAML configuration loading on libyaml, the C parser behind PyYAML, so that a file PyYAML
-// refuses is refused here too; scalars are typed afterwards as PyYAML's safe loader types them.
+// YAML configuration loading on libyaml, a YAML 1.1 parser: a file that breaks the YAML 1.1
+// syntax is refused; scalars are typed afterwards by the YAML 1.1 rules config.hpp states.
 // Events are composed into a node graph first (an alias is a second reference to a finished
 // node, never a copy), with each node's expanded size and depth known when it closes; only a
 // graph within bounds becomes values, so neither a self-referencing alias nor an alias bomb

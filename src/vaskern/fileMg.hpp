@@ -56,10 +56,10 @@ JsonConfigResult resolve_json_config(const std::optional<std::string> &config_ar
 // path itself (a folder, or a path that does not exist yet). Nothing is created.
 std::string get_folder_from_path(const std::string &path);
 // `folder` joined with `name`. Nothing is created: a dry run must leave the disk as it was;
-// move_file_force creates the folders it moves into.
+// move_file_force creates the folders it moves into, the writers the folders they write into.
 std::string generate_output_path(const std::string &folder, const std::string &name);
-// `folder` joined with `file_name`. Nothing is created; the writers create the folder.
-std::string get_output_file_path(const std::string &folder, const std::string &file_name);
+// The same join, under the name the workbook steps call it by.
+inline constexpr auto &get_output_file_path = generate_output_path;
 // Whether `path` names an existing regular file whose extension, in any letter case, is one of
 // `allowed_extensions` (given with their dot). An empty list allows every extension.
 bool check_file_exists(const std::string &path,

@@ -184,10 +184,6 @@ std::string generate_output_path(const std::string &folder, const std::string &n
   return vaskit::fs::join(folder, name);
 }
 
-std::string get_output_file_path(const std::string &folder, const std::string &file_name) {
-  return vaskit::fs::join(folder, file_name);
-}
-
 bool check_file_exists(const std::string &path,
                        const std::vector<std::string> &allowed_extensions) {
   std::error_code ec;

@@ -229,7 +229,9 @@ TEST_F(LedgrinCli, CommandLineConfigurationAndTemplate) {
     EXPECT_EQ(r.err.rfind("❌ ", 0), 0u) << bad << ": " << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << bad << ": " << r.err;
   }
-  EXPECT_NE(ledgrin({"-c", "list.json"}).err.find("config_dict"), std::string::npos);
+  EXPECT_NE(ledgrin({"-c", "list.json"})
+                .err.find("the configuration file's top level must be a mapping of sections"),
+            std::string::npos);
 
   // A path that does not exist is a usage error.
   auto missing = ledgrin({"-c", "nowhere.json"});

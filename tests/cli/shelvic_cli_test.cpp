@@ -321,7 +321,7 @@ TEST(ShelvicRun, DownloadLinkNamesThePackageWhereItWasWritten) {
   EXPECT_TRUE(has(read_file(dir / "index.html"), "<a href=\"package.zip\" class=\"download-btn\""));
 }
 
-TEST(ShelvicRun, UnlistedFilesAreLoggedAsPythonPrintsAList) {
+TEST(ShelvicRun, UnlistedFileNamesAreLoggedQuotedWithInvisibleCharactersEscaped) {
   TempDir dir;
   for (const char *f : {"it's.txt", "a\u00a0b.txt", "zero\u200bwidth.md", "tab\tname.md",
                         "both'\"q.md", "\u9031\u5831.md"})

@@ -3,20 +3,7 @@
 # in name order whose help lines are the ones the tools print themselves.
 #   cmake -DVASKIT_SOURCE_DIR=<repo> -DWORK_DIR=<scratch> -DCXX=<compiler> -P add_tool_test.cmake
 cmake_minimum_required(VERSION 3.25)
-
-function(expect_equal what got want)
-  if(NOT got STREQUAL want)
-    message(FATAL_ERROR "${what}:\n  got:  [${got}]\n  want: [${want}]")
-  endif()
-endfunction()
-
-function(run_checked what)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "${what} failed (${rc}):\n${out}\n${err}")
-  endif()
-  set(run_output "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/checks.cmake)
 
 set(root ${WORK_DIR}/project)
 file(REMOVE_RECURSE ${WORK_DIR})

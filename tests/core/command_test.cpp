@@ -7,17 +7,27 @@ namespace {
 
 using namespace vaskit::cli;
 
-Command sample() {
-  Command cmd;
+// The options struct of the sample command; `untouched` is bound to no option.
+struct Sample {
+  std::optional<std::string> config;
+  bool debug = false;
+  bool verbose = false;
+  std::optional<std::string> file;
+  std::vector<std::string> name;
+  int untouched = 7;
+};
+
+Command<Sample> sample() {
+  Command<Sample> cmd;
   cmd.name = "tool";
   cmd.help = "Do the thing.";
   cmd.epilog = "\b\nExamples:\n  1. First:\n     tool -c\n\b\n  2. Second:\n     tool -o x\n";
   cmd.options = {
-      {{"-c", "--config"}, "config", false, PathCheck{}, "The config file."},
-      {{"--debug"}, "debug", true, std::nullopt, "Enable debug mode"},
-      {{"-v"}, "verbose", true, std::nullopt, "Verbose."},
-      {{"-f", "--file"}, "file", false, PathCheck{true, true, false}, "A file."},
-      {{"--name"}, "name", false, std::nullopt, ""},
+      {{"-c", "--config"}, &Sample::config, PathCheck{}, "The config file."},
+      {{"--debug"}, &Sample::debug, std::nullopt, "Enable debug mode"},
+      {{"-v"}, &Sample::verbose, std::nullopt, "Verbose."},
+      {{"-f", "--file"}, &Sample::file, PathCheck{true, true, false}, "A file."},
+      {{"--name"}, &Sample::name, std::nullopt, ""},
   };
   return cmd;
 }
@@ -52,20 +62,20 @@ TEST(CommandParse, ValueFormsAndFlags) {
   };
   for (const auto &c : cases) {
     testing::internal::CaptureStderr();
-    const Params p = parse(sample(), c.args, "tool");
+    const Sample p = parse(sample(), c.args, "tool");
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ(p.value("config"), c.config);
-    EXPECT_EQ(p.flag("debug"), c.debug);
-    EXPECT_EQ(p.flag("verbose"), c.verbose);
+    EXPECT_EQ(p.config, c.config);
+    EXPECT_EQ(p.debug, c.debug);
+    EXPECT_EQ(p.verbose, c.verbose);
+    EXPECT_EQ(p.untouched, 7);
   }
 }
 
 TEST(CommandParse, RepeatedValuesAreAllKeptInOrderAndEachIsPathChecked) {
-  const Params p = parse(sample(), {"--name", "a", "-c", "x", "--name=b", "--name", ""}, "tool");
-  EXPECT_EQ(p.values("name"), (std::vector<std::string>{"a", "b", ""}));
-  EXPECT_EQ(p.value("name"), "");
-  EXPECT_EQ(p.values("config"), std::vector<std::string>{"x"});
-  EXPECT_TRUE(p.values("file").empty());
+  const Sample p = parse(sample(), {"--name", "a", "-c", "x", "--name=b", "--name", ""}, "tool");
+  EXPECT_EQ(p.name, (std::vector<std::string>{"a", "b", ""}));
+  EXPECT_EQ(p.config, "x");
+  EXPECT_EQ(p.file, std::nullopt);
   // The second -f is a folder: refused although the first one passed.
   testing::internal::CaptureStderr();
   EXPECT_EQ(exit_of({"-f", VASKIT_SOURCE_DIR "/CMakeLists.txt", "-f", "/tmp"}), 2);
@@ -102,7 +112,7 @@ TEST(CommandParse, UsageErrorsExitWithTwoAndSayWhy) {
 }
 
 TEST(CommandHelp, ListsOptionsWrapsHelpAndKeepsRawEpilog) {
-  Command cmd = sample();
+  Command<Sample> cmd = sample();
   cmd.options[0].help = "Specify the YAML config file path. If -c is provided without "
                         "arguments, it will trigger interactive config selection.";
   const std::string help = help_text(cmd, "vas-kit tool");
@@ -125,14 +135,14 @@ TEST(CommandHelp, ListsOptionsWrapsHelpAndKeepsRawEpilog) {
 
 // The help text of `cmd` between the usage line and the options.
 std::string help_paragraphs(const std::string &help) {
-  Command cmd = sample();
+  Command<Sample> cmd = sample();
   cmd.help = help;
   const std::string out = help_text(cmd, "tool");
   const std::size_t from = out.find("\n\n") + 2;
   return out.substr(from, out.find("\n\nOptions:") - from);
 }
 
-TEST(CommandHelp, WrapsLikeClick) {
+TEST(CommandHelp, WrapsAtBlanksAndAfterHyphensCountingCharacters) {
   // A blank at a line's end meets the blank that joins the lines: both stay inside a line.
   EXPECT_EQ(help_paragraphs("Read it from the sheet and auto-rename files. \n"
                             "Then it relies on a well-formed configuration file written by hand."),
@@ -243,6 +253,75 @@ TEST(RunMain, BodyStatusPrePassAndErrorsBecomeStatuses) {
   EXPECT_EQ(failed.status, 1);
   EXPECT_EQ(failed.err.rfind("❌ bad ", 0), 0u);
   EXPECT_EQ(failed.err.find('\x1b'), std::string::npos) << failed.err;
+}
+
+const Command<Sample> &sample_command() {
+  static const Command<Sample> cmd = sample();
+  return cmd;
+}
+
+std::optional<Sample> g_seen; // what the body of the last run_tool call got
+
+TEST(RunTool, ParsesIntoTheToolsOptionsAndReturnsTheBodysStatus) {
+  std::vector<std::string> text{"/usr/bin/vaskit-tool", "-c", "--name", "n", "-v"};
+  std::vector<char *> argv;
+  for (auto &a : text)
+    argv.push_back(a.data());
+  const auto body = [](const Sample &o) {
+    g_seen = o;
+    return 5;
+  };
+  g_seen.reset();
+  EXPECT_EQ(run_tool(static_cast<int>(argv.size()), argv.data(), sample_command, +body), 5);
+  ASSERT_TRUE(g_seen);
+  EXPECT_EQ(g_seen->config, ""); // the bare -c, given the empty value by the pre-pass
+  EXPECT_EQ(g_seen->name, std::vector<std::string>{"n"});
+  EXPECT_TRUE(g_seen->verbose);
+  EXPECT_FALSE(g_seen->debug);
+
+  // A usage error ends with status 2 before the body runs.
+  g_seen.reset();
+  text = {"vas-kit tool", "--nope"};
+  argv.clear();
+  for (auto &a : text)
+    argv.push_back(a.data());
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(run_tool(static_cast<int>(argv.size()), argv.data(), sample_command, +body), 2);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Usage: vas-kit tool [OPTIONS]\nTry 'vas-kit tool --help' for help.\n\n"
+            "Error: No such option: --nope\n");
+  EXPECT_FALSE(g_seen);
+}
+
+TEST(Finish, PrintsTheOutcomesLineAndARunWithAFailureEndsWithOne) {
+  struct Case {
+    vaskit::Outcome outcome;
+    OutcomeLines lines;
+    std::string out;
+    std::string err;
+    int status;
+  };
+  using vaskit::Outcome;
+  const OutcomeLines on_stdout{"", "Error: ", false};
+  const Case cases[] = {
+      {Outcome::done("3 files"), {}, "Done: 3 files\n", "", 0},
+      {Outcome::items_failed(2, "2 of 5 failed"), {}, "", "Error: 2 of 5 failed\n", 1},
+      {Outcome::items_failed(0, "all 5"), {}, "Done: all 5\n", "", 0}, // no item failed
+      {Outcome::items_failed(1), on_stdout, "", "", 1},                // no line of its own
+      {Outcome::run_failed("no file chosen"), on_stdout, "Error: no file chosen\n", "", 1},
+      {Outcome::done(), {}, "", "", 0},
+  };
+  for (const auto &c : cases) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int status = finish(c.outcome, c.lines);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out) << c.outcome.message;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err) << c.outcome.message;
+    EXPECT_EQ(status, c.status) << c.outcome.message;
+  }
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(fail("❌ Error: the file is no mapping."), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "❌ Error: the file is no mapping.\n");
 }
 
 } // namespace

@@ -123,7 +123,7 @@ TEST(ParseErrors, JsonNestedTooDeepIsAParseErrorNotAStackOverflow) {
   EXPECT_EQ(to_text(parse_json(ok)), ok);
 }
 
-TEST(Truthiness, MatchesPython) {
+TEST(Truthiness, NullFalseZeroAndEmptyAreFalse) {
   for (const json &v :
        {json(nullptr), json(false), json(0), json(0.0), json(""), json::array(), json::object()})
     EXPECT_FALSE(truthy(v)) << v.dump();
@@ -131,7 +131,7 @@ TEST(Truthiness, MatchesPython) {
     EXPECT_TRUE(truthy(v)) << v.dump();
 }
 
-TEST(TextForm, MatchesPythonStr) {
+TEST(TextForm, NoneBooleansShortestFloatsAndQuotedItemsInContainers) {
   EXPECT_EQ(to_text(nullptr), "None");
   EXPECT_EQ(to_text(true), "True");
   EXPECT_EQ(to_text(false), "False");
@@ -153,12 +153,44 @@ TEST(TextForm, MatchesPythonStr) {
   EXPECT_EQ(get_or(json::object({{"a", nullptr}}), "a", "fb"), nullptr);
 }
 
-TEST(ReprForm, ListsAndTextsAsPythonWritesThem) {
+TEST(ReprForm, TextsQuotedAndEscapedAtEveryDepth) {
   EXPECT_EQ(repr(json::parse(R"(["a", "  ", "b"])")), "['a', '  ', 'b']");
   EXPECT_EQ(repr(json::parse(R"(["it's", "say \"x\" it's", "a\\b\n"])")),
             R"(["it's", 'say "x" it\'s', 'a\\b\n'])");
   EXPECT_EQ(repr(json::parse(R"([null, true, 3, {"k": [1]}])")), "[None, True, 3, {'k': [1]}]");
   EXPECT_EQ(repr("週報\u3000\u00a0\x01"), "'週報\\u3000\\xa0\\x01'");
+}
+
+TEST(ConfigError, TheMappingCheckNamesTheKeyPathAndTheValueFound) {
+  const auto message_of = [](const json &value, const std::string &key_path) {
+    try {
+      require_mapping(value, key_path);
+    } catch (const ConfigError &e) {
+      EXPECT_EQ(e.key_path(), key_path);
+      return std::string(e.what());
+    }
+    return std::string("(passed)");
+  };
+  EXPECT_EQ(message_of(json::parse(R"([1, "週報"])"), "config.groups"),
+            "config.groups must be a mapping, got [1,\"週報\"]");
+  // The whole content has no key: it is named as the configuration. Null is no mapping here.
+  EXPECT_EQ(message_of(json(), ""), "the configuration must be a mapping, got null");
+  EXPECT_EQ(message_of(json::object({{"a", 1}}), "config"), "(passed)");
+  try {
+    require_mapping(json("x\ty"), "layout", "a mapping of names to keywords");
+    ADD_FAILURE() << "text passed";
+  } catch (const ConfigError &e) {
+    EXPECT_STREQ(e.what(), "layout must be a mapping of names to keywords, got \"x\\ty\"");
+  }
+
+  // For reading settings, null (an empty file, a key without a value) is an empty mapping.
+  json empty;
+  EXPECT_EQ(&mapping_or_empty(empty, ""), &empty);
+  EXPECT_EQ(empty, json::object());
+  json section = json::object({{"k", 1}});
+  EXPECT_EQ(mapping_or_empty(section, "config"), json::object({{"k", 1}}));
+  json listed = json::array();
+  EXPECT_THROW(mapping_or_empty(listed, "config"), ConfigError);
 }
 
 } // namespace

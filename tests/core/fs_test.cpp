@@ -69,7 +69,7 @@ void kill_and_reap(pid_t pid) {
   ASSERT_TRUE(WIFSIGNALED(status));
 }
 
-TEST(PathRules, FollowPythonOsPath) {
+TEST(PathRules, ExtensionsKeepLeadingDotsAndJoinsRestartAtAbsoluteParts) {
   struct Case {
     const char *in;
     const char *root;

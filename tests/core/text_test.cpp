@@ -21,7 +21,7 @@ TEST(Text, ValidUtf8) {
   EXPECT_FALSE(text::valid_utf8("\x80"));
 }
 
-TEST(Text, SanitizeLikePythonReplace) {
+TEST(Text, SanitizeGivesOneReplacementPerMaximalInvalidPart) {
   // bytes.decode('utf-8', 'replace'): one U+FFFD per maximal invalid subpart.
   EXPECT_EQ(text::sanitize_utf8("a\xff" "b"), "a\uFFFDb");
   EXPECT_EQ(text::sanitize_utf8("\xe2\x82"), "\uFFFD");
@@ -134,7 +134,7 @@ TEST(Text, Printable) {
   EXPECT_EQ(text::printable("bad\xff"), "bad\uFFFD");
 }
 
-TEST(Text, ReprAsPython) {
+TEST(Text, ReprQuotesAndEscapesWhatIsNotPrintable) {
   const std::pair<std::string, std::string> cases[] = {
       {"plain", "'plain'"},
       {"it's", "\"it's\""},
@@ -224,7 +224,7 @@ TEST(Text, CompatibilityDecomposition) {
   EXPECT_EQ(text::nfkd(""), "");
 }
 
-TEST(Text, FloatReprAsPython) {
+TEST(Text, FloatReprHasTheShortestRoundTripDigits) {
   // Expected texts are Python 3.11's repr() of the same doubles.
   const std::pair<double, const char *> cases[] = {
       {0.0, "0.0"},

@@ -11,7 +11,7 @@ namespace {
 
 using namespace detail;
 
-// Python's int(digits) + 1, for digit strings of any length.
+// The decimal number `digits` plus one, for digit strings of any length.
 std::string increment(std::string_view digits) {
   std::size_t z = 0;
   while (z + 1 < digits.size() && digits[z] == '0')

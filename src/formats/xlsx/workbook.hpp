@@ -80,10 +80,10 @@ struct Alignment {
   bool wrap_text = false;
 };
 
-// The value as text, the way Python's str() shows the value a Python spreadsheet reader returns:
-// "" for an empty cell (there is no None here), "120", "120.5", "1e+20", the digits of a
-// BigInteger, "True", the error code, "2024-05-03 00:00:00" (with ".500000" when there are
-// microseconds), "2024-05-03" for a date alone, or "12:30:00" for a time of day.
+// The value as text: "" for an empty cell, "120", "120.5" (the shortest digits that read back
+// as the value), "1e+20", the digits of a BigInteger, "True", the error code,
+// "2024-05-03 00:00:00" (with ".500000" when there are microseconds), "2024-05-03" for a date
+// alone, or "12:30:00" for a time of day.
 std::string to_text(const CellValue &value);
 
 // 1-based row and column of a cell.

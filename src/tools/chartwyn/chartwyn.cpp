@@ -29,20 +29,18 @@ const json DEFAULT_CONFIG = json{
      }},
 };
 
-const cli::Command &chartwyn_command() {
-  static const cli::Command cmd = [] {
-    cli::Command c;
+const cli::Command<Options> &chartwyn_command() {
+  static const cli::Command<Options> cmd = [] {
+    cli::Command<Options> c;
     c.name = "chartwyn";
     c.help = std::string(TOOL_HELP);
     c.options = {
         {{"--config", "-c"},
-         "config",
-         false,
+         &Options::config,
          cli::PathCheck{true, true, true},
          "Specify the JSON config file path"},
         {{"--generate-config"},
-         "generate_config",
-         true,
+         &Options::generate_config,
          std::nullopt,
          "Generate config_chartwyn_template.json"},
     };
@@ -52,7 +50,6 @@ const cli::Command &chartwyn_command() {
 }
 
 int cmd_chartwyn(const Options &options) {
-  // The Markdown renderer is linked into this program, so there is no package check to make.
   if (options.generate_config) {
     const std::string path =
         vaskern::fileMg::generate_json_template(DEFAULT_CONFIG, "config_chartwyn_template.json");

@@ -87,13 +87,16 @@ int mmdc_timeout_seconds();
 // Renders one Markdown file's text: fenced code and tables, nothing else.
 std::string render_markdown(std::string_view text);
 
+// The command line of chartwyn: one member per option, filled by cli::parse from
+// chartwyn_command().
 struct Options {
   std::optional<std::string> config;
   bool generate_config = false;
 };
 
-// The command: options, help text and name ("chartwyn").
-const cli::Command &chartwyn_command();
+// The command: name, help text, epilog and options, each option bound to its member.
+const cli::Command<Options> &chartwyn_command();
+
 // The command body; returns the exit status.
 int cmd_chartwyn(const Options &options);
 

@@ -60,7 +60,7 @@ std::string title_for(const json &titles, const char *table, const std::string &
   return it->get<std::string>();
 }
 
-// Text as Python reads it from a file: line ends become "\n".
+// Text as read in universal-newline mode: "\r\n" and a lone "\r" become "\n".
 std::string universal_newlines(std::string s) {
   if (s.find('\r') == std::string::npos)
     return s;

@@ -2,21 +2,8 @@
 #include "core/command.hpp"
 #include "tools/chartwyn/chartwyn.hpp"
 
-namespace {
-
-namespace chartwyn = vaskit::chartwyn;
-namespace cli = vaskit::cli;
-
-int run(const std::string &prog, const std::vector<std::string> &args) {
-  const cli::Params p = cli::parse(chartwyn::chartwyn_command(), args, prog);
-  chartwyn::Options options;
-  options.config = p.value("config");
-  options.generate_config = p.flag("generate_config");
-  return chartwyn::cmd_chartwyn(options);
-}
-
-} // namespace
+namespace tool = vaskit::chartwyn;
 
 int main(int argc, char **argv) {
-  return vaskit::cli::run_main(argc, argv, run);
+  return vaskit::cli::run_tool(argc, argv, tool::chartwyn_command, tool::cmd_chartwyn);
 }

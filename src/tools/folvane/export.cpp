@@ -57,8 +57,7 @@ bool Folvaner::export_receipts_to_excel(const std::vector<ReceiptInfo> &receipt_
   // set later is still stopped before the workbook is opened rather than halfway through the rows.
   const auto expense_type = cell_input(default_expense_type);
   if (!expense_type && !receipt_infos.empty())
-    throw ConfigError("default_expense_type must be text or a number, got " +
-                      shown(default_expense_type));
+    throw ConfigError("default_expense_type", "text or a number", default_expense_type);
 
   const fs::path out_dir = fs::path(out_path).parent_path();
   if (!out_dir.empty() && !fs::exists(out_dir))

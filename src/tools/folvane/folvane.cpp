@@ -53,13 +53,9 @@ constexpr double kA4Height = 842;
 
 const char *const kReportNames[] = {"taxi_receipt.pdf", "merged_report.pdf"};
 
-[[noreturn]] void bad(const std::string &key, const std::string &what, const json &v) {
-  throw ConfigError(key + " must be " + what + ", got " + shown(v));
-}
-
 void check_text(const json &conf, const char *key) {
   if (conf.contains(key) && !conf.at(key).is_string())
-    bad(key, "text (a folder path)", conf.at(key));
+    throw ConfigError(key, "text (a folder path)", conf.at(key));
 }
 
 // Grids beyond a few thousand cells are never meant; the bound keeps cols × rows exact.
@@ -74,10 +70,10 @@ void check_count(const json &layout, const char *key) {
       v.is_number_integer() || (v.is_number_float() && std::isfinite(v.get<double>()) &&
                                 std::trunc(v.get<double>()) == v.get<double>());
   if (!whole || v.get<double>() <= 0)
-    bad(std::string("layout.") + key, "a positive integer", v);
+    throw ConfigError(std::string("layout.") + key, "a positive integer", v);
   if (v.get<double>() > kMaxCount)
-    bad(std::string("layout.") + key,
-        "a positive integer up to " + numbers::integral_text(kMaxCount), v);
+    throw ConfigError(std::string("layout.") + key,
+                      "a positive integer up to " + numbers::integral_text(kMaxCount), v);
 }
 
 } // namespace
@@ -90,10 +86,6 @@ std::string text_or_none(const std::optional<std::string> &v) {
 
 bool present(const std::optional<std::string> &v) {
   return v && !v->empty();
-}
-
-std::string shown(const json &v) {
-  return text::printable(v.dump(-1, ' ', false, json::error_handler_t::replace));
 }
 
 std::string reason_without_path(std::string_view what, std::string_view path) {
@@ -109,14 +101,12 @@ json to_json(const std::optional<std::string> &v) {
 }
 
 void validate_config(const json &conf) {
-  if (!conf.is_object())
-    bad("config", "a mapping", conf);
+  config::require_mapping(conf, "config");
   check_text(conf, "input_folder");
   check_text(conf, "output_folder");
   if (conf.contains("layout")) {
     const json &layout = conf.at("layout");
-    if (!layout.is_object())
-      bad("layout", "a mapping", layout);
+    config::require_mapping(layout, "layout");
     check_count(layout, "cols");
     check_count(layout, "rows");
   }
@@ -124,28 +114,29 @@ void validate_config(const json &conf) {
     const json &m = conf.at("margin");
     const double half = kA4Width / 2;
     if (!m.is_number() || m.get<double>() < 0 || m.get<double>() >= half)
-      bad("margin",
-          "a number from 0 to less than " + text::float_repr(half) +
-              " (half the page's shorter side)",
-          m);
+      throw ConfigError("margin",
+                        "a number from 0 to less than " + text::float_repr(half) +
+                            " (half the page's shorter side)",
+                        m);
   }
   if (conf.contains("address_mapping")) {
     const json &mapping = conf.at("address_mapping");
-    if (!mapping.is_null() && !mapping.is_object())
-      bad("address_mapping", "a mapping of company names to keywords", mapping);
+    if (!mapping.is_null())
+      config::require_mapping(mapping, "address_mapping", "a mapping of company names to keywords");
     if (mapping.is_object())
       for (auto it = mapping.begin(); it != mapping.end(); ++it)
         if (it.value().is_array())
           for (const auto &kw : it.value())
             if (!kw.is_string())
-              bad("address_mapping." + text::printable(it.key()), "a list of texts", it.value());
+              throw ConfigError("address_mapping." + text::printable(it.key()), "a list of texts",
+                                it.value());
   }
   // The workbook takes it into a cell: checked here, so that no receipt is renamed and no
   // report written for a run whose workbook step cannot succeed.
   if (conf.contains("default_expense_type")) {
     const json &t = conf.at("default_expense_type");
     if (!t.is_null() && !t.is_string() && !t.is_number())
-      bad("default_expense_type", "text or a number", t);
+      throw ConfigError("default_expense_type", "text or a number", t);
   }
 }
 
@@ -191,25 +182,22 @@ vaskern::fileMg::FileList Folvaner::get_file_list() const {
   return found;
 }
 
-const cli::Command &folvane_command() {
-  static const cli::Command cmd = [] {
-    cli::Command c;
+const cli::Command<Options> &folvane_command() {
+  static const cli::Command<Options> cmd = [] {
+    cli::Command<Options> c;
     c.name = "folvane";
     c.help = std::string(TOOL_HELP);
     c.options = {
         {{"--config", "-c"},
-         "config",
-         false,
+         &Options::config,
          cli::PathCheck{true, true, true},
          "Specify the JSON config file path"},
         {{"--generate-config"},
-         "generate_config",
-         true,
+         &Options::generate_config,
          std::nullopt,
          "Generate a config_folvane_template.json in the current directory"},
         {{"--extract-info", "-i"},
-         "extract_info",
-         false,
+         &Options::extract_info,
          cli::PathCheck{true, true, true},
          "Extract and print receipt date, time, and total amount from a PDF file"},
     };
@@ -249,7 +237,6 @@ void inspect(const std::string &path) {
 } // namespace
 
 int cmd_folvane(const Options &options) {
-  // The PDF libraries are linked into this program, so there is no package check to make.
   if (options.extract_info) {
     inspect(*options.extract_info);
     return 0;
@@ -271,15 +258,16 @@ int cmd_folvane(const Options &options) {
   const auto resolved = vaskern::fileMg::resolve_json_config(options.config, flow);
   if (!resolved.section)
     return resolved.status;
+  // The command's own lines go to standard output; a script must see a save that failed, though
+  // the pass went on to the end.
+  const cli::OutcomeLines lines{"", "Error: ", false};
   std::optional<Folvaner> app;
   try {
     app.emplace(*resolved.section);
   } catch (const ConfigError &e) {
-    cli::echo(std::string("Error: ") + e.what());
-    return 1;
+    return cli::finish(Outcome::run_failed(e.what()), lines);
   }
-  // A script must see a save that failed, though the pass went on to the end.
-  return app->run() ? 0 : 1;
+  return cli::finish(app->run(), lines);
 }
 
 } // namespace vaskit::folvane

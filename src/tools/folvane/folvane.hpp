@@ -3,14 +3,16 @@
 //
 // Error contract of a tool: cmd_folvane returns the exit status, its reason printed. Folvaner's
 // constructor throws ConfigError for a value the pass cannot use, before anything is touched;
-// the pass (run) reports through its own lines, and a receipt that fails is logged and the pass
-// goes on with the next one. What the pass does not catch reaches cli::run_main: one "❌" line,
+// the pass (run) reports through its own lines and returns an Outcome whose failed items are the
+// outputs (report, workbook) it could not write; a receipt that fails is logged and the pass goes
+// on with the next one. What the pass does not catch reaches cli::run_main: one "❌" line,
 // status 1. The tool's other headers (numbers, receipt_text) serve its own sources and its unit
 // tests.
 #pragma once
 
 #include "core/command.hpp"
 #include "core/config.hpp"
+#include "core/result.hpp"
 #include "formats/pdf/nup.hpp"
 #include "vaskern/app_logging.hpp"
 #include "vaskern/fileMg.hpp"
@@ -36,15 +38,9 @@ vaskern::app_logging::Logger &log();
 // for the expense description.
 extern const json DEFAULT_CONFIG;
 
-// The command: options, help text and name ("folvane").
-const cli::Command &folvane_command();
-
-// A configuration value that the pass cannot work with (named in the message, e.g.
-// "layout.cols must be a positive integer, got 0").
-class ConfigError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
+// A configuration value that the pass cannot work with, named by its key path in the message
+// (e.g. "layout.cols must be a positive integer, got 0").
+using config::ConfigError;
 
 // What one receipt says. Every value is text as found on the receipt, or absent.
 struct ReceiptInfo {
@@ -64,7 +60,7 @@ std::string text_or_none(const std::optional<std::string> &v);
 // True when the text is there and not empty: what counts as a value in the report lines.
 bool present(const std::optional<std::string> &v);
 // A configuration value as it appears in an error message: compact JSON, safe for a terminal.
-std::string shown(const json &v);
+using config::shown;
 // The reason of an error about `path`, safe for a terminal: the libraries often begin their
 // messages with the path, which the tool's own line already names, so a leading "<path>: " goes.
 std::string reason_without_path(std::string_view what, std::string_view path);
@@ -95,10 +91,10 @@ struct RenameResult {
   std::string path;
 };
 
+// The application: the receipts of one folder renamed, their pages merged several to an A4 page
+// into the report PDF, and their values entered into the expense workbook.
 class Folvaner {
 public:
-  // 處理 PDF 合併與排版的應用類別
-  //
   // `conf` is the "config" section. Throws ConfigError, before anything touches the disk, when
   // a value is of a kind the pass cannot use: a folder that is not text, cols or rows that are
   // not positive integers, a margin that is not a number or not smaller than half the page's
@@ -153,9 +149,9 @@ public:
                                                  const std::array<double, 4> &target_rect) const;
 
   // The report pass: rename, list, read, lay out, save, export. Both the report and the
-  // workbook are attempted; false when either of them could not be written (each failure has
-  // logged its line), true otherwise, also when there was nothing to write.
-  bool run();
+  // workbook are attempted; the outcome counts those that could not be written (each failure has
+  // logged its line) and has no message of its own. Nothing to write is no failure.
+  Outcome run();
   // Writes `writer` to `output_file`; false (after its error line) when that failed.
   bool _save_file();
 
@@ -191,12 +187,16 @@ private:
 // Checks the values of a "config" section; throws ConfigError naming the first bad key.
 void validate_config(const json &conf);
 
-// The command line of folvane, parsed (main.cpp fills it from folvane_command()).
+// The command line of folvane: one member per option, filled by cli::parse from
+// folvane_command().
 struct Options {
   std::optional<std::string> config; // -c: an existing path
   bool generate_config = false;
   std::optional<std::string> extract_info; // -i: an existing path
 };
+
+// The command: name, help text, epilog and options, each option bound to its member.
+const cli::Command<Options> &folvane_command();
 
 // The command: -i inspection, --generate-config, or the report pass from the -c file. Returns
 // the exit status (its reason printed): 1 also when the pass could not write the report or the

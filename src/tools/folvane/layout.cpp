@@ -10,10 +10,10 @@ namespace vaskit::folvane {
 std::pair<double, double> Folvaner::calculate_cell_layout() const {
   // The constructor rejects these already; the fields are public, so check before dividing.
   if (cols <= 0) {
-    throw ConfigError("layout.cols must be a positive integer, got " + std::to_string(cols));
+    throw ConfigError("layout.cols", "a positive integer", cols);
   }
   if (rows <= 0) {
-    throw ConfigError("layout.rows must be a positive integer, got " + std::to_string(rows));
+    throw ConfigError("layout.rows", "a positive integer", rows);
   }
   double usable_w = page_width - 2 * margin;
   double usable_h = page_height - 2 * margin;

@@ -2,22 +2,8 @@
 #include "core/command.hpp"
 #include "tools/folvane/folvane.hpp"
 
-namespace {
-
-namespace folvane = vaskit::folvane;
-namespace cli = vaskit::cli;
-
-int run(const std::string &prog, const std::vector<std::string> &args) {
-  const cli::Params p = cli::parse(folvane::folvane_command(), args, prog);
-  folvane::Options options;
-  options.config = p.value("config");
-  options.generate_config = p.flag("generate_config");
-  options.extract_info = p.value("extract_info");
-  return folvane::cmd_folvane(options);
-}
-
-} // namespace
+namespace tool = vaskit::folvane;
 
 int main(int argc, char **argv) {
-  return vaskit::cli::run_main(argc, argv, run);
+  return vaskit::cli::run_tool(argc, argv, tool::folvane_command, tool::cmd_folvane);
 }

@@ -16,7 +16,7 @@ namespace vaskit::folvane {
 
 namespace fs = std::filesystem;
 
-bool Folvaner::run() {
+Outcome Folvaner::run() {
   // The report's path comes from the configuration file: no control sequences to the terminal.
   const std::string shown_output = text::printable(output_file);
   // A path that cannot be examined (a link loop) holds no old report; the save reports it.
@@ -37,7 +37,7 @@ bool Folvaner::run() {
   const auto files = get_file_list();
   if (files.empty()) {
     log().warning("No PDF files found to merge.");
-    return true;
+    return Outcome::done();
   }
 
   const auto [cell_w, cell_h] = calculate_cell_layout();
@@ -98,18 +98,18 @@ bool Folvaner::run() {
   if (current_output_page) {
     writer.add_page(*current_output_page);
   }
+  std::size_t unwritten = 0; // outputs that could not be written
   // Pages of blank cells only are no report; the old one is gone, so nothing stale is left.
-  bool saved = true;
   if (placed == 0) {
     log().warning("No receipt pages could be placed; merged report not written: " + shown_output);
-  } else {
-    saved = _save_file();
+  } else if (!_save_file()) {
+    ++unwritten;
   }
   // After the report, and even when its save failed: the workbook reports its own outcome.
   if (!receipt_infos.empty() && !export_receipts_to_excel(receipt_infos)) {
-    saved = false;
+    ++unwritten;
   }
-  return saved;
+  return Outcome::items_failed(unwritten);
 }
 
 bool Folvaner::_save_file() {

@@ -74,20 +74,18 @@ json load_config(const std::string &path) {
 const json DEFAULT_CONFIG = make_default_config();
 const std::string HELP_TEXT = make_help_text();
 
-const cli::Command &ledgrin_command() {
-  static const cli::Command cmd = [] {
-    cli::Command c;
+const cli::Command<Options> &ledgrin_command() {
+  static const cli::Command<Options> cmd = [] {
+    cli::Command<Options> c;
     c.name = "ledgrin";
     c.help = HELP_TEXT;
     c.options = {
         {{"--config", "-c"},
-         "config",
-         false,
+         &Options::config,
          cli::PathCheck{true, true, true},
          "Specify the JSON config file path"},
         {{"--generate-config"},
-         "generate_config",
-         true,
+         &Options::generate_config,
          std::nullopt,
          "Generate a config_expense_template.json in the current directory"},
     };

@@ -27,14 +27,15 @@ extern const json DEFAULT_CONFIG;
 // The command's help: the description, the parameter list and the template.
 extern const std::string HELP_TEXT;
 
-// The command: options, help text and name ("ledgrin").
-const cli::Command &ledgrin_command();
-
-// The command line of ledgrin, parsed (main.cpp fills it from ledgrin_command()).
+// The command line of ledgrin: one member per option, filled by cli::parse from
+// ledgrin_command().
 struct Options {
   std::optional<std::string> config; // -c: an existing path
   bool generate_config = false;
 };
+
+// The command: name, help text, epilog and options, each option bound to its member.
+const cli::Command<Options> &ledgrin_command();
 
 // Writes the template, or reads the JSON file named by -c and runs the renaming pass. Returns 1
 // without a configuration or when the template cannot be written; a file that cannot be read

@@ -103,9 +103,8 @@ std::vector<CellValue> get_excel_cell_value(const std::string &file_path,
 }
 
 std::size_t process_expense_rename(const json &config_dict) {
-  // The spreadsheet reader is part of this program, so there is no package to check for.
   if (!config_dict.is_object())
-    throw ConfigError("argument \"config_dict\" must be a mapping (dict); got " +
+    throw ConfigError("the configuration file's top level must be a mapping of sections; got " +
                       type_name(config_dict) + " instead");
   const json cfg_main = section(config_dict, "config");
   const json cfg_excel = section(config_dict, "excel_in");

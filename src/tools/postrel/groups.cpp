@@ -15,7 +15,7 @@ json mapping_or_empty(const json &v) {
   return v.is_object() ? v : json::object();
 }
 
-// The value under `key` when it is true in Python's sense.
+// The value under `key` when it is truthy (config::truthy).
 std::optional<json> truthy_value(const json &mapping, const std::string &key) {
   if (!mapping.is_object())
     return std::nullopt;

@@ -73,51 +73,44 @@ int fail(const std::string &text) {
 
 } // namespace
 
-const cli::Command &postrel_command() {
-  static const cli::Command command = [] {
-    cli::Command cmd;
+const cli::Command<Options> &postrel_command() {
+  static const cli::Command<Options> command = [] {
+    cli::Command<Options> cmd;
     cmd.name = "postrel";
     cmd.help = std::string(TOOL_HELP);
     cmd.epilog = EPILOG;
     const cli::PathCheck not_a_folder{false, true, false};
     cmd.options = {
         {{"-c", "--config"},
-         "config",
-         false,
+         &Options::config,
          cli::PathCheck{},
          "Specify the YAML config file path. If -c is provided without arguments, it will trigger "
          "interactive config selection."},
         {{"-f", "--file"},
-         "input_file",
-         false,
+         &Options::input_file,
          not_a_folder,
          "Specify the Markdown file path directly."},
         {{"-a", "--attach"},
-         "attachments",
-         false,
+         &Options::attachments,
          not_a_folder,
          "Specify attachment file path(s). Can be used multiple times."},
         {{"-g", "--group"},
-         "group",
-         false,
+         &Options::group,
          std::nullopt,
          "Specify the recipient group defined in YAML config."},
         {{"-l", "--list-groups"},
-         "list_groups_flag",
-         true,
+         &Options::list_groups_flag,
          std::nullopt,
          "List all available recipient groups defined in configuration."},
         {{"--generate-config"},
-         "generate_config",
-         true,
+         &Options::generate_config,
          std::nullopt,
          "Generate config_postrel_template.yaml"},
         {{"--no-ai"},
-         "no_ai",
-         true,
+         &Options::no_ai,
          std::nullopt,
          "Disable AI polishing and skip interactive AI option selection."},
-        {{"--debug"}, "debug", true, std::nullopt, "Enable debug mode"},
+        {{"--debug"}, &Options::debug, std::nullopt, "Enable debug mode"},
     };
     return cmd;
   }();

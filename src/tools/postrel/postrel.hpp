@@ -100,7 +100,8 @@ public:
   std::optional<std::string> mail_content;
 };
 
-// The command line of postrel, parsed (main.cpp fills it from postrel_command()).
+// The command line of postrel: one member per option, filled by cli::parse from
+// postrel_command().
 struct Options {
   std::optional<std::string> config;     // -c: absent, "" (choose a file) or a path
   std::optional<std::string> input_file; // -f: a path that is not a folder
@@ -112,8 +113,8 @@ struct Options {
   bool debug = false;
 };
 
-// The command's options, help text and epilog.
-const cli::Command &postrel_command();
+// The command: name, help text, epilog and options, each option bound to its member.
+const cli::Command<Options> &postrel_command();
 
 // The command: debug switch, template, configuration, then the group listing or the run.
 // Returns the exit status (its reason printed).

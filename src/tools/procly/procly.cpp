@@ -68,20 +68,18 @@ Procly::Procly(const json &config) {
   rdd_cell = setting(cus, "rdd_cell", "R3");
 }
 
-const cli::Command &procly_command() {
-  static const cli::Command cmd = [] {
-    cli::Command c;
+const cli::Command<Options> &procly_command() {
+  static const cli::Command<Options> cmd = [] {
+    cli::Command<Options> c;
     c.name = "procly";
     c.help = std::string(TOOL_HELP);
     c.options = {
         {{"--config", "-c"},
-         "config",
-         false,
+         &Options::config,
          cli::PathCheck{true, true, true},
          "Path to JSON config file"},
         {{"--generate-config"},
-         "generate_config",
-         true,
+         &Options::generate_config,
          std::nullopt,
          "Generate config_procly_template.json"},
     };

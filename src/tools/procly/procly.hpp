@@ -19,14 +19,15 @@ using Table = vaskern::excelTools::Table;
 // The tool's logger ("Procly").
 vaskern::app_logging::Logger &log();
 
-// The command: options, help text and name ("procly").
-const cli::Command &procly_command();
-
-// The command line of procly, parsed (main.cpp fills it from procly_command()).
+// The command line of procly: one member per option, filled by cli::parse from
+// procly_command().
 struct Options {
   std::optional<std::string> config; // -c: an existing path
   bool generate_config = false;
 };
+
+// The command: name, help text, epilog and options, each option bound to its member.
+const cli::Command<Options> &procly_command();
 
 // Writes the template, or loads the -c file and runs a Procly on its "config" section, printing
 // "Success: " or "Failed: " with the run's message. Returns 1 without -c (or when the template

@@ -371,14 +371,14 @@ bool ProsettConverter::convert_file(const std::string &md_file, const std::strin
   return fileIO::save_local_file_content(out_path, final_html, "HTML 頁面:").ok;
 }
 
-Result ProsettConverter::run(const std::optional<std::string> &target_file) const {
+Outcome ProsettConverter::run(const std::optional<std::string> &target_file) const {
   keep_large_blocks_in_heap();
   log().info("✅ 開始 Prosett 轉換程序。輸入路徑：" + input_path);
   fileIO::setup_output_dir(output_path, &log());
 
   const auto selected_files = choose_files(target_file);
   if (selected_files.empty())
-    return {false, "使用者取消或未找到檔案"};
+    return Outcome::run_failed("使用者取消或未找到檔案");
 
   std::size_t written = 0;
   for (const auto &[md_file, md_name] : selected_files) {
@@ -391,14 +391,15 @@ Result ProsettConverter::run(const std::optional<std::string> &target_file) cons
   }
   // A pass that left files without a page must not report success.
   if (written < selected_files.size())
-    return {false, "僅寫出 " + std::to_string(written) + " 個頁面（共 " +
-                       std::to_string(selected_files.size()) + " 個檔案）"};
-  return {true, "prosett 執行成功。"};
+    return Outcome::items_failed(selected_files.size() - written,
+                                 "僅寫出 " + std::to_string(written) + " 個頁面（共 " +
+                                     std::to_string(selected_files.size()) + " 個檔案）");
+  return Outcome::done("prosett 執行成功。");
 }
 
-const cli::Command &prosett_command() {
-  static const cli::Command command = [] {
-    cli::Command cmd;
+const cli::Command<Options> &prosett_command() {
+  static const cli::Command<Options> command = [] {
+    cli::Command<Options> cmd;
     cmd.name = "prosett";
     cmd.help = std::string(TOOL_HELP);
     struct Example {
@@ -428,25 +429,21 @@ const cli::Command &prosett_command() {
     cmd.epilog = epilog;
     cmd.options = {
         {{"-c", "--config"},
-         "config",
-         false,
+         &Options::config,
          cli::PathCheck{},
          "Specify the YAML config file path. If -c is provided without arguments, it will trigger "
          "interactive config selection."},
         {{"--generate-config"},
-         "generate_config",
-         true,
+         &Options::generate_config,
          std::nullopt,
          "Generate config_prosett_template.yaml"},
-        {{"--debug"}, "debug", true, std::nullopt, "Enable debug mode"},
+        {{"--debug"}, &Options::debug, std::nullopt, "Enable debug mode"},
         {{"-o", "--output-dir"},
-         "output_dir",
-         false,
+         &Options::output_dir,
          cli::PathCheck{},
          "Specify the output directory for generated files."},
         {{"-f", "--file"},
-         "file",
-         false,
+         &Options::file,
          cli::PathCheck{true, true, false},
          "Specify the Markdown file to process. If provided, skips interactive selection."},
     };
@@ -454,16 +451,6 @@ const cli::Command &prosett_command() {
   }();
   return command;
 }
-
-namespace {
-
-// Prints the line on standard error; the command then ends with status 1.
-int fail(const std::string &text) {
-  cli::echo(text, true);
-  return 1;
-}
-
-} // namespace
 
 int cmd_prosett(const Options &options) {
   vaskern::app_logging::debug_switch(options.debug, "VasAgy");
@@ -487,14 +474,14 @@ int cmd_prosett(const Options &options) {
   if (!resolved.config)
     return resolved.status;
   json &loaded_cfg = resolved.config->mapping;
-  if (loaded_cfg.is_null())
-    loaded_cfg = json::object();
-  if (!loaded_cfg.is_object() ||
-      (loaded_cfg.contains("config") && !loaded_cfg["config"].is_object() &&
-       !loaded_cfg["config"].is_null()))
-    return fail("❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。");
-  if (loaded_cfg.contains("config") && loaded_cfg["config"].is_null())
-    loaded_cfg["config"] = json::object();
+  // An empty file, or a "config" key without a value, asks for the defaults.
+  try {
+    config::mapping_or_empty(loaded_cfg, "");
+    if (loaded_cfg.contains("config"))
+      config::mapping_or_empty(loaded_cfg["config"], "config");
+  } catch (const config::ConfigError &) {
+    return cli::fail("❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。");
+  }
 
   if (options.output_dir) {
     const std::string dir = options.output_dir->empty() ? "./" : *options.output_dir;
@@ -503,11 +490,7 @@ int cmd_prosett(const Options &options) {
   }
 
   const ProsettConverter app(loaded_cfg);
-  const Result result = app.run(options.file);
-  if (!result.ok)
-    return fail("Error: " + result.message);
-  cli::echo("Done: " + result.message);
-  return 0;
+  return cli::finish(app.run(options.file));
 }
 
 } // namespace vaskit::prosett

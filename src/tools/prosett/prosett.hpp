@@ -1,10 +1,11 @@
 // prosett: turns a Notion-exported Markdown file into one self-contained HTML page.
 //
 // Error contract of a tool: cmd_prosett returns the exit status, its reason printed. The pass
-// (run) returns a Result; a file that fails is logged with its reason and the pass goes on with
-// the next one; the stages hand their input back when they fail (stages.hpp). What the pass does
-// not catch reaches cli::run_main: one "❌" line, status 1. The tool's other headers (stages,
-// page, log) serve its own sources and its unit tests.
+// (run) returns an Outcome, which cli::finish prints and turns into the status; a file that fails
+// is logged with its reason and the pass goes on with the next one; the stages hand their input
+// back when they fail (stages.hpp). What the pass does not catch reaches cli::run_main: one "❌"
+// line, status 1. The tool's other headers (stages, page, log) serve its own sources and its unit
+// tests.
 #pragma once
 
 #include "core/command.hpp"
@@ -33,8 +34,9 @@ public:
   // Data URI of an image file, or nullopt when it is missing or unreadable.
   std::optional<std::string> _encode_image_base64(const std::string &img_path) const;
 
-  // One conversion pass. `target_file` names one file and skips the choice.
-  Result run(const std::optional<std::string> &target_file = std::nullopt) const;
+  // One conversion pass. `target_file` names one file and skips the choice. The run fails when
+  // no file was chosen; the files left without a page are its failed items.
+  Outcome run(const std::optional<std::string> &target_file = std::nullopt) const;
 
   json config;
   std::string input_path;
@@ -59,7 +61,8 @@ std::string find_version(const std::string &md);
 std::string output_name(const std::string &md_name, const std::string &version,
                         bool watermark_enable, const std::string &watermark_text);
 
-// The command line of prosett, parsed (main.cpp fills it from prosett_command()).
+// The command line of prosett: one member per option, filled by cli::parse from
+// prosett_command().
 struct Options {
   std::optional<std::string> config; // -c: absent, "" (choose a file) or a path
   bool generate_config = false;
@@ -68,8 +71,8 @@ struct Options {
   std::optional<std::string> file;       // -f: an existing file
 };
 
-// The command's options, help text and epilog.
-const cli::Command &prosett_command();
+// The command: name, help text, epilog and options, each option bound to its member.
+const cli::Command<Options> &prosett_command();
 
 // The command: template, configuration, output override, then the converter's run. Returns the
 // exit status (its reason printed).

@@ -39,9 +39,9 @@ vaskern::app_logging::Logger &log() {
   return vaskern::app_logging::lazy_logger("Shelvic");
 }
 
-const cli::Command &shelvic_command() {
-  static const cli::Command cmd = [] {
-    cli::Command c;
+const cli::Command<Options> &shelvic_command() {
+  static const cli::Command<Options> cmd = [] {
+    cli::Command<Options> c;
     c.name = "shelvic";
     c.help = std::string(TOOL_HELP);
     // Each example keeps its lines ("\b" paragraphs are printed as written).
@@ -59,17 +59,15 @@ const cli::Command &shelvic_command() {
                "     vas-kit shelvic -c\n";
     c.options = {
         {{"--config", "-c"},
-         "config",
-         false,
+         &Options::config,
          cli::PathCheck{},
          "Specify the YAML config file path. If -c is provided without arguments, it will "
          "trigger interactive config selection."},
         {{"--generate-config"},
-         "generate_config",
-         true,
+         &Options::generate_config,
          std::nullopt,
          "Generate config_shelvic_template.yaml"},
-        {{"--debug"}, "debug", true, std::nullopt, "Enable debug mode"},
+        {{"--debug"}, &Options::debug, std::nullopt, "Enable debug mode"},
     };
     return c;
   }();

@@ -169,15 +169,16 @@ private:
 
 // ---- the command ----
 
-// The command line of shelvic, parsed (main.cpp fills it from shelvic_command()).
+// The command line of shelvic: one member per option, filled by cli::parse from
+// shelvic_command().
 struct Options {
   std::optional<std::string> config; // absent: the built-in configuration; "": a choice
   bool generate_config = false;
   bool debug = false;
 };
 
-// Name, help, epilog and options of the command.
-const cli::Command &shelvic_command();
+// The command: name, help text, epilog and options, each option bound to its member.
+const cli::Command<Options> &shelvic_command();
 
 // The command body: debug switch, template, configuration, run, result line. Returns the exit
 // status.

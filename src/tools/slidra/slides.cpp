@@ -27,8 +27,8 @@ int digit_value(char32_t cp) {
   return static_cast<int>((cp - start) % 10);
 }
 
-// A number as the user wrote it, read like a base-10 integer literal of the configuration's
-// original language: optional sign, digits of any script, single underscores between digits.
+// A number as the user wrote it, read as a base-10 integer literal: optional sign, digits of any
+// script, single underscores between digits.
 // `digits` holds ASCII digits without leading zeros ("0" for zero).
 struct ParsedInt {
   bool negative = false;

@@ -75,8 +75,8 @@ void remove_file(const std::string &path) {
   stdfs::remove(path, ec);
 }
 
-cli::Command make_command() {
-  cli::Command cmd;
+cli::Command<Options> make_command() {
+  cli::Command<Options> cmd;
   cmd.name = "slidra";
   cmd.help = std::string(TOOL_HELP);
   cmd.epilog = "\b\n"
@@ -97,22 +97,19 @@ cli::Command make_command() {
                "     vas-kit slidra\n";
   cmd.options = {
       {{"--config", "-c"},
-       "config",
-       false,
+       &Options::config,
        cli::PathCheck{},
        "Specify the YAML config file path. If -c is provided without arguments, it will trigger "
        "interactive config selection."},
       {{"--dir", "-d", "--scan-dir"},
-       "scan_dir",
-       false,
+       &Options::scan_dir,
        cli::PathCheck{true, false, true},
        "Specify the directory to scan for PowerPoint files (default: ./)"},
       {{"--generate-config"},
-       "generate_config",
-       true,
+       &Options::generate_config,
        std::nullopt,
        "Generate config_slidra_template.yaml"},
-      {{"--debug"}, "debug", true, std::nullopt, "Enable debug mode"},
+      {{"--debug"}, &Options::debug, std::nullopt, "Enable debug mode"},
   };
   return cmd;
 }
@@ -341,8 +338,8 @@ Result SlidraApp::run() {
   return {true, message};
 }
 
-const cli::Command &slidra_command() {
-  static const cli::Command cmd = make_command();
+const cli::Command<Options> &slidra_command() {
+  static const cli::Command<Options> cmd = make_command();
   return cmd;
 }
 

@@ -137,7 +137,8 @@ private:
   ImageCount images_;
 };
 
-// The command line of slidra, parsed (main.cpp fills it from slidra_command()).
+// The command line of slidra: one member per option, filled by cli::parse from
+// slidra_command().
 struct Options {
   std::optional<std::string> config;   // -c/--config; "" asks for a choice
   std::optional<std::string> scan_dir; // -d/--dir/--scan-dir, an existing folder
@@ -145,7 +146,9 @@ struct Options {
   bool debug = false;
 };
 
-const cli::Command &slidra_command();
+// The command: name, help text, epilog and options, each option bound to its member.
+const cli::Command<Options> &slidra_command();
+
 // The command body; returns the exit status: 0 after a run that saved every crop image, and for
 // a configuration without content (empty, or comments only), which ends the command quietly.
 int cmd_slidra(const Options &options);

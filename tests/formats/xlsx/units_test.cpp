@@ -183,7 +183,7 @@ TEST(XlsxFormula, ShiftRelativeReferences) {
 
 namespace {
 
-TEST(XlsxValueText, MatchesPythonStr) {
+TEST(XlsxValueText, NumbersInShortestDigitsDatesAndTimesInIsoForm) {
   xlsx::DateTime day = dt(2024, 5, 3);
   xlsx::DateTime precise = dt(2024, 5, 3, 1, 2, 3, 500000);
   xlsx::DateTime time = dt(1899, 12, 30, 12, 30);

@@ -63,7 +63,7 @@ TEST(ParseSlideIndices, NumbersAreReadAsIntegerLiterals) {
   EXPECT_EQ(pick(json()), std::vector<int>{});
 }
 
-TEST(ParseSlideIndices, AListIsReadAsItsPythonText) {
+TEST(ParseSlideIndices, AListIsSplitAtCommasOfItsQuotedTextForm) {
   LogCapture logs;
   // A YAML list is neither an integer nor text: its text form "['1', '3']" is split at commas.
   EXPECT_EQ(pick(json::parse(R"(["1", "3"])")), std::vector<int>{});
