@@ -404,6 +404,17 @@ std::size_t skip_blank_lines(std::string_view text, std::size_t from) {
   return p;
 }
 
+// Where the document ends: at its end marker ("..."), or at the end of the text.
+std::size_t document_end(std::string_view text) {
+  for (std::size_t ls = 0; ls < text.size(); ls = line_after(text, ls)) {
+    if (text.compare(ls, 3, "...") != 0)
+      continue;
+    if (ls + 3 == text.size() || is_space(text[ls + 3]))
+      return ls;
+  }
+  return text.size();
+}
+
 // The output so far ends with an empty line (or is empty).
 bool ends_with_blank_line(std::string_view out) {
   if (out.empty())
@@ -730,7 +741,7 @@ Splice splice_mapping(std::string_view whole, const json &mapping) {
     return lines;
   };
   std::size_t end_of_mapping =
-      n ? comments_after(text, entries.back().region_end, key_column, true) : text.size();
+      n ? comments_after(text, entries.back().region_end, key_column, true) : document_end(text);
   for (const Edit &e : edits)
     if (e.begin < end_of_mapping && end_of_mapping < e.end)
       end_of_mapping = e.end;
