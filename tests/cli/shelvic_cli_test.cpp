@@ -518,6 +518,16 @@ TEST(ShelvicCommand, HelpTemplateAndConfigurationChoice) {
   EXPECT_EQ(pick.status, 0) << pick.err;
   EXPECT_TRUE(has(read_file(dir / "index.html"), "<h1>Two</h1>"));
 
+  // Several YAML documents in one file: refused as the README says, nothing written.
+  const std::string two = "document_title: One\n---\ndocument_title: Two\n";
+  write_file(dir / "two.yaml", two);
+  fs::remove(dir / "index.html");
+  const auto several = run_process(kShelvic, {"-c", "two.yaml"}, dir.path());
+  EXPECT_EQ(several.status, 1);
+  EXPECT_TRUE(has(several.err, "❌ 無法解析 two.yaml")) << several.err;
+  EXPECT_EQ(read_file(dir / "two.yaml"), two);
+  EXPECT_FALSE(fs::exists(dir / "index.html"));
+
   write_file(dir / "empty.yaml", "# nothing yet\n");
   const auto empty = run_process(kShelvic, {"-c", "empty.yaml"}, dir.path());
   EXPECT_EQ(empty.status, 0);
