@@ -76,23 +76,6 @@ void remove_stale_temporaries(const std::filesystem::path &folder, const std::st
   }
 }
 
-// The temporary file of one save: closed, and removed when it has a name, unless the save
-// completed; whatever ends the save early.
-struct Temporary {
-  int fd = -1;
-  std::string name; // full path once it has one
-
-  Temporary() = default;
-  Temporary(const Temporary &) = delete;
-  Temporary &operator=(const Temporary &) = delete;
-  ~Temporary() {
-    if (fd >= 0)
-      ::close(fd);
-    if (!name.empty())
-      ::unlink(name.c_str());
-  }
-};
-
 // Gives the unnamed file `fd` a free name "<base><random>" in its folder.
 std::string link_unnamed(int fd, const std::string &base, const std::string &what) {
   const std::string proc = "/proc/self/fd/" + std::to_string(fd);
@@ -200,9 +183,13 @@ mode_t new_file_mode() {
   return 0666 & ~mask;
 }
 
-void write_file_atomic(const std::filesystem::path &path, std::string_view data) {
+void call_write_hook(WriteStage stage, std::size_t written) {
+  if (g_write_hook && g_write_hook->hook_)
+    g_write_hook->hook_(stage, written);
+}
+
+ReplacementFile::ReplacementFile(const std::filesystem::path &path) : what_(path.string()) {
   namespace stdfs = std::filesystem;
-  const std::string what = path.string();
   // Replace the file a link points at, not the link, even when that file does not exist yet (a
   // dangling link is written through, as opening it for writing would).
   stdfs::path target = path;
@@ -211,22 +198,24 @@ void write_file_atomic(const std::filesystem::path &path, std::string_view data)
     if (!stdfs::is_symlink(target, ec))
       break;
     if (hops == 40)
-      throw_errno(ELOOP, what);
+      throw_errno(ELOOP, what_);
     const stdfs::path next = stdfs::read_symlink(target, ec);
     if (ec)
-      throw std::system_error(ec, what);
+      throw std::system_error(ec, what_);
     target = next.is_absolute() ? next : target.parent_path() / next;
   }
   stdfs::path folder = target.parent_path();
   if (folder.empty())
     folder = ".";
+  target_ = target.string();
+  folder_ = folder.string();
 
   mode_t mode = 0;
   struct stat existing {};
   if (::stat(target.c_str(), &existing) == 0) {
     // A file the user marked read-only stays as it is, as an in-place write would.
     if ((existing.st_mode & 0222) == 0)
-      throw_errno(EACCES, what);
+      throw_errno(EACCES, what_);
     mode = existing.st_mode & 07777;
   } else {
     mode = new_file_mode();
@@ -234,57 +223,85 @@ void write_file_atomic(const std::filesystem::path &path, std::string_view data)
 
   const std::string prefix = temp_prefix(target.filename().string());
   remove_stale_temporaries(folder, prefix);
-  const std::string base = (folder / prefix).string() + std::to_string(::getpid()) + "-";
-  const auto hook = [](WriteStage stage, std::size_t written) {
-    if (g_write_hook && g_write_hook->hook_)
-      g_write_hook->hook_(stage, written);
-  };
+  base_ = (folder / prefix).string() + std::to_string(::getpid()) + "-";
 
-  Temporary temp;
-  temp.fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-  if (temp.fd < 0) {
+  fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd_ < 0) {
     // Older kernels and some file systems (network ones, mostly) cannot make unnamed files.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-      throw_errno(errno, what);
-    std::string pattern = base + std::string(kRandomLength, 'X');
-    temp.fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (temp.fd < 0)
-      throw_errno(errno, what);
-    temp.name = pattern;
+      throw_errno(errno, what_);
+    std::string pattern = base_ + std::string(kRandomLength, 'X');
+    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd_ < 0)
+      throw_errno(errno, what_);
+    name_ = pattern;
   }
-  if (::fchmod(temp.fd, mode) != 0)
-    throw_errno(errno, what);
+  if (::fchmod(fd_, mode) != 0) {
+    const int err = errno;
+    discard();
+    throw_errno(err, what_);
+  }
+}
+
+ReplacementFile::~ReplacementFile() {
+  discard();
+}
+
+void ReplacementFile::discard() noexcept {
+  if (fd_ >= 0)
+    ::close(fd_);
+  fd_ = -1;
+  if (!name_.empty())
+    ::unlink(name_.c_str());
+  name_.clear();
+}
+
+void ReplacementFile::write(std::string_view data) {
+  if (fd_ < 0)
+    throw_errno(EBADF, what_);
   constexpr std::size_t block = 65536;
-  std::size_t written = 0;
-  while (written < data.size()) {
-    const std::size_t chunk = std::min(block, data.size() - written);
-    const ssize_t n = ::write(temp.fd, data.data() + written, chunk);
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const std::size_t chunk = std::min(block, data.size() - done);
+    const ssize_t n = ::write(fd_, data.data() + done, chunk);
     if (n < 0) {
       if (errno == EINTR)
         continue;
-      throw_errno(errno, what);
+      throw_errno(errno, what_);
     }
-    written += static_cast<std::size_t>(n);
-    hook(WriteStage::wrote_block, written);
+    done += static_cast<std::size_t>(n);
+    written_ += static_cast<std::size_t>(n);
+    call_write_hook(WriteStage::wrote_block, written_);
   }
-  if (::fsync(temp.fd) != 0)
-    throw_errno(errno, what);
-  if (temp.name.empty())
-    temp.name = link_unnamed(temp.fd, base, what);
-  const int closing = temp.fd;
-  temp.fd = -1;
+}
+
+void ReplacementFile::commit() {
+  if (fd_ < 0)
+    throw_errno(EBADF, what_);
+  if (::fsync(fd_) != 0)
+    throw_errno(errno, what_);
+  if (name_.empty())
+    name_ = link_unnamed(fd_, base_, what_);
+  const int closing = fd_;
+  fd_ = -1;
   if (::close(closing) != 0)
-    throw_errno(errno, what);
-  hook(WriteStage::before_rename, written);
-  if (::rename(temp.name.c_str(), target.c_str()) != 0)
-    throw_errno(errno, what);
-  temp.name.clear(); // it is the target now
+    throw_errno(errno, what_);
+  call_write_hook(WriteStage::before_rename, written_);
+  if (::rename(name_.c_str(), target_.c_str()) != 0)
+    throw_errno(errno, what_);
+  name_.clear(); // it is the target now
   // Make the rename itself durable.
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int dir = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir);
     ::close(dir);
   }
+}
+
+void write_file_atomic(const std::filesystem::path &path, std::string_view data) {
+  ReplacementFile file(path);
+  file.write(data);
+  file.commit();
 }
 
 std::pair<std::string, std::string> splitext(std::string_view name) {

@@ -42,10 +42,43 @@ mode_t new_file_mode();
 // std::system_error is thrown.
 void write_file_atomic(const std::filesystem::path &path, std::string_view data);
 
-// Test seam: while a ScopedWriteHook lives, write_file_atomic calls its hook after each 64 KiB
-// block written (with the bytes written so far) and once before the rename, when the temporary
-// file is complete and named. Throwing from the hook simulates a failed save. The hook is
-// process-wide; a newer ScopedWriteHook hides an older one until it ends.
+// A new file that takes the place of `path` in one step once it is complete: what
+// write_file_atomic does, for data that is written in pieces (and may be sought back into).
+// The file is the same temporary file, with the same permission bits, and the temporaries of
+// dead processes are removed the same way. Until commit() it has no name, so a process killed
+// meanwhile leaves nothing; a ReplacementFile destroyed before commit() leaves nothing either.
+// The constructor, write() and commit() throw std::system_error naming `path`.
+class ReplacementFile {
+public:
+  explicit ReplacementFile(const std::filesystem::path &path);
+  ~ReplacementFile();
+  ReplacementFile(const ReplacementFile &) = delete;
+  ReplacementFile &operator=(const ReplacementFile &) = delete;
+
+  // The file's descriptor, open for reading and writing (for seeking); owned by this object,
+  // -1 after commit().
+  int fd() const { return fd_; }
+  // Writes all of `data` at the descriptor's offset.
+  void write(std::string_view data);
+  // Flushes the file to disk and renames it over `path`.
+  void commit();
+
+private:
+  void discard() noexcept;
+
+  std::string what_;
+  std::string target_;
+  std::string folder_;
+  std::string base_; // temporary names start so
+  std::string name_; // the temporary file's name, once it has one
+  int fd_ = -1;
+  std::size_t written_ = 0;
+};
+
+// Test seam: while a ScopedWriteHook lives, write_file_atomic and ReplacementFile call its hook
+// after each block written, of at most 64 KiB (with the bytes written so far), and once before
+// the rename, when the temporary file is complete and named. Throwing from the hook simulates a
+// failed save. The hook is process-wide; a newer ScopedWriteHook hides an older one until it ends.
 enum class WriteStage { wrote_block, before_rename };
 using WriteHook = std::function<void(WriteStage stage, std::size_t written)>;
 class ScopedWriteHook {
@@ -56,7 +89,7 @@ public:
   ScopedWriteHook &operator=(const ScopedWriteHook &) = delete;
 
 private:
-  friend void write_file_atomic(const std::filesystem::path &path, std::string_view data);
+  friend void call_write_hook(WriteStage stage, std::size_t written);
   WriteHook hook_;
   ScopedWriteHook *previous_;
 };
