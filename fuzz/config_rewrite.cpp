@@ -40,10 +40,10 @@ private:
 };
 
 struct EntryText {
-  std::string key;   // as it loads
-  std::size_t begin; // key line start
-  std::size_t end;   // after the value's last content character
-  bool block = false;       // its value is a block scalar
+  std::string key;            // as it loads
+  std::size_t begin;          // key line start
+  std::size_t end;            // after the value's last content character
+  bool block = false;         // its value is a block scalar
   bool ends_in_block = false; // its text ends with a block scalar's last line
   bool empty_value = false;
   std::vector<std::size_t> children; // commented-out children lines (line starts)
@@ -55,12 +55,12 @@ struct CommentLine {
   int owner; // the removed entry that would take it along, or -1
 };
 
-const char *const kPlain[] = {"guide_v1.html", "Plain words here", "12",   "1.5", "yes",
-                              "null",          "中文說明 🎉",      "a#b", "~",   "http://x/y?z=1"};
-const char *const kLines[] = {"first line", "  indented more", "中文 🎉", "# not a comment",
-                              "key: value", "- not an item"};
+const char *const kPlain[] = {"guide_v1.html", "Plain words here", "12",  "1.5", "yes",
+                              "null",          "中文說明 🎉",       "a#b", "~",   "http://x/y?z=1"};
+const char *const kLines[] = {"first line",      "  indented more", "中文 🎉",
+                              "# not a comment", "key: value",      "- not an item"};
 const char *const kNewText[] = {"guide_v2.html", "",          "yes", "two\nlines", "a: b # c",
-                                "'q'",           " lead",     "#x",  "中文 🎉",    "|",
+                                "'q'",           " lead",     "#x",  "中文 🎉",     "|",
                                 "- item",        "tab\there", "null"};
 
 std::string child_name(std::size_t entry, std::size_t i);
@@ -82,8 +82,8 @@ public:
   void comment(int owner, bool indented) {
     CommentLine c;
     c.at = text.size();
-    c.text = (indented ? ind_ + "  # inner note " : ind_ + "# note ") +
-             std::to_string(comments.size());
+    c.text =
+        (indented ? ind_ + "  # inner note " : ind_ + "# note ") + std::to_string(comments.size());
     c.owner = indented && direct_ ? owner : -1;
     if (!indented)
       direct_ = false;
@@ -263,10 +263,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   if (in.flag())
     g.comment(-1, false);
   const unsigned count = in.pick(10);
-  static const char *const names[] = {"document_title", "download_link", "document1_title",
-                                      "document1_file", "document1_description", "modules",
-                                      "document2_title", "document2_file", "extra_list",
-                                      "document2_description", "notes", "document10_file"};
+  static const char *const names[] = {"document_title",
+                                      "download_link",
+                                      "document1_title",
+                                      "document1_file",
+                                      "document1_description",
+                                      "modules",
+                                      "document2_title",
+                                      "document2_file",
+                                      "extra_list",
+                                      "document2_description",
+                                      "notes",
+                                      "document10_file"};
   for (unsigned i = 0; i < count; ++i) {
     if (i > 0)
       g.between(g.entries.back().block);
@@ -314,8 +322,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   }
   std::vector<std::vector<std::string>> added(g.entries.size() + 1);
   const unsigned new_keys = in.pick(5);
-  static const char *const new_names[] = {"document3_title", "document3_file",
-                                          "document3_description", "k 1", "yes", "extra"};
+  static const char *const new_names[] = {
+      "document3_title", "document3_file", "document3_description", "k 1", "yes", "extra"};
   for (unsigned i = 0; i < new_keys && i < std::size(new_names); ++i) {
     std::vector<std::size_t> slots = {0};
     for (std::size_t e = 0; e < g.entries.size(); ++e)
@@ -342,8 +350,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
   const std::string file = (bom ? "\xEF\xBB\xBF" : "") + g.text;
   const auto r = vaskern::yaml_edit::splice_mapping(file, want);
-  FUZZ_CHECK(r.text.has_value(), r.reason + "\n--- file ---\n" + file + "\n--- want ---\n" +
-                                     want.dump());
+  FUZZ_CHECK(r.text.has_value(),
+             r.reason + "\n--- file ---\n" + file + "\n--- want ---\n" + want.dump());
   const std::string &out = *r.text;
   const std::string report = "\n--- file ---\n" + file + "\n--- result ---\n" + out;
   const bool out_bom = out.rfind("\xEF\xBB\xBF", 0) == 0;
@@ -371,10 +379,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (at == std::string::npos && g.open_block_end && i + 1 == g.entries.size()) {
       std::string stripped = before;
       const auto bar = stripped.rfind(" |"), angle = stripped.rfind(" >");
-      const auto h =
-          (bar == std::string::npos ? angle
-           : angle == std::string::npos ? bar
-                                       : std::max(bar, angle)) + 1;
+      const auto h = (bar == std::string::npos     ? angle
+                      : angle == std::string::npos ? bar
+                                                   : std::max(bar, angle)) +
+                     1;
       if (h != std::string::npos + 1) {
         if (h + 1 < stripped.size() && stripped[h + 1] == '+')
           stripped[h + 1] = '-';

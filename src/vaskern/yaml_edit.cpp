@@ -606,8 +606,7 @@ Splice splice_mapping(std::string_view whole, const json &mapping) {
   if (!mapping.is_object())
     return {std::nullopt, "設定不是對應表"};
   // A byte-order mark is no part of the YAML text: the edit works on what follows it.
-  const std::string_view bom =
-      whole.substr(0, kBom.size()) == kBom ? kBom : std::string_view();
+  const std::string_view bom = whole.substr(0, kBom.size()) == kBom ? kBom : std::string_view();
   const std::string_view text = whole.substr(bom.size());
   json old;
   try {
@@ -640,8 +639,8 @@ Splice splice_mapping(std::string_view whole, const json &mapping) {
       n ? std::string(text.substr(line_start(text, entries.front().key_begin), key_column)) : "";
   bool spaced = false; // the user separates groups of entries by blank lines
   for (std::size_t i = 0; i + 1 < n && !spaced; ++i)
-    spaced = blank_line_between(text, entries[i].region_end,
-                                line_start(text, entries[i + 1].key_begin));
+    spaced =
+        blank_line_between(text, entries[i].region_end, line_start(text, entries[i + 1].key_begin));
 
   // What becomes of each entry, and which new keys follow which kept one: slot 0 holds those
   // before every kept key, slot i + 1 those after entry i. Key lookups in an ordered mapping
@@ -685,8 +684,8 @@ Splice splice_mapping(std::string_view whole, const json &mapping) {
     std::size_t begin = line_start(text, entries[i].key_begin);
     std::size_t end = comments_after(text, entries[i].region_end, key_column, false);
     std::size_t j = i + 1;
-    for (; j < n && gone(j) &&
-           skip_blank_lines(text, end) >= line_start(text, entries[j].key_begin);
+    for (;
+         j < n && gone(j) && skip_blank_lines(text, end) >= line_start(text, entries[j].key_begin);
          ++j)
       end = comments_after(text, entries[j].region_end, key_column, false);
     // A kept block scalar that keeps its line breaks ends right here: blank lines that followed

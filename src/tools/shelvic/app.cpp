@@ -134,8 +134,8 @@ DownloadPin pack_download(const json &config, const Docs &docs,
 
 // Logs the files no document lists and, with a configuration file, offers them for adding:
 // each pick becomes the next document, with a title and a description asked for it.
-void offer_unlisted_files(json &config, const std::optional<std::string> &config_path,
-                          Docs &docs, const std::vector<std::string> &unlisted_files) {
+void offer_unlisted_files(json &config, const std::optional<std::string> &config_path, Docs &docs,
+                          const std::vector<std::string> &unlisted_files) {
   if (unlisted_files.empty())
     return;
   log().info("💬 偵測到未在 YAML 中記載且非最新版的檔案列表：" + py_list(unlisted_files));
