@@ -132,6 +132,9 @@ public:
   PackageSink(const PackageSink &) = delete;
   PackageSink &operator=(const PackageSink &) = delete;
 
+  // What went wrong with the package file itself (it names the file), or "".
+  const std::string &failure() const { return failure_; }
+
   // A source for zip_open_from_source; the sink must outlive the archive.
   zip_source_t *source() {
     return zip_source_function_create(&PackageSink::callback, this, &error_);
@@ -152,8 +155,10 @@ private:
     try {
       return command(data, len, cmd);
     } catch (const std::system_error &e) {
+      failure_ = e.what();
       return fail(cmd == ZIP_SOURCE_BEGIN_WRITE ? ZIP_ER_TMPOPEN : ZIP_ER_WRITE, e.code().value());
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
+      failure_ = e.what();
       return fail(ZIP_ER_WRITE, EIO);
     }
   }
@@ -209,6 +214,7 @@ private:
   }
 
   std::string path_;
+  std::string failure_;
   zip_error_t error_;
   std::optional<fs::ReplacementFile> file_;
 };
@@ -255,7 +261,8 @@ std::optional<std::string> write_package(const std::string &zip_path,
     log().info("✅ 已加入壓縮包: " + shown_path);
   }
   if (zip_close(za) != 0)
-    return give_up(shown + ": " + zip_strerror(za));
+    return give_up(sink.failure().empty() ? shown + ": " + zip_strerror(za)
+                                          : text::printable(sink.failure()));
   return std::nullopt;
 }
 

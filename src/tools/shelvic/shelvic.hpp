@@ -131,8 +131,9 @@ std::string package_file_name(const std::string &download_link);
 
 // Packs the newest file of every family in `actual_files` into `output_dir`/`zip_name`'s file
 // name, each under its own file name (its bytes, even when they are not UTF-8), deflated. The
-// archive is written to a temporary file and renamed into place, so a failure leaves an earlier
-// package intact. Refuses (failed, with an error line, nothing written) to replace a file that
+// archive is written to a file without a name that takes the package's place once complete, so
+// a failure leaves an earlier package intact and a killed process leaves no temporary file.
+// Refuses (failed, with an error line, nothing written) to replace a file that
 // is not a zip archive, or that is one of `protected_paths` (the listed documents' files) or the
 // newest member in `actual_files` of one of their families.
 PackResult zip_latest_version_files(const std::vector<std::string> &actual_files,
