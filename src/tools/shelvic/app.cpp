@@ -58,8 +58,8 @@ const re::Pattern &document_key() {
   return p;
 }
 
-// Where new document keys go: after the last document key, or at the end of the mapping. Never
-// right after another key, where a block of commented-out children may stand under it.
+// Where new document keys go: after the last document key, so that the file gets them among its
+// documents; at the end of the mapping when there is none.
 std::size_t after_last_document_key(const json::object_t &entries) {
   for (std::size_t i = entries.size(); i-- > 0;)
     if (document_key().match(entries.begin()[static_cast<std::ptrdiff_t>(i)].first))
