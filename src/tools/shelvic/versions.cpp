@@ -61,6 +61,15 @@ std::string unescape_bytes(std::string_view s) {
   return out;
 }
 
+// The bytes of `s` that are not part of a UTF-8 character, in order.
+std::string stray_bytes(std::string_view s) {
+  std::string out;
+  for (const text::CodePoint &u : text::code_points(s))
+    if (!u.ok)
+      out.append(s.substr(u.pos, u.len));
+  return out;
+}
+
 // The value of a run of decimal digits of any script; nullopt when it does not fit.
 std::optional<std::uint64_t> decimal_number(std::string_view digits) {
   constexpr auto max = std::numeric_limits<std::uint64_t>::max();
@@ -99,7 +108,16 @@ std::string clean_version(std::string_view name) {
     suffix = file.substr(dot);
   }
   const std::string family = text::lower(tag_pattern().sub("", stem) + suffix);
-  return escaped ? unescape_bytes(family) : family;
+  if (!escaped)
+    return family;
+  std::string bytes = unescape_bytes(family);
+  // A removed tag can bring stray bytes together into a character ("\xE6\x8A_v1\xAE" reads
+  // "\xE6\x8A\xAE" without it), and the name would join a readable name's family. Its key is
+  // then the escaped text behind a marker that neither a name nor a text can hold: a NUL
+  // followed by a byte that is never UTF-8.
+  if (stray_bytes(bytes) != stray_bytes(raw))
+    return std::string("\0\xFF", 2) + family;
+  return bytes;
 }
 
 VersionKey get_version_key(std::string_view name) {

@@ -88,6 +88,10 @@ TEST(VersionFamilies, InvalidUtf8NamesDoNotFail) {
   EXPECT_EQ(clean_version(bytes), bytes);
   EXPECT_EQ(clean_version("A\U0010FF7F\U0010FFFF_v2\xfe.TXT"), "a\U0010FF7F\U0010FFFF\xfe.txt");
   EXPECT_EQ(get_version_key("a\U0010FF80_v3\xff.txt"), (VersionKey{3}));
+  // Stray bytes that the removed tag brings together into a character ("\xE6\x8A" and "\xAE")
+  // do not make the name a version of the readable one; its own versions still are.
+  EXPECT_NE(clean_version("\xE6\x8A_v1\xAE.txt"), clean_version("\xE6\x8A\xAE.txt"));
+  EXPECT_EQ(clean_version("\xE6\x8A_v1\xAE.txt"), clean_version("\xE6\x8A_V2\xAE.TXT"));
 }
 
 } // namespace
