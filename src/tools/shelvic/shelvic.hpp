@@ -36,8 +36,10 @@ vaskern::app_logging::Logger &log();
 using VersionKey = std::vector<std::uint64_t>;
 
 // The family a file belongs to: the file name (last path component) with every "[-_][vV]<digits>
-// (.<digits>)*" tag removed from its stem, suffix appended, all lower-cased. Never fails; bytes
-// that are not UTF-8 are kept as they are, so such names keep families of their own.
+// (.<digits>)*" tag removed from its stem, suffix appended, all lower-cased. Never fails. Bytes
+// that are not UTF-8 are kept as they are (where a removed tag would join them into a character,
+// the key is their escaped text behind a marker that no name holds), so such names keep
+// families of their own.
 std::string clean_version(std::string_view name);
 // The numbers of the first version tag of `name` (digits of any script); (0) without a tag or
 // when a number does not fit 64 bits.
