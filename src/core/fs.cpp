@@ -89,23 +89,6 @@ void remove_stale_temporaries(const std::filesystem::path &folder, const std::st
   }
 }
 
-// The temporary file of one save: closed, and removed when it has a name, unless the save
-// completed; whatever ends the save early.
-struct Temporary {
-  int fd = -1;
-  std::string name; // full path once it has one
-
-  Temporary() = default;
-  Temporary(const Temporary &) = delete;
-  Temporary &operator=(const Temporary &) = delete;
-  ~Temporary() {
-    if (fd >= 0)
-      ::close(fd);
-    if (!name.empty())
-      ::unlink(name.c_str());
-  }
-};
-
 // Gives the unnamed file `fd` the name `name`; 0, or the errno of the failure (EEXIST when the
 // name is taken).
 int link_fd(int fd, const std::string &name) {
@@ -131,11 +114,11 @@ std::string link_unnamed(int fd, const std::string &base, const std::string &wha
   throw_errno(EEXIST, what);
 }
 
-// Opens a new file for writing in `folder`: unnamed where the file system allows (`name` stays
-// empty), else as "<base><random>" (`name` holds it).
+// Opens a new file for reading and writing in `folder`: unnamed where the file system allows
+// (`name` stays empty), else as "<base><random>" (`name` holds it).
 int open_temporary(const std::filesystem::path &folder, const std::string &base, std::string &name,
                    const std::string &what) {
-  int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd >= 0)
     return fd;
   // Older kernels and some file systems (network ones, mostly) cannot make unnamed files.
@@ -147,12 +130,6 @@ int open_temporary(const std::filesystem::path &folder, const std::string &base,
     throw_errno(errno, what);
   name = pattern;
   return fd;
-}
-
-// The base of the temporary names of `path` in `folder` for this process.
-std::string temp_base(const std::filesystem::path &folder, const std::filesystem::path &path) {
-  return (folder / temp_prefix(path.filename().string())).string() + std::to_string(::getpid()) +
-         "-";
 }
 
 // Writes `data` to `fd` in blocks, calling the write hook after each.
@@ -275,104 +252,123 @@ mode_t new_file_mode() {
 }
 
 void write_file_atomic(const std::filesystem::path &path, std::string_view data) {
+  NewFile file(path, NewFile::replacing);
+  file.write(data);
+  file.replace();
+}
+
+void NewFile::open(const std::filesystem::path &folder, const std::string &prefix, mode_t mode,
+                   bool every_stale) {
+  folder_ = folder.string();
+  remove_stale_temporaries(folder, every_stale ? std::string() : prefix);
+  base_ = (folder / prefix).string() + std::to_string(::getpid()) + "-";
+  fd_ = open_temporary(folder, base_, temp_, what_);
+  if (::fchmod(fd_, mode) != 0) {
+    // A constructor that throws gets no destructor: undo here.
+    const int err = errno;
+    ::close(fd_);
+    fd_ = -1;
+    if (!temp_.empty())
+      ::unlink(temp_.c_str());
+    temp_.clear();
+    throw_errno(err, what_);
+  }
+}
+
+NewFile::NewFile(const std::filesystem::path &path, mode_t mode)
+    : what_(path.string()), target_(path.string()) {
+  std::filesystem::path folder = path.parent_path();
+  if (folder.empty())
+    folder = ".";
+  open(folder, temp_prefix(path.filename().string()), mode, true);
+}
+
+NewFile::NewFile(const std::filesystem::path &path, Replacing) : what_(path.string()) {
   namespace stdfs = std::filesystem;
-  const std::string what = path.string();
-  // Replace the file a link points at, not the link, even when that file does not exist yet (a
-  // dangling link is written through, as opening it for writing would).
   stdfs::path target = path;
   for (int hops = 0;; ++hops) {
     std::error_code ec;
     if (!stdfs::is_symlink(target, ec))
       break;
     if (hops == 40)
-      throw_errno(ELOOP, what);
+      throw_errno(ELOOP, what_);
     const stdfs::path next = stdfs::read_symlink(target, ec);
     if (ec)
-      throw std::system_error(ec, what);
+      throw std::system_error(ec, what_);
     target = next.is_absolute() ? next : target.parent_path() / next;
   }
   stdfs::path folder = target.parent_path();
   if (folder.empty())
     folder = ".";
+  target_ = target.string();
 
   mode_t mode = 0;
   struct stat existing {};
   if (::stat(target.c_str(), &existing) == 0) {
     // A file the user marked read-only stays as it is, as an in-place write would.
     if ((existing.st_mode & 0222) == 0)
-      throw_errno(EACCES, what);
+      throw_errno(EACCES, what_);
     mode = existing.st_mode & 07777;
   } else {
     mode = new_file_mode();
   }
-
-  remove_stale_temporaries(folder, temp_prefix(target.filename().string()));
-  const std::string base = temp_base(folder, target);
-
-  Temporary temp;
-  temp.fd = open_temporary(folder, base, temp.name, what);
-  if (::fchmod(temp.fd, mode) != 0)
-    throw_errno(errno, what);
-  std::size_t written = 0;
-  write_blocks(temp.fd, data, written, what);
-  if (::fsync(temp.fd) != 0)
-    throw_errno(errno, what);
-  if (temp.name.empty())
-    temp.name = link_unnamed(temp.fd, base, what);
-  const int closing = temp.fd;
-  temp.fd = -1;
-  if (::close(closing) != 0)
-    throw_errno(errno, what);
-  call_write_hook(WriteStage::before_rename, written);
-  if (::rename(temp.name.c_str(), target.c_str()) != 0)
-    throw_errno(errno, what);
-  temp.name.clear(); // it is the target now
-  // Make the rename itself durable.
-  sync_folder(folder);
-}
-
-NewFile::NewFile(const std::filesystem::path &path, mode_t mode) : what_(path.string()) {
-  std::filesystem::path folder = path.parent_path();
-  if (folder.empty())
-    folder = ".";
-  remove_stale_temporaries(folder, "");
-  fd_ = open_temporary(folder, temp_base(folder, path), temp_, what_);
-  if (::fchmod(fd_, mode) != 0) {
-    const int err = errno;
-    ::close(fd_);
-    if (!temp_.empty())
-      ::unlink(temp_.c_str());
-    throw_errno(err, what_);
-  }
+  open(folder, temp_prefix(target.filename().string()), mode, false);
 }
 
 NewFile::~NewFile() {
   if (fd_ >= 0)
     ::close(fd_);
-  if (!published_ && !temp_.empty())
+  if (!temp_.empty())
     ::unlink(temp_.c_str());
 }
 
 void NewFile::write(std::string_view data) {
+  if (fd_ < 0 || finished_)
+    throw_errno(EBADF, what_);
   write_blocks(fd_, data, written_, what_);
 }
 
-bool NewFile::publish(const std::filesystem::path &target) {
-  if (published_)
-    throw std::logic_error(what_ + ": published twice");
+void NewFile::flush() {
+  if (fd_ < 0 || finished_)
+    throw std::logic_error(what_ + ": finished twice");
   if (!flushed_) {
     if (::fsync(fd_) != 0)
       throw_errno(errno, what_);
     flushed_ = true;
-    call_write_hook(WriteStage::before_rename, written_);
   }
+}
+
+bool NewFile::publish(const std::filesystem::path &target) {
+  const bool first = !flushed_;
+  flush();
+  if (first)
+    call_write_hook(WriteStage::before_rename, written_);
   const int err = temp_.empty() ? link_fd(fd_, target.string()) : rename_no_replace(temp_, target);
   if (err == EEXIST)
     return false;
   if (err != 0)
     throw_errno(err, target.string());
-  published_ = true;
+  temp_.clear(); // it is the target now
+  finished_ = true;
   return true;
+}
+
+void NewFile::replace() {
+  flush();
+  // A name of its own first: only a named file can be renamed over another.
+  if (temp_.empty())
+    temp_ = link_unnamed(fd_, base_, what_);
+  const int closing = fd_;
+  fd_ = -1;
+  if (::close(closing) != 0)
+    throw_errno(errno, what_);
+  call_write_hook(WriteStage::before_rename, written_);
+  if (::rename(temp_.c_str(), target_.c_str()) != 0)
+    throw_errno(errno, what_);
+  temp_.clear(); // it is the target now
+  finished_ = true;
+  // Make the rename itself durable.
+  sync_folder(folder_);
 }
 
 int rename_no_replace(const std::string &from, const std::string &to) {

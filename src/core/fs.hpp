@@ -42,37 +42,59 @@ mode_t new_file_mode();
 // std::system_error is thrown.
 void write_file_atomic(const std::filesystem::path &path, std::string_view data);
 
-// A new file that appears under a real name only when it is whole and flushed to disk, and
-// never in place of an existing file. It is written without a name (O_TMPFILE) where the file
-// system allows, else under a temporary name in its folder that carries the process id, as
-// write_file_atomic names its temporaries. A process killed while writing leaves nothing, or
-// only such a temporary: every NewFile removes those in its folder whose process no longer runs.
-// Until publish() succeeds, the destructor removes what was written.
+// A new file that gets a real name only when it is whole and flushed to disk. It is written
+// without a name (O_TMPFILE) where the file system allows, else under a temporary name in its
+// folder that carries the process id (".<name>.tmp-<pid>-<random>"), so a process killed while
+// writing leaves nothing, or only such a temporary, which a later NewFile removes once its
+// process no longer runs (see the constructors). Until it is finished, the destructor removes
+// what was written.
+// It is finished one of two ways:
+//  - publish(target): named `target` unless that name is taken (a backup copy, a moved file);
+//  - replace(): renamed over the file it replaces, in one step (write_file_atomic, a package
+//    written in pieces by a library that seeks back into it).
 // Errors: std::system_error whose what() names `path` (or the target of publish()).
 class NewFile {
 public:
-  // Creates the file in the folder of `path` (which must exist) with permission bits `mode`;
-  // `path` also names the temporary.
+  // A file to publish(), created in the folder of `path` (which must exist) with permission bits
+  // `mode`; `path` also names the temporary. Removes every stale temporary in that folder.
   NewFile(const std::filesystem::path &path, mode_t mode);
+  // A file to replace() `path` with: a symbolic link is written through (the file it points at
+  // is replaced, even when that file does not exist yet), the permission bits are those of the
+  // file replaced (new_file_mode() for a new one), and a file without any write permission bit is
+  // refused (EACCES). Removes the stale temporaries of that file only.
+  struct Replacing {};
+  static constexpr Replacing replacing{};
+  NewFile(const std::filesystem::path &path, Replacing);
   ~NewFile();
   NewFile(const NewFile &) = delete;
   NewFile &operator=(const NewFile &) = delete;
 
-  // The open descriptor, for metadata such as times (write data with write()).
+  // The open descriptor, for reading and writing (for metadata such as times, or to seek; write
+  // data with write()). Owned by this object; -1 after replace().
   int fd() const { return fd_; }
+  // Writes all of `data` at the descriptor's offset.
   void write(std::string_view data);
   // Flushes the file to disk and gives it the name `target`, in the same folder, unless that
   // name is taken: false then, and the file stays unpublished for another name. The folder is
   // not flushed: a caller whose next step relies on the name surviving a power cut flushes it.
   bool publish(const std::filesystem::path &target);
+  // Flushes the file to disk, renames it over the file it replaces and flushes the folder.
+  void replace();
 
 private:
+  void open(const std::filesystem::path &folder, const std::string &prefix, mode_t mode,
+            bool every_stale);
+  void flush();
+
   std::string what_;
-  int fd_ = -1;
+  std::string target_; // what replace() renames over
+  std::string folder_;
+  std::string base_; // the temporary names start so
   std::string temp_; // the temporary name, when the file has one
+  int fd_ = -1;
   std::size_t written_ = 0;
   bool flushed_ = false;
-  bool published_ = false;
+  bool finished_ = false;
 };
 
 // Gives `from` the name `to` within one file system, never replacing an existing file (where
@@ -81,10 +103,10 @@ private:
 int rename_no_replace(const std::string &from, const std::string &to);
 
 // Test seam: while a ScopedWriteHook lives, write_file_atomic and NewFile::write call its hook
-// after each 64 KiB block written (with the bytes written so far) and once before the rename
-// (NewFile: before it gets its name), when the temporary file is complete. Throwing from the hook
-// simulates a failed save. The hook is process-wide; a newer ScopedWriteHook hides an older one
-// until it ends.
+// after each block written, of at most 64 KiB (with the bytes written so far), and once when the
+// temporary file is complete and flushed: before replace() renames it (it is named by then), or
+// before publish() first tries to name it. Throwing from the hook simulates a failed save. The
+// hook is process-wide; a newer ScopedWriteHook hides an older one until it ends.
 enum class WriteStage { wrote_block, before_rename };
 using WriteHook = std::function<void(WriteStage stage, std::size_t written)>;
 class ScopedWriteHook {

@@ -27,11 +27,17 @@ struct Splice {
   std::string reason;
 };
 
-// Edits `old_text` (a block mapping at the top level) so that it loads as `mapping`: a value
-// that differs is replaced by its double-quoted form, a key that is gone is removed with its
-// whole line (trailing comment included), a new key goes after the last entry. Fails (with a
+// Edits `old_text` (a block mapping at the top level, after an optional byte-order mark, which
+// stays) so that it loads as `mapping`, key order included: a value that differs is replaced
+// by its double-quoted form; a key that is gone is removed with its lines and the comment
+// lines indented inside it, and the blank lines around it are left as if it had never been
+// there; a new key goes after the key it follows in `mapping` and the comment lines that follow
+// that key (a block of commented-out children stays under its key), or where the mapping ends.
+// Every other byte stays as it was, but for a last block scalar without a final line break,
+// which strips its final line break from then on when lines are added after it. Fails (with a
 // reason) on text it cannot edit safely: flow style at the top, anchors or aliases, several
-// documents, complex or duplicate keys, or a result that would not load back as `mapping`.
+// documents, complex or duplicate keys, kept keys in another order than in the file, or a
+// result that would not load back as `mapping`.
 Splice splice_mapping(std::string_view old_text, const json &mapping);
 
 // The whole mapping as block YAML, one `key: value` line per entry. Fails only when the result

@@ -119,7 +119,6 @@ TEST(ShelvicRun, PageCardsPackageAndConfigurationKeptAsWritten) {
             "document3_file: \"flow_chart_v2.html\"\n"
             "document3_description: The flow chart\n"
             "\n"
-            "\n"
             "document5_title: API\n"
             "document5_file: vasleaf/api/ref.html\n"
             "document5_description: Mirrored on the site\n"
@@ -173,7 +172,8 @@ TEST(ShelvicRun, UnlistedFilesAddedFromAnswersRoundTrip) {
   EXPECT_FALSE(cfg.contains("document4_title"));
   const std::string text = read_file(dir / "config.yaml");
   EXPECT_TRUE(has(text, "# end of list\n"));
-  EXPECT_TRUE(has(text, "document5_description: Mirrored on the site\n\ndocument6_title: "));
+  EXPECT_TRUE(has(text, "document5_description: Mirrored on the site\n# end of list\n\n"
+                        "document6_title: "));
 
   std::string page = read_file(dir / "index.html");
   EXPECT_TRUE(has(page, "<h2>📄 Report &amp; &lt;b&gt;\"one\"&lt;/b&gt;: #1</h2>"));
@@ -187,6 +187,85 @@ TEST(ShelvicRun, UnlistedFilesAddedFromAnswersRoundTrip) {
   page = read_file(dir / "index.html");
   EXPECT_TRUE(has(page, "<p>key: value # not a comment</p>"));
   EXPECT_TRUE(has(page, "<h2>📄 yes</h2>"));
+}
+
+// A configuration that documents optional settings as commented-out children of a key: new
+// documents go after the last document, so uncommenting a child, as the file says to, still
+// gives a configuration that loads, with the child under its key.
+TEST(ShelvicRun, AddedDocumentsLeaveCommentedChildrenUnderTheirKey) {
+  TempDir dir;
+  write_file(dir / "guide.html", "g");
+  write_file(dir / "notes.md", "n");
+  const std::string cfg = "document_title: Team docs\n"
+                          "download_link: package.zip\n"
+                          "\n"
+                          "document1_title: Guide\n"
+                          "document1_file: guide.html\n"
+                          "document1_description: How to start\n"
+                          "\n"
+                          "# Optional modules: uncomment to enable\n"
+                          "modules:\n"
+                          "#  activemq: yes\n"
+                          "#  kafka: yes\n";
+  write_file(dir / "config.yaml", cfg);
+  const auto r = run_process(kShelvic, {"-c", "config.yaml"}, dir.path(), "1\nNotes\nMy notes\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string text = read_file(dir / "config.yaml");
+  EXPECT_EQ(text, "document_title: Team docs\n"
+                  "download_link: package.zip\n"
+                  "\n"
+                  "document1_title: Guide\n"
+                  "document1_file: guide.html\n"
+                  "document1_description: How to start\n"
+                  "\n"
+                  "document2_title: \"Notes\"\n"
+                  "document2_file: \"notes.md\"\n"
+                  "document2_description: \"My notes\"\n"
+                  "\n"
+                  "# Optional modules: uncomment to enable\n"
+                  "modules:\n"
+                  "#  activemq: yes\n"
+                  "#  kafka: yes\n");
+  const auto loaded = vaskit::config::parse_yaml(text);
+  EXPECT_EQ(loaded.at("document2_file"), "notes.md");
+  std::string uncommented = text;
+  uncommented.replace(uncommented.find("#  activemq"), 1, "");
+  EXPECT_EQ(vaskit::config::parse_yaml(uncommented).at("modules"),
+            (vaskit::config::json{{"activemq", true}}));
+
+  // A configuration whose last key is the one with the commented children, without documents.
+  TempDir bare;
+  write_file(bare / "guide.html", "g");
+  write_file(bare / "config.yaml", "document_title: Team docs\nmodules:\n#  activemq: yes\n");
+  const auto r2 = run_process(kShelvic, {"-c", "config.yaml"}, bare.path(), "1\nGuide\nStart\n");
+  ASSERT_EQ(r2.status, 0) << r2.err;
+  std::string second = read_file(bare / "config.yaml");
+  EXPECT_EQ(vaskit::config::parse_yaml(second).at("document1_file"), "guide.html") << second;
+  second.replace(second.find("#  activemq"), 1, "");
+  EXPECT_EQ(vaskit::config::parse_yaml(second).at("modules"),
+            (vaskit::config::json{{"activemq", true}}))
+      << second;
+}
+
+// Without a download link the package of an earlier run is in the folder already: it is offered
+// once, and "all" makes one document of it.
+TEST(ShelvicRun, PackageOfAnEarlierRunIsOfferedOnce) {
+  for (const std::string link : {"download_link: \"#\"\n", "download_link: \"\"\n", ""}) {
+    TempDir dir;
+    write_file(dir / "a.txt", "a");
+    make_zip(dir / "package.zip", "a.txt");
+    write_file(dir / "config.yaml", "document_title: Docs\n" + link);
+    const auto r = run_process(kShelvic, {"-c", "config.yaml"}, dir.path(),
+                               "all\nA\nFile a\nP\nThe package\n");
+    ASSERT_EQ(r.status, 0) << link << r.err;
+    EXPECT_TRUE(has(r.err, "檔案列表：['a.txt', 'package.zip']\n")) << link << r.err;
+    const auto cfg = load_yaml(dir / "config.yaml");
+    EXPECT_EQ(cfg.value("document1_file", ""), "a.txt") << link;
+    EXPECT_EQ(cfg.value("document2_file", ""), "package.zip") << link;
+    EXPECT_FALSE(cfg.contains("document3_file")) << link << cfg.dump();
+    const std::string page = read_file(dir / "index.html");
+    EXPECT_EQ(page.find("@package.zip"), page.rfind("@package.zip")) << link;
+  }
 }
 
 TEST(ShelvicRun, EndOfInputAtATitleAbortsWithTheConfigurationUnchanged) {
@@ -438,6 +517,16 @@ TEST(ShelvicCommand, HelpTemplateAndConfigurationChoice) {
   const auto pick = run_process(kShelvic, {"-c"}, dir.path(), "2\n");
   EXPECT_EQ(pick.status, 0) << pick.err;
   EXPECT_TRUE(has(read_file(dir / "index.html"), "<h1>Two</h1>"));
+
+  // Several YAML documents in one file: refused as the README says, nothing written.
+  const std::string two = "document_title: One\n---\ndocument_title: Two\n";
+  write_file(dir / "two.yaml", two);
+  fs::remove(dir / "index.html");
+  const auto several = run_process(kShelvic, {"-c", "two.yaml"}, dir.path());
+  EXPECT_EQ(several.status, 1);
+  EXPECT_TRUE(has(several.err, "❌ 無法解析 two.yaml")) << several.err;
+  EXPECT_EQ(read_file(dir / "two.yaml"), two);
+  EXPECT_FALSE(fs::exists(dir / "index.html"));
 
   write_file(dir / "empty.yaml", "# nothing yet\n");
   const auto empty = run_process(kShelvic, {"-c", "empty.yaml"}, dir.path());

@@ -67,15 +67,14 @@ TEST(YamlSplice, ChangesDeletesAndAppendsWhileKeepingTheRestByteForByte) {
                  "document1_file: \"guide_v2.html\"  # newest is picked by the run\n"
                  "document1_description: How to start\n"
                  "\n"
-                 "\n"
                  "extra_list:\n"
                  "  - a\n"
                  "  - b\n"
+                 "# trailing comment\n"
                  "\n"
                  "document3_title: \"New & <shiny>\"\n"
                  "document3_file: \"notes.md\"\n"
-                 "document3_description: \"\"\n"
-                 "# trailing comment\n");
+                 "document3_description: \"\"\n");
   EXPECT_EQ(load(out), m);
 }
 
@@ -170,6 +169,69 @@ TEST(YamlSplice, EveryKeyRemovedStillLoadsAsAnEmptyMapping) {
   const auto whole = ye::dump_mapping(json::object());
   ASSERT_TRUE(whole.text.has_value()) << whole.reason;
   EXPECT_EQ(vaskit::config::parse_yaml(*whole.text), json::object()) << *whole.text;
+}
+
+// Files as editors save them and as people lay them out: each is edited in place, its comments
+// and blank lines kept, and the untouched entries keep their text.
+TEST(YamlSplice, EditsInPlaceWhatOrdinaryFilesHold) {
+  // A byte-order mark before the first key stays, and new keys do not inherit it.
+  const std::string bom = "\xEF\xBB\xBF"
+                          "document_title: Docs # title\n"
+                          "document1_file: a_v1.html\n";
+  json m = load(bom.substr(3)); // as the configuration reader gives it
+  m["document1_file"] = "a_v2.html";
+  m["document2_file"] = "b.html";
+  EXPECT_EQ(splice(bom, m), "\xEF\xBB\xBF"
+                            "document_title: Docs # title\n"
+                            "document1_file: \"a_v2.html\"\n"
+                            "document2_file: \"b.html\"\n");
+
+  // A last entry that keeps its final line breaks: the blank lines are part of its value, so
+  // new keys go after them and no blank line of ours joins it.
+  const std::string keep = "document_title: Docs\n"
+                           "\n"
+                           "document1_description: |+\n"
+                           "  first group\n"
+                           "\n"
+                           "  second group\n"
+                           "\n";
+  m = load(keep);
+  m["document2_title"] = "B";
+  EXPECT_EQ(splice(keep, m), keep + "document2_title: \"B\"\n");
+
+  // A last block scalar without a final line break: its value stays without one.
+  const std::string open_end = "document_title: Docs\n"
+                               "document1_description: |\n"
+                               "  no line end";
+  m = load(open_end);
+  m["document2_title"] = "B";
+  EXPECT_EQ(splice(open_end, m), "document_title: Docs\n"
+                                 "document1_description: |-\n"
+                                 "  no line end\n"
+                                 "document2_title: \"B\"\n");
+
+  // The indented comment of a removed entry goes with it instead of joining the block scalar
+  // before it.
+  const std::string indented = "document1_description: |\n"
+                               "  keep this\n"
+                               "document2_title: B\n"
+                               "  # note on the second document\n"
+                               "document_title: Docs\n";
+  m = load(indented);
+  m.erase("document2_title");
+  EXPECT_EQ(splice(indented, m), "document1_description: |\n"
+                                 "  keep this\n"
+                                 "document_title: Docs\n");
+
+  // A block sequence written at its key's column.
+  const std::string seq = "extra_list: # the extras\n"
+                          "- a\n"
+                          "- b\n"
+                          "last: z\n";
+  m = load(seq);
+  m["extra_list"] = "none";
+  EXPECT_EQ(splice(seq, m), "extra_list: \"none\" # the extras\n"
+                            "last: z\n");
 }
 
 TEST(YamlSplice, RefusesTextItCannotEditSafely) {

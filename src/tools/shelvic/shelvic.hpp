@@ -36,8 +36,10 @@ vaskern::app_logging::Logger &log();
 using VersionKey = std::vector<std::uint64_t>;
 
 // The family a file belongs to: the file name (last path component) with every "[-_][vV]<digits>
-// (.<digits>)*" tag removed from its stem, suffix appended, all lower-cased. Never fails; bytes
-// that are not UTF-8 are kept as they are, so such names keep families of their own.
+// (.<digits>)*" tag removed from its stem, suffix appended, all lower-cased. Never fails. Bytes
+// that are not UTF-8 are kept as they are (where a removed tag would join them into a character,
+// the key is their escaped text behind a marker that no name holds), so such names keep
+// families of their own.
 std::string clean_version(std::string_view name);
 // The numbers of the first version tag of `name` (digits of any script); (0) without a tag or
 // when a number does not fit 64 bits.
@@ -131,8 +133,9 @@ std::string package_file_name(const std::string &download_link);
 
 // Packs the newest file of every family in `actual_files` into `output_dir`/`zip_name`'s file
 // name, each under its own file name (its bytes, even when they are not UTF-8), deflated. The
-// archive is written to a temporary file and renamed into place, so a failure leaves an earlier
-// package intact. Refuses (failed, with an error line, nothing written) to replace a file that
+// archive is written to a file without a name that takes the package's place once complete, so
+// a failure leaves an earlier package intact and a killed process leaves no temporary file.
+// Refuses (failed, with an error line, nothing written) to replace a file that
 // is not a zip archive, or that is one of `protected_paths` (the listed documents' files) or the
 // newest member in `actual_files` of one of their families.
 PackResult zip_latest_version_files(const std::vector<std::string> &actual_files,

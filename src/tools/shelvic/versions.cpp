@@ -19,9 +19,13 @@ const re::Pattern &key_pattern() {
 }
 
 // Bytes that are not UTF-8 stand for themselves in a name: each becomes a private code point of
-// its own while the name is worked on, and its byte again afterwards, so that two names that
-// differ only there stay apart.
+// its own while the name is worked on (0x80..0xFF as U+10FF80..U+10FFFF), and its byte again
+// afterwards, so that two names that differ only there stay apart. The name's own characters
+// of that range, and the marker U+10FF7F itself, are written as the marker followed by the
+// character, so that none of them is ever taken for an escaped byte. Tag removal and
+// lower-casing leave all of these alone.
 constexpr char32_t kEscapedByte = 0x10FF00;
+constexpr char32_t kLiteral = 0x10FF7F;
 
 std::string escape_bytes(std::string_view s) {
   if (text::valid_utf8(s))
@@ -29,6 +33,8 @@ std::string escape_bytes(std::string_view s) {
   std::string out;
   for (const text::CodePoint &u : text::code_points(s)) {
     if (u.ok) {
+      if (u.cp >= kLiteral && u.cp <= kEscapedByte + 0xFF)
+        text::append_utf8(out, kLiteral);
       out.append(s.substr(u.pos, u.len));
       continue;
     }
@@ -40,12 +46,27 @@ std::string escape_bytes(std::string_view s) {
 
 std::string unescape_bytes(std::string_view s) {
   std::string out;
+  bool literal = false;
   for (const text::CodePoint &u : text::code_points(s)) {
-    if (u.ok && u.cp >= kEscapedByte + 0x80 && u.cp <= kEscapedByte + 0xFF)
+    if (!literal && u.ok && u.cp == kLiteral) {
+      literal = true;
+      continue;
+    }
+    if (!literal && u.ok && u.cp >= kEscapedByte + 0x80 && u.cp <= kEscapedByte + 0xFF)
       out += static_cast<char>(u.cp - kEscapedByte);
     else
       out.append(s.substr(u.pos, u.len));
+    literal = false;
   }
+  return out;
+}
+
+// The bytes of `s` that are not part of a UTF-8 character, in order.
+std::string stray_bytes(std::string_view s) {
+  std::string out;
+  for (const text::CodePoint &u : text::code_points(s))
+    if (!u.ok)
+      out.append(s.substr(u.pos, u.len));
   return out;
 }
 
@@ -87,7 +108,16 @@ std::string clean_version(std::string_view name) {
     suffix = file.substr(dot);
   }
   const std::string family = text::lower(tag_pattern().sub("", stem) + suffix);
-  return escaped ? unescape_bytes(family) : family;
+  if (!escaped)
+    return family;
+  std::string bytes = unescape_bytes(family);
+  // A removed tag can bring stray bytes together into a character ("\xE6\x8A_v1\xAE" reads
+  // "\xE6\x8A\xAE" without it), and the name would join a readable name's family. Its key is
+  // then the escaped text behind a marker that neither a name nor a text can hold: a NUL
+  // followed by a byte that is never UTF-8.
+  if (stray_bytes(bytes) != stray_bytes(raw))
+    return std::string("\0\xFF", 2) + family;
+  return bytes;
 }
 
 VersionKey get_version_key(std::string_view name) {

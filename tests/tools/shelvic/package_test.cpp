@@ -1,7 +1,9 @@
 // The download package.
+#include "core/fs.hpp"
 #include "support.hpp"
 #include "tools/shelvic/shelvic.hpp"
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -14,6 +16,15 @@
 namespace {
 
 using namespace vaskit::shelvic;
+
+// The names in the working folder, sorted.
+std::vector<std::string> listing() {
+  std::vector<std::string> names;
+  for (const auto &e : std::filesystem::directory_iterator("."))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 using test_support::InTempDir;
 using test_support::LogCapture;
 using vaskit::testing::read_file;
@@ -196,12 +207,74 @@ TEST(DownloadPackage, AnInterruptedPackLeavesNoVisibleFileBehind) {
     EXPECT_TRUE(name == "big.bin" || name == "package.zip" || name.front() == '.')
         << name << " left behind where the next run lists files";
   }
-  // The next run packs only the input.
+  // The next run packs only the input, and no temporary file of the killed one stays.
   ASSERT_EQ(zip_latest_version_files({"big.bin"}, "package.zip").status,
             PackResult::Status::packed);
   const auto packed = members("package.zip");
   ASSERT_EQ(packed.size(), 1u);
   EXPECT_EQ(packed[0].name, "big.bin");
+  EXPECT_EQ(listing(), (Strings{"big.bin", "package.zip"}));
+}
+
+// A child process that packs `files` into package.zip and stops for good at `stage` of the
+// package's write; its pid once it has stopped there.
+pid_t child_stopped_in_pack(const Strings &files, vaskit::fs::WriteStage stage) {
+  int ready[2];
+  if (::pipe(ready) != 0)
+    throw std::runtime_error("pipe failed");
+  const pid_t pid = ::fork();
+  if (pid < 0)
+    throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    ::close(ready[0]);
+    const vaskit::fs::ScopedWriteHook stop([&](vaskit::fs::WriteStage s, std::size_t) {
+      if (s == stage) {
+        const char byte = 1;
+        [[maybe_unused]] const auto n = ::write(ready[1], &byte, 1);
+        while (true)
+          ::pause();
+      }
+    });
+    zip_latest_version_files(files, "package.zip");
+    ::_exit(3); // never stopped: the parent sees no byte
+  }
+  ::close(ready[1]);
+  char byte = 0;
+  const auto n = ::read(ready[0], &byte, 1);
+  ::close(ready[0]);
+  if (n != 1) {
+    ::waitpid(pid, nullptr, 0);
+    throw std::runtime_error("the packer finished without stopping");
+  }
+  return pid;
+}
+
+// Killed while the archive is written, a packer leaves nothing at all, hidden files included;
+// killed once the archive is complete and named, just before it takes the package's place, it
+// leaves a temporary file that the next pack removes, its process being gone.
+TEST(DownloadPackage, AKilledPackLeavesNoTemporaryFile) {
+  InTempDir dir;
+  std::mt19937_64 rng(3);
+  std::string noise(300000, '\0');
+  for (auto &c : noise)
+    c = static_cast<char>(rng());
+  dir.file("a.bin", noise);
+  dir.file("b.txt", "b");
+  for (const auto stage :
+       {vaskit::fs::WriteStage::wrote_block, vaskit::fs::WriteStage::before_rename}) {
+    const pid_t pid = child_stopped_in_pack({"a.bin", "b.txt"}, stage);
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    if (stage == vaskit::fs::WriteStage::wrote_block) {
+      EXPECT_EQ(listing(), (Strings{"a.bin", "b.txt"}));
+    }
+  }
+  ASSERT_EQ(zip_latest_version_files({"a.bin", "b.txt"}, "package.zip").status,
+            PackResult::Status::packed);
+  EXPECT_EQ(listing(), (Strings{"a.bin", "b.txt", "package.zip"}));
+  EXPECT_EQ(members("package.zip").size(), 2u);
 }
 
 TEST(DownloadPackage, AFinishedPackageKeepsThePermissionsOfTheOneItReplaces) {

@@ -80,6 +80,18 @@ TEST(VersionFamilies, InvalidUtf8NamesDoNotFail) {
   EXPECT_NE(clean_version("caf\xe9.txt"), clean_version("caf\xe8.txt"));
   EXPECT_NE(clean_version("caf\xe9.txt"), clean_version("caf\uFFFD.txt"));
   EXPECT_EQ(clean_version("x\xe9\xe8\x80.md"), "x\xe9\xe8\x80.md");
+  // Characters of the last private plane beside such a byte are the name's own, not bytes: the
+  // two names below are two families (one file would otherwise be left out of the package).
+  const std::string own = "a\U0010FF80\xff.txt";
+  const std::string bytes = "a\x80\xff.txt";
+  EXPECT_EQ(clean_version(own), own);
+  EXPECT_EQ(clean_version(bytes), bytes);
+  EXPECT_EQ(clean_version("A\U0010FF7F\U0010FFFF_v2\xfe.TXT"), "a\U0010FF7F\U0010FFFF\xfe.txt");
+  EXPECT_EQ(get_version_key("a\U0010FF80_v3\xff.txt"), (VersionKey{3}));
+  // Stray bytes that the removed tag brings together into a character ("\xE6\x8A" and "\xAE")
+  // do not make the name a version of the readable one; its own versions still are.
+  EXPECT_NE(clean_version("\xE6\x8A_v1\xAE.txt"), clean_version("\xE6\x8A\xAE.txt"));
+  EXPECT_EQ(clean_version("\xE6\x8A_v1\xAE.txt"), clean_version("\xE6\x8A_V2\xAE.TXT"));
 }
 
 } // namespace
