@@ -114,11 +114,6 @@ cli::Command<Options> make_command() {
   return cmd;
 }
 
-int fail(const std::string &text) {
-  cli::echo(text, true);
-  return 1;
-}
-
 } // namespace
 
 SlidraApp::SlidraApp(const json &config_dict, std::unique_ptr<SlideExporter> exporter)
@@ -310,6 +305,11 @@ Result SlidraApp::end_with_global_error(Pass &pass, const std::string &what) con
 }
 
 Result SlidraApp::run() {
+  last_ = run_stages();
+  return last_;
+}
+
+Result SlidraApp::run_stages() {
   images_ = {};
   Pass pass;
   if (auto refused = check_settings(pass))
@@ -336,6 +336,18 @@ Result SlidraApp::run() {
                               std::to_string(pass.global_img_idx - 1) + " target images.";
   log().info("🎉 " + message);
   return {true, message};
+}
+
+Outcome SlidraApp::outcome() const {
+  if (!last_.ok)
+    return Outcome::run_failed(last_.message);
+  if (images_.unsaved == 0)
+    return Outcome::done(last_.message);
+  // The run's own closing line stands before the count of the images it could not save.
+  cli::echo("✅ Done: " + last_.message);
+  return Outcome::items_failed(static_cast<std::size_t>(images_.unsaved),
+                               std::to_string(images_.tried) + " 張裁切影像中有 " +
+                                   std::to_string(images_.unsaved) + " 張未能儲存。");
 }
 
 const cli::Command<Options> &slidra_command() {
@@ -371,25 +383,18 @@ int cmd_slidra(const Options &options) {
   // A file without content (empty, or comments only) asks for nothing.
   if (loaded_cfg.is_null())
     return 0;
-  if (!loaded_cfg.is_object() ||
-      (loaded_cfg.contains("config") && !loaded_cfg["config"].is_object() &&
-       !loaded_cfg["config"].is_null()))
-    return fail("❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。");
-  if (!loaded_cfg.contains("config") || loaded_cfg["config"].is_null())
-    loaded_cfg["config"] = json::object();
+  try {
+    config::require_mapping(loaded_cfg, "");
+    config::mapping_or_empty(loaded_cfg["config"], "config");
+  } catch (const config::ConfigError &) {
+    return cli::fail("❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。");
+  }
   if (options.scan_dir)
     loaded_cfg["config"]["scan_dir"] = *options.scan_dir;
 
   SlidraApp app(loaded_cfg);
-  const Result result = app.run();
-  if (!result.ok)
-    return fail("❌ Error: " + result.message);
-  cli::echo("✅ Done: " + result.message);
-  // Images that were not saved make the run a failure, after its own lines.
-  if (const auto &images = app.images(); images.unsaved > 0)
-    return fail("❌ Error: " + std::to_string(images.tried) + " 張裁切影像中有 " +
-                std::to_string(images.unsaved) + " 張未能儲存。");
-  return 0;
+  app.run();
+  return cli::finish(app.outcome(), {"✅ Done: ", "❌ Error: ", true});
 }
 
 } // namespace vaskit::slidra
