@@ -107,10 +107,10 @@ int cmd_procly(const Options &options) {
   if (!resolved.section)
     return resolved.status;
   Procly app(*resolved.section);
-  const Result result = app.run();
-  cli::echo((result.ok ? "Success: " : "Failed: ") + text::printable(result.message));
-  // Scripts and schedulers see the outcome in the status, not only in the line.
-  return result.ok ? 0 : 1;
+  Result result = app.run();
+  result.message = text::printable(result.message);
+  // Both lines go to standard output; scripts and schedulers see a failed run in the status.
+  return cli::finish(Outcome::of(result), {"Success: ", "Failed: ", false});
 }
 
 } // namespace vaskit::procly

@@ -339,10 +339,8 @@ Result SlidraApp::run_stages() {
 }
 
 Outcome SlidraApp::outcome() const {
-  if (!last_.ok)
-    return Outcome::run_failed(last_.message);
-  if (images_.unsaved == 0)
-    return Outcome::done(last_.message);
+  if (!last_.ok || images_.unsaved == 0)
+    return Outcome::of(last_);
   // The run's own closing line stands before the count of the images it could not save.
   cli::echo("✅ Done: " + last_.message);
   return Outcome::items_failed(static_cast<std::size_t>(images_.unsaved),
