@@ -57,8 +57,8 @@ std::string title_for(const json &titles, const char *table, const std::string &
   if (it == titles.end())
     return base;
   if (!it->is_string())
-    throw config::ConfigError(std::string("config.") + table + "[\"" + text::printable(name) + "\"]",
-                              "text", *it);
+    throw config::ConfigError(
+        std::string("config.") + table + "[\"" + text::printable(name) + "\"]", "text", *it);
   return it->get<std::string>();
 }
 
@@ -226,9 +226,8 @@ Outcome MermaidConverter::run() const {
   // Files found and none converted made nothing: that is an error, not an empty folder.
   if (md_links.empty() && chart_links.empty()) {
     if (found > 0)
-      return Outcome::items_failed(failed, "\n[ERROR] No page was made: " +
-                                               std::to_string(failed) + " of " +
-                                               std::to_string(found) +
+      return Outcome::items_failed(failed, "\n[ERROR] No page was made: " + std::to_string(failed) +
+                                               " of " + std::to_string(found) +
                                                " .md and .mmd files failed.");
     return Outcome::done("\n[WARNING] No .md or .mmd files were found in the input folder.");
   }
@@ -238,8 +237,8 @@ Outcome MermaidConverter::run() const {
                                          section("Flow Charts", chart_links));
   fs::write_file_atomic(fs::join(output_folder, "index.html"), index);
   // When only some failed, the site is made and the status still says that something failed.
-  return Outcome::items_failed(failed, "\n[DONE] Successfully generated documentation in: " +
-                                           output_folder + "/index.html");
+  return Outcome::items_failed(
+      failed, "\n[DONE] Successfully generated documentation in: " + output_folder + "/index.html");
 }
 
 } // namespace vaskit::chartwyn

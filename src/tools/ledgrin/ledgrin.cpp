@@ -60,8 +60,8 @@ json load_config(const std::string &path) {
     throw config::ConfigError::worded("", path + ": not UTF-8 text");
   if (text::starts_with(data, "\xEF\xBB\xBF"))
     throw config::ConfigError::worded("", path + ": invalid JSON (line 1, column 1): unexpected "
-                                             "UTF-8 byte-order mark; save the file as UTF-8 "
-                                             "without one");
+                                                 "UTF-8 byte-order mark; save the file as UTF-8 "
+                                                 "without one");
   try {
     return config::parse_json(data);
   } catch (const config::ParseError &e) {
@@ -98,13 +98,10 @@ const cli::Command<Options> &ledgrin_command() {
 
 int cmd_ledgrin(const Options &options) {
   if (options.generate_config) {
-    const std::string out_file =
-        vaskern::fileMg::generate_json_template(DEFAULT_CONFIG, "config_expense_template.json");
-    // The helper has said why the template could not be written.
-    if (out_file.empty())
-      return 1;
-    cli::echo("Success! Template file created at: " + text::printable(out_file));
-    return 0;
+    // The writer says why a template could not be written.
+    return vaskern::fileIO::template_written(
+        vaskern::fileMg::generate_json_template(DEFAULT_CONFIG, "config_expense_template.json"),
+        "Success! Template file created at: ");
   }
   if (!options.config || options.config->empty()) {
     cli::echo("Error: Please provide a JSON file path using --config or -c.");

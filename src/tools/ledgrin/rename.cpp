@@ -125,16 +125,14 @@ std::size_t process_expense_rename(const json &config_dict) {
   std::error_code ec;
   const auto kind = std::filesystem::status(input_path, ec).type();
   if (kind == std::filesystem::file_type::not_found)
-    throw config::ConfigError::worded("config.path", "config.path: folder " +
-                                                         text::printable(input_path) +
-                                                         " does not exist");
+    throw config::ConfigError::worded(
+        "config.path", "config.path: folder " + text::printable(input_path) + " does not exist");
   if (ec)
     throw config::ConfigError::worded("config.path", "config.path: cannot read folder " +
                                                          text::printable(input_path) + ": " +
                                                          ec.message());
   if (kind != std::filesystem::file_type::directory)
-    throw config::ConfigError::worded("config.path", "config.path: " +
-                                                         text::printable(input_path) +
+    throw config::ConfigError::worded("config.path", "config.path: " + text::printable(input_path) +
                                                          " is not a folder");
 
   const std::string target_dir = fileMg::get_folder_from_path(input_path);

@@ -91,13 +91,10 @@ const cli::Command<Options> &procly_command() {
 int cmd_procly(const Options &options) {
   const json tmpl = default_cfg_template();
   if (options.generate_config) {
-    const std::string out_file =
-        vaskern::fileMg::generate_json_template(tmpl, "config_procly_template.json");
-    // The helper has said why the template could not be written.
-    if (out_file.empty())
-      return 1;
-    cli::echo("Template created: " + text::printable(out_file));
-    return 0;
+    // The writer says why a template could not be written.
+    return vaskern::fileIO::template_written(
+        vaskern::fileMg::generate_json_template(tmpl, "config_procly_template.json"),
+        "Template created: ");
   }
   vaskern::fileMg::JsonConfigFlow flow;
   flow.missing_lines = {"Error: Please provide a JSON config file using -c."};
