@@ -194,6 +194,13 @@ ConfigError::ConfigError(std::string key_path, const std::string &expected, cons
                          " must be " + expected + ", got " + shown(value)),
       key_path_(std::move(key_path)) {}
 
+ConfigError::ConfigError(Worded, std::string key_path, const std::string &message)
+    : std::runtime_error(message), key_path_(std::move(key_path)) {}
+
+ConfigError ConfigError::worded(std::string key_path, std::string message) {
+  return ConfigError(Worded{}, std::move(key_path), message);
+}
+
 void require_mapping(const json &value, const std::string &key_path, const std::string &expected) {
   if (!value.is_object())
     throw ConfigError(key_path, expected, value);

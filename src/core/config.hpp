@@ -54,9 +54,14 @@ std::string shown(const json &v);
 class ConfigError : public std::runtime_error {
 public:
   ConfigError(std::string key_path, const std::string &expected, const json &value);
+  // The same error where the tool words the whole line itself (a folder that does not exist, a
+  // value with a requirement that "must be <expected>" cannot say): `message` is what() as is.
+  static ConfigError worded(std::string key_path, std::string message);
   const std::string &key_path() const noexcept { return key_path_; }
 
 private:
+  struct Worded {};
+  ConfigError(Worded, std::string key_path, const std::string &message);
   std::string key_path_;
 };
 

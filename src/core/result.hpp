@@ -41,6 +41,10 @@ struct Outcome {
   static Outcome run_failed(std::string message = {}) {
     return {Failed::run, 0, std::move(message)};
   }
+  // A step's Result as the whole run: done, or the run failed, with its message.
+  static Outcome of(const Result &result) {
+    return result.ok ? done(result.message) : run_failed(result.message);
+  }
   // `count` items failed; none failing is a run where nothing failed.
   static Outcome items_failed(std::size_t count, std::string message = {}) {
     return {count ? Failed::items : Failed::nothing, count, std::move(message)};

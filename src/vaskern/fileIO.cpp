@@ -109,6 +109,14 @@ std::string save_yaml_template(const std::string &content, const std::string &fi
   }
 }
 
+int template_written(const std::string &written, const std::string &line, bool printable_path) {
+  if (written.empty())
+    return vaskit::cli::finish(vaskit::Outcome::run_failed());
+  return vaskit::cli::finish(
+      vaskit::Outcome::done(printable_path ? vaskit::text::printable(written) : written),
+      {line, "", true});
+}
+
 std::optional<json> load_yaml_string(const std::string &text, const std::string &label) {
   try {
     return vaskit::config::parse_yaml(text);

@@ -33,6 +33,11 @@ using Selection = vaskit::FileList;
 // Writes `content` to `file_name` in the current folder, atomically; returns the written path,
 // or "" after printing a "❌" line when the write failed.
 std::string save_yaml_template(const std::string &content, const std::string &file_name);
+// How --generate-config ends, given what a template writer returned: status 1 for "" (the
+// writer printed why), else `line` and the path on standard output (the path made printable
+// when `printable_path`) and status 0.
+int template_written(const std::string &written, const std::string &line,
+                     bool printable_path = true);
 // Parses YAML text; on failure prints one "❌" line naming `label`, line and column; nullopt.
 std::optional<json> load_yaml_string(const std::string &text, const std::string &label);
 // Reads and parses a YAML file; on failure prints one "❌" line naming the file; nullopt.

@@ -51,13 +51,10 @@ const cli::Command<Options> &chartwyn_command() {
 
 int cmd_chartwyn(const Options &options) {
   if (options.generate_config) {
-    const std::string path =
-        vaskern::fileMg::generate_json_template(DEFAULT_CONFIG, "config_chartwyn_template.json");
-    // The helper has said why the template could not be written.
-    if (path.empty())
-      return 1;
-    cli::echo("Success! Template file created at: " + text::printable(path));
-    return 0;
+    // The writer says why a template could not be written.
+    return vaskern::fileIO::template_written(
+        vaskern::fileMg::generate_json_template(DEFAULT_CONFIG, "config_chartwyn_template.json"),
+        "Success! Template file created at: ");
   }
   vaskern::fileMg::JsonConfigFlow flow;
   flow.missing_lines = {"Error: Please provide a JSON file path using --config or -c.",
@@ -67,22 +64,13 @@ int cmd_chartwyn(const Options &options) {
   const auto resolved = vaskern::fileMg::resolve_json_config(options.config, flow);
   if (!resolved.section)
     return resolved.status;
+  // Every closing line goes to standard output; the pass words it with its tag.
+  const cli::OutcomeLines lines{"", "", false};
   try {
     const MermaidConverter converter(*resolved.section);
-    const auto s = converter.run_counted();
-    // A run in which files were found and none could be converted made nothing: that is an
-    // error, not an empty folder. When only some failed, the site is made and the status still
-    // says that something failed.
-    if (s.found > 0 && s.failed == s.found) {
-      cli::echo("\n[ERROR] No page was made: " + std::to_string(s.failed) + " of " +
-                std::to_string(s.found) + " .md and .mmd files failed.");
-      return 1;
-    }
-    cli::echo(std::string("\n[") + (s.result.ok ? "DONE" : "WARNING") + "] " + s.result.message);
-    return s.failed > 0 ? 1 : 0;
+    return cli::finish(converter.run(), lines);
   } catch (const std::exception &e) {
-    cli::echo(std::string("\n[ERROR] ") + e.what());
-    return 1;
+    return cli::finish(Outcome::run_failed(std::string("\n[ERROR] ") + e.what()), lines);
   }
 }
 

@@ -1,6 +1,14 @@
 // chartwyn: a folder of Mermaid diagrams (.mmd) and Markdown files (.md) becomes a small static
 // site: one page per source, each diagram rendered to SVG by the Mermaid command-line renderer
 // `mmdc`, and an index page linking them all.
+//
+// Error contract of a tool: cmd_chartwyn returns the exit status, its reason printed. The
+// converter's constructor throws config::ConfigError for a setting the pass cannot use, before
+// anything is touched. The pass (run) returns an Outcome whose failed items are the sources (a
+// Markdown file, a diagram the renderer failed on) it could not convert; each is logged and the
+// pass goes on with the next one. A missing renderer or input folder, a diagram title that is not
+// text and any other diagram error end the pass with an exception, which the command prints as
+// one "[ERROR]" line with status 1.
 #pragma once
 
 #include "core/command.hpp"
@@ -30,16 +38,10 @@ extern const std::string_view PAGE_TEMPLATE;
 // The index page: slots {index_title} (twice), {md_section} and {chart_section}.
 extern const std::string_view INDEX_TEMPLATE;
 
-// A `config` section the converter cannot work with (names the key).
-class ConfigError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
-
 class MermaidConverter {
 public:
-  // Reads the five settings; a key that is absent takes its default. Throws ConfigError when a
-  // folder is not text or a title table is not a mapping of texts.
+  // Reads the five settings; a key that is absent takes its default. Throws config::ConfigError
+  // when the section is not a mapping, a folder is not text or a title table is not a mapping.
   explicit MermaidConverter(const json &config_dict);
 
   // Creates the output folder (and its parents) when nothing exists there.
@@ -47,19 +49,12 @@ public:
   // True when "mmdc" is found on the command search path.
   static bool _check_mmdc();
 
-  // One pass over the input folder. Returns (false, message) when no page was made; throws
-  // std::runtime_error for a missing renderer, a missing input folder or a diagram error other
-  // than a renderer failure.
-  Result run() const;
-
-  // run(), with how many source files were found and how many of them failed (a Markdown file
-  // that could not be converted, a diagram the renderer failed on).
-  struct Summary {
-    Result result;
-    std::size_t found = 0;
-    std::size_t failed = 0;
-  };
-  Summary run_counted() const;
+  // One pass over the input folder. The outcome's failed items are the sources that could not
+  // be converted; its message is the closing "[DONE]", "[WARNING]" (no source found) or
+  // "[ERROR]" (sources found, no page made) line. Throws std::runtime_error for a missing
+  // renderer, a missing input folder or a diagram error other than a renderer failure, and
+  // config::ConfigError for a title that is not text.
+  Outcome run() const;
 
   json conf;
   std::string input_folder;

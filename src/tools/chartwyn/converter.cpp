@@ -22,7 +22,7 @@ std::string text_setting(const json &conf, const char *key, const char *fallback
     return fallback;
   const json &v = conf.at(key);
   if (!v.is_string())
-    throw ConfigError(std::string("config.") + key + " must be text, got " + v.dump());
+    throw config::ConfigError(std::string("config.") + key, "text", v);
   return v.get<std::string>();
 }
 
@@ -31,7 +31,9 @@ json title_table(const json &conf, const char *key) {
     return json::object();
   const json &v = conf.at(key);
   if (!v.is_object())
-    throw ConfigError(std::string("config.") + key + " must be a mapping of file names to titles");
+    throw config::ConfigError::worded(std::string("config.") + key,
+                                      std::string("config.") + key +
+                                          " must be a mapping of file names to titles");
   return v;
 }
 
@@ -55,8 +57,8 @@ std::string title_for(const json &titles, const char *table, const std::string &
   if (it == titles.end())
     return base;
   if (!it->is_string())
-    throw ConfigError(std::string("config.") + table + "[\"" + text::printable(name) +
-                      "\"] must be text, got " + it->dump());
+    throw config::ConfigError(
+        std::string("config.") + table + "[\"" + text::printable(name) + "\"]", "text", *it);
   return it->get<std::string>();
 }
 
@@ -99,8 +101,7 @@ void replay(const std::string &text, std::FILE *stream) {
 } // namespace
 
 MermaidConverter::MermaidConverter(const json &config_dict) : conf(config_dict) {
-  if (!conf.is_object())
-    throw ConfigError("config must be a mapping, got " + conf.dump());
+  config::require_mapping(conf, "config");
   input_folder = text_setting(conf, "input_folder", "./data_chartwyn");
   output_folder = text_setting(conf, "output_folder", "./data_chartwyn/html_out");
   index_title = conf.contains("index_title") ? config::to_text(conf.at("index_title"))
@@ -132,12 +133,9 @@ int mmdc_timeout_seconds() {
   return 120;
 }
 
-Result MermaidConverter::run() const {
-  return run_counted().result;
-}
-
-MermaidConverter::Summary MermaidConverter::run_counted() const {
-  Summary summary;
+Outcome MermaidConverter::run() const {
+  std::size_t found = 0;
+  std::size_t failed = 0;
   if (!_check_mmdc()) {
     const std::string msg = "Mermaid CLI ('mmdc') is not installed or not in PATH.\n"
                             "Please install it via: npm install -g @mermaid-js/mermaid-cli";
@@ -155,7 +153,7 @@ MermaidConverter::Summary MermaidConverter::run_counted() const {
   for (const auto &name : list_names(input_folder)) {
     if (!has_suffix_ignoring_case(name, ".md"))
       continue;
-    ++summary.found;
+    ++found;
     const std::string src_path = fs::join(input_folder, name);
     const std::string base = fs::splitext(name).first;
     const std::string html_name = base + ".html";
@@ -173,7 +171,7 @@ MermaidConverter::Summary MermaidConverter::run_counted() const {
       md_links.push_back(link_line(html_name, "📘", title));
     } catch (const std::exception &e) {
       log().error("Failed to process " + shown + ": " + e.what());
-      ++summary.failed;
+      ++failed;
     }
   }
 
@@ -189,7 +187,7 @@ MermaidConverter::Summary MermaidConverter::run_counted() const {
   for (const auto &name : list_names(input_folder)) {
     if (!has_suffix_ignoring_case(name, ".mmd"))
       continue;
-    ++summary.found;
+    ++found;
     Listed l{fs::splitext(name).first, text::sanitize_utf8(name), {}};
     try {
       l.title = title_for(chart_titles, "chart_titles", name, text::sanitize_utf8(l.base));
@@ -208,7 +206,7 @@ MermaidConverter::Summary MermaidConverter::run_counted() const {
     replay(r.err, stderr);
     if (!r.ok) {
       log().error("Failed to convert " + l.shown + ": " + r.failure);
-      ++summary.failed;
+      ++failed;
       return;
     }
     // Anything else that goes wrong with a diagram ends the run.
@@ -225,18 +223,22 @@ MermaidConverter::Summary MermaidConverter::run_counted() const {
   if (title_error)
     std::rethrow_exception(title_error);
 
+  // Files found and none converted made nothing: that is an error, not an empty folder.
   if (md_links.empty() && chart_links.empty()) {
-    summary.result = {false, "No .md or .mmd files were found in the input folder."};
-    return summary;
+    if (found > 0)
+      return Outcome::items_failed(failed, "\n[ERROR] No page was made: " + std::to_string(failed) +
+                                               " of " + std::to_string(found) +
+                                               " .md and .mmd files failed.");
+    return Outcome::done("\n[WARNING] No .md or .mmd files were found in the input folder.");
   }
 
   log().info("Generating index.html ...");
   const std::string index = render_index(index_title, section("Documentation", md_links),
                                          section("Flow Charts", chart_links));
   fs::write_file_atomic(fs::join(output_folder, "index.html"), index);
-  summary.result = {true,
-                    "Successfully generated documentation in: " + output_folder + "/index.html"};
-  return summary;
+  // When only some failed, the site is made and the status still says that something failed.
+  return Outcome::items_failed(
+      failed, "\n[DONE] Successfully generated documentation in: " + output_folder + "/index.html");
 }
 
 } // namespace vaskit::chartwyn

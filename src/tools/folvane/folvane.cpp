@@ -242,13 +242,10 @@ int cmd_folvane(const Options &options) {
     return 0;
   }
   if (options.generate_config) {
-    const std::string path =
-        vaskern::fileMg::generate_json_template(DEFAULT_CONFIG, "config_folvane_template.json");
-    // The helper has said why the template could not be written.
-    if (path.empty())
-      return 1;
-    cli::echo("Success! Template file created at: " + text::printable(path));
-    return 0;
+    // The writer says why a template could not be written.
+    return vaskern::fileIO::template_written(
+        vaskern::fileMg::generate_json_template(DEFAULT_CONFIG, "config_folvane_template.json"),
+        "Success! Template file created at: ");
   }
   vaskern::fileMg::JsonConfigFlow flow;
   flow.missing_lines = {"Error: Please provide a JSON file path using --config or -c.",

@@ -57,15 +57,17 @@ std::string make_help_text() {
 json load_config(const std::string &path) {
   const std::string data = fs::read_file(path);
   if (!text::valid_utf8(data))
-    throw ConfigError(path + ": not UTF-8 text");
+    throw config::ConfigError::worded("", path + ": not UTF-8 text");
   if (text::starts_with(data, "\xEF\xBB\xBF"))
-    throw ConfigError(path + ": invalid JSON (line 1, column 1): unexpected UTF-8 byte-order "
-                             "mark; save the file as UTF-8 without one");
+    throw config::ConfigError::worded("", path + ": invalid JSON (line 1, column 1): unexpected "
+                                                 "UTF-8 byte-order mark; save the file as UTF-8 "
+                                                 "without one");
   try {
     return config::parse_json(data);
   } catch (const config::ParseError &e) {
-    throw ConfigError(path + ": invalid JSON (line " + std::to_string(e.line) + ", column " +
-                      std::to_string(e.column) + "): " + e.what());
+    throw config::ConfigError::worded("", path + ": invalid JSON (line " + std::to_string(e.line) +
+                                              ", column " + std::to_string(e.column) +
+                                              "): " + e.what());
   }
 }
 
@@ -96,13 +98,10 @@ const cli::Command<Options> &ledgrin_command() {
 
 int cmd_ledgrin(const Options &options) {
   if (options.generate_config) {
-    const std::string out_file =
-        vaskern::fileMg::generate_json_template(DEFAULT_CONFIG, "config_expense_template.json");
-    // The helper has said why the template could not be written.
-    if (out_file.empty())
-      return 1;
-    cli::echo("Success! Template file created at: " + text::printable(out_file));
-    return 0;
+    // The writer says why a template could not be written.
+    return vaskern::fileIO::template_written(
+        vaskern::fileMg::generate_json_template(DEFAULT_CONFIG, "config_expense_template.json"),
+        "Success! Template file created at: ");
   }
   if (!options.config || options.config->empty()) {
     cli::echo("Error: Please provide a JSON file path using --config or -c.");
@@ -111,7 +110,9 @@ int cmd_ledgrin(const Options &options) {
   }
   // ledgrin reads its file itself: a file it cannot parse ends the command with the reason.
   // A workbook left unmoved is a failure the caller's script must see; a skipped one is not.
-  return process_expense_rename(load_config(*options.config)) == 0 ? 0 : 1;
+  // The pass has logged each failure, so the outcome prints nothing more.
+  const std::size_t unmoved = process_expense_rename(load_config(*options.config));
+  return cli::finish(Outcome::items_failed(unmoved));
 }
 
 } // namespace vaskit::ledgrin

@@ -1,10 +1,18 @@
 // ledgrin: expense workbooks renamed after a name cell and an amount cell of their active sheet
 // and moved into a "results" folder, with a backup copy in a "backup" folder; a dry run only
 // reports.
+//
+// Error contract of a tool: cmd_ledgrin returns the exit status, its reason printed. Without -c
+// it prints why and ends with status 1. A file that cannot be read or parsed, or a configuration
+// the pass cannot use at all, is a config::ConfigError thrown before any workbook is touched; it
+// reaches cli::run_main, which prints one "❌" line with status 1. The pass logs each workbook it
+// skips or cannot move and goes on; the command hands the count of unmoved workbooks to
+// cli::finish as an Outcome's failed items (status 1 when any), skipped ones do not count.
 #pragma once
 
 #include "core/command.hpp"
 #include "core/config.hpp"
+#include "core/result.hpp"
 #include "formats/xlsx/workbook.hpp"
 #include "vaskern/app_logging.hpp"
 
@@ -44,11 +52,9 @@ const cli::Command<Options> &ledgrin_command();
 int cmd_ledgrin(const Options &options);
 
 // Thrown for a configuration the pass cannot use at all (not a mapping, a section that is no
-// mapping, a path that is no text or names no folder).
-class ConfigError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
+// mapping, a path that is no text or names no folder): the configuration layer's one error type,
+// worded in the tool's own lines.
+using ConfigError = config::ConfigError;
 
 // The renaming pass over the workbooks directly in the configured folder. `config_dict` must be
 // a mapping (ConfigError otherwise, before anything is done). Each workbook's failure is logged

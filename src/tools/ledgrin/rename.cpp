@@ -44,8 +44,9 @@ std::string type_name(const json &v) {
 json section(const json &config_dict, const std::string &name) {
   const json value = config::get_or(config_dict, name, json::object());
   if (!value.is_object())
-    throw ConfigError("the \"" + name + "\" section must be a mapping (dict); got " +
-                      type_name(value) + " instead");
+    throw config::ConfigError::worded(name, "the \"" + name +
+                                                "\" section must be a mapping (dict); got " +
+                                                type_name(value) + " instead");
   return value;
 }
 
@@ -104,14 +105,16 @@ std::vector<CellValue> get_excel_cell_value(const std::string &file_path,
 
 std::size_t process_expense_rename(const json &config_dict) {
   if (!config_dict.is_object())
-    throw ConfigError("the configuration file's top level must be a mapping of sections; got " +
-                      type_name(config_dict) + " instead");
+    throw config::ConfigError::worded(
+        "", "the configuration file's top level must be a mapping of sections; got " +
+                type_name(config_dict) + " instead");
   const json cfg_main = section(config_dict, "config");
   const json cfg_excel = section(config_dict, "excel_in");
 
   const json path_value = config::get_or(cfg_main, "path", "./data_ledgrin");
   if (!path_value.is_string())
-    throw ConfigError("config.path must be text; got " + type_name(path_value) + " instead");
+    throw config::ConfigError::worded("config.path", "config.path must be text; got " +
+                                                         type_name(path_value) + " instead");
   const std::string input_path = path_value.get<std::string>();
   const bool dry_run =
       text::lower(config::to_text(config::get_or(cfg_main, "dry_run", "False"))) == "true";
@@ -122,12 +125,15 @@ std::size_t process_expense_rename(const json &config_dict) {
   std::error_code ec;
   const auto kind = std::filesystem::status(input_path, ec).type();
   if (kind == std::filesystem::file_type::not_found)
-    throw ConfigError("config.path: folder " + text::printable(input_path) + " does not exist");
+    throw config::ConfigError::worded(
+        "config.path", "config.path: folder " + text::printable(input_path) + " does not exist");
   if (ec)
-    throw ConfigError("config.path: cannot read folder " + text::printable(input_path) + ": " +
-                      ec.message());
+    throw config::ConfigError::worded("config.path", "config.path: cannot read folder " +
+                                                         text::printable(input_path) + ": " +
+                                                         ec.message());
   if (kind != std::filesystem::file_type::directory)
-    throw ConfigError("config.path: " + text::printable(input_path) + " is not a folder");
+    throw config::ConfigError::worded("config.path", "config.path: " + text::printable(input_path) +
+                                                         " is not a folder");
 
   const std::string target_dir = fileMg::get_folder_from_path(input_path);
   const std::string output_folder = fileMg::generate_output_path(target_dir, "results");

@@ -91,13 +91,10 @@ const cli::Command<Options> &procly_command() {
 int cmd_procly(const Options &options) {
   const json tmpl = default_cfg_template();
   if (options.generate_config) {
-    const std::string out_file =
-        vaskern::fileMg::generate_json_template(tmpl, "config_procly_template.json");
-    // The helper has said why the template could not be written.
-    if (out_file.empty())
-      return 1;
-    cli::echo("Template created: " + text::printable(out_file));
-    return 0;
+    // The writer says why a template could not be written.
+    return vaskern::fileIO::template_written(
+        vaskern::fileMg::generate_json_template(tmpl, "config_procly_template.json"),
+        "Template created: ");
   }
   vaskern::fileMg::JsonConfigFlow flow;
   flow.missing_lines = {"Error: Please provide a JSON config file using -c."};
@@ -107,10 +104,10 @@ int cmd_procly(const Options &options) {
   if (!resolved.section)
     return resolved.status;
   Procly app(*resolved.section);
-  const Result result = app.run();
-  cli::echo((result.ok ? "Success: " : "Failed: ") + text::printable(result.message));
-  // Scripts and schedulers see the outcome in the status, not only in the line.
-  return result.ok ? 0 : 1;
+  Result result = app.run();
+  result.message = text::printable(result.message);
+  // Both lines go to standard output; scripts and schedulers see a failed run in the status.
+  return cli::finish(Outcome::of(result), {"Success: ", "Failed: ", false});
 }
 
 } // namespace vaskit::procly

@@ -1,5 +1,14 @@
 // procly: system order data (CSV) matched against customer order data (a workbook) on purchase
 // order and quantity, summed per month of the delivery dates, written to a result workbook.
+//
+// Error contract of a tool: cmd_procly returns the exit status, its reason printed. Without -c,
+// or with a file the loader cannot use (it prints why), the command ends with status 1 before
+// anything is read. Settings are never refused: an absent key takes its default, a subsection
+// that is not a mapping counts as empty. Procly::run() reports a missing input, an empty
+// extraction or an unwritable result as a false Result with its message; the command turns it
+// into an Outcome for cli::finish: "Success: " or "Failed: " and the message on standard output,
+// status 1 for a failed run. What the command does not catch reaches cli::run_main: one "❌" line,
+// status 1.
 #pragma once
 
 #include "core/command.hpp"
@@ -30,9 +39,9 @@ struct Options {
 const cli::Command<Options> &procly_command();
 
 // Writes the template, or loads the -c file and runs a Procly on its "config" section, printing
-// "Success: " or "Failed: " with the run's message. Returns 1 without -c (or when the template
-// cannot be written), 0 otherwise: a file the loader cannot use ends silently, a failed run is
-// reported by its line.
+// "Success: " or "Failed: " with the run's message. Returns 0 after a template written or a run
+// that succeeded; 1 without -c, for a file the loader cannot use (the loader printed why), a
+// template that could not be written, or a failed run.
 int cmd_procly(const Options &options);
 
 // The template --generate-config writes, built anew on each call.

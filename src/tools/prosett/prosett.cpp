@@ -456,12 +456,10 @@ int cmd_prosett(const Options &options) {
   vaskern::app_logging::debug_switch(options.debug, "VasAgy");
 
   if (options.generate_config) {
-    const std::string out_path =
-        fileIO::save_yaml_template(DEFAULT_YAML_CONTENT, "config_prosett_template.yaml");
-    if (out_path.empty())
-      return 1;
-    cli::echo("✅ Success! Template file created at: " + out_path);
-    return 0;
+    // The writer says why a template could not be written; the path is shown as it is.
+    return fileIO::template_written(
+        fileIO::save_yaml_template(DEFAULT_YAML_CONTENT, "config_prosett_template.yaml"),
+        "✅ Success! Template file created at: ", false);
   }
 
   fileIO::YamlConfigFlow flow;

@@ -114,11 +114,6 @@ cli::Command<Options> make_command() {
   return cmd;
 }
 
-int fail(const std::string &text) {
-  cli::echo(text, true);
-  return 1;
-}
-
 } // namespace
 
 SlidraApp::SlidraApp(const json &config_dict, std::unique_ptr<SlideExporter> exporter)
@@ -310,6 +305,11 @@ Result SlidraApp::end_with_global_error(Pass &pass, const std::string &what) con
 }
 
 Result SlidraApp::run() {
+  last_ = run_stages();
+  return last_;
+}
+
+Result SlidraApp::run_stages() {
   images_ = {};
   Pass pass;
   if (auto refused = check_settings(pass))
@@ -338,6 +338,16 @@ Result SlidraApp::run() {
   return {true, message};
 }
 
+Outcome SlidraApp::outcome() const {
+  if (!last_.ok || images_.unsaved == 0)
+    return Outcome::of(last_);
+  // The run's own closing line stands before the count of the images it could not save.
+  cli::echo("✅ Done: " + last_.message);
+  return Outcome::items_failed(static_cast<std::size_t>(images_.unsaved),
+                               std::to_string(images_.tried) + " 張裁切影像中有 " +
+                                   std::to_string(images_.unsaved) + " 張未能儲存。");
+}
+
 const cli::Command<Options> &slidra_command() {
   static const cli::Command<Options> cmd = make_command();
   return cmd;
@@ -347,12 +357,10 @@ int cmd_slidra(const Options &options) {
   vaskern::app_logging::debug_switch(options.debug, "Vaskit");
 
   if (options.generate_config) {
-    const std::string out_path =
-        fileIO::save_yaml_template(DEFAULT_YAML_CONTENT, "config_slidra_template.yaml");
-    if (out_path.empty())
-      return 1;
-    cli::echo("✅ Success! Template file created at: " + out_path);
-    return 0;
+    // The writer says why a template could not be written; the path is shown as it is.
+    return fileIO::template_written(
+        fileIO::save_yaml_template(DEFAULT_YAML_CONTENT, "config_slidra_template.yaml"),
+        "✅ Success! Template file created at: ", false);
   }
 
   fileIO::YamlConfigFlow flow;
@@ -371,25 +379,18 @@ int cmd_slidra(const Options &options) {
   // A file without content (empty, or comments only) asks for nothing.
   if (loaded_cfg.is_null())
     return 0;
-  if (!loaded_cfg.is_object() ||
-      (loaded_cfg.contains("config") && !loaded_cfg["config"].is_object() &&
-       !loaded_cfg["config"].is_null()))
-    return fail("❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。");
-  if (!loaded_cfg.contains("config") || loaded_cfg["config"].is_null())
-    loaded_cfg["config"] = json::object();
+  try {
+    config::require_mapping(loaded_cfg, "");
+    config::mapping_or_empty(loaded_cfg["config"], "config");
+  } catch (const config::ConfigError &) {
+    return cli::fail("❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。");
+  }
   if (options.scan_dir)
     loaded_cfg["config"]["scan_dir"] = *options.scan_dir;
 
   SlidraApp app(loaded_cfg);
-  const Result result = app.run();
-  if (!result.ok)
-    return fail("❌ Error: " + result.message);
-  cli::echo("✅ Done: " + result.message);
-  // Images that were not saved make the run a failure, after its own lines.
-  if (const auto &images = app.images(); images.unsaved > 0)
-    return fail("❌ Error: " + std::to_string(images.tried) + " 張裁切影像中有 " +
-                std::to_string(images.unsaved) + " 張未能儲存。");
-  return 0;
+  app.run();
+  return cli::finish(app.outcome(), {"✅ Done: ", "❌ Error: ", true});
 }
 
 } // namespace vaskit::slidra

@@ -1,10 +1,15 @@
 // slidra: crops the regions of keyword-marked shapes out of rendered slides into GIF images and
 // writes a Markdown preview of them.
 //
-// Errors: the command returns the exit status; SlidraApp::run() reports every failure of the
-// deck, the export or the preview as a false Result (the global error); a failure of one slide
-// or one region is logged and the run goes on, and a crop image that could not be saved makes
-// the command end with status 1 after the run's lines; the stages it calls throw.
+// Error contract of a tool: cmd_slidra returns the exit status, its reason printed. A
+// configuration whose content or config section is not a mapping ends the command with one
+// "❌ Error:" line and status 1, before anything is read; a configuration without content ends it
+// quietly with status 0. SlidraApp::run() reports every failure of the deck, the export or the
+// preview as a false Result (the global error); a failure of one slide or one region is logged and
+// the run goes on. outcome() turns the last run into an Outcome: the run failed, or its failed
+// items are the crop images it could not save; cli::finish prints it and gives the status. The
+// stages run() calls throw. What the command does not catch reaches cli::run_main: one "❌" line,
+// status 1.
 #pragma once
 
 #include "core/command.hpp"
@@ -97,6 +102,10 @@ public:
   };
   // Of the last run().
   const ImageCount &images() const { return images_; }
+  // The last run() as the command reports it: run_failed with run()'s message, done with it, or
+  // items_failed by the crop images that could not be saved (then the run's own "✅ Done:" line is
+  // printed here first, and the outcome's message counts the images).
+  Outcome outcome() const;
 
   // The sorted, unique 1-based slide numbers `target_str` selects; bad parts are logged.
   std::vector<int> parse_slide_indices(const json &target_str, std::int64_t total_slides) const;
@@ -123,6 +132,7 @@ public:
 private:
   struct Pass; // what one run() has chosen and made so far
 
+  Result run_stages();
   // The stages of run(), in order.
   std::optional<Result> check_settings(Pass &pass) const;
   bool choose_deck(Pass &pass) const;
@@ -135,6 +145,7 @@ private:
 
   std::unique_ptr<SlideExporter> exporter_;
   ImageCount images_;
+  Result last_;
 };
 
 // The command line of slidra: one member per option, filled by cli::parse from
