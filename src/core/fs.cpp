@@ -456,6 +456,22 @@ std::string path_text(std::string_view path) {
   return out.empty() ? "." : out;
 }
 
+std::vector<std::filesystem::path> missing_folders(const std::filesystem::path &folder) {
+  std::vector<std::filesystem::path> missing;
+  if (folder.empty())
+    return missing;
+  std::filesystem::path p = std::filesystem::absolute(folder).lexically_normal();
+  if (!p.has_filename()) // "a/b/" names the folder b
+    p = p.parent_path();
+  std::error_code ec;
+  while (!p.empty() && !std::filesystem::exists(std::filesystem::symlink_status(p, ec)) &&
+         p != p.root_path()) {
+    missing.push_back(p);
+    p = p.parent_path();
+  }
+  return missing;
+}
+
 std::string abspath(std::string_view path) {
   std::error_code ec;
   auto p = std::filesystem::absolute(std::filesystem::path(path), ec);

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <sys/types.h>
 #include <utility>
+#include <vector>
 
 namespace vaskit::fs {
 
@@ -136,5 +137,9 @@ std::string join(std::string_view a, std::string_view b);
 std::string path_text(std::string_view path);
 // os.path.abspath: absolute and normalised ("." and ".." resolved lexically).
 std::string abspath(std::string_view path);
+
+// The folders that creating `folder` with all its parents would make: those that do not exist
+// yet, the deepest first (so that removing them in this order can succeed). Empty when it exists.
+std::vector<std::filesystem::path> missing_folders(const std::filesystem::path &folder);
 
 } // namespace vaskit::fs

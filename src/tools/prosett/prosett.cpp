@@ -2,6 +2,7 @@
 
 #include "core/command.hpp"
 #include "core/fs.hpp"
+#include "core/interrupt.hpp"
 #include "core/re.hpp"
 #include "core/text.hpp"
 #include "formats/markdown/fences.hpp"
@@ -374,6 +375,11 @@ bool ProsettConverter::convert_file(const std::string &md_file, const std::strin
 Outcome ProsettConverter::run(const std::optional<std::string> &target_file) const {
   keep_large_blocks_in_heap();
   log().info("✅ 開始 Prosett 轉換程序。輸入路徑：" + input_path);
+  // An output folder this run creates goes again if an interrupt ends the run before a page
+  // is in it.
+  std::optional<interrupt::RemoveOnInterrupt> new_output_folders;
+  if (auto missing = fs::missing_folders(output_path); !missing.empty())
+    new_output_folders.emplace(missing, interrupt::Removal::empty_folder);
   fileIO::setup_output_dir(output_path, &log());
 
   const auto selected_files = choose_files(target_file);

@@ -7,9 +7,11 @@
 #include "tools/slidra/slidra.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -21,7 +23,9 @@
 #include <poppler-page-renderer.h>
 #include <poppler-page.h>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
+#include <unistd.h>
 #include <vips/vips8>
 
 namespace vaskit::slidra {
@@ -93,6 +97,92 @@ private:
   stdfs::path path_;
   std::optional<interrupt::RemoveOnInterrupt> on_interrupt_;
 };
+
+// MD5 of `data` (RFC 1321).
+std::array<unsigned char, 16> md5(std::string_view data) {
+  static const std::uint32_t k[64] = {
+      0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613,
+      0xfd469501, 0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193,
+      0xa679438e, 0x49b40821, 0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d,
+      0x02441453, 0xd8a1e681, 0xe7d3fbc8, 0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed,
+      0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a, 0xfffa3942, 0x8771f681, 0x6d9d6122,
+      0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70, 0x289b7ec6, 0xeaa127fa,
+      0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665, 0xf4292244,
+      0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+      0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb,
+      0xeb86d391};
+  static const int r[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
+                            5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
+                            4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
+                            6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+  std::string msg(data);
+  const std::uint64_t bits = std::uint64_t(data.size()) * 8;
+  msg += static_cast<char>(0x80);
+  while (msg.size() % 64 != 56)
+    msg += '\0';
+  for (int i = 0; i < 8; ++i)
+    msg += static_cast<char>((bits >> (8 * i)) & 0xff);
+  std::uint32_t h[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+  for (std::size_t off = 0; off < msg.size(); off += 64) {
+    std::uint32_t w[16];
+    for (int i = 0; i < 16; ++i) {
+      w[i] = 0;
+      for (int b = 0; b < 4; ++b)
+        w[i] |= std::uint32_t(static_cast<unsigned char>(msg[off + 4 * i + b])) << (8 * b);
+    }
+    std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
+    for (int i = 0; i < 64; ++i) {
+      std::uint32_t f;
+      int g;
+      if (i < 16) {
+        f = (b & c) | (~b & d);
+        g = i;
+      } else if (i < 32) {
+        f = (d & b) | (~d & c);
+        g = (5 * i + 1) % 16;
+      } else if (i < 48) {
+        f = b ^ c ^ d;
+        g = (3 * i + 5) % 16;
+      } else {
+        f = c ^ (b | ~d);
+        g = (7 * i) % 16;
+      }
+      const std::uint32_t sum = a + f + k[i] + w[g];
+      a = d;
+      d = c;
+      c = b;
+      b += (sum << r[i]) | (sum >> (32 - r[i]));
+    }
+    h[0] += a;
+    h[1] += b;
+    h[2] += c;
+    h[3] += d;
+  }
+  std::array<unsigned char, 16> digest{};
+  for (int i = 0; i < 16; ++i)
+    digest[i] = static_cast<unsigned char>(h[i / 4] >> (8 * (i % 4)));
+  return digest;
+}
+
+// The socket by which LibreOffice finds an office already running on the profile `profile_url`:
+// always in /tmp (its TMPDIR is not used), named after the user and a digest of the profile's
+// URL as UTF-16, each byte in hex without leading zeros. An office that is ended rather than
+// left to finish keeps it there.
+std::string office_pipe(const std::string &profile_url) {
+  std::string utf16;
+  for (const char c : profile_url) { // the URL is ASCII: every other byte is escaped
+    utf16 += c;
+    utf16 += '\0';
+  }
+  static const char *hex = "0123456789abcdef";
+  std::string name = "/tmp/OSL_PIPE_" + std::to_string(::getuid()) + "_SingleOfficeIPC_";
+  for (const unsigned char b : md5(utf16)) {
+    if (b >= 16)
+      name += hex[b >> 4];
+    name += hex[b & 15];
+  }
+  return name;
+}
 
 // file:// URL of an absolute path, every byte outside the unreserved set escaped.
 std::string file_url(const stdfs::path &p) {
@@ -294,17 +384,23 @@ public:
     opts.in = process::Stream::null;
     opts.out = process::Stream::capture;
     opts.err = process::Stream::capture;
+    // LibreOffice's own temporary files go into the scratch folder, and so go with it.
+    const stdfs::path office_tmp = scratch.path() / "tmp";
+    stdfs::create_directories(office_tmp);
+    opts.env.emplace_back("TMPDIR", office_tmp.string());
+    // A profile of our own: a running LibreOffice of the user's neither takes the job over nor
+    // is disturbed. Its pipe is ours alone too, and goes once the office has ended.
+    const std::string profile = file_url(scratch.path() / "profile");
+    const interrupt::RemoveOnInterrupt pipe({office_pipe(profile)}, interrupt::Removal::file);
     // Ctrl-C while LibreOffice works ends the run without unwinding: what the run has made goes
-    // first, this folder included.
+    // first, this folder and the pipe included.
     opts.on_interrupt = [] { interrupt::remove_registered(); };
     const auto st =
-        process::run({*soffice,
-                      // A profile of our own: a running LibreOffice of the user's
-                      // neither takes the job over nor is disturbed.
-                      "-env:UserInstallation=" + file_url(scratch.path() / "profile"), "--headless",
+        process::run({*soffice, "-env:UserInstallation=" + profile, "--headless",
                       "--invisible", "--norestore", "--nolockcheck", "--nodefault", "--nologo",
                       "--convert-to", kPdfFilter, "--outdir", out_dir.string(), deck.string()},
                      opts);
+    ::unlink(office_pipe(profile).c_str()); // left when the office was ended (a time-out)
     const stdfs::path pdf = out_dir / "deck.pdf";
     std::error_code ec;
     if (!st.started)

@@ -1,5 +1,6 @@
 // The formatted workbook writer, on libxlsxwriter.
 #include "core/fs.hpp"
+#include "core/interrupt.hpp"
 #include "core/text.hpp"
 #include "formats/xlsx/workbook.hpp"
 #include "vaskern/excel/excelTools.hpp"
@@ -11,7 +12,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <unistd.h>
 
@@ -20,6 +23,7 @@ namespace vaskern::excelTools {
 namespace {
 
 namespace stdfs = std::filesystem;
+namespace interrupt = vaskit::interrupt;
 
 // How wide a text shows: East Asian wide characters take two columns.
 std::size_t display_width(std::string_view s) {
@@ -186,32 +190,67 @@ void write_sheet(lxw_workbook *book, lxw_format *bold, const std::string &name,
   }
 }
 
+// The library writes to a file of its own choosing, here one that has no name in the
+// temporary folder (O_TMPFILE), reached through /proc: a run that is killed leaves nothing
+// there. Where the folder cannot hold unnamed files, a named one that an interrupt removes.
+class WorkFile {
+public:
+  WorkFile() {
+    const std::string tmpdir = stdfs::temp_directory_path().string();
+    fd_ = ::open(tmpdir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ >= 0) {
+      path_ = "/proc/self/fd/" + std::to_string(fd_);
+      return;
+    }
+    std::string tmpl = (stdfs::path(tmpdir) / "vaskit-xlsx.XXXXXX").string();
+    const interrupt::Hold hold; // the name is registered before an interrupt can see it
+    fd_ = ::mkostemp(tmpl.data(), O_CLOEXEC);
+    if (fd_ < 0)
+      throw Failure(std::string("cannot create a temporary file: ") + std::strerror(errno));
+    path_ = tmpl;
+    named_.emplace(std::vector<stdfs::path>{path_}, interrupt::Removal::file);
+  }
+  ~WorkFile() {
+    if (named_)
+      ::unlink(path_.c_str());
+    ::close(fd_);
+  }
+  WorkFile(const WorkFile &) = delete;
+  WorkFile &operator=(const WorkFile &) = delete;
+
+  const std::string &path() const { return path_; }
+
+private:
+  int fd_ = -1;
+  std::string path_;
+  std::optional<interrupt::RemoveOnInterrupt> named_;
+};
+
 } // namespace
 
 bool write_formatted_excel(const std::string &path, const Sheets &sheets,
                            const app_logging::Logger &logger) {
-  std::string temp;
   try {
+    // Folders this write creates go again if an interrupt ends the run before the workbook
+    // is in them.
     const std::string folder = vaskit::fs::dirname(path);
+    std::optional<interrupt::RemoveOnInterrupt> new_folders;
     if (!folder.empty()) {
+      if (auto missing = vaskit::fs::missing_folders(folder); !missing.empty())
+        new_folders.emplace(missing, interrupt::Removal::empty_folder);
       std::error_code ec;
       stdfs::create_directories(folder, ec);
       if (ec)
         throw Failure("cannot create folder " + folder + ": " + ec.message());
     }
-    // The library writes to a file of its own choosing; the finished bytes then replace the
-    // target in one step, so no reader ever sees half a workbook.
-    std::string tmpl = (stdfs::temp_directory_path() / "vaskit-xlsx.XXXXXX").string();
-    const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0)
-      throw Failure(std::string("cannot create a temporary file: ") + std::strerror(errno));
-    ::close(fd);
-    temp = tmpl;
+    // The finished bytes then replace the target in one step, so no reader ever sees half a
+    // workbook.
+    const WorkFile work;
     const std::string tmpdir = stdfs::temp_directory_path().string();
     lxw_workbook_options options = {};
     options.constant_memory = LXW_TRUE;
     options.tmpdir = const_cast<char *>(tmpdir.c_str());
-    lxw_workbook *book = workbook_new_opt(temp.c_str(), &options);
+    lxw_workbook *book = workbook_new_opt(work.path().c_str(), &options);
     if (book == nullptr)
       throw Failure("cannot start the workbook");
     try {
@@ -224,12 +263,11 @@ bool write_formatted_excel(const std::string &path, const Sheets &sheets,
       throw;
     }
     check(workbook_close(book), "cannot finish the workbook");
-    vaskit::fs::write_file_atomic(path, vaskit::fs::read_file(temp));
-    ::unlink(temp.c_str());
+    const std::string bytes = vaskit::fs::read_file(work.path());
+    const interrupt::Hold hold; // the workbook's temporary name never outlives the run
+    vaskit::fs::write_file_atomic(path, bytes);
     return true;
   } catch (const std::exception &e) {
-    if (!temp.empty())
-      ::unlink(temp.c_str());
     logger.error("Failed to write workbook " + vaskit::text::printable(path) + ": " +
                  vaskit::text::printable(e.what()));
     return false;

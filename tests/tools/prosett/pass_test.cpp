@@ -1,7 +1,14 @@
 // The text rewrites of the conversion pass that run before the stages.
 #include "tools/prosett/prosett.hpp"
 
+#include "support/files.hpp"
+#include "vaskern/app_logging.hpp"
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -102,6 +109,35 @@ TEST(Converter, SettingsTakeDefaultsAndTheEnvironment) {
   EXPECT_EQ(custom.input_path, "in");
   EXPECT_EQ(custom.watermark_text, "X");
   ::unsetenv("DAVUZ_DEBUG");
+}
+
+
+TEST(Converter, InterruptLeavesNoOutputFolderItCreated) {
+  for (const int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(sig);
+    vaskit::testing::TempDir dir;
+    vaskit::testing::write_file(dir / "a.md", "# A\n\ntext\n");
+    const ProsettConverter converter(json{
+        {"config", {{"input_path", dir.path().string()},
+                    {"output_path", (dir / "out/pages").string()}}}});
+    EXPECT_EXIT(
+        {
+          static int signal_to_send;
+          signal_to_send = sig;
+          // The signal comes once the folder is made, before any page is written.
+          vaskern::app_logging::set_test_sink([](std::string_view, std::string_view text) {
+            if (text.find("out/pages") != std::string_view::npos)
+              ::kill(::getpid(), signal_to_send);
+          });
+          (void)converter.run("a.md");
+          std::exit(0); // the signal should have ended the run before this
+        },
+        ::testing::KilledBySignal(sig), "");
+    std::vector<std::string> names;
+    for (const auto &e : std::filesystem::recursive_directory_iterator(dir.path()))
+      names.push_back(std::filesystem::relative(e.path(), dir.path()).string());
+    EXPECT_EQ(names, std::vector<std::string>{"a.md"});
+  }
 }
 
 } // namespace

@@ -74,4 +74,49 @@ TEST(CropRunInterrupt, RemovesWhatTheRunMadeAndEndsByTheSignal) {
   }
 }
 
+TEST(CropRunInterrupt, DuringLibreOfficeRemovesItsTemporaryFilesAndPipe) {
+  InTempDir dir;
+  vaskit::testing::TempDir tools, tmp;
+  gen::Deck d;
+  d.slides.push_back({gen::rect(2, "K", 1219200, 685800, 1219200, 685800, "FF0000",
+                                gen::para(gen::run("crop_region"))),
+                      false, 0});
+  gen::write(dir / "deck.pptx", d);
+  // Does what LibreOffice does while it converts: a temporary file in its TMPDIR, and in /tmp the
+  // socket of its profile (named as LibreOffice names it, e.g. OSL_PIPE_0_SingleOfficeIPC_
+  // 6272ac0907ef6a2daa0d192e7bd9375 for file:///tmp/lc2exp/profile); then the interrupt comes.
+  const stdfs::path pipe_note = tools / "pipe";
+  vaskit::testing::write_file(
+      tools / "bin/soffice",
+      "#!/bin/sh\n"
+      "for a; do case \"$a\" in -env:UserInstallation=*) p=${a#-env:UserInstallation=};; "
+      "esac; done\n"
+      "pipe=$(python3 -c 'import hashlib, os, sys; print(\"/tmp/OSL_PIPE_%d_SingleOfficeIPC_%s\" "
+      "% (os.getuid(), \"\".join(\"%x\" % b for b in hashlib.md5(sys.argv[1].encode(\"utf-16-le\"))"
+      ".digest())))' \"$p\")\n"
+      ": > \"$pipe\"\n"
+      ": > \"${TMPDIR:-/tmp}/lu4242abc.tmp\"\n"
+      "echo \"$pipe\" > '" +
+          pipe_note.string() +
+          "'\n"
+          "kill -INT \"$SLIDRA_TEST_PID\"\n"
+          "exec sleep 30\n");
+  stdfs::permissions(tools / "bin/soffice", stdfs::perms::owner_all);
+  const std::string path = (tools / "bin").string() + ":/usr/bin:/bin";
+  EXPECT_EXIT(
+      {
+        ::setenv("PATH", path.c_str(), 1);
+        ::setenv("TMPDIR", tmp.path().c_str(), 1);
+        ::setenv("SLIDRA_TEST_PID", std::to_string(::getpid()).c_str(), 1);
+        SlidraApp(json{{"config", {{"scale_width", 320}}}}).run();
+        std::exit(0); // the signal should have ended the run before this
+      },
+      ::testing::KilledBySignal(SIGINT), "");
+  const std::string pipe = vaskit::testing::read_file(pipe_note);
+  ASSERT_FALSE(pipe.empty()); // the stand-in ran
+  EXPECT_FALSE(stdfs::exists(pipe.substr(0, pipe.size() - 1)));
+  EXPECT_TRUE(stdfs::is_empty(tmp.path()));
+  EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"deck.pptx"});
+}
+
 } // namespace

@@ -1,3 +1,4 @@
+#include "core/fs.hpp"
 #include "formats/xlsx/workbook.hpp"
 #include "support/files.hpp"
 #include "support/log_capture.hpp"
@@ -6,7 +7,11 @@
 #include "vaskern/excel/csv.hpp"
 #include "vaskern/excel/excelTools.hpp"
 
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -306,6 +311,54 @@ TEST(ExcelWriter, EscapedCharactersCountTowardsWhatACellHolds) {
   EXPECT_EQ(logs.texts("WARNING"),
             std::vector<std::string>{"Sheet 'S', row 2, column A: the text is longer than the "
                                      "32,767 characters a cell holds and was cut to fit."});
+}
+
+TEST(ExcelWriter, InterruptWhileWritingLeavesNoTemporaryAndNoNewFolder) {
+  // The signal comes while the sheets are being written (at the warning for a text cut to fit),
+  // and once more while the finished workbook is being saved.
+  for (const int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(sig);
+    TempDir dir, tmp;
+    Table t({"T"}, {{txt("a"), Cell{std::string(40000, 'x')}}});
+    EXPECT_EXIT(
+        {
+          ::setenv("TMPDIR", tmp.path().c_str(), 1);
+          static int signal_to_send;
+          signal_to_send = sig;
+          vaskern::app_logging::set_test_sink([](std::string_view level, std::string_view) {
+            if (level == "WARNING")
+              ::kill(::getpid(), signal_to_send);
+          });
+          write_formatted_excel((dir / "out/sub/r.xlsx").string(), {{"S", {{&t}}}},
+                                vaskern::app_logging::lazy_logger("ExcelTest"));
+          std::exit(0); // the signal should have ended the run before this
+        },
+        ::testing::KilledBySignal(sig), "");
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+    EXPECT_TRUE(fs::is_empty(tmp.path()));
+
+    EXPECT_EXIT(
+        {
+          ::setenv("TMPDIR", tmp.path().c_str(), 1);
+          static int signal_to_send;
+          signal_to_send = sig;
+          const vaskit::fs::ScopedWriteHook hook([](vaskit::fs::WriteStage stage, std::size_t) {
+            if (stage == vaskit::fs::WriteStage::before_rename)
+              ::kill(::getpid(), signal_to_send);
+          });
+          write_formatted_excel((dir / "out/r.xlsx").string(), {{"S", {{&t}}}},
+                                vaskern::app_logging::lazy_logger("ExcelTest"));
+          std::exit(0);
+        },
+        ::testing::KilledBySignal(sig), "");
+    // The save was under way: the signal waits for the workbook to be whole and in place.
+    std::vector<std::string> names;
+    for (const auto &e : fs::recursive_directory_iterator(dir.path()))
+      names.push_back(fs::relative(e.path(), dir.path()).string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"out", "out/r.xlsx"}));
+    EXPECT_TRUE(fs::is_empty(tmp.path()));
+  }
 }
 
 } // namespace
