@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstdio>
 #include <fcntl.h>
 #include <random>
 #include <signal.h>
@@ -285,6 +286,67 @@ void write_file_atomic(const std::filesystem::path &path, std::string_view data)
     ::fsync(dir);
     ::close(dir);
   }
+}
+
+NewFile::NewFile(const std::filesystem::path &folder, const std::string &prefix, mode_t mode) {
+  const std::string what = folder.string();
+  fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd_ < 0) {
+    // Older kernels and some file systems (network ones, mostly) cannot make unnamed files.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+      throw_errno(errno, what);
+    remove_stale_temporaries(folder, prefix);
+    std::string pattern = (folder / prefix).string() + std::to_string(::getpid()) + "-" +
+                          std::string(kRandomLength, 'X');
+    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd_ < 0)
+      throw_errno(errno, what);
+    temp_name_ = pattern;
+  }
+  if (::fchmod(fd_, mode) != 0) {
+    const int err = errno;
+    ::close(fd_);
+    if (!temp_name_.empty())
+      ::unlink(temp_name_.c_str());
+    throw_errno(err, what);
+  }
+}
+
+NewFile::~NewFile() {
+  ::close(fd_);
+  if (!temp_name_.empty() && !linked_)
+    ::unlink(temp_name_.c_str());
+}
+
+bool NewFile::link_as(const std::filesystem::path &target) {
+  if (linked_)
+    throw_errno(EINVAL, target.string());
+  int rc;
+  if (temp_name_.empty()) {
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd_);
+    rc = ::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW);
+    // Without /proc, linking by descriptor needs a privilege that root usually has.
+    if (rc != 0 && errno == ENOENT)
+      rc = ::linkat(fd_, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH);
+  } else {
+    // link() never replaces an existing file; on file systems without hard links a rename that
+    // refuses to replace does the same.
+    rc = ::link(temp_name_.c_str(), target.c_str());
+    if (rc != 0 && (errno == EPERM || errno == ENOTSUP || errno == EOPNOTSUPP)) {
+      rc = ::renameat2(AT_FDCWD, temp_name_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+      if (rc == 0)
+        temp_name_.clear();
+    }
+  }
+  if (rc != 0) {
+    if (errno == EEXIST)
+      return false;
+    throw_errno(errno, target.string());
+  }
+  linked_ = true;
+  if (!temp_name_.empty())
+    ::unlink(temp_name_.c_str());
+  return true;
 }
 
 std::pair<std::string, std::string> splitext(std::string_view name) {

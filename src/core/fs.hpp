@@ -42,6 +42,33 @@ mode_t new_file_mode();
 // std::system_error is thrown.
 void write_file_atomic(const std::filesystem::path &path, std::string_view data);
 
+// A new file in `folder` that gets its name only once it is complete, and never replaces a file.
+// It has no name while it is written (O_TMPFILE), so a process killed meanwhile leaves nothing
+// behind. Where the file system cannot make unnamed files it is made as
+// "<folder>/<prefix><pid>-<random>" instead, after the files of that form whose process no longer
+// runs (left by runs killed while writing) have been removed. The destructor closes the file and
+// removes that temporary name, if any. Errors throw std::system_error naming the folder or the
+// target.
+class NewFile {
+public:
+  // Creates the file with the permission bits `mode` (not reduced by the umask).
+  NewFile(const std::filesystem::path &folder, const std::string &prefix, mode_t mode);
+  ~NewFile();
+  NewFile(const NewFile &) = delete;
+  NewFile &operator=(const NewFile &) = delete;
+
+  // The descriptor to write through (open for writing; it stays owned by this object).
+  int fd() const { return fd_; }
+  // Gives the complete file the name `target`, in the same folder, unless a file of that name
+  // exists: false then, and the file stays as it is for another name.
+  bool link_as(const std::filesystem::path &target);
+
+private:
+  int fd_ = -1;
+  std::string temp_name_; // set when the file system gave the file a temporary name
+  bool linked_ = false;
+};
+
 // Test seam: while a ScopedWriteHook lives, write_file_atomic calls its hook after each 64 KiB
 // block written (with the bytes written so far) and once before the rename, when the temporary
 // file is complete and named. Throwing from the hook simulates a failed save. The hook is

@@ -312,6 +312,28 @@ TEST(PostrelDraft, EmlReadBackWithEverything) {
   EXPECT_EQ(read_eml(dir / "report_2.eml")["subject"], "週報 第49週");
 }
 
+// A NUL in the Markdown and subjects that GMime's own encoding loses or shortens: every part and
+// the subject reach a reader whole.
+TEST(PostrelDraft, NulAndSubjectsReachTheReaderWhole) {
+  TempDir dir;
+  const std::vector<std::string> subjects = {
+      "Weekly報告：Q3進度更新與下一步計畫說明，附上本週的詳細數據與下週的工作安排",
+      "=?utf-8?q?x?= 看起來像編碼的主旨"};
+  for (std::size_t i = 0; i < subjects.size(); ++i) {
+    const std::string name = "m" + std::to_string(i);
+    write_file(dir / (name + ".md"), "subject: " + subjects[i] + "\n\n前文" + std::string(1, '\0') +
+                                         "後文\n\n| a | b |\n|---|---|\n| 1 | 2 |\n");
+    const auto r = postrel(dir, {"-f", name + ".md", "--no-ai", "-g", "empty"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json eml = read_eml(dir / (name + ".eml"));
+    EXPECT_EQ(eml["subject"], subjects[i]);
+    EXPECT_EQ((*part(eml, "text/plain"))["text"], "前文\uFFFD後文\n\n| a | b |\n|---|---|\n| 1 | 2 |");
+    const std::string page = (*part(eml, "text/html"))["text"];
+    EXPECT_TRUE(has(page, "<td>2</td>")) << page;
+    EXPECT_FALSE(has(page, std::string(1, '\0')));
+  }
+}
+
 TEST(PostrelDraft, CodeBlocksFolderAndWeeklySummary) {
   TempDir dir;
   write_file(dir / "c.yaml", kConfig);
