@@ -100,26 +100,83 @@ std::pair<const char *, const char *> content_type_of(const std::string &name) {
   return {"application", "octet-stream"};
 }
 
-// Whether mail can reach the address: a mailbox with a local part and a domain, or a group of
-// such mailboxes. A name alone ("Team Lead", quoted or not) names no one a message can go to.
+// RFC 5322 atext, with the UTF-8 characters RFC 6532 adds: printable characters but blanks,
+// invisible formatting characters and the specials.
+bool atext(char32_t cp) {
+  if (cp >= 0x80)
+    return text::is_printable(cp);
+  const char c = static_cast<char>(cp);
+  return text::is_ascii_alpha(c) || text::is_ascii_digit(c) ||
+         std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
+}
+
+bool dot_atom(std::u32string_view s) {
+  if (s.empty() || s.front() == U'.' || s.back() == U'.')
+    return false;
+  for (std::size_t i = 0; i < s.size(); ++i)
+    if (s[i] == U'.' ? s[i + 1] == U'.' : !atext(s[i]))
+      return false;
+  return true;
+}
+
+// A local part in quotes: any printable character or blank, a quote or backslash only escaped.
+bool quoted_string(std::u32string_view s) {
+  if (s.size() < 2 || s.front() != U'"' || s.back() != U'"')
+    return false;
+  for (std::size_t i = 1; i + 1 < s.size(); ++i) {
+    if (s[i] == U'\\' && i + 2 < s.size())
+      ++i;
+    else if (s[i] == U'"' || s[i] == U'\\')
+      return false;
+    if (s[i] != U'\t' && !text::is_printable(s[i]))
+      return false;
+  }
+  return true;
+}
+
+// A domain in brackets ("[192.0.2.1]"): printable characters but blanks, brackets and backslash.
+bool domain_literal(std::u32string_view s) {
+  if (s.size() < 2 || s.front() != U'[' || s.back() != U']')
+    return false;
+  for (std::size_t i = 1; i + 1 < s.size(); ++i)
+    if (s[i] == U' ' || s[i] == U'[' || s[i] == U']' || s[i] == U'\\' ||
+        !text::is_printable(s[i]))
+      return false;
+  return true;
+}
+
+// Whether `spec` is an address that mail can reach as written: a local part (a dot-atom or a
+// quoted string), "@" and a domain (a dot-atom or a literal in brackets). Anything else would
+// be written as something else, or read back as other recipients ("a@x y.com" as "a@x" and
+// "y.com").
+bool addr_spec(std::string_view spec) {
+  const std::u32string s = text::to_u32(spec);
+  // The "@" that ends the local part, which may itself hold one inside quotes.
+  std::size_t at = std::u32string::npos;
+  bool quoted = false;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (quoted && s[i] == U'\\')
+      ++i;
+    else if (s[i] == U'"')
+      quoted = !quoted;
+    else if (s[i] == U'@' && !quoted)
+      at = i;
+  }
+  if (at == std::u32string::npos)
+    return false;
+  const std::u32string_view local = std::u32string_view(s).substr(0, at);
+  const std::u32string_view domain = std::u32string_view(s).substr(at + 1);
+  return (dot_atom(local) || quoted_string(local)) && (dot_atom(domain) || domain_literal(domain));
+}
+
+// Whether the entries are addresses mail can reach: mailboxes with such an address, or groups
+// of them. A name alone ("Team Lead", quoted or not) names no one a message can go to.
 bool deliverable(InternetAddressList *list);
 bool deliverable(InternetAddress *address) {
   if (INTERNET_ADDRESS_IS_GROUP(address))
     return deliverable(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)));
   const char *addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
-  const std::string_view spec = addr ? addr : "";
-  // The "@" that ends the local part, which may itself hold one inside quotes.
-  std::size_t at = std::string_view::npos;
-  bool quoted = false;
-  for (std::size_t i = 0; i < spec.size(); ++i) {
-    if (quoted && spec[i] == '\\')
-      ++i;
-    else if (spec[i] == '"')
-      quoted = !quoted;
-    else if (spec[i] == '@' && !quoted)
-      at = i;
-  }
-  return at != std::string_view::npos && at > 0 && at + 1 < spec.size();
+  return addr && addr_spec(addr);
 }
 bool deliverable(InternetAddressList *list) {
   const int n = list ? internet_address_list_length(list) : 0;
@@ -203,7 +260,7 @@ std::optional<std::string> plain_value(std::string_view name, std::string_view t
   if (text.empty() || text.front() == ' ' || text.back() == ' ' ||
       text.find("  ") != std::string_view::npos || text.find("=?") != std::string_view::npos)
     return std::nullopt;
-  for (const char c : text)
+  for (const unsigned char c : text)
     if (c < 0x20 || c > 0x7E)
       return std::nullopt;
   std::string out = " ";

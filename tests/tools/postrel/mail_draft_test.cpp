@@ -240,7 +240,8 @@ TEST(MailDraftSave, ANameWithoutAnAddressIsNoRecipient) {
   TempDir dir;
   LogCapture logs;
   MailDraft draft;
-  draft.To = "\"Team Lead\"; Team Lead; lead@x.com";
+  // "a@x y.com" would be read back as "a@x" and a name "y.com".
+  draft.To = "\"Team Lead\"; Team Lead; lead@x.com; a@x y.com";
   draft.CC = "John; \"Doe\" <>; Ops: ; \"at@sign\"; ok@x.com";
   Parsed p(draft.save(dir.path(), "d"));
   EXPECT_EQ(p.addresses(GMIME_ADDRESS_TYPE_TO), "lead@x.com");
@@ -248,6 +249,7 @@ TEST(MailDraftSave, ANameWithoutAnAddressIsNoRecipient) {
   EXPECT_EQ(logs.texts("WARNING"),
             (std::vector<std::string>{"⚠️ 無法辨識的收件人，已略過：\"Team Lead\"",
                                       "⚠️ 無法辨識的收件人，已略過：Team Lead",
+                                      "⚠️ 無法辨識的收件人，已略過：a@x y.com",
                                       "⚠️ 無法辨識的收件人，已略過：John",
                                       "⚠️ 無法辨識的收件人，已略過：\"Doe\" <>",
                                       "⚠️ 無法辨識的收件人，已略過：Ops:",
