@@ -11,11 +11,11 @@
 //   and every piece of the line that is a plain address is a recipient;
 // - the text and HTML parts are there, valid UTF-8 without NUL, the text part the whole body;
 // - the summary of the HTML attachment is what the searches with its patterns give.
+#include "tools/postrel/mail_draft.hpp"
 #include "core/fs.hpp"
 #include "core/re.hpp"
 #include "core/text.hpp"
 #include "harness.hpp"
-#include "tools/postrel/mail_draft.hpp"
 #include "tools/postrel/postrel.hpp"
 
 #include <cstddef>
@@ -193,7 +193,8 @@ void check_recipients(const std::string &line, InternetAddressList *list, const 
                std::string(which) + " holds an address the line does not: " + spec);
   }
   // A piece that is a plain address (dot-separated atoms on both sides) is kept.
-  static const re::Pattern plain(R"([A-Za-z0-9_+-]+(\.[A-Za-z0-9_+-]+)*@[A-Za-z0-9-]+(\.[A-Za-z0-9-]+)*)");
+  static const re::Pattern plain(
+      R"([A-Za-z0-9_+-]+(\.[A-Za-z0-9_+-]+)*@[A-Za-z0-9-]+(\.[A-Za-z0-9-]+)*)");
   for (const auto &piece : postrel::recipient_pieces(line)) {
     if (!plain.fullmatch(piece))
       continue;
@@ -222,7 +223,8 @@ void check_header_lines(const std::string &raw) {
         encoded = true;
         return true;
       });
-      FUZZ_CHECK(line.size() <= (encoded ? 76u : 78u), "a subject line too long: " + std::string(line));
+      FUZZ_CHECK(line.size() <= (encoded ? 76u : 78u),
+                 "a subject line too long: " + std::string(line));
     }
     pos = eol + 2;
   }
@@ -261,8 +263,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     return 0;
 
   const postrel::json config = {
-      {"config",
-       {{"groups", {{"weekly_report_to_boss", {{"mail_to", to}, {"mail_cc", cc}}}}}}}};
+      {"config", {{"groups", {{"weekly_report_to_boss", {{"mail_to", to}, {"mail_cc", cc}}}}}}}};
   auto [subject, body] = postrel::_extract_subject_from_markdown(md);
   const std::string expected_subject = as_header_text(subject.empty() ? "草稿" : subject);
   std::vector<std::string> attachments;
@@ -302,9 +303,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   FUZZ_CHECK(read_subject && read_subject == expected_subject,
              "subject read back as [" + std::string(read_subject ? read_subject : "") + "]");
 
-  static const std::set<std::string> draft_headers = {"X-Unsent", "To",           "Cc",
-                                                      "Subject",  "Date",         "MIME-Version",
-                                                      "Content-Type"};
+  static const std::set<std::string> draft_headers = {
+      "X-Unsent", "To", "Cc", "Subject", "Date", "MIME-Version", "Content-Type"};
   GMimeHeaderList *headers = g_mime_object_get_header_list(GMIME_OBJECT(msg));
   for (int i = 0; i < g_mime_header_list_get_count(headers); ++i) {
     const std::string name = g_mime_header_get_name(g_mime_header_list_get_header_at(headers, i));

@@ -321,7 +321,7 @@ Outcome run(const std::vector<std::string> &argv, const Options &options) {
     return result;
   }
   const pid_t pid = options.end_with_caller ? spawn_tied(argv, options, out_w.fd, err_w.fd)
-                                             : spawn(argv, options, false, out_w.fd, err_w.fd);
+                                            : spawn(argv, options, false, out_w.fd, err_w.fd);
   if (pid < 0) {
     result.error = argv[0] + ": " + std::strerror(-pid);
     return result;

@@ -36,8 +36,8 @@ struct AgentRun : vaskit::Result {
 // passed on to the agent (SIGKILL after two seconds), and the kernel ends it should the caller
 // be killed outright.
 AgentRun run_agy(const std::string &file_path, const std::optional<std::string> &goal_path,
-                       const std::vector<std::string> &skill_path, const std::string &prompt,
-                       const std::string &default_model);
+                 const std::vector<std::string> &skill_path, const std::string &prompt,
+                 const std::string &default_model);
 
 // The unified diff of two texts, line by line: "--- <from>" and "+++ <to>", then hunks
 // "@@ -a,b +c,d @@" with three lines of context. Empty when the texts have the same lines.

@@ -333,7 +333,8 @@ TEST(PostrelDraft, NulAndSubjectsReachTheReaderWhole) {
     ASSERT_EQ(r.status, 0) << r.err;
     const json eml = read_eml(dir / (name + ".eml"));
     EXPECT_EQ(eml["subject"], subjects[i]);
-    EXPECT_EQ((*part(eml, "text/plain"))["text"], "前文\uFFFD後文\n\n| a | b |\n|---|---|\n| 1 | 2 |");
+    EXPECT_EQ((*part(eml, "text/plain"))["text"],
+              "前文\uFFFD後文\n\n| a | b |\n|---|---|\n| 1 | 2 |");
     const std::string page = (*part(eml, "text/html"))["text"];
     EXPECT_TRUE(has(page, "<td>2</td>")) << page;
     EXPECT_FALSE(has(page, std::string(1, '\0')));
@@ -488,7 +489,8 @@ protected:
         "[ -n \"$AGENT_SILENT\" ] && exit 0\n"
         "[ -n \"$AGENT_HANG\" ] && { echo $$ > \"$(pwd)/agent.pid\"; trap '' TERM;\n"
         "  while :; do sleep 0.05; done; }\n"
-        "[ -n \"$AGENT_FAIL\" ] && { printf 'subject: 半成品\\n\\n寫到一半' > \"${file%.md}_ai.md\";\n"
+        "[ -n \"$AGENT_FAIL\" ] && { printf 'subject: 半成品\\n\\n寫到一半' > "
+        "\"${file%.md}_ai.md\";\n"
         "  [ \"$AGENT_FAIL\" = kill ] && kill -9 $$; exit \"$AGENT_FAIL\"; }\n"
         "[ -n \"$AGENT_BLANK\" ] && { printf ' \\n\\t\\n' > \"${file%.md}_ai.md\"; exit 0; }\n"
         "printf 'subject: AI 主旨\\n\\n潤飾後的內文\\n' > \"${file%.md}_ai.md\"\n");

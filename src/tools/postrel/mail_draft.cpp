@@ -139,8 +139,7 @@ bool domain_literal(std::u32string_view s) {
   if (s.size() < 2 || s.front() != U'[' || s.back() != U']')
     return false;
   for (std::size_t i = 1; i + 1 < s.size(); ++i)
-    if (s[i] == U' ' || s[i] == U'[' || s[i] == U']' || s[i] == U'\\' ||
-        !text::is_printable(s[i]))
+    if (s[i] == U' ' || s[i] == U'[' || s[i] == U']' || s[i] == U'\\' || !text::is_printable(s[i]))
       return false;
   return true;
 }

@@ -176,8 +176,8 @@ Stop polish_with_ai(MailRun &run, const AiOption &option) {
   // A file left by an earlier run is not the agent's answer: only a changed file counts.
   const FileState before = state_of(output_abs);
   const auto agent = vaskern::agy_utils::run_agy(
-      run.source, goal ? std::optional<std::string>(goal->string()) : std::nullopt, skills,
-      prompt, kModel);
+      run.source, goal ? std::optional<std::string>(goal->string()) : std::nullopt, skills, prompt,
+      kModel);
   // An agent that failed or was killed may have written part of its answer: none of it is used.
   if (agent.started && !agent.ok)
     return Result{false, "AI 代理程式異常結束，未使用其產出檔案: " + output_name};

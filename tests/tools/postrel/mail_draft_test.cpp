@@ -246,14 +246,15 @@ TEST(MailDraftSave, ANameWithoutAnAddressIsNoRecipient) {
   Parsed p(draft.save(dir.path(), "d"));
   EXPECT_EQ(p.addresses(GMIME_ADDRESS_TYPE_TO), "lead@x.com");
   EXPECT_EQ(p.addresses(GMIME_ADDRESS_TYPE_CC), "ok@x.com");
-  EXPECT_EQ(logs.texts("WARNING"),
-            (std::vector<std::string>{"⚠️ 無法辨識的收件人，已略過：\"Team Lead\"",
-                                      "⚠️ 無法辨識的收件人，已略過：Team Lead",
-                                      "⚠️ 無法辨識的收件人，已略過：a@x y.com",
-                                      "⚠️ 無法辨識的收件人，已略過：John",
-                                      "⚠️ 無法辨識的收件人，已略過：\"Doe\" <>",
-                                      "⚠️ 無法辨識的收件人，已略過：Ops:",
-                                      "⚠️ 無法辨識的收件人，已略過：\"at@sign\""}));
+  EXPECT_EQ(
+      logs.texts("WARNING"),
+      (std::vector<std::string>{"⚠️ 無法辨識的收件人，已略過：\"Team Lead\"",
+                                "⚠️ 無法辨識的收件人，已略過：Team Lead",
+                                "⚠️ 無法辨識的收件人，已略過：a@x y.com",
+                                "⚠️ 無法辨識的收件人，已略過：John",
+                                "⚠️ 無法辨識的收件人，已略過：\"Doe\" <>",
+                                "⚠️ 無法辨識的收件人，已略過：Ops:",
+                                "⚠️ 無法辨識的收件人，已略過：\"at@sign\""}));
 }
 
 // A save killed while it writes (a large attachment makes that take a while) leaves no file in
@@ -286,7 +287,8 @@ TEST(MailDraftSave, ASaveKilledMidwayLeavesNothingBehind) {
     std::error_code ec;
     for (const auto &fd : stdfs::directory_iterator("/proc/" + std::to_string(child) + "/fd", ec)) {
       std::error_code link_ec;
-      writing = writing || stdfs::read_symlink(fd.path(), link_ec).string().rfind(out_prefix, 0) == 0;
+      writing =
+          writing || stdfs::read_symlink(fd.path(), link_ec).string().rfind(out_prefix, 0) == 0;
     }
     if (!writing)
       std::this_thread::sleep_for(std::chrono::microseconds(200));

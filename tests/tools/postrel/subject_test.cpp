@@ -153,10 +153,30 @@ TEST_F(Summary, HtmlSummaryIsWhatThePatternsFindInOnePass) {
     }
     return items.empty() ? "" : "<div class=\"toc\"><ul>" + items + "</ul></div>";
   };
-  const std::vector<std::string> pieces = {
-      "<h1>", "<H2 id=x>", "</h2>", "</H1>", "<h3", ">", "</h3>", "<h7>", "<div", " class=\"toc\"",
-      " CLASS='TOC\"", " claſſ='toc'", "</div>", "</DIV>", "<a href=#>", "<abbr>", "</a>", "\n",
-      " ", "x", "Abstract", "<", "/", "報"};
+  const std::vector<std::string> pieces = {"<h1>",
+                                           "<H2 id=x>",
+                                           "</h2>",
+                                           "</H1>",
+                                           "<h3",
+                                           ">",
+                                           "</h3>",
+                                           "<h7>",
+                                           "<div",
+                                           " class=\"toc\"",
+                                           " CLASS='TOC\"",
+                                           " claſſ='toc'",
+                                           "</div>",
+                                           "</DIV>",
+                                           "<a href=#>",
+                                           "<abbr>",
+                                           "</a>",
+                                           "\n",
+                                           " ",
+                                           "x",
+                                           "Abstract",
+                                           "<",
+                                           "/",
+                                           "報"};
   std::mt19937 gen(7);
   for (int round = 0; round < 3000; ++round) {
     std::string page;
