@@ -187,10 +187,15 @@ void check_recipients(const std::string &line, InternetAddressList *list, const 
     const auto at = spec.rfind('@');
     FUZZ_CHECK(at != std::string::npos && at > 0 && at + 1 < spec.size(),
                std::string(which) + " holds no address: " + spec);
-    FUZZ_CHECK(unblanked.find(folded(spec)) != std::string::npos ||
-                   unblanked.find(folded(idn)) != std::string::npos ||
-                   spec.find('"') != std::string::npos,
-               std::string(which) + " holds an address the line does not: " + spec);
+    // A domain the line spells in IDN's "xn--" form need not read back as the same letters: an
+    // encoding that is not the canonical one decodes to a name that encodes differently.
+    const bool idn_in_line = unblanked.find("xn--") != std::string::npos;
+    FUZZ_CHECK(
+        unblanked.find(folded(spec)) != std::string::npos ||
+            unblanked.find(folded(idn)) != std::string::npos ||
+            spec.find('"') != std::string::npos ||
+            (idn_in_line && unblanked.find(folded(spec.substr(0, at + 1))) != std::string::npos),
+        std::string(which) + " holds an address the line does not: " + spec);
   }
   // A piece that is a plain address (dot-separated atoms on both sides) is kept.
   static const re::Pattern plain(
