@@ -174,8 +174,12 @@ bool deliverable(InternetAddressList *list);
 bool deliverable(InternetAddress *address) {
   if (INTERNET_ADDRESS_IS_GROUP(address))
     return deliverable(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)));
-  const char *addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
-  return addr && addr_spec(addr);
+  InternetAddressMailbox *mailbox = INTERNET_ADDRESS_MAILBOX(address);
+  const char *addr = internet_address_mailbox_get_addr(mailbox);
+  // The header holds the domain in its IDN form, which maps compatibility characters to ASCII
+  // ones: a full-width colon or at sign in a domain would become a special there.
+  const char *written = internet_address_mailbox_get_idn_addr(mailbox);
+  return addr && addr_spec(addr) && written && addr_spec(written);
 }
 bool deliverable(InternetAddressList *list) {
   const int n = list ? internet_address_list_length(list) : 0;

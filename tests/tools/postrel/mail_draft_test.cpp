@@ -240,8 +240,9 @@ TEST(MailDraftSave, ANameWithoutAnAddressIsNoRecipient) {
   TempDir dir;
   LogCapture logs;
   MailDraft draft;
-  // "a@x y.com" would be read back as "a@x" and a name "y.com".
-  draft.To = "\"Team Lead\"; Team Lead; lead@x.com; a@x y.com";
+  // "a@x y.com" would be read back as "a@x" and a name "y.com", and "b@x：y" as "b@x" and "y"
+  // (the full-width colon is an ASCII one in the domain's IDN form).
+  draft.To = "\"Team Lead\"; Team Lead; lead@x.com; a@x y.com; b@x：y";
   draft.CC = "John; \"Doe\" <>; Ops: ; \"at@sign\"; ok@x.com";
   Parsed p(draft.save(dir.path(), "d"));
   EXPECT_EQ(p.addresses(GMIME_ADDRESS_TYPE_TO), "lead@x.com");
@@ -251,6 +252,7 @@ TEST(MailDraftSave, ANameWithoutAnAddressIsNoRecipient) {
       (std::vector<std::string>{"⚠️ 無法辨識的收件人，已略過：\"Team Lead\"",
                                 "⚠️ 無法辨識的收件人，已略過：Team Lead",
                                 "⚠️ 無法辨識的收件人，已略過：a@x y.com",
+                                "⚠️ 無法辨識的收件人，已略過：b@x：y",
                                 "⚠️ 無法辨識的收件人，已略過：John",
                                 "⚠️ 無法辨識的收件人，已略過：\"Doe\" <>",
                                 "⚠️ 無法辨識的收件人，已略過：Ops:",
