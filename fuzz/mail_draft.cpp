@@ -201,7 +201,8 @@ void check_recipients(const std::string &line, InternetAddressList *list, const 
   static const re::Pattern plain(
       R"([A-Za-z0-9_+-]+(\.[A-Za-z0-9_+-]+)*@[A-Za-z0-9-]+(\.[A-Za-z0-9-]+)*)");
   for (const auto &piece : postrel::recipient_pieces(line)) {
-    if (!plain.fullmatch(piece))
+    // An "xn--" label that is no valid IDN encoding names no domain.
+    if (!plain.fullmatch(piece) || text::lower(piece).find("xn--") != std::string::npos)
       continue;
     bool found = false;
     for (const auto &[spec, idn] : specs)
