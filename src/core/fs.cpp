@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstdio>
 #include <fcntl.h>
 #include <random>
 #include <signal.h>

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -126,9 +127,120 @@ pid_t spawn(const std::vector<std::string> &argv, const Options &o, bool new_ses
   return rc == 0 ? pid : -rc;
 }
 
-// A child leading a group of its own does not get the terminal's Ctrl-C. While we wait for one,
-// the signals that would end us are caught instead, passed on to the child's group, and raised
-// again once it has ended, so that neither a renderer nor its browser outlives an interrupt.
+// Where a program name is looked for, in order: the name itself when it holds "/", else the
+// name in each folder of PATH, as a shell searches (an empty entry is the current folder).
+std::vector<std::string> path_candidates(std::string_view name) {
+  if (name.find('/') != std::string_view::npos)
+    return {std::string(name)};
+  std::vector<std::string> out;
+  const char *path = std::getenv("PATH");
+  const std::string_view dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    std::size_t end = dirs.find(':', start);
+    if (end == std::string_view::npos)
+      end = dirs.size();
+    const std::string_view dir = end > start ? dirs.substr(start, end - start) : ".";
+    std::string candidate;
+    candidate.reserve(dir.size() + 1 + name.size());
+    candidate.append(dir).append("/").append(name);
+    out.push_back(std::move(candidate));
+    start = end + 1;
+  }
+  return out;
+}
+
+// fork and exec by hand, for a child that the kernel ends with us: posix_spawn cannot ask for
+// PR_SET_PDEATHSIG. Everything the child needs is made before the fork; after it the child makes
+// only async-signal-safe calls. Returns its pid or -errno.
+pid_t spawn_tied(const std::vector<std::string> &argv, const Options &o, int out_w, int err_w) {
+  std::vector<std::string> args(argv);
+  std::vector<std::string> env = child_environment(o);
+  auto argp = pointers(args);
+  auto envp = pointers(env);
+  std::vector<std::string> programs = path_candidates(argv[0]);
+  const auto programp = pointers(programs);
+
+  Fd null_in, null_out;
+  if (o.in != Stream::inherit && (null_in.fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) < 0)
+    return -errno;
+  if ((o.out == Stream::null || o.err == Stream::null) &&
+      (null_out.fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC)) < 0)
+    return -errno;
+  auto target = [&](Stream st, int capture_fd) {
+    return st == Stream::null ? null_out.fd : st == Stream::capture ? capture_fd : -1;
+  };
+  const int in = null_in.fd, out = target(o.out, out_w), err = target(o.err, err_w);
+  // The child reports a failed exec through this pipe; a successful one closes it.
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0)
+    return -errno;
+  Fd report_r(report[0]), report_w(report[1]);
+
+  const pid_t parent = ::getpid();
+  sigset_t all, saved;
+  sigfillset(&all);
+  // None of the caller's signal handlers may run in the child before its exec.
+  ::pthread_sigmask(SIG_SETMASK, &all, &saved);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    // The caller may have died before the request took effect: then nothing would send it.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)
+      ::_exit(127);
+    int failed = 0;
+    if (o.own_process_group && ::setpgid(0, 0) != 0)
+      failed = errno;
+    for (const auto &[from, to] : {std::pair{in, 0}, std::pair{out, 1}, std::pair{err, 2}})
+      if (!failed && from >= 0 && ::dup2(from, to) < 0)
+        failed = errno;
+    if (!failed && !o.cwd.empty() && ::chdir(o.cwd.c_str()) != 0)
+      failed = errno;
+    if (!failed) {
+      struct sigaction dfl {};
+      dfl.sa_handler = SIG_DFL;
+      for (int sig = 1; sig < NSIG; ++sig)
+        ::sigaction(sig, &dfl, nullptr);
+      sigset_t none;
+      sigemptyset(&none);
+      ::sigprocmask(SIG_SETMASK, &none, nullptr);
+      // As execvp: a folder where the program is not found or not allowed does not end the search.
+      failed = ENOENT;
+      for (char *const *p = programp.data(); *p; ++p) {
+        ::execve(*p, argp.data(), envp.data());
+        if (errno == EACCES)
+          failed = EACCES;
+        else if (errno != ENOENT && errno != ENOTDIR && errno != ESTALE && errno != ENODEV &&
+                 errno != ETIMEDOUT) {
+          failed = errno;
+          break;
+        }
+      }
+    }
+    [[maybe_unused]] const ssize_t n = ::write(report_w.fd, &failed, sizeof failed);
+    ::_exit(127);
+  }
+  const int fork_error = errno;
+  ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+  if (pid < 0)
+    return -fork_error;
+  report_w.reset();
+  int child_error = 0;
+  ssize_t got;
+  do
+    got = ::read(report_r.fd, &child_error, sizeof child_error);
+  while (got < 0 && errno == EINTR);
+  if (got == static_cast<ssize_t>(sizeof child_error)) {
+    ::waitpid(pid, nullptr, 0);
+    return -child_error;
+  }
+  return pid;
+}
+
+// A child leading a group of its own does not get the terminal's Ctrl-C, and no child gets a
+// signal sent to us alone (a SIGTERM from a service manager, a SIGHUP to our pid). While we wait
+// for one, the signals that would end us are caught instead, passed on to the child (its group
+// when it has one), and raised again once it has ended, so that no renderer, browser or agent
+// outlives the run.
 std::atomic<int> caught_signal{0};
 extern "C" void note_signal(int sig) {
   caught_signal.store(sig);
@@ -597,8 +709,9 @@ bool start(const Job &job, Running &r) {
   }
   r.kept = o.end_tree;
   r.group = o.own_process_group || o.end_tree;
-  const pid_t pid = r.kept ? spawn_kept(argv, o, out_w.fd, err_w.fd, r.report_r, r.program)
-                           : spawn(argv, o, false, out_w.fd, err_w.fd);
+  const pid_t pid = r.kept              ? spawn_kept(argv, o, out_w.fd, err_w.fd, r.report_r, r.program)
+                    : o.end_with_caller ? spawn_tied(argv, o, out_w.fd, err_w.fd)
+                                        : spawn(argv, o, false, out_w.fd, err_w.fd);
   if (pid < 0) {
     r.result.error = argv[0] + ": " + std::strerror(-pid);
     r.out_r.reset();
@@ -708,7 +821,7 @@ public:
       if (sig != 0 && forwarded_ == 0) {
         forwarded_ = sig;
         for (auto &r : running_)
-          if (r->group && !r->reaped) {
+          if (!r->reaped) {
             r->signal(sig);
             r->term_sent = true;
             r->kill_at = now + give_up_after(*r);
@@ -781,7 +894,7 @@ private:
       done_(index, r->result);
       return;
     }
-    if (r->group && !relay_)
+    if (!relay_)
       relay_.emplace();
     running_.push_back(std::move(r));
   }
@@ -846,29 +959,11 @@ std::optional<std::string> start_detached(const std::vector<std::string> &argv,
 std::optional<std::string> which(std::string_view name) {
   if (name.empty())
     return std::nullopt;
-  auto executable = [](const std::string &p) {
+  for (auto &candidate : path_candidates(name)) {
     struct stat st;
-    return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(p.c_str(), X_OK) == 0;
-  };
-  if (name.find('/') != std::string_view::npos) {
-    std::string p(name);
-    return executable(p) ? std::optional<std::string>(p) : std::nullopt;
-  }
-  const char *path = std::getenv("PATH");
-  const std::string_view dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
-  std::size_t start = 0;
-  while (start <= dirs.size()) {
-    std::size_t end = dirs.find(':', start);
-    if (end == std::string_view::npos)
-      end = dirs.size();
-    // An empty PATH entry means the current folder, as in a shell.
-    const std::string_view dir = end > start ? dirs.substr(start, end - start) : ".";
-    std::string candidate;
-    candidate.reserve(dir.size() + 1 + name.size());
-    candidate.append(dir).append("/").append(name);
-    if (executable(candidate))
-      return candidate;
-    start = end + 1;
+    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        ::access(candidate.c_str(), X_OK) == 0)
+      return std::move(candidate);
   }
   return std::nullopt;
 }

@@ -37,8 +37,8 @@ struct Options {
   // The child leads a process group of its own, so that a time-out also ends the programs it
   // started (a renderer's browser, an office suite's helpers).
   bool own_process_group = true;
-  // With its own process group: after an interrupt has been passed on and the child has ended,
-  // this runs just before the interrupt ends the caller too (temporary files go away).
+  // After an interrupt has been passed on and the child has ended, this runs just before the
+  // interrupt ends the caller too (temporary files go away).
   std::function<void()> on_interrupt;
   // The child runs under a small keeper process that adopts every process the child starts,
   // however it detaches (a new process group or session, a double fork), and ends them all when
@@ -53,6 +53,10 @@ struct Options {
   // thread, as it arrives, instead of being kept in Outcome::out. What it throws stops the child
   // (as a time-out would, without the wait) and passes on to the caller of run or run_all.
   std::function<void(std::string_view)> on_output;
+  // The kernel kills the child (SIGKILL) when the caller dies without waiting for it, even by a
+  // signal that no handler sees (kill -9). Tied to the thread that calls run, which waits for the
+  // child anyway.
+  bool end_with_caller = false;
 };
 
 struct Outcome {
@@ -69,7 +73,10 @@ struct Outcome {
   std::string describe() const;
 };
 
-// Runs argv[0] (searched on PATH when it has no "/") with the arguments and waits for it.
+// Runs argv[0] (searched on PATH when it has no "/") with the arguments and waits for it. While
+// it waits, SIGINT, SIGTERM and SIGHUP (unless the caller ignores them) are passed on to the
+// child, or to its process group when it has one; once the child has ended (SIGKILL follows after
+// two seconds) the signal ends the caller as it would have without a child.
 Outcome run(const std::vector<std::string> &argv, const Options &options = {});
 
 struct Job {

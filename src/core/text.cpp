@@ -514,9 +514,6 @@ std::string join(const std::vector<std::string> &parts, std::string_view sep) {
   return out;
 }
 
-namespace {
-
-// Python's str.isprintable() for one code point.
 bool is_printable(char32_t cp) {
   if (cp == U' ')
     return true;
@@ -534,6 +531,8 @@ bool is_printable(char32_t cp) {
     return true;
   }
 }
+
+namespace {
 
 void append_escape(std::string &out, char32_t cp) {
   char buf[16];

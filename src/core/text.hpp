@@ -134,6 +134,10 @@ bool is_decimal(char32_t cp);
 // other code point.
 int decimal_value(char32_t cp);
 
+// Python's str.isprintable() for one code point: false for control, format, surrogate,
+// private-use and unassigned code points and for every separator but the ASCII space.
+bool is_printable(char32_t cp);
+
 // unicodedata.normalize('NFKD', s); invalid sequences become U+FFFD first.
 std::string nfkd(std::string_view s);
 

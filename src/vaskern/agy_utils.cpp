@@ -52,14 +52,15 @@ std::vector<std::string> agent_argv(const std::string &program, const std::strin
   return argv;
 }
 
-vaskit::Result run_agy(const std::string &file_path, const std::optional<std::string> &goal_path,
-                       const std::vector<std::string> &skill_path, const std::string &prompt,
-                       const std::string &default_model) {
+AgentRun run_agy(const std::string &file_path, const std::optional<std::string> &goal_path,
+                 const std::vector<std::string> &skill_path, const std::string &prompt,
+                 const std::string &default_model) {
+  AgentRun run;
   const char *program = std::getenv("VASKIT_AGENT");
   if (!program || !*program) {
-    const std::string msg = "❌ 未設定 AI 代理程式：請以環境變數 VASKIT_AGENT 指定其執行檔。";
-    log().error(msg);
-    return {false, msg};
+    run.message = "❌ 未設定 AI 代理程式：請以環境變數 VASKIT_AGENT 指定其執行檔。";
+    log().error(run.message);
+    return run;
   }
   std::string model = default_model;
   if (const char *m = std::getenv("VASKIT_AGENT_MODEL"); m && *m)
@@ -69,19 +70,22 @@ vaskit::Result run_agy(const std::string &file_path, const std::optional<std::st
   vaskit::process::Options options;
   // The agent may ask the user; it shares the terminal and ends when the user ends it.
   options.own_process_group = false;
+  options.end_with_caller = true;
   const auto outcome = vaskit::process::run(argv, options);
   if (!outcome.started) {
-    const std::string msg =
+    run.message =
         "❌ 無法啟動 AI 代理程式 " + vaskit::text::printable(program) + ": " + outcome.describe();
-    log().error(msg);
-    return {false, msg};
+    log().error(run.message);
+    return run;
   }
+  run.started = true;
   if (!outcome.ok()) {
-    const std::string msg = "⚠️ AI 代理程式異常結束 (" + outcome.describe() + ")";
-    log().warning(msg);
-    return {false, msg};
+    run.message = "⚠️ AI 代理程式異常結束 (" + outcome.describe() + ")";
+    log().warning(run.message);
+    return run;
   }
-  return {true, ""};
+  run.ok = true;
+  return run;
 }
 
 std::string unified_diff(const std::string &old_content, const std::string &new_content,

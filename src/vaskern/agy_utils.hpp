@@ -22,12 +22,22 @@ std::vector<std::string> agent_argv(const std::string &program, const std::strin
                                     const std::vector<std::string> &skill_path,
                                     const std::string &prompt);
 
+// How the agent run ended: ok when the agent exited with status 0; `started` once it ran, so
+// that a failure tells an agent that was never started (it wrote nothing) from one that ended
+// badly and may have left its work half done.
+struct AgentRun : vaskit::Result {
+  bool started = false;
+};
+
 // Runs the agent and waits for it. Not ok, after one "❌"/"⚠️" line on standard error, when
-// VASKIT_AGENT is unset, the program cannot be started, or it ends with a status other than 0
-// (the message says which). Whether the agent did its work is for the caller to check.
-vaskit::Result run_agy(const std::string &file_path, const std::optional<std::string> &goal_path,
-                       const std::vector<std::string> &skill_path, const std::string &prompt,
-                       const std::string &default_model);
+// VASKIT_AGENT is unset, the program cannot be started, or it ends with a status other than 0 or
+// by a signal (the message says which). Whether the agent did its work is for the caller to
+// check. The agent never outlives the caller: a signal that ends the caller while it waits is
+// passed on to the agent (SIGKILL after two seconds), and the kernel ends it should the caller
+// be killed outright.
+AgentRun run_agy(const std::string &file_path, const std::optional<std::string> &goal_path,
+                 const std::vector<std::string> &skill_path, const std::string &prompt,
+                 const std::string &default_model);
 
 // The unified diff of two texts, line by line: "--- <from>" and "+++ <to>", then hunks
 // "@@ -a,b +c,d @@" with three lines of context. Empty when the texts have the same lines.

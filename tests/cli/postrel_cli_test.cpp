@@ -3,10 +3,16 @@
 #include "support/fifo.hpp"
 #include "support/files.hpp"
 
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -312,6 +318,29 @@ TEST(PostrelDraft, EmlReadBackWithEverything) {
   EXPECT_EQ(read_eml(dir / "report_2.eml")["subject"], "週報 第49週");
 }
 
+// A NUL in the Markdown and subjects that GMime's own encoding loses or shortens: every part and
+// the subject reach a reader whole.
+TEST(PostrelDraft, NulAndSubjectsReachTheReaderWhole) {
+  TempDir dir;
+  const std::vector<std::string> subjects = {
+      "Weekly報告：Q3進度更新與下一步計畫說明，附上本週的詳細數據與下週的工作安排",
+      "=?utf-8?q?x?= 看起來像編碼的主旨"};
+  for (std::size_t i = 0; i < subjects.size(); ++i) {
+    const std::string name = "m" + std::to_string(i);
+    write_file(dir / (name + ".md"), "subject: " + subjects[i] + "\n\n前文" + std::string(1, '\0') +
+                                         "後文\n\n| a | b |\n|---|---|\n| 1 | 2 |\n");
+    const auto r = postrel(dir, {"-f", name + ".md", "--no-ai", "-g", "empty"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json eml = read_eml(dir / (name + ".eml"));
+    EXPECT_EQ(eml["subject"], subjects[i]);
+    EXPECT_EQ((*part(eml, "text/plain"))["text"],
+              "前文\uFFFD後文\n\n| a | b |\n|---|---|\n| 1 | 2 |");
+    const std::string page = (*part(eml, "text/html"))["text"];
+    EXPECT_TRUE(has(page, "<td>2</td>")) << page;
+    EXPECT_FALSE(has(page, std::string(1, '\0')));
+  }
+}
+
 TEST(PostrelDraft, CodeBlocksFolderAndWeeklySummary) {
   TempDir dir;
   write_file(dir / "c.yaml", kConfig);
@@ -458,6 +487,11 @@ protected:
         "    --file) file=\"$2\"; echo \"$1 $2\" >> \"$log\"; shift 2;;\n"
         "    *) echo \"$1 $2\" >> \"$log\"; shift 2;;\n  esac\ndone\n"
         "[ -n \"$AGENT_SILENT\" ] && exit 0\n"
+        "[ -n \"$AGENT_HANG\" ] && { echo $$ > \"$(pwd)/agent.pid\"; trap '' TERM;\n"
+        "  while :; do sleep 0.05; done; }\n"
+        "[ -n \"$AGENT_FAIL\" ] && { printf 'subject: 半成品\\n\\n寫到一半' > "
+        "\"${file%.md}_ai.md\";\n"
+        "  [ \"$AGENT_FAIL\" = kill ] && kill -9 $$; exit \"$AGENT_FAIL\"; }\n"
         "[ -n \"$AGENT_BLANK\" ] && { printf ' \\n\\t\\n' > \"${file%.md}_ai.md\"; exit 0; }\n"
         "printf 'subject: AI 主旨\\n\\n潤飾後的內文\\n' > \"${file%.md}_ai.md\"\n");
     stdfs::permissions(dir / "agent.sh", stdfs::perms::owner_all);
@@ -496,6 +530,79 @@ TEST_F(PostrelAgent, AgentOutputBecomesTheBodyAndTheDiffIsShown) {
   const json eml = read_eml(dir / "report.eml");
   EXPECT_EQ(eml["subject"], "AI 主旨");
   EXPECT_TRUE(has((*part(eml, "text/html"))["text"], "潤飾後的內文"));
+}
+
+TEST_F(PostrelAgent, AnAgentThatFailsMakesNoDraft) {
+  for (const std::string how : {"3", "kill"}) {
+    auto failing = env;
+    failing.push_back("AGENT_FAIL=" + how);
+    const auto r = postrel(dir, {"-f", "report.md", "-g", "empty"}, "2\n", failing);
+    EXPECT_EQ(r.status, 1) << how;
+    EXPECT_TRUE(has(r.err, how == "3" ? "⚠️ AI 代理程式異常結束 (exit status 3)"
+                                      : "⚠️ AI 代理程式異常結束 (signal 9)"))
+        << r.err;
+    EXPECT_TRUE(has(r.err, "Error: AI 代理程式異常結束，未使用其產出檔案: report_ai.md")) << r.err;
+    EXPECT_FALSE(has(r.out, "Done:"));
+    EXPECT_EQ(eml_count(dir.path()), 0u);
+    EXPECT_EQ(read_file(dir / "report.md"), "subject: 原主旨\n\n原本的內文\n");
+    stdfs::remove(dir / "report_ai.md");
+  }
+}
+
+// A process whose entry in /proc is gone or a zombie has ended.
+bool ended(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line))
+    return true;
+  const auto paren = line.rfind(')');
+  return paren != std::string::npos && line.compare(paren + 2, 1, "Z") == 0;
+}
+
+// SIGTERM or SIGHUP sent to postrel alone (not to its process group), or a kill -9, while the
+// agent works: the agent ends too, even one that ignores SIGTERM, and can write nothing later.
+TEST_F(PostrelAgent, TheAgentEndsWithPostrel) {
+  write_file(dir / "menu.txt", "2\n");
+  auto hanging = env;
+  hanging.push_back("AGENT_HANG=1");
+  for (const int sig : {SIGTERM, SIGHUP, SIGKILL}) {
+    stdfs::remove(dir / "agent.pid");
+    const pid_t tool = ::fork();
+    ASSERT_GE(tool, 0);
+    if (tool == 0) {
+      const int in = ::open((dir / "menu.txt").c_str(), O_RDONLY);
+      const int null = ::open("/dev/null", O_WRONLY);
+      if (in < 0 || null < 0 || ::dup2(in, 0) < 0 || ::dup2(null, 1) < 0 || ::dup2(null, 2) < 0 ||
+          ::chdir(dir.path().c_str()) != 0)
+        ::_exit(127);
+      for (auto &e : hanging)
+        ::putenv(e.data());
+      ::execl(kHost.c_str(), kHost.c_str(), "postrel", "-f", "report.md", "-g", "empty",
+              static_cast<char *>(nullptr));
+      ::_exit(127);
+    }
+    pid_t agent = 0;
+    for (int i = 0; i < 1000 && agent <= 0; ++i) {
+      std::ifstream(dir / "agent.pid") >> agent;
+      if (agent <= 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GT(agent, 0) << sig;
+    ::kill(tool, sig);
+    int status = 0;
+    ASSERT_EQ(::waitpid(tool, &status, 0), tool);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig << " " << status;
+    bool gone = false;
+    for (int i = 0; i < 500 && !gone; ++i) {
+      gone = ended(agent);
+      if (!gone)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(gone) << "the agent outlived postrel ended by signal " << sig;
+    if (!gone)
+      ::kill(agent, SIGKILL);
+  }
+  EXPECT_EQ(eml_count(dir.path()), 0u);
 }
 
 TEST_F(PostrelAgent, BlankOutputMeansNoDraft) {

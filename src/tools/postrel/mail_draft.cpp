@@ -15,6 +15,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace vaskit::postrel {
@@ -99,6 +100,95 @@ std::pair<const char *, const char *> content_type_of(const std::string &name) {
   return {"application", "octet-stream"};
 }
 
+// RFC 5322 atext, with the UTF-8 characters RFC 6532 adds: printable characters but blanks,
+// invisible formatting characters and the specials.
+bool atext(char32_t cp) {
+  if (cp >= 0x80)
+    return text::is_printable(cp);
+  const char c = static_cast<char>(cp);
+  return text::is_ascii_alpha(c) || text::is_ascii_digit(c) ||
+         std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
+}
+
+bool dot_atom(std::u32string_view s) {
+  if (s.empty() || s.front() == U'.' || s.back() == U'.')
+    return false;
+  for (std::size_t i = 0; i < s.size(); ++i)
+    if (s[i] == U'.' ? s[i + 1] == U'.' : !atext(s[i]))
+      return false;
+  return true;
+}
+
+// A local part in quotes: any printable character or blank, a quote or backslash only escaped.
+bool quoted_string(std::u32string_view s) {
+  if (s.size() < 2 || s.front() != U'"' || s.back() != U'"')
+    return false;
+  for (std::size_t i = 1; i + 1 < s.size(); ++i) {
+    if (s[i] == U'\\' && i + 2 < s.size())
+      ++i;
+    else if (s[i] == U'"' || s[i] == U'\\')
+      return false;
+    if (s[i] != U'\t' && !text::is_printable(s[i]))
+      return false;
+  }
+  return true;
+}
+
+// A domain in brackets ("[192.0.2.1]"): printable characters but blanks, brackets and backslash.
+bool domain_literal(std::u32string_view s) {
+  if (s.size() < 2 || s.front() != U'[' || s.back() != U']')
+    return false;
+  for (std::size_t i = 1; i + 1 < s.size(); ++i)
+    if (s[i] == U' ' || s[i] == U'[' || s[i] == U']' || s[i] == U'\\' || !text::is_printable(s[i]))
+      return false;
+  return true;
+}
+
+// Whether `spec` is an address that mail can reach as written: a local part (a dot-atom or a
+// quoted string), "@" and a domain (a dot-atom or a literal in brackets). Anything else would
+// be written as something else, or read back as other recipients ("a@x y.com" as "a@x" and
+// "y.com").
+bool addr_spec(std::string_view spec) {
+  const std::u32string s = text::to_u32(spec);
+  // The "@" that ends the local part, which may itself hold one inside quotes.
+  std::size_t at = std::u32string::npos;
+  bool quoted = false;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (quoted && s[i] == U'\\')
+      ++i;
+    else if (s[i] == U'"')
+      quoted = !quoted;
+    else if (s[i] == U'@' && !quoted)
+      at = i;
+  }
+  if (at == std::u32string::npos)
+    return false;
+  const std::u32string_view local = std::u32string_view(s).substr(0, at);
+  const std::u32string_view domain = std::u32string_view(s).substr(at + 1);
+  return (dot_atom(local) || quoted_string(local)) && (dot_atom(domain) || domain_literal(domain));
+}
+
+// Whether the entries are addresses mail can reach: mailboxes with such an address, or groups
+// of them. A name alone ("Team Lead", quoted or not) names no one a message can go to.
+bool deliverable(InternetAddressList *list);
+bool deliverable(InternetAddress *address) {
+  if (INTERNET_ADDRESS_IS_GROUP(address))
+    return deliverable(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)));
+  InternetAddressMailbox *mailbox = INTERNET_ADDRESS_MAILBOX(address);
+  const char *addr = internet_address_mailbox_get_addr(mailbox);
+  // The header holds the domain in its IDN form, which maps compatibility characters to ASCII
+  // ones: a full-width colon or at sign in a domain would become a special there.
+  const char *written = internet_address_mailbox_get_idn_addr(mailbox);
+  return addr && addr_spec(addr) && written && addr_spec(written);
+}
+bool deliverable(InternetAddressList *list) {
+  const int n = list ? internet_address_list_length(list) : 0;
+  for (int i = 0; i < n; ++i)
+    if (!deliverable(internet_address_list_get_address(list, i)))
+      return false;
+  return n > 0;
+}
+
 void add_recipients(GMimeMessage *msg, GMimeAddressType type, const std::string &line) {
   InternetAddressList *list = g_mime_message_get_addresses(msg, type);
   for (const auto &piece : recipient_pieces(line)) {
@@ -110,7 +200,7 @@ void add_recipients(GMimeMessage *msg, GMimeAddressType type, const std::string 
     }
     InternetAddressList *parsed =
         internet_address_list_parse(nullptr, blank_controls(piece).c_str());
-    if (!parsed || internet_address_list_length(parsed) == 0) {
+    if (!deliverable(parsed)) {
       log().warning("⚠️ 無法辨識的收件人，已略過：" + piece);
     } else {
       internet_address_list_append(list, parsed);
@@ -134,14 +224,137 @@ std::string fitting_stem(const std::string &stem, std::size_t suffix_size) {
   return stem.substr(0, end);
 }
 
+// A NUL would end the part's text there; it stands for U+FFFD, as the Markdown renderer makes it.
+std::string without_nul(const std::string &body) {
+  if (body.find('\0') == std::string::npos)
+    return body;
+  std::string out;
+  out.reserve(body.size() + 16);
+  for (const char c : body) {
+    if (c == '\0')
+      out += "\xEF\xBF\xBD";
+    else
+      out += c;
+  }
+  return out;
+}
+
 GMimeTextPart *text_part(const char *subtype, const std::string &body) {
   GMimeTextPart *part = g_mime_text_part_new_with_subtype(subtype);
-  g_mime_text_part_set_text(part, body.c_str());
+  g_mime_text_part_set_text(part, without_nul(body).c_str());
   // Seven-bit lines of at most 76 characters: no line passes the 998 that SMTP allows.
   GMimePart *p = GMIME_PART(part);
   g_mime_part_set_content_encoding(
       p, g_mime_part_get_best_content_encoding(p, GMIME_ENCODING_CONSTRAINT_7BIT));
   return part;
+}
+
+// RFC 2047: an encoded-word has at most 75 characters, and a header line that holds one at most
+// 76. Other header lines stay within the 78 that RFC 5322 recommends.
+constexpr std::size_t kEncodedWordMax = 75;
+constexpr std::size_t kEncodedLineMax = 76;
+constexpr std::size_t kLineMax = 78;
+
+// The header text as it stands, folded at blanks, when every reader shows it unchanged: printable
+// ASCII, one blank between words and none at the ends (readers drop blanks at the ends of a
+// value), no "=?" that a reader could decode as an encoded word, and no word too long for a
+// line. nullopt otherwise.
+std::optional<std::string> plain_value(std::string_view name, std::string_view text) {
+  if (text.empty() || text.front() == ' ' || text.back() == ' ' ||
+      text.find("  ") != std::string_view::npos || text.find("=?") != std::string_view::npos)
+    return std::nullopt;
+  for (const unsigned char c : text)
+    if (c < 0x20 || c > 0x7E)
+      return std::nullopt;
+  std::string out = " ";
+  std::size_t line = name.size() + 2; // "Name: "
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find(' ', start);
+    if (end == std::string_view::npos)
+      end = text.size();
+    const std::string_view word = text.substr(start, end - start);
+    if (start > 0) {
+      if (line + 1 + word.size() <= kLineMax) {
+        out += ' ';
+        ++line;
+      } else {
+        // Unfolding takes the line break out and keeps the blank.
+        out += "\n ";
+        line = 1;
+      }
+    }
+    if (line + word.size() > kLineMax)
+      return std::nullopt;
+    out += word;
+    line += word.size();
+    start = end + 1;
+  }
+  return out + "\n";
+}
+
+// A byte of "Q" encoded text: letters, digits and the few marks RFC 2047 allows anywhere stand
+// for themselves, a blank is "_", everything else "=XX".
+void append_q(std::string &out, unsigned char c) {
+  static const char hex[] = "0123456789ABCDEF";
+  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '!' ||
+      c == '*' || c == '+' || c == '-' || c == '/') {
+    out += static_cast<char>(c);
+  } else if (c == ' ') {
+    out += '_';
+  } else {
+    out += '=';
+    out += hex[c >> 4];
+    out += hex[c & 15];
+  }
+}
+
+// The raw value of an unstructured header, as it follows "Name:" in the message (a line break
+// ends each line): the text itself when plain_value allows, else "Q" encoded-words of its UTF-8,
+// one to a line, each holding whole characters. Readers join adjacent encoded-words without the
+// blanks between them and show exactly the text. Some readers join the encoded text of adjacent
+// words before decoding it, which base64 padding inside the joined text would cut short; "Q" has
+// no padding.
+std::string unstructured_value(std::string_view name, std::string_view text) {
+  if (text.empty())
+    return " \n";
+  if (auto plain = plain_value(name, text))
+    return *plain;
+  static const std::string_view open = "=?utf-8?q?", close = "?=";
+  std::string out = " ";
+  std::string word;
+  std::size_t room = kEncodedLineMax - (name.size() + 2); // the first line starts "Name: "
+  auto flush = [&] {
+    out.append(open).append(word).append(close).append("\n ");
+    word.clear();
+    room = kEncodedLineMax - 1; // later lines start with one blank
+  };
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t end = i + 1;
+    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+      ++end;
+    std::string encoded;
+    for (std::size_t k = i; k < end; ++k)
+      append_q(encoded, static_cast<unsigned char>(text[k]));
+    const std::size_t limit = std::min(kEncodedWordMax, room) - open.size() - close.size();
+    if (!word.empty() && word.size() + encoded.size() > limit)
+      flush();
+    word += encoded;
+    i = end;
+  }
+  flush();
+  out.resize(out.size() - 2); // the line break and blank after the last word
+  return out + "\n";
+}
+
+void set_subject(GMimeMessage *msg, const std::string &subject) {
+  g_mime_message_set_subject(msg, subject.c_str(), "utf-8");
+  // GMime's own encoding of the value makes encoded-words longer than readers accept and leaves
+  // text that looks like an encoded word as it is: the value is written here instead.
+  GMimeHeader *header =
+      g_mime_header_list_get_header(g_mime_object_get_header_list(GMIME_OBJECT(msg)), "Subject");
+  g_mime_header_set_raw_value(header, unstructured_value("Subject", subject).c_str());
 }
 
 } // namespace
@@ -208,7 +421,7 @@ stdfs::path MailDraft::save(const stdfs::path &folder, const std::string &stem) 
   g_mime_object_set_header(obj, "X-Unsent", "1", nullptr);
   add_recipients(msg.get(), GMIME_ADDRESS_TYPE_TO, To);
   add_recipients(msg.get(), GMIME_ADDRESS_TYPE_CC, CC);
-  g_mime_message_set_subject(msg.get(), blank_controls(Subject).c_str(), "utf-8");
+  set_subject(msg.get(), blank_controls(Subject));
   GDateTime *now = g_date_time_new_now_local();
   g_mime_message_set_date(msg.get(), now);
   g_date_time_unref(now);
@@ -244,66 +457,56 @@ stdfs::path MailDraft::save(const stdfs::path &folder, const std::string &stem) 
     g_mime_message_set_mime_part(msg.get(), GMIME_OBJECT(alternative.get()));
   }
 
-  // A short name of its own: one made from the stem could pass the file-name limit.
-  std::string tmpl = (folder / ".postrel-XXXXXX").string();
-  const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
-  if (fd < 0)
-    throw std::runtime_error("無法在 " + folder.string() +
-                             " 建立郵件草稿: " + std::strerror(errno));
-  const std::string tmp = tmpl;
-  auto fail = [&](const std::string &what, int err) -> std::runtime_error {
-    ::unlink(tmp.c_str());
-    return std::runtime_error(what + ": " + std::strerror(err));
-  };
-  {
-    // mkostemp() makes the file private (0600); a finished draft is an ordinary file.
-    if (::fchmod(fd, fs::new_file_mode()) != 0) {
-      const int err = errno;
-      ::close(fd);
-      throw fail("寫入郵件草稿失敗", err);
+  // The draft has no name until it is whole (a run killed while writing leaves nothing), then
+  // takes the first free one.
+  const auto file = [&] {
+    try {
+      return std::make_unique<fs::NewFile>(folder / "postrel", fs::new_file_mode());
+    } catch (const std::system_error &e) {
+      throw std::runtime_error("無法在 " + folder.string() +
+                               " 建立郵件草稿: " + std::strerror(e.code().value()));
     }
-    // Buffered writes through stdio; its flush does not sync the disk (a draft replaces nothing
-    // and can be made again from its Markdown, and a sync would cost more than composing it).
-    FILE *fp = ::fdopen(fd, "wb");
+  }();
+  {
+    // Buffered writes through stdio on a second descriptor, so that the file stays open for
+    // naming.
+    const int fd = ::dup(file->fd());
+    FILE *fp = fd < 0 ? nullptr : ::fdopen(fd, "wb");
     if (!fp) {
       const int err = errno;
-      ::close(fd);
-      throw fail("寫入郵件草稿失敗", err);
+      if (fd >= 0)
+        ::close(fd);
+      throw std::runtime_error(std::string("寫入郵件草稿失敗: ") + std::strerror(err));
     }
-    GMimeStream *file = g_mime_stream_file_new(fp); // owns fp
+    GMimeStream *stream = g_mime_stream_file_new(fp); // owns fp
     GMimeFormatOptions *format = g_mime_format_options_new();
     g_mime_format_options_set_newline_format(format, GMIME_NEWLINE_FORMAT_DOS);
     errno = 0;
-    const ssize_t written = g_mime_object_write_to_stream(obj, format, file);
+    const ssize_t written = g_mime_object_write_to_stream(obj, format, stream);
     g_mime_format_options_free(format);
     int err = errno ? errno : EIO;
     const bool flushed = written >= 0 && std::fflush(fp) == 0 && !std::ferror(fp);
     if (!flushed && errno)
       err = errno;
-    g_mime_stream_file_set_owner(GMIME_STREAM_FILE(file), FALSE);
-    g_object_unref(file);
+    g_mime_stream_file_set_owner(GMIME_STREAM_FILE(stream), FALSE);
+    g_object_unref(stream);
     const bool closed = std::fclose(fp) == 0;
     if (!closed && flushed)
       err = errno;
     if (!flushed || !closed)
-      throw fail("寫入郵件草稿失敗", err);
+      throw std::runtime_error(std::string("寫入郵件草稿失敗: ") + std::strerror(err));
   }
   for (int n = 1;; ++n) {
     const std::string suffix = (n == 1 ? std::string() : "_" + std::to_string(n)) + ".eml";
     const stdfs::path target = folder / (fitting_stem(stem, suffix.size()) + suffix);
-    // link() never replaces an existing file: an earlier draft keeps its name.
-    if (::link(tmp.c_str(), target.c_str()) == 0) {
-      ::unlink(tmp.c_str());
-      return target;
+    // An earlier draft keeps its name.
+    try {
+      if (file->publish(target))
+        return target;
+    } catch (const std::system_error &e) {
+      throw std::runtime_error("無法儲存郵件草稿 " + target.string() + ": " +
+                               std::strerror(e.code().value()));
     }
-    if (errno == EEXIST)
-      continue;
-    // File systems without hard links: a rename that refuses to replace does the same.
-    if ((errno == EPERM || errno == ENOTSUP || errno == EOPNOTSUPP) &&
-        ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-      return target;
-    if (errno != EEXIST)
-      throw fail("無法儲存郵件草稿 " + target.string(), errno);
   }
 }
 

@@ -21,10 +21,12 @@ public:
   // Recipient lines as the configuration writes them: addresses separated by ";" (a ";" inside
   // double quotes belongs to a display name), each "name <address>" or a bare address. Empty
   // pieces are left out, and so is (with a warning) a piece that holds a control character
-  // other than a tab: a line break in it could otherwise add recipients or headers.
+  // other than a tab (a line break in it could otherwise add recipients or headers) or that
+  // names no address with a local part and a domain (a name alone).
   std::string To;
   std::string CC;
-  // Control characters count as blanks; the header is encoded as needed.
+  // Control characters count as blanks; otherwise every reader shows the subject as given (it
+  // is encoded as needed, in encoded-words and lines of the lengths RFC 2047 allows).
   std::string Subject;
   std::string HTMLBody;
   // The text/plain alternative (the Markdown itself).

@@ -5,7 +5,11 @@
 #include "tools/postrel/postrel.hpp"
 #include "vaskern/fileIO.hpp"
 
+#include <array>
 #include <filesystem>
+#include <optional>
+#include <string_view>
+#include <vector>
 
 namespace vaskit::postrel {
 namespace {
@@ -24,39 +28,173 @@ std::string without_leading_boms(const std::string &s) {
   return s.substr(start);
 }
 
-std::string summary_of_html(const std::string &content, const std::string &name) {
-  static const re::Pattern toc_block(R"((<div[^>]*class=["\']toc["\'][^>]*>[\s\S]*?</div>))",
-                                     re::IGNORECASE);
-  static const re::Pattern between_tags(R"(>\s+<)");
-  static const re::Pattern first_link(R"((<a[^>]*>)(.*?)(</a>))");
-  static const re::Pattern heading(R"(<(h[1-6])[^>]*>([\s\S]*?)</\1>)", re::IGNORECASE);
+// The three searches of an HTML attachment below find what the patterns in their comments find
+// (leftmost match, lazy bodies), in one pass each. A backtracking search tries every opening tag
+// that is never closed against the whole rest of the page, which takes minutes on a page of a
+// few hundred kilobytes; here each opening tag's end and the next closing tag are looked up with
+// positions that only move forward, since the openings are tried in order.
 
-  if (const auto m = toc_block.search(content)) {
-    std::string toc = text::strip(between_tags.sub("><", m->group(1)));
-    const auto repl_header = [](const re::Match &link) {
-      const std::string title(link.group(2));
-      if (text::lower(title).find("abstract") != std::string::npos)
-        return std::string(link.group(0));
-      return std::string(link.group(1)) + title + " - Abstract" + std::string(link.group(3));
-    };
-    toc = first_link.sub(repl_header, toc, 1);
+// The first position of `needle` at or after `from`, for calls whose `from` never decreases:
+// the last answer stands as long as it is not behind `from`.
+class ForwardFind {
+public:
+  ForwardFind(std::string_view hay, std::string_view needle) : hay_(hay), needle_(needle) {}
+  std::size_t at_or_after(std::size_t from) {
+    if (!searched_ || (found_ != std::string_view::npos && found_ < from)) {
+      found_ = hay_.find(needle_, from);
+      searched_ = true;
+    }
+    return found_;
+  }
+
+private:
+  std::string_view hay_, needle_;
+  std::size_t found_ = std::string_view::npos;
+  bool searched_ = false;
+};
+
+// The length of the case-insensitive match of the lower-case ASCII `word` at `pos`, 0 when it
+// does not match there. As the patterns' IGNORECASE reads it, "s" also matches the long s "ſ"
+// (U+017F), its case partner in Unicode.
+std::size_t caseless_at(std::string_view s, std::size_t pos, std::string_view word) {
+  const std::size_t start = pos;
+  for (const char w : word) {
+    const bool letter = w >= 'a' && w <= 'z';
+    if (pos < s.size() && (s[pos] == w || (letter && s[pos] == w - 'a' + 'A'))) {
+      ++pos;
+    } else if (w == 's' && s.compare(pos, 2, "\xC5\xBF") == 0) {
+      pos += 2;
+    } else {
+      return 0;
+    }
+  }
+  return pos - start;
+}
+
+// The first table-of-contents block, as `(<div[^>]*class=["\']toc["\'][^>]*>[\s\S]*?</div>)`
+// (case-insensitive) finds it: an opening tag "<div" up to its first ">" that holds
+// class="toc" (either quote on either side), and everything after it to the first "</div>".
+std::optional<std::string_view> toc_block(std::string_view html) {
+  // Where the class attribute could stand: every class="toc" of the page, in order.
+  std::vector<std::size_t> marks;
+  for (std::size_t p = 0; p < html.size(); ++p) {
+    std::size_t n = caseless_at(html, p, "class=");
+    if (!n || p + n >= html.size() || (html[p + n] != '"' && html[p + n] != '\''))
+      continue;
+    const std::size_t t = caseless_at(html, p + n + 1, "toc");
+    const std::size_t q = p + n + 1 + t;
+    if (t && q < html.size() && (html[q] == '"' || html[q] == '\''))
+      marks.push_back(p);
+  }
+  std::vector<std::size_t> closing;
+  for (std::size_t p = html.find("</"); p != std::string_view::npos; p = html.find("</", p + 1))
+    if (caseless_at(html, p + 2, "div") && p + 5 < html.size() && html[p + 5] == '>')
+      closing.push_back(p);
+
+  ForwardFind tag_end(html, ">");
+  std::size_t next_mark = 0, next_close = 0;
+  for (std::size_t i = html.find('<'); i != std::string_view::npos; i = html.find('<', i + 1)) {
+    if (!caseless_at(html, i + 1, "div"))
+      continue;
+    const std::size_t attrs = i + 4;
+    const std::size_t gt = tag_end.at_or_after(attrs);
+    if (gt == std::string_view::npos)
+      return std::nullopt; // no opening tag ends any more
+    while (next_mark < marks.size() && marks[next_mark] < attrs)
+      ++next_mark;
+    while (next_close < closing.size() && closing[next_close] <= gt)
+      ++next_close;
+    if (next_close == closing.size())
+      return std::nullopt; // nothing closes any later block either
+    // A mark inside the tag ends before its ">", since it holds none.
+    if (next_mark < marks.size() && marks[next_mark] < gt)
+      return html.substr(i, closing[next_close] + 6 - i);
+  }
+  return std::nullopt;
+}
+
+// The first link, as "(<a[^>]*>)(.*?)(</a>)" finds it: "<a" up to its first ">" (the tag), then
+// the text up to the first "</a>" after it, which may hold no line feed.
+struct Link {
+  std::string_view tag, text;
+  std::size_t start, end; // of the whole match
+};
+std::optional<Link> first_link(std::string_view html) {
+  ForwardFind tag_end(html, ">"), closing(html, "</a>"), line_feed(html, "\n");
+  for (std::size_t i = html.find("<a"); i != std::string_view::npos; i = html.find("<a", i + 1)) {
+    const std::size_t gt = tag_end.at_or_after(i + 2);
+    if (gt == std::string_view::npos)
+      return std::nullopt;
+    const std::size_t close = closing.at_or_after(gt + 1);
+    if (close == std::string_view::npos)
+      return std::nullopt;
+    if (line_feed.at_or_after(gt + 1) < close)
+      continue;
+    return Link{html.substr(i, gt + 1 - i), html.substr(gt + 1, close - gt - 1), i, close + 4};
+  }
+  return std::nullopt;
+}
+
+// The inner HTML of every heading, in document order: what successive searches for
+// "<(h[1-6])[^>]*>([\s\S]*?)</\1>" (case-insensitive) find, each from the end of the last match.
+// An opening tag runs to the first ">" after "<hN"; the heading ends at the first "</hN>" of the
+// same level after it, and an opening tag without one is no heading.
+std::vector<std::string_view> heading_contents(std::string_view html) {
+  const auto is_h = [](char c) { return c == 'h' || c == 'H'; };
+  const auto level_at = [&](std::size_t i) -> int {
+    return i < html.size() && html[i] >= '1' && html[i] <= '6' ? html[i] - '0' : 0;
+  };
+  std::array<std::vector<std::size_t>, 7> closing;
+  for (std::size_t i = html.find("</"); i != std::string_view::npos; i = html.find("</", i + 1))
+    if (i + 4 < html.size() && is_h(html[i + 2]) && level_at(i + 3) && html[i + 4] == '>')
+      closing[level_at(i + 3)].push_back(i);
+  std::array<std::size_t, 7> next_close{};
+
+  std::vector<std::string_view> out;
+  ForwardFind tag_end(html, ">");
+  std::size_t pos = 0;
+  for (std::size_t i = html.find('<'); i != std::string_view::npos; i = html.find('<', pos)) {
+    pos = i + 1;
+    const int level = i + 2 < html.size() && is_h(html[i + 1]) ? level_at(i + 2) : 0;
+    if (!level)
+      continue;
+    const std::size_t gt = tag_end.at_or_after(i + 3);
+    if (gt == std::string_view::npos)
+      break;
+    auto &k = next_close[level];
+    while (k < closing[level].size() && closing[level][k] <= gt)
+      ++k;
+    if (k == closing[level].size())
+      continue;
+    out.push_back(html.substr(gt + 1, closing[level][k] - gt - 1));
+    pos = closing[level][k] + 5;
+  }
+  return out;
+}
+
+std::string summary_of_html(const std::string &content, const std::string &name) {
+  static const re::Pattern between_tags(R"(>\s+<)");
+  if (const auto block = toc_block(content)) {
+    std::string toc = text::strip(between_tags.sub("><", *block));
+    if (const auto link = first_link(toc);
+        link && text::lower(link->text).find("abstract") == std::string::npos)
+      toc = toc.substr(0, link->start) + std::string(link->tag) + std::string(link->text) +
+            " - Abstract</a>" + toc.substr(link->end);
     log().info("✅ 成功自附件 [" + name + "] 擷取 HTML 格式目錄摘要（已於 Header 加入 Abstract）。");
     return toc;
   }
 
   std::string items;
-  std::size_t count = 0;
-  heading.for_each(content, [&](const re::Match &h) {
-    std::string title = text::strip(h.group(2));
+  const auto headings = heading_contents(content);
+  for (std::size_t count = 0; count < headings.size(); ++count) {
+    std::string title = text::strip(headings[count]);
     if (count == 0 && text::lower(title).find("abstract") == std::string::npos)
       title += " - Abstract";
     items += "<li>" + title + "</li>";
-    ++count;
-    return true;
-  });
-  if (count == 0)
+  }
+  if (headings.empty())
     return "";
-  log().info("✅ 成功自附件 [" + name + "] 擷取 " + std::to_string(count) +
+  log().info("✅ 成功自附件 [" + name + "] 擷取 " + std::to_string(headings.size()) +
              " 項標題組成 HTML 目錄。");
   return "<div class=\"toc\"><ul>" + items + "</ul></div>";
 }

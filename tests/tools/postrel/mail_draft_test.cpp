@@ -1,13 +1,19 @@
+#include "core/re.hpp"
 #include "support/fifo.hpp"
 #include "support/files.hpp"
 #include "support/log_capture.hpp"
 #include "tools/postrel/mail_draft.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <gmime/gmime.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 
 namespace vaskit::postrel {
 namespace {
@@ -171,6 +177,136 @@ TEST(MailDraftSave, ControlCharactersNeverAddAHeaderOrARecipient) {
   EXPECT_TRUE(logs.has(
       "WARNING", "⚠️ 收件人含有控制字元，已略過：'a@b.com\\nBcc: x@y.com'"));
   EXPECT_EQ(logs.texts("WARNING").size(), 4u);
+}
+
+// The lines of one header field as written: its first line and the folded lines after it.
+std::vector<std::string> header_lines(const std::string &raw, const std::string &name) {
+  std::vector<std::string> lines;
+  const std::size_t end = raw.find("\r\n\r\n");
+  std::size_t pos = raw.find("\r\n" + name + ":");
+  pos = raw.compare(0, name.size() + 1, name + ":") == 0 ? 0 : pos + 2;
+  while (pos < end) {
+    const std::size_t eol = raw.find("\r\n", pos);
+    lines.push_back(raw.substr(pos, eol - pos));
+    pos = eol + 2;
+    if (raw[pos] != ' ' && raw[pos] != '\t')
+      break;
+  }
+  return lines;
+}
+
+TEST(MailDraftSave, SubjectsReadBackAsTypedFromShortEncodedWords) {
+  TempDir dir;
+  std::string long_cjk;
+  for (int i = 0; i < 30; ++i)
+    long_cjk += "週報進度說明";
+  std::string long_plain;
+  for (int i = 0; i < 30; ++i)
+    long_plain += "status" + std::to_string(i) + " ";
+  long_plain += "end";
+  const std::vector<std::string> subjects = {
+      long_cjk,
+      // Text that looks like encoded words is shown as it was typed, not decoded.
+      "=?utf-8?q?x?= and =?UTF-8?B?eA==?=",
+      "Weekly報告：Q3進度更新與下一步計畫說明，附上本週的詳細數據與下週的工作安排",
+      long_plain,
+      " blanks  at the ends and  between ",
+      "x",
+  };
+  static const re::Pattern encoded_word(R"(=\?[^?\s]*\?[bBqQ]\?[^?\s]*\?=)");
+  for (const auto &subject : subjects) {
+    MailDraft draft;
+    draft.Subject = subject;
+    const auto saved = draft.save(dir.path(), "s");
+    Parsed p(saved);
+    ASSERT_TRUE(p.msg);
+    EXPECT_EQ(std::string(g_mime_message_get_subject(p.msg)), subject);
+    const auto lines = header_lines(read_file(saved), "Subject");
+    ASSERT_FALSE(lines.empty()) << subject;
+    for (const auto &line : lines) {
+      bool encoded = false;
+      encoded_word.for_each(line, [&](const re::Match &m) {
+        EXPECT_LE(m.group(0).size(), 75u) << line;
+        encoded = true;
+        return true;
+      });
+      EXPECT_LE(line.size(), encoded ? 76u : 78u) << line;
+    }
+    stdfs::remove(saved);
+  }
+}
+
+TEST(MailDraftSave, ANameWithoutAnAddressIsNoRecipient) {
+  TempDir dir;
+  LogCapture logs;
+  MailDraft draft;
+  // "a@x y.com" would be read back as "a@x" and a name "y.com", and "b@x：y" as "b@x" and "y"
+  // (the full-width colon is an ASCII one in the domain's IDN form).
+  draft.To = "\"Team Lead\"; Team Lead; lead@x.com; a@x y.com; b@x：y";
+  draft.CC = "John; \"Doe\" <>; Ops: ; \"at@sign\"; ok@x.com";
+  Parsed p(draft.save(dir.path(), "d"));
+  EXPECT_EQ(p.addresses(GMIME_ADDRESS_TYPE_TO), "lead@x.com");
+  EXPECT_EQ(p.addresses(GMIME_ADDRESS_TYPE_CC), "ok@x.com");
+  EXPECT_EQ(
+      logs.texts("WARNING"),
+      (std::vector<std::string>{"⚠️ 無法辨識的收件人，已略過：\"Team Lead\"",
+                                "⚠️ 無法辨識的收件人，已略過：Team Lead",
+                                "⚠️ 無法辨識的收件人，已略過：a@x y.com",
+                                "⚠️ 無法辨識的收件人，已略過：b@x：y",
+                                "⚠️ 無法辨識的收件人，已略過：John",
+                                "⚠️ 無法辨識的收件人，已略過：\"Doe\" <>",
+                                "⚠️ 無法辨識的收件人，已略過：Ops:",
+                                "⚠️ 無法辨識的收件人，已略過：\"at@sign\""}));
+}
+
+// A save killed while it writes (a large attachment makes that take a while) leaves no file in
+// the folder, or one that the next save removes.
+TEST(MailDraftSave, ASaveKilledMidwayLeavesNothingBehind) {
+  TempDir dir;
+  stdfs::create_directories(dir / "in");
+  stdfs::create_directories(dir / "out");
+  {
+    std::ofstream big(dir / "in/big.bin", std::ios::binary);
+    big.seekp((48 << 20) - 1);
+    big.put('x');
+  }
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    try {
+      MailDraft draft;
+      draft.add_attachment((dir / "in/big.bin").string());
+      draft.save(dir / "out", "report");
+      ::_exit(0);
+    } catch (...) {
+      ::_exit(2);
+    }
+  }
+  // Killed as soon as it has a file open in the output folder.
+  const std::string out_prefix = (dir / "out").string() + "/";
+  bool writing = false;
+  for (int i = 0; i < 20000 && !writing; ++i) {
+    std::error_code ec;
+    for (const auto &fd : stdfs::directory_iterator("/proc/" + std::to_string(child) + "/fd", ec)) {
+      std::error_code link_ec;
+      writing =
+          writing || stdfs::read_symlink(fd.path(), link_ec).string().rfind(out_prefix, 0) == 0;
+    }
+    if (!writing)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(writing);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the save ended before it was killed";
+
+  MailDraft draft;
+  EXPECT_EQ(draft.save(dir / "out", "report"), dir / "out/report.eml");
+  std::vector<std::string> names;
+  for (const auto &e : stdfs::directory_iterator(dir / "out"))
+    names.push_back(e.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"report.eml"});
 }
 
 TEST(MailDraftSave, TextAlternativesNestUnderTheAttachments) {
