@@ -395,6 +395,37 @@ int rename_no_replace(const std::string &from, const std::string &to) {
   return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
+std::filesystem::path make_run_temp_dir(const std::string &prefix) {
+  namespace stdfs = std::filesystem;
+  std::error_code ec;
+  stdfs::path root = stdfs::temp_directory_path(ec);
+  if (ec)
+    root = "/tmp";
+  stdfs::directory_iterator it(root, ec);
+  for (; !ec && it != stdfs::directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+      continue;
+    const char *first = name.data() + prefix.size();
+    const char *last = name.data() + name.size();
+    pid_t pid = 0;
+    const auto [end, err] = std::from_chars(first, last, pid);
+    if (err != std::errc() || pid <= 0 || last - end != 7 || *end != '-')
+      continue;
+    if (::kill(pid, 0) == 0 || errno != ESRCH)
+      continue;
+    struct stat st {};
+    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+      continue;
+    std::error_code ignored;
+    stdfs::remove_all(it->path(), ignored);
+  }
+  std::string tmpl = (root / (prefix + std::to_string(::getpid()) + "-XXXXXX")).string();
+  if (!::mkdtemp(tmpl.data()))
+    throw_errno(errno, tmpl);
+  return tmpl;
+}
+
 std::pair<std::string, std::string> splitext(std::string_view name) {
   const auto slash = name.rfind('/');
   const std::size_t base = slash == std::string_view::npos ? 0 : slash + 1;

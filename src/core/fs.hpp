@@ -123,6 +123,13 @@ private:
   ScopedWriteHook *previous_;
 };
 
+// A new folder "<prefix><pid>-XXXXXX" in the user's temporary folder (TMPDIR, else /tmp), for one
+// run's scratch files and those of the programs it starts. Folders of that form whose process
+// no longer runs (a run killed outright) are removed first, with everything in them; those of
+// running processes, and folders of other users, stay. Throws std::system_error when the
+// folder cannot be made.
+std::filesystem::path make_run_temp_dir(const std::string &prefix);
+
 // Python's os.path.splitext on the last component: ".md" has no extension, "a.b.md" gives
 // ("a.b", ".md").
 std::pair<std::string, std::string> splitext(std::string_view name);

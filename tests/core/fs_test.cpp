@@ -251,6 +251,38 @@ TEST(AtomicWrite, ProcessKilledAtRandomMomentsLeavesAWholeFile) {
   EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"page.html"});
 }
 
+TEST(RunTempDir, RemovesTheFoldersOfDeadRunsOnly) {
+  TempDir dir;
+  const char *old = std::getenv("TMPDIR");
+  const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
+  ::setenv("TMPDIR", dir.path().c_str(), 1);
+  const pid_t dead = ::fork();
+  if (dead == 0)
+    ::_exit(0);
+  ::waitpid(dead, nullptr, 0);
+  const std::string d = std::to_string(dead);
+  const std::string live = std::to_string(::getppid());
+  std::filesystem::create_directories(dir / ("run-" + d + "-Ab3xYz") / "profile");
+  write_file_atomic(dir / ("run-" + d + "-Ab3xYz") / "profile" / "big", "x");
+  const std::vector<std::string> kept = {"run-" + live + "-Ab3xYz", "other-" + d + "-Ab3xYz",
+                                         "run-" + d + "-Ab3x"};
+  for (const auto &name : kept)
+    std::filesystem::create_directory(dir / name);
+
+  const std::filesystem::path made = make_run_temp_dir("run-");
+  if (saved)
+    ::setenv("TMPDIR", saved->c_str(), 1);
+  else
+    ::unsetenv("TMPDIR");
+  EXPECT_TRUE(std::filesystem::is_directory(made));
+  EXPECT_EQ(made.parent_path(), dir.path());
+  EXPECT_EQ(made.filename().string().rfind("run-" + std::to_string(::getpid()) + "-", 0), 0u);
+  std::vector<std::string> want = kept;
+  want.push_back(made.filename().string());
+  std::sort(want.begin(), want.end());
+  EXPECT_EQ(listing(dir.path()), want);
+}
+
 TEST(AtomicWrite, RemovesOnlyTheTemporariesOfDeadProcesses) {
   TempDir dir;
   // A pid that surely ran and ended: a child already reaped.

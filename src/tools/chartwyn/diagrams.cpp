@@ -65,39 +65,6 @@ std::size_t bounded(std::size_t wanted, std::size_t cap, std::uint64_t fits) {
       1, std::min({wanted, cap, processors(), static_cast<std::size_t>(fits)}));
 }
 
-const std::string kTempPrefix = "vaskit-chartwyn-";
-
-stdfs::path temp_root() {
-  std::error_code ec;
-  stdfs::path root = stdfs::temp_directory_path(ec);
-  return ec ? stdfs::path("/tmp") : root;
-}
-
-// The renderer folders of earlier runs that were killed outright (so that not even their
-// renderer's keeper could remove them); those of running processes stay.
-void remove_stale_temps() {
-  std::error_code ec;
-  stdfs::directory_iterator it(temp_root(), ec);
-  for (; !ec && it != stdfs::directory_iterator(); it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.size() <= kTempPrefix.size() || name.compare(0, kTempPrefix.size(), kTempPrefix) != 0)
-      continue;
-    const char *first = name.data() + kTempPrefix.size();
-    const char *last = name.data() + name.size();
-    pid_t pid = 0;
-    const auto [end, err] = std::from_chars(first, last, pid);
-    if (err != std::errc() || pid <= 0 || last - end != 7 || *end != '-')
-      continue;
-    if (::kill(pid, 0) == 0 || errno != ESRCH)
-      continue;
-    struct stat st {};
-    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
-      continue;
-    std::error_code ignored;
-    stdfs::remove_all(it->path(), ignored);
-  }
-}
-
 // One renderer run's own temporary folder "vaskit-chartwyn-<pid>-XXXXXX" in the user's
 // temporary folder, its TMPDIR: the browser's profile and whatever else the run leaves there
 // goes with it. The run's keeper removes it once the renderer and all it started have ended;
@@ -105,10 +72,12 @@ void remove_stale_temps() {
 class RendererTemp {
 public:
   RendererTemp() {
-    std::string tmpl =
-        (temp_root() / (kTempPrefix + std::to_string(::getpid()) + "-XXXXXX")).string();
-    if (::mkdtemp(tmpl.data()))
-      path_ = tmpl;
+    // Also removes the folders of earlier runs that were killed outright (so that not even
+    // their renderer's keeper could remove them).
+    try {
+      path_ = fs::make_run_temp_dir("vaskit-chartwyn-").string();
+    } catch (const std::system_error &) {
+    }
   }
   ~RendererTemp() { remove(); }
   RendererTemp(const RendererTemp &) = delete;
@@ -152,7 +121,6 @@ public:
   }
 
   void go() {
-    remove_stale_temps();
     const auto mmdc = process::which("mmdc");
     if (mmdc && draws_batches(*mmdc))
       run_batch();

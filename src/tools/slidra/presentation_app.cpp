@@ -61,16 +61,15 @@ void quiet_poppler(const std::string &, void *) {}
 class ScratchDir {
 public:
   ScratchDir() {
-    std::error_code ec;
-    auto base = stdfs::temp_directory_path(ec);
-    if (ec)
-      base = "/tmp";
-    std::string tmpl = (base / "vaskit-slidra.XXXXXX").string();
-    // Registered before an interrupt can act on the folder just made.
+    // Registered before an interrupt can act on the folder just made. Folders of earlier runs
+    // that were killed outright go first.
     const interrupt::Hold hold;
-    if (!::mkdtemp(tmpl.data()))
-      throw std::runtime_error("無法建立暫存資料夾: " + std::string(std::strerror(errno)));
-    path_ = tmpl;
+    try {
+      path_ = fs::make_run_temp_dir("vaskit-slidra-");
+    } catch (const std::system_error &e) {
+      throw std::runtime_error("無法建立暫存資料夾: " +
+                               std::string(std::strerror(e.code().value())));
+    }
     try {
       on_interrupt_.emplace(std::vector<stdfs::path>{path_}, interrupt::Removal::tree);
     } catch (...) {
