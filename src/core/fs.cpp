@@ -395,10 +395,11 @@ int rename_no_replace(const std::string &from, const std::string &to) {
   return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
-std::filesystem::path make_run_temp_dir(const std::string &prefix) {
+std::filesystem::path make_run_temp_dir(const std::string &prefix,
+                                        const std::filesystem::path &given_root) {
   namespace stdfs = std::filesystem;
   std::error_code ec;
-  stdfs::path root = stdfs::temp_directory_path(ec);
+  stdfs::path root = given_root.empty() ? stdfs::temp_directory_path(ec) : given_root;
   if (ec)
     root = "/tmp";
   stdfs::directory_iterator it(root, ec);

@@ -127,8 +127,9 @@ private:
 // run's scratch files and those of the programs it starts. Folders of that form whose process
 // no longer runs (a run killed outright) are removed first, with everything in them; those of
 // running processes, and folders of other users, stay. Throws std::system_error when the
-// folder cannot be made.
-std::filesystem::path make_run_temp_dir(const std::string &prefix);
+// folder cannot be made. A non-empty `root` is used in place of the user's temporary folder.
+std::filesystem::path make_run_temp_dir(const std::string &prefix,
+                                        const std::filesystem::path &root = {});
 
 // Python's os.path.splitext on the last component: ".md" has no extension, "a.b.md" gives
 // ("a.b", ".md").

@@ -619,8 +619,10 @@ TEST(ChartwynExternal, ABrokenDiagramAmongGoodOnesGetsItsOwnFailureLine) {
   for (const auto &[name, d] : diagrams)
     write_file(dir / "in" / name, d.first);
   write_config(dir.path(), {{"input_folder", "in"}, {"output_folder", "-out"}});
-  auto r =
-      run_process(kChartwyn, {"-c", "cfg.json"}, dir.path(), "", {"TMPDIR=" + tmp.path().string()});
+  // A TMPDIR deep enough that the browser's socket would not fit under it.
+  const fs::path deep = tmp / std::string(60, 'd');
+  fs::create_directories(deep);
+  auto r = run_process(kChartwyn, {"-c", "cfg.json"}, dir.path(), "", {"TMPDIR=" + deep.string()});
   EXPECT_EQ(r.status, 1) << r.out << r.err; // one diagram failed
   EXPECT_TRUE(contains(r.out, "[DONE] Successfully generated documentation in: -out/index.html"))
       << r.out << r.err;
@@ -646,7 +648,7 @@ TEST(ChartwynExternal, ABrokenDiagramAmongGoodOnesGetsItsOwnFailureLine) {
     EXPECT_TRUE(contains(read_file(dir / "-out" / (stem + ".html")), svg)) << name;
   }
   EXPECT_FALSE(fs::exists(dir / "ut"));
-  EXPECT_TRUE(fs::is_empty(tmp.path()));
+  EXPECT_TRUE(fs::is_empty(deep));
 }
 
 // Ctrl-C while the real renderer draws: chartwyn ends by the interrupt, and no browser of the

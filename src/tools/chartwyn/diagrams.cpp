@@ -74,8 +74,16 @@ public:
   RendererTemp() {
     // Also removes the folders of earlier runs that were killed outright (so that not even
     // their renderer's keeper could remove them).
+    // The browser makes a socket in its profile folder under this one, and a socket's path
+    // holds at most 107 bytes ("org.chromium.Chromium.XXXXXX/SingletonSocket" and our own
+    // folder take 75 of them): under a longer TMPDIR the browser would not start, so such a
+    // run uses /tmp.
+    std::error_code ec;
+    stdfs::path root = stdfs::temp_directory_path(ec);
+    if (ec || root.native().size() > 107 - 75)
+      root = "/tmp";
     try {
-      path_ = fs::make_run_temp_dir("vaskit-chartwyn-").string();
+      path_ = fs::make_run_temp_dir("vaskit-chartwyn-", root).string();
     } catch (const std::system_error &) {
     }
   }
