@@ -12,6 +12,7 @@
 // - the text and HTML parts are there, valid UTF-8 without NUL, the text part the whole body;
 // - the summary of the HTML attachment is what the searches with its patterns give.
 #include "tools/postrel/mail_draft.hpp"
+#include "../tests/support/summary_reference.hpp"
 #include "core/fs.hpp"
 #include "core/re.hpp"
 #include "core/text.hpp"
@@ -88,34 +89,6 @@ std::string with_replacement_for_nul(const std::string &s) {
   for (const char c : s)
     out += c == '\0' ? std::string("\xEF\xBF\xBD") : std::string(1, c);
   return out;
-}
-
-// The summary as the patterns give it.
-std::string expected_summary(const std::string &page) {
-  static const re::Pattern toc_block(R"((<div[^>]*class=["\']toc["\'][^>]*>[\s\S]*?</div>))",
-                                     re::IGNORECASE);
-  static const re::Pattern between_tags(R"(>\s+<)");
-  static const re::Pattern first_link(R"((<a[^>]*>)(.*?)(</a>))");
-  static const re::Pattern heading(R"(<(h[1-6])[^>]*>([\s\S]*?)</\1>)", re::IGNORECASE);
-  if (const auto m = toc_block.search(page)) {
-    const std::string toc = text::strip(between_tags.sub("><", m->group(1)));
-    return first_link.sub(
-        [](const re::Match &l) {
-          if (text::lower(l.group(2)).find("abstract") != std::string::npos)
-            return std::string(l.group(0));
-          return std::string(l.group(1)) + std::string(l.group(2)) + " - Abstract" +
-                 std::string(l.group(3));
-        },
-        toc, 1);
-  }
-  std::string items;
-  for (const auto &h : heading.finditer(page)) {
-    std::string title = text::strip(h.group(2));
-    if (items.empty() && text::lower(title).find("abstract") == std::string::npos)
-      title += " - Abstract";
-    items += "<li>" + title + "</li>";
-  }
-  return items.empty() ? "" : "<div class=\"toc\"><ul>" + items + "</ul></div>";
 }
 
 std::string raw_content(GMimeObject *object) {
@@ -282,7 +255,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
       vaskit::fuzz::write_file(path, toc);
       attachments.push_back(path.string());
       const std::string summary = app.extract_toc_summary_from_attachment(path.string());
-      FUZZ_CHECK(summary == expected_summary(toc), "the summary differs from its patterns' one");
+      FUZZ_CHECK(summary == vaskit::testing::summary_by_patterns(toc),
+                 "the summary differs from its patterns' one");
       if (!summary.empty())
         body = text::strip(body) + "\n\n" + summary;
     }

@@ -2,6 +2,7 @@
 // Mermaid renderer (labelled "external") proves the site works with it.
 #include "support/files.hpp"
 #include "support/images.hpp"
+#include "support/process.hpp"
 
 #include <cctype>
 #include <chrono>
@@ -20,9 +21,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using vaskit::testing::process_gone;
 using vaskit::testing::read_file;
 using vaskit::testing::run_process;
 using vaskit::testing::TempDir;
+using vaskit::testing::wait_for_pid_file;
 using vaskit::testing::write_file;
 
 const std::string kBin = VASKIT_BIN_DIR;
@@ -108,30 +111,6 @@ pid_t start_chartwyn(const fs::path &cwd, const std::vector<std::string> &env) {
     ::_exit(127);
   }
   return pid;
-}
-
-pid_t wait_for_pid_file(const fs::path &file) {
-  pid_t pid = 0;
-  for (int i = 0; i < 3000 && pid <= 0; ++i) {
-    std::ifstream in(file);
-    in >> pid;
-    if (pid <= 0)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return pid;
-}
-
-// Gone, or a zombie no longer running.
-bool process_gone(pid_t pid) {
-  for (int i = 0; i < 300; ++i) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string p, comm, state;
-    stat >> p >> comm >> state;
-    if (!stat || state == "Z")
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
 }
 
 // The names of a folder's entries ending in ".mmd" in any letter case, in the order the file

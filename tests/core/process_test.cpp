@@ -1,4 +1,5 @@
 #include "core/process.hpp"
+#include "support/process.hpp"
 
 #include <chrono>
 #include <filesystem>
@@ -11,6 +12,8 @@ using namespace std::chrono_literals;
 using vaskit::process::Options;
 using vaskit::process::run;
 using vaskit::process::Stream;
+using vaskit::testing::process_gone;
+using vaskit::testing::wait_for_pid_file;
 
 namespace {
 
@@ -228,30 +231,6 @@ TEST(Process, IgnoredInterruptStaysIgnored) {
 
 namespace {
 
-pid_t read_pid(const fs::path &file) {
-  pid_t pid = 0;
-  for (int i = 0; i < 500 && pid <= 0; ++i) {
-    std::ifstream in(file);
-    in >> pid;
-    if (pid <= 0)
-      std::this_thread::sleep_for(10ms);
-  }
-  return pid;
-}
-
-// Gone, or a zombie waiting for a parent that is not ours to reap it.
-bool gone(pid_t pid) {
-  for (int i = 0; i < 300; ++i) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string p, comm, state;
-    stat >> p >> comm >> state;
-    if (!stat || state == "Z")
-      return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return false;
-}
-
 // A program that ignores SIGTERM and leaves a helper in a session of its own (as a renderer
 // leaves its browser), which ignores SIGTERM too; the helper's pid goes to `pidfile`.
 std::vector<std::string> program_with_detached_helper(const fs::path &pidfile,
@@ -282,9 +261,9 @@ TEST(Process, KeptTreeEndsWithTheProgramHoweverItEnds) {
   const fs::path timed = dir / "timed.pid";
   auto r = run(program_with_detached_helper(timed, "wait; wait"), with_own_folder(o));
   EXPECT_TRUE(r.timed_out);
-  pid_t helper = read_pid(timed);
+  pid_t helper = wait_for_pid_file(timed);
   ASSERT_GT(helper, 0);
-  EXPECT_TRUE(gone(helper)) << "helper left after a time-out";
+  EXPECT_TRUE(process_gone(helper)) << "helper left after a time-out";
   EXPECT_FALSE(fs::exists(own));
 
   const fs::path normal = dir / "normal.pid";
@@ -294,9 +273,9 @@ TEST(Process, KeptTreeEndsWithTheProgramHoweverItEnds) {
           o);
   EXPECT_EQ(r.status, 4);
   EXPECT_FALSE(r.timed_out);
-  helper = read_pid(normal);
+  helper = wait_for_pid_file(normal);
   ASSERT_GT(helper, 0);
-  EXPECT_TRUE(gone(helper)) << "helper left after the program exited";
+  EXPECT_TRUE(process_gone(helper)) << "helper left after the program exited";
 
   const fs::path killed = dir / "killed.pid";
   o.timeout = 60s;
@@ -307,12 +286,12 @@ TEST(Process, KeptTreeEndsWithTheProgramHoweverItEnds) {
     run(program_with_detached_helper(killed, "wait; wait"), kept_folder);
     ::_exit(0);
   }
-  helper = read_pid(killed);
+  helper = wait_for_pid_file(killed);
   ASSERT_GT(helper, 0);
   ::kill(caller, SIGKILL);
   int status = 0;
   ASSERT_EQ(::waitpid(caller, &status, 0), caller);
-  EXPECT_TRUE(gone(helper)) << "helper left after the caller was killed";
+  EXPECT_TRUE(process_gone(helper)) << "helper left after the caller was killed";
   bool removed = false;
   for (int i = 0; i < 500 && !removed; ++i) {
     removed = !fs::exists(own);
@@ -351,8 +330,8 @@ TEST(Process, InterruptEndsEveryKeptTreeBeforeTheCleanUp) {
         });
     ::_exit(0);
   }
-  const pid_t first = read_pid(dir / "0.pid");
-  const pid_t second = read_pid(dir / "1.pid");
+  const pid_t first = wait_for_pid_file(dir / "0.pid");
+  const pid_t second = wait_for_pid_file(dir / "1.pid");
   ASSERT_GT(first, 0);
   ASSERT_GT(second, 0);
   ::kill(caller, SIGINT);
@@ -362,8 +341,8 @@ TEST(Process, InterruptEndsEveryKeptTreeBeforeTheCleanUp) {
   std::string seen;
   std::ifstream(cleaned) >> seen;
   EXPECT_EQ(seen, "gone");
-  EXPECT_TRUE(gone(first));
-  EXPECT_TRUE(gone(second));
+  EXPECT_TRUE(process_gone(first));
+  EXPECT_TRUE(process_gone(second));
   fs::remove_all(dir);
 }
 
@@ -407,8 +386,8 @@ TEST(Process, RunAllRunsJobsSideBySideAndStopsThemOnAnError) {
                                           throw std::runtime_error("stop");
                                         }),
                std::runtime_error);
-  const pid_t helper = read_pid(pidfile);
+  const pid_t helper = wait_for_pid_file(pidfile);
   ASSERT_GT(helper, 0);
-  EXPECT_TRUE(gone(helper));
+  EXPECT_TRUE(process_gone(helper));
   fs::remove_all(dir);
 }

@@ -4,13 +4,16 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <poll.h>
 #include <stdexcept>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -138,5 +141,30 @@ public:
 private:
   std::filesystem::path path_;
 };
+
+// The process id a program writes to `file`, once it is there (0 after about 30 s without).
+inline pid_t wait_for_pid_file(const std::filesystem::path &file) {
+  pid_t pid = 0;
+  for (int i = 0; i < 3000 && pid <= 0; ++i) {
+    std::ifstream in(file);
+    in >> pid;
+    if (pid <= 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return pid;
+}
+
+// Whether `pid` is gone, or a zombie no longer running, within about 3 s.
+inline bool process_gone(pid_t pid) {
+  for (int i = 0; i < 300; ++i) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string p, comm, state;
+    stat >> p >> comm >> state;
+    if (!stat || state == "Z")
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
 
 } // namespace vaskit::testing

@@ -3,6 +3,7 @@
 #include "support/fifo.hpp"
 #include "support/files.hpp"
 #include "support/log_capture.hpp"
+#include "support/summary_reference.hpp"
 #include "tools/postrel/postrel.hpp"
 
 #include <filesystem>
@@ -127,32 +128,8 @@ TEST_F(Summary, HtmlHeadingsWhenThereIsNoBlock) {
 // many small pages made of the pieces that matter to them, then on a large page of tags that
 // never close, which a backtracking search takes many minutes over.
 TEST_F(Summary, HtmlSummaryIsWhatThePatternsFindInOnePass) {
-  static const re::Pattern toc_block(R"((<div[^>]*class=["\']toc["\'][^>]*>[\s\S]*?</div>))",
-                                     re::IGNORECASE);
-  static const re::Pattern between_tags(R"(>\s+<)");
-  static const re::Pattern first_link(R"((<a[^>]*>)(.*?)(</a>))");
-  static const re::Pattern heading(R"(<(h[1-6])[^>]*>([\s\S]*?)</\1>)", re::IGNORECASE);
-  const auto expected = [&](const std::string &page) -> std::string {
-    if (const auto m = toc_block.search(page)) {
-      const std::string toc = text::strip(between_tags.sub("><", m->group(1)));
-      return first_link.sub(
-          [](const re::Match &l) {
-            if (text::lower(l.group(2)).find("abstract") != std::string::npos)
-              return std::string(l.group(0));
-            return std::string(l.group(1)) + std::string(l.group(2)) + " - Abstract" +
-                   std::string(l.group(3));
-          },
-          toc, 1);
-    }
-    std::string items;
-    for (const auto &h : heading.finditer(page)) {
-      std::string title = text::strip(h.group(2));
-      if (items.empty() && text::lower(title).find("abstract") == std::string::npos)
-        title += " - Abstract";
-      items += "<li>" + title + "</li>";
-    }
-    return items.empty() ? "" : "<div class=\"toc\"><ul>" + items + "</ul></div>";
-  };
+  const auto expected = [](const std::string &page) { return testing::summary_by_patterns(page); };
+
   const std::vector<std::string> pieces = {"<h1>",
                                            "<H2 id=x>",
                                            "</h2>",
