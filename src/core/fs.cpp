@@ -375,7 +375,7 @@ void NewFile::replace() {
 int rename_no_replace(const std::string &from, const std::string &to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
     return 0;
-  if (errno != EINVAL && errno != ENOSYS)
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
     return errno;
   // A file system without the no-replace flag: a hard link fails on a taken name.
   if (::link(from.c_str(), to.c_str()) == 0) {

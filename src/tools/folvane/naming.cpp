@@ -73,32 +73,11 @@ std::string amount_part(const std::optional<std::string> &total) {
   return text::replace_all(text::float_repr(*value), ".", "_");
 }
 
-// Renames `from` to `to` unless `to` exists: the check and the rename are one step, so no
-// receipt is ever overwritten. Returns "" on success, else the reason.
+// Renames `from` to `to` unless `to` exists, so that no receipt is ever overwritten. Returns ""
+// on success, else the reason.
 std::string rename_no_replace(const std::string &from, const std::string &to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-    return "";
-  int err = errno;
-  if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP)
-    return std::strerror(err);
-  // The file system cannot rename without replacing: a new link fails on an existing name too.
-  if (::link(from.c_str(), to.c_str()) == 0) {
-    if (::unlink(from.c_str()) == 0)
-      return "";
-    err = errno;
-    ::unlink(to.c_str());
-    return std::strerror(err);
-  }
-  err = errno;
-  if (err != EPERM && err != EOPNOTSUPP && err != ENOSYS)
-    return std::strerror(err);
-  // No hard links either (FAT and the like): look, then rename.
-  struct stat st {};
-  if (::lstat(to.c_str(), &st) == 0)
-    return std::strerror(EEXIST);
-  if (std::rename(from.c_str(), to.c_str()) == 0)
-    return "";
-  return std::strerror(errno);
+  const int err = fs::rename_no_replace(from, to);
+  return err == 0 ? "" : std::strerror(err);
 }
 
 } // namespace
