@@ -225,6 +225,18 @@ void check_path(const CommandSpec &cmd, const std::string &prog, const OptionSpe
 
 } // namespace
 
+std::string examples_epilog(const std::vector<Example> &examples, std::string_view between) {
+  std::string out = "\b\nExamples:\n";
+  for (std::size_t k = 0; k < examples.size(); ++k) {
+    if (k)
+      out += between;
+    out += "  " + std::to_string(k + 1) + ". " + examples[k].title + "\n";
+    for (const auto &line : examples[k].lines)
+      out += "     " + line + "\n";
+  }
+  return out;
+}
+
 std::string help_text(const CommandSpec &cmd, const std::string &prog) {
   std::string out = "Usage: " + prog + " [OPTIONS]\n";
   if (!cmd.help.empty())

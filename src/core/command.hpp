@@ -69,11 +69,47 @@ template <class O> struct Option {
 // A command whose parsed options fill the struct `O`; options in declaration order (the order
 // of the help listing and of the path checks).
 template <class O> struct Command {
-  std::string name;
-  std::string help;
-  std::string epilog;
-  std::vector<Option<O>> options;
+  std::string name{};
+  std::string help{};
+  std::string epilog{};
+  std::vector<Option<O>> options{};
 };
+
+// ---- Options several tools share, each bound to the member of the same name ----
+
+// -c/--config of a YAML tool: a path; given without a value it offers the configuration files of
+// the current folder to choose from.
+template <class O> Option<O> yaml_config_option() {
+  return {{"-c", "--config"},
+          &O::config,
+          PathCheck{},
+          "Specify the YAML config file path. If -c is provided without arguments, it will trigger "
+          "interactive config selection."};
+}
+
+// -c/--config of a JSON tool: a file that must exist.
+template <class O>
+Option<O> json_config_option(std::string help = "Specify the JSON config file path") {
+  return {{"--config", "-c"}, &O::config, PathCheck{true, true, true}, std::move(help)};
+}
+
+template <class O> Option<O> generate_config_option(std::string help) {
+  return {{"--generate-config"}, &O::generate_config, std::nullopt, std::move(help)};
+}
+
+template <class O> Option<O> debug_option() {
+  return {{"--debug"}, &O::debug, std::nullopt, "Enable debug mode"};
+}
+
+// One numbered example of an epilog: what it shows and its command lines.
+struct Example {
+  std::string title;
+  std::vector<std::string> lines;
+};
+
+// An "Examples:" epilog: "  <n>. <title>" and each command line indented by five, every example
+// a paragraph that keeps its line breaks, `between` standing between two examples.
+std::string examples_epilog(const std::vector<Example> &examples, std::string_view between = "\b\n");
 
 // Parses `args` (without the program name) into one list per option of `cmd`, in declaration
 // order: every value given, or one empty entry per time a flag was given. `prog` is the name

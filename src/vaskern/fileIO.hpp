@@ -96,7 +96,8 @@ enum class SingleCandidate {
 
 // One YAML tool's texts and rules for resolve_yaml_config.
 struct YamlConfigFlow {
-  std::string default_text;       // the built-in configuration, loaded when -c is absent
+  std::string default_text{};  // the built-in configuration, loaded when -c is absent
+  std::string template_file{}; // where --generate-config writes `default_text`
   const Logger *logger = nullptr; // the tool's logger: the line of a single candidate taken
   SingleCandidate single = SingleCandidate::ask;
   std::string single_taken = "💬 偵測到僅有單一設定檔，已自動選用：";
@@ -124,5 +125,18 @@ struct YamlConfigResult {
 // numbered list; one file by `flow.single`); a path = that file or folder, which must exist.
 YamlConfigResult resolve_yaml_config(const std::optional<std::string> &config_arg,
                                      const YamlConfigFlow &flow);
+
+// How a YAML tool's command starts: with `generate_config` the built-in text is written to
+// `flow.template_file` in the current folder and the result holds the status the command ends
+// with ("✅ Success! Template file created at: " and the path on standard output); else as
+// resolve_yaml_config.
+YamlConfigResult start_yaml_command(bool generate_config,
+                                    const std::optional<std::string> &config_arg,
+                                    const YamlConfigFlow &flow);
+
+// Makes `loaded` a mapping of settings whose "config" section, when present, is a mapping too:
+// null at either level (an empty file, a key without a value) becomes an empty mapping. False,
+// `loaded` unchanged, when either level is something else.
+bool settings_with_config_section(json &loaded);
 
 } // namespace vaskern::fileIO

@@ -34,11 +34,19 @@ int checkFileOrDir(const std::string &path);
 
 // One JSON tool's texts and rules for resolve_json_config.
 struct JsonConfigFlow {
+  // --generate-config: `template_mapping` written to `template_file` in the current folder, then
+  // `template_line` and the path on standard output.
+  json template_mapping{};
+  std::string template_file{};
+  std::string template_line = "Success! Template file created at: ";
   // Standard output, status 1: -c absent or empty.
-  std::vector<std::string> missing_lines;
+  std::vector<std::string> missing_lines{};
   // The status when the loader cannot use the file (it has printed why).
   int unusable_status = 1;
   std::vector<std::string> required_keys = {"config"};
+  // Set by a tool that reads its file by rules of its own: the configuration is what it returns
+  // for the path (`required_keys` unused), and what it throws ends the command.
+  std::function<json(const std::string &path)> read{};
 };
 
 // The mapping under the first required key, or (section empty) the status the command ends
@@ -51,6 +59,12 @@ struct JsonConfigResult {
 // `config_arg` is the -c value, whose existence the command line has checked.
 JsonConfigResult resolve_json_config(const std::optional<std::string> &config_arg,
                                      const JsonConfigFlow &flow);
+
+// How a JSON tool's command starts: with `generate_config` the template is written and the result
+// holds the status the command ends with; else as resolve_json_config.
+JsonConfigResult start_json_command(bool generate_config,
+                                    const std::optional<std::string> &config_arg,
+                                    const JsonConfigFlow &flow);
 
 // The folder a configured path stands for: its parent folder when it names a file, else the
 // path itself (a folder, or a path that does not exist yet). Nothing is created.

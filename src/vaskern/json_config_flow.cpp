@@ -11,10 +11,23 @@ JsonConfigResult resolve_json_config(const std::optional<std::string> &config_ar
       vaskit::cli::echo(line);
     return {std::nullopt, 1};
   }
+  if (flow.read)
+    return {flow.read(*config_arg), 0};
   auto section = load_json_file(*config_arg, flow.required_keys);
   if (!section)
     return {std::nullopt, flow.unusable_status};
   return {std::move(section), 0};
+}
+
+JsonConfigResult start_json_command(bool generate_config,
+                                    const std::optional<std::string> &config_arg,
+                                    const JsonConfigFlow &flow) {
+  if (!generate_config)
+    return resolve_json_config(config_arg, flow);
+  // The writer says why a template could not be written.
+  return {std::nullopt, fileIO::template_written(
+                            generate_json_template(flow.template_mapping, flow.template_file),
+                            flow.template_line)};
 }
 
 } // namespace vaskern::fileMg

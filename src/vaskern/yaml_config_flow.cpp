@@ -64,4 +64,30 @@ YamlConfigResult resolve_yaml_config(const std::optional<std::string> &config_ar
   return {YamlConfig{std::move(*loaded), path}, 0};
 }
 
+YamlConfigResult start_yaml_command(bool generate_config,
+                                    const std::optional<std::string> &config_arg,
+                                    const YamlConfigFlow &flow) {
+  if (!generate_config)
+    return resolve_yaml_config(config_arg, flow);
+  // The writer says why a template could not be written; the path is shown as it is.
+  return {std::nullopt,
+          template_written(save_yaml_template(flow.default_text, flow.template_file),
+                           "✅ Success! Template file created at: ", false)};
+}
+
+bool settings_with_config_section(json &loaded) {
+  if (!loaded.is_null() && !loaded.is_object())
+    return false;
+  if (loaded.is_object() && loaded.contains("config")) {
+    const json &section = loaded["config"];
+    if (!section.is_null() && !section.is_object())
+      return false;
+  }
+  if (loaded.is_null())
+    loaded = json::object();
+  if (loaded.contains("config") && loaded["config"].is_null())
+    loaded["config"] = json::object();
+  return true;
+}
+
 } // namespace vaskern::fileIO

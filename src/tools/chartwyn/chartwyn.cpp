@@ -30,38 +30,21 @@ const json DEFAULT_CONFIG = json{
 };
 
 const cli::Command<Options> &chartwyn_command() {
-  static const cli::Command<Options> cmd = [] {
-    cli::Command<Options> c;
-    c.name = "chartwyn";
-    c.help = std::string(TOOL_HELP);
-    c.options = {
-        {{"--config", "-c"},
-         &Options::config,
-         cli::PathCheck{true, true, true},
-         "Specify the JSON config file path"},
-        {{"--generate-config"},
-         &Options::generate_config,
-         std::nullopt,
-         "Generate config_chartwyn_template.json"},
-    };
-    return c;
-  }();
+  static const cli::Command<Options> cmd{
+      .name = "chartwyn",
+      .help = std::string(TOOL_HELP),
+      .options = {cli::json_config_option<Options>(),
+                  cli::generate_config_option<Options>("Generate config_chartwyn_template.json")}};
   return cmd;
 }
 
 int cmd_chartwyn(const Options &options) {
-  if (options.generate_config) {
-    // The writer says why a template could not be written.
-    return vaskern::fileIO::template_written(
-        vaskern::fileMg::generate_json_template(DEFAULT_CONFIG, "config_chartwyn_template.json"),
-        "Success! Template file created at: ");
-  }
-  vaskern::fileMg::JsonConfigFlow flow;
-  flow.missing_lines = {"Error: Please provide a JSON file path using --config or -c.",
-                        "Hint: Run 'vas-kit chartwyn --generate-config' to get a template."};
-  // The loader has said what is wrong with the file; a site that was never made is a failure.
-  flow.unusable_status = 1;
-  const auto resolved = vaskern::fileMg::resolve_json_config(options.config, flow);
+  const auto resolved = vaskern::fileMg::start_json_command(
+      options.generate_config, options.config,
+      {.template_mapping = DEFAULT_CONFIG,
+       .template_file = "config_chartwyn_template.json",
+       .missing_lines = {"Error: Please provide a JSON file path using --config or -c.",
+                         "Hint: Run 'vas-kit chartwyn --generate-config' to get a template."}});
   if (!resolved.section)
     return resolved.status;
   // Every closing line goes to standard output; the pass words it with its tag.

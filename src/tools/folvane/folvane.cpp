@@ -183,26 +183,18 @@ vaskern::fileMg::FileList Folvaner::get_file_list() const {
 }
 
 const cli::Command<Options> &folvane_command() {
-  static const cli::Command<Options> cmd = [] {
-    cli::Command<Options> c;
-    c.name = "folvane";
-    c.help = std::string(TOOL_HELP);
-    c.options = {
-        {{"--config", "-c"},
-         &Options::config,
-         cli::PathCheck{true, true, true},
-         "Specify the JSON config file path"},
-        {{"--generate-config"},
-         &Options::generate_config,
-         std::nullopt,
-         "Generate a config_folvane_template.json in the current directory"},
-        {{"--extract-info", "-i"},
-         &Options::extract_info,
-         cli::PathCheck{true, true, true},
-         "Extract and print receipt date, time, and total amount from a PDF file"},
-    };
-    return c;
-  }();
+  static const cli::Command<Options> cmd{
+      .name = "folvane",
+      .help = std::string(TOOL_HELP),
+      .options = {
+          cli::json_config_option<Options>(),
+          cli::generate_config_option<Options>(
+              "Generate a config_folvane_template.json in the current directory"),
+          {{"--extract-info", "-i"},
+           &Options::extract_info,
+           cli::PathCheck{true, true, true},
+           "Extract and print receipt date, time, and total amount from a PDF file"},
+      }};
   return cmd;
 }
 
@@ -241,18 +233,12 @@ int cmd_folvane(const Options &options) {
     inspect(*options.extract_info);
     return 0;
   }
-  if (options.generate_config) {
-    // The writer says why a template could not be written.
-    return vaskern::fileIO::template_written(
-        vaskern::fileMg::generate_json_template(DEFAULT_CONFIG, "config_folvane_template.json"),
-        "Success! Template file created at: ");
-  }
-  vaskern::fileMg::JsonConfigFlow flow;
-  flow.missing_lines = {"Error: Please provide a JSON file path using --config or -c.",
-                        "Hint: Run 'vaskit folvane --generate-config' to get a template."};
-  // The loader has said what is wrong with the file; a run without it is a failure.
-  flow.unusable_status = 1;
-  const auto resolved = vaskern::fileMg::resolve_json_config(options.config, flow);
+  const auto resolved = vaskern::fileMg::start_json_command(
+      options.generate_config, options.config,
+      {.template_mapping = DEFAULT_CONFIG,
+       .template_file = "config_folvane_template.json",
+       .missing_lines = {"Error: Please provide a JSON file path using --config or -c.",
+                         "Hint: Run 'vaskit folvane --generate-config' to get a template."}});
   if (!resolved.section)
     return resolved.status;
   // The command's own lines go to standard output; a script must see a save that failed, though

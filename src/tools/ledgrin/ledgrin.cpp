@@ -77,42 +77,29 @@ const json DEFAULT_CONFIG = make_default_config();
 const std::string HELP_TEXT = make_help_text();
 
 const cli::Command<Options> &ledgrin_command() {
-  static const cli::Command<Options> cmd = [] {
-    cli::Command<Options> c;
-    c.name = "ledgrin";
-    c.help = HELP_TEXT;
-    c.options = {
-        {{"--config", "-c"},
-         &Options::config,
-         cli::PathCheck{true, true, true},
-         "Specify the JSON config file path"},
-        {{"--generate-config"},
-         &Options::generate_config,
-         std::nullopt,
-         "Generate a config_expense_template.json in the current directory"},
-    };
-    return c;
-  }();
+  static const cli::Command<Options> cmd{
+      .name = "ledgrin",
+      .help = HELP_TEXT,
+      .options = {cli::json_config_option<Options>(),
+                  cli::generate_config_option<Options>(
+                      "Generate a config_expense_template.json in the current directory")}};
   return cmd;
 }
 
 int cmd_ledgrin(const Options &options) {
-  if (options.generate_config) {
-    // The writer says why a template could not be written.
-    return vaskern::fileIO::template_written(
-        vaskern::fileMg::generate_json_template(DEFAULT_CONFIG, "config_expense_template.json"),
-        "Success! Template file created at: ");
-  }
-  if (!options.config || options.config->empty()) {
-    cli::echo("Error: Please provide a JSON file path using --config or -c.");
-    cli::echo("Hint: Run 'vas-kit ledgrin --help' to see the template.");
-    return 1;
-  }
   // ledgrin reads its file itself: a file it cannot parse ends the command with the reason.
+  const auto resolved = vaskern::fileMg::start_json_command(
+      options.generate_config, options.config,
+      {.template_mapping = DEFAULT_CONFIG,
+       .template_file = "config_expense_template.json",
+       .missing_lines = {"Error: Please provide a JSON file path using --config or -c.",
+                         "Hint: Run 'vas-kit ledgrin --help' to see the template."},
+       .read = load_config});
+  if (!resolved.section)
+    return resolved.status;
   // A workbook left unmoved is a failure the caller's script must see; a skipped one is not.
   // The pass has logged each failure, so the outcome prints nothing more.
-  const std::size_t unmoved = process_expense_rename(load_config(*options.config));
-  return cli::finish(Outcome::items_failed(unmoved));
+  return cli::finish(Outcome::items_failed(process_expense_rename(*resolved.section)));
 }
 
 } // namespace vaskit::ledgrin

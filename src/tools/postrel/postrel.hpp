@@ -2,6 +2,16 @@
 // optional rewriting by an outside AI agent, the subject from a "subject:" line, attachments
 // (for the weekly report with a table-of-contents summary of one of them) and the draft written
 // as a standard .eml file that mail clients open as an unsent message.
+//
+// Error contract of a tool: cmd_postrel returns the exit status, its reason printed. A
+// configuration whose content, config section, groups or one group is not a mapping ends the
+// command with one "❌ Error:" line (configuration_problem words it) and status 1 before anything
+// is read. PostrelApp::run() reports a source it cannot read, an agent that failed or ended
+// abnormally, an attachment that is there but cannot be attached and a draft that was not
+// written or opened as a false Result, after logging it; a missing attachment or a summary that
+// cannot be read is logged and the draft made without it. The command prints
+// the Result as one "Done:" or "Error:" line (cli::finish). What the command does not catch
+// reaches cli::run_main: one "❌" line, status 1.
 #pragma once
 
 #include "core/command.hpp"

@@ -69,38 +69,21 @@ Procly::Procly(const json &config) {
 }
 
 const cli::Command<Options> &procly_command() {
-  static const cli::Command<Options> cmd = [] {
-    cli::Command<Options> c;
-    c.name = "procly";
-    c.help = std::string(TOOL_HELP);
-    c.options = {
-        {{"--config", "-c"},
-         &Options::config,
-         cli::PathCheck{true, true, true},
-         "Path to JSON config file"},
-        {{"--generate-config"},
-         &Options::generate_config,
-         std::nullopt,
-         "Generate config_procly_template.json"},
-    };
-    return c;
-  }();
+  static const cli::Command<Options> cmd{
+      .name = "procly",
+      .help = std::string(TOOL_HELP),
+      .options = {cli::json_config_option<Options>("Path to JSON config file"),
+                  cli::generate_config_option<Options>("Generate config_procly_template.json")}};
   return cmd;
 }
 
 int cmd_procly(const Options &options) {
-  const json tmpl = default_cfg_template();
-  if (options.generate_config) {
-    // The writer says why a template could not be written.
-    return vaskern::fileIO::template_written(
-        vaskern::fileMg::generate_json_template(tmpl, "config_procly_template.json"),
-        "Template created: ");
-  }
-  vaskern::fileMg::JsonConfigFlow flow;
-  flow.missing_lines = {"Error: Please provide a JSON config file using -c."};
-  // The loader has said what is wrong with the file; a run without it is a failure.
-  flow.unusable_status = 1;
-  const auto resolved = vaskern::fileMg::resolve_json_config(options.config, flow);
+  const auto resolved = vaskern::fileMg::start_json_command(
+      options.generate_config, options.config,
+      {.template_mapping = default_cfg_template(),
+       .template_file = "config_procly_template.json",
+       .template_line = "Template created: ",
+       .missing_lines = {"Error: Please provide a JSON config file using -c."}});
   if (!resolved.section)
     return resolved.status;
   Procly app(*resolved.section);

@@ -404,88 +404,50 @@ Outcome ProsettConverter::run(const std::optional<std::string> &target_file) con
 }
 
 const cli::Command<Options> &prosett_command() {
-  static const cli::Command<Options> command = [] {
-    cli::Command<Options> cmd;
-    cmd.name = "prosett";
-    cmd.help = std::string(TOOL_HELP);
-    struct Example {
-      const char *title;
-      const char *line;
-    };
-    const Example examples[] = {
-        {"Generate config template:", "vas-kit prosett --generate-config"},
-        {"Run with configuration:", "vas-kit prosett -c config.yaml"},
-        {"Run with default settings (Default mode):", "vas-kit prosett"},
-        {"Interactive config selection (when -c is provided without arguments):",
-         "vas-kit prosett -c"},
-        {"Specify the output directory (when -o is provided without arguments, it defaults to "
-         "current directory):",
-         "vas-kit prosett -o"},
-        {"Specify a custom output directory:", "vas-kit prosett -o ./my-outputs"},
-        {"Process a specific Markdown file (skips interactive selection):",
-         "vas-kit prosett -f my_document.md"},
-    };
-    std::string epilog = "\b\nExamples:\n";
-    int k = 1;
-    for (const auto &ex : examples) {
-      if (k > 1)
-        epilog += "\b\n";
-      epilog += "  " + std::to_string(k++) + ". " + ex.title + "\n     " + ex.line + "\n";
-    }
-    cmd.epilog = epilog;
-    cmd.options = {
-        {{"-c", "--config"},
-         &Options::config,
-         cli::PathCheck{},
-         "Specify the YAML config file path. If -c is provided without arguments, it will trigger "
-         "interactive config selection."},
-        {{"--generate-config"},
-         &Options::generate_config,
-         std::nullopt,
-         "Generate config_prosett_template.yaml"},
-        {{"--debug"}, &Options::debug, std::nullopt, "Enable debug mode"},
-        {{"-o", "--output-dir"},
-         &Options::output_dir,
-         cli::PathCheck{},
-         "Specify the output directory for generated files."},
-        {{"-f", "--file"},
-         &Options::file,
-         cli::PathCheck{true, true, false},
-         "Specify the Markdown file to process. If provided, skips interactive selection."},
-    };
-    return cmd;
-  }();
+  static const cli::Command<Options> command{
+      .name = "prosett",
+      .help = std::string(TOOL_HELP),
+      .epilog = cli::examples_epilog({
+          {"Generate config template:", {"vas-kit prosett --generate-config"}},
+          {"Run with configuration:", {"vas-kit prosett -c config.yaml"}},
+          {"Run with default settings (Default mode):", {"vas-kit prosett"}},
+          {"Interactive config selection (when -c is provided without arguments):",
+           {"vas-kit prosett -c"}},
+          {"Specify the output directory (when -o is provided without arguments, it defaults to "
+           "current directory):",
+           {"vas-kit prosett -o"}},
+          {"Specify a custom output directory:", {"vas-kit prosett -o ./my-outputs"}},
+          {"Process a specific Markdown file (skips interactive selection):",
+           {"vas-kit prosett -f my_document.md"}},
+      }),
+      .options = {
+          cli::yaml_config_option<Options>(),
+          cli::generate_config_option<Options>("Generate config_prosett_template.yaml"),
+          cli::debug_option<Options>(),
+          {{"-o", "--output-dir"},
+           &Options::output_dir,
+           cli::PathCheck{},
+           "Specify the output directory for generated files."},
+          {{"-f", "--file"},
+           &Options::file,
+           cli::PathCheck{true, true, false},
+           "Specify the Markdown file to process. If provided, skips interactive selection."},
+      }};
   return command;
 }
 
 int cmd_prosett(const Options &options) {
   vaskern::app_logging::debug_switch(options.debug, "VasAgy");
-
-  if (options.generate_config) {
-    // The writer says why a template could not be written; the path is shown as it is.
-    return fileIO::template_written(
-        fileIO::save_yaml_template(DEFAULT_YAML_CONTENT, "config_prosett_template.yaml"),
-        "✅ Success! Template file created at: ", false);
-  }
-
-  fileIO::YamlConfigFlow flow;
-  flow.default_text = DEFAULT_YAML_CONTENT;
-  flow.logger = &log();
-  flow.single = fileIO::SingleCandidate::ask;
-  // The loader has said what was wrong with the file; a run without it is a failure.
-  flow.unusable_status = 1;
-  auto resolved = fileIO::resolve_yaml_config(options.config, flow);
+  auto resolved = fileIO::start_yaml_command(options.generate_config, options.config,
+                                             {.default_text = DEFAULT_YAML_CONTENT,
+                                              .template_file = "config_prosett_template.yaml",
+                                              .logger = &log()});
   if (!resolved.config)
     return resolved.status;
   json &loaded_cfg = resolved.config->mapping;
   // An empty file, or a "config" key without a value, asks for the defaults.
-  try {
-    config::mapping_or_empty(loaded_cfg, "");
-    if (loaded_cfg.contains("config"))
-      config::mapping_or_empty(loaded_cfg["config"], "config");
-  } catch (const config::ConfigError &) {
+  if (!fileIO::settings_with_config_section(loaded_cfg))
     return cli::fail("❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。");
-  }
 
   if (options.output_dir) {
     const std::string dir = options.output_dir->empty() ? "./" : *options.output_dir;

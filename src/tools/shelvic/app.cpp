@@ -225,7 +225,7 @@ Result ShelvicApp::run() {
   std::vector<std::string> actual_files;
   try {
     read_configuration(config_, docs, actual_files);
-  } catch (const ConfigValueError &e) {
+  } catch (const config::ConfigError &e) {
     return {false, e.what()};
   }
   const DownloadPin pin = pack_download(config_, docs, actual_files);

@@ -87,8 +87,8 @@ std::string text_value(const json &value, const std::string &key) {
   if (value.is_null())
     return "";
   if (value.is_array() || value.is_object())
-    throw ConfigValueError("設定值 " + key + " 必須是文字，不能是" +
-                           (value.is_array() ? "清單" : "對應表"));
+    throw config::ConfigError::worded(key, "設定值 " + key + " 必須是文字，不能是" +
+                                                (value.is_array() ? "清單" : "對應表"));
   return config::to_text(value);
 }
 

@@ -40,69 +40,33 @@ vaskern::app_logging::Logger &log() {
 }
 
 const cli::Command<Options> &shelvic_command() {
-  static const cli::Command<Options> cmd = [] {
-    cli::Command<Options> c;
-    c.name = "shelvic";
-    c.help = std::string(TOOL_HELP);
-    // Each example keeps its lines ("\b" paragraphs are printed as written).
-    c.epilog = "\b\nExamples:\n"
-               "  1. Generate config template:\n"
-               "     vas-kit shelvic --generate-config\n"
-               "\n\b\n"
-               "  2. Run with configuration:\n"
-               "     vas-kit shelvic -c config.yaml\n"
-               "\n\b\n"
-               "  3. Run with default settings (Default mode):\n"
-               "     vas-kit shelvic\n"
-               "\n\b\n"
-               "  4. Interactive config selection (when -c is provided without arguments):\n"
-               "     vas-kit shelvic -c\n";
-    c.options = {
-        {{"--config", "-c"},
-         &Options::config,
-         cli::PathCheck{},
-         "Specify the YAML config file path. If -c is provided without arguments, it will "
-         "trigger interactive config selection."},
-        {{"--generate-config"},
-         &Options::generate_config,
-         std::nullopt,
-         "Generate config_shelvic_template.yaml"},
-        {{"--debug"}, &Options::debug, std::nullopt, "Enable debug mode"},
-    };
-    return c;
-  }();
+  static const cli::Command<Options> cmd{
+      .name = "shelvic",
+      .help = std::string(TOOL_HELP),
+      .epilog = cli::examples_epilog(
+          {
+              {"Generate config template:", {"vas-kit shelvic --generate-config"}},
+              {"Run with configuration:", {"vas-kit shelvic -c config.yaml"}},
+              {"Run with default settings (Default mode):", {"vas-kit shelvic"}},
+              {"Interactive config selection (when -c is provided without arguments):",
+               {"vas-kit shelvic -c"}},
+          },
+          "\n\b\n"),
+      .options = {
+          cli::yaml_config_option<Options>(),
+          cli::generate_config_option<Options>("Generate config_shelvic_template.yaml"),
+          cli::debug_option<Options>(),
+      }};
   return cmd;
 }
 
-namespace {
-
-// Prints the line on standard error; the command then ends with status 1.
-int fail(const std::string &text) {
-  cli::echo(text, true);
-  return 1;
-}
-
-} // namespace
-
 int cmd_shelvic(const Options &options) {
   vaskern::app_logging::debug_switch(options.debug, "Vaskit");
-
-  if (options.generate_config) {
-    const std::string path =
-        fileIO::save_yaml_template(DEFAULT_YAML_CONTENT, "config_shelvic_template.yaml");
-    if (path.empty())
-      return 1;
-    cli::echo("✅ Success! Template file created at: " + path);
-    return 0;
-  }
-
-  fileIO::YamlConfigFlow flow;
-  flow.default_text = DEFAULT_YAML_CONTENT;
-  flow.logger = &log();
-  flow.single = fileIO::SingleCandidate::take;
-  // The loader has said what was wrong with the file; a run that could not start is no success.
-  flow.unusable_status = 1;
-  auto resolved = fileIO::resolve_yaml_config(options.config, flow);
+  auto resolved = fileIO::start_yaml_command(options.generate_config, options.config,
+                                             {.default_text = DEFAULT_YAML_CONTENT,
+                                              .template_file = "config_shelvic_template.yaml",
+                                              .logger = &log(),
+                                              .single = fileIO::SingleCandidate::take});
   if (!resolved.config)
     return resolved.status;
   json &loaded_cfg = resolved.config->mapping;
@@ -110,14 +74,9 @@ int cmd_shelvic(const Options &options) {
   if (loaded_cfg.is_null())
     return 0;
   if (!loaded_cfg.is_object())
-    return fail("❌ Error: 設定檔的內容必須是對應表 (mapping)。");
-
+    return cli::fail("❌ Error: 設定檔的內容必須是對應表 (mapping)。");
   ShelvicApp app(loaded_cfg, resolved.config->path);
-  const Result result = app.run();
-  if (!result.ok)
-    return fail("Error: " + result.message);
-  cli::echo("Done: " + result.message);
-  return 0;
+  return cli::finish(Outcome::of(app.run()));
 }
 
 } // namespace vaskit::shelvic

@@ -2,6 +2,15 @@
 // is pointed at the newest versioned file of its family in the working folder, unlisted files
 // are offered for adding, the configuration file follows what is on disk, and the newest file of
 // every family is packed into a zip download package.
+//
+// Error contract of a tool: cmd_shelvic returns the exit status, its reason printed. A
+// configuration whose content is not a mapping ends the command with one "❌ Error:" line and
+// status 1; one without content ends it quietly with status 0. ShelvicApp::run() reports a
+// document key or download link that is not text (config::ConfigError), an index page that was
+// not written and a configuration file that was not saved as a false Result; a package that
+// could not be written is logged and the page keeps its earlier download link. The command prints
+// the Result as one "Done:" or "Error:" line (cli::finish). What the command does not catch (the
+// user ending input at a prompt) reaches cli::run_main.
 #pragma once
 
 #include "core/command.hpp"
@@ -85,19 +94,13 @@ struct Docs {
   DocRecord &at_or_add(const DocNumber &n);
 };
 
-// A configuration value that cannot stand where text is expected (a list or a mapping).
-class ConfigValueError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
-
 // The text form of a configuration value: text as it is, numbers and booleans as written by
-// Python's str(), null as "". Throws ConfigValueError naming `key` for lists and mappings.
+// Python's str(), null as "". Throws config::ConfigError naming `key` for lists and mappings.
 std::string text_value(const json &value, const std::string &key);
 
 // Builds the document table from the configuration and lists the working folder: every file
 // except configuration files (.yaml/.yml), hidden files and "index.html", by name, without a
-// leading "./". Throws ConfigValueError for a document key or download_link that is not text.
+// leading "./". Throws config::ConfigError for a document key or download_link that is not text.
 std::pair<Docs, std::vector<std::string>> extract_docs_and_find_actual_files(const json &config);
 
 // What the update does with the download entry.

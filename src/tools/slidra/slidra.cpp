@@ -75,45 +75,6 @@ void remove_file(const std::string &path) {
   stdfs::remove(path, ec);
 }
 
-cli::Command<Options> make_command() {
-  cli::Command<Options> cmd;
-  cmd.name = "slidra";
-  cmd.help = std::string(TOOL_HELP);
-  cmd.epilog = "\b\n"
-               "Examples:\n"
-               "  1. Generate config template:\n"
-               "     vas-kit slidra --generate-config\n"
-               "\b\n"
-               "  2. Run with configuration:\n"
-               "     vas-kit slidra -c config.yaml\n"
-               "\b\n"
-               "  3. Specify scan directory:\n"
-               "     vas-kit slidra -d ./presentations\n"
-               "\b\n"
-               "  4. Interactive config selection (when -c is provided without arguments):\n"
-               "     vas-kit slidra -c\n"
-               "\b\n"
-               "  5. Run with default settings (Direct mode):\n"
-               "     vas-kit slidra\n";
-  cmd.options = {
-      {{"--config", "-c"},
-       &Options::config,
-       cli::PathCheck{},
-       "Specify the YAML config file path. If -c is provided without arguments, it will trigger "
-       "interactive config selection."},
-      {{"--dir", "-d", "--scan-dir"},
-       &Options::scan_dir,
-       cli::PathCheck{true, false, true},
-       "Specify the directory to scan for PowerPoint files (default: ./)"},
-      {{"--generate-config"},
-       &Options::generate_config,
-       std::nullopt,
-       "Generate config_slidra_template.yaml"},
-      {{"--debug"}, &Options::debug, std::nullopt, "Enable debug mode"},
-  };
-  return cmd;
-}
-
 } // namespace
 
 SlidraApp::SlidraApp(const json &config_dict, std::unique_ptr<SlideExporter> exporter)
@@ -349,42 +310,48 @@ Outcome SlidraApp::outcome() const {
 }
 
 const cli::Command<Options> &slidra_command() {
-  static const cli::Command<Options> cmd = make_command();
+  static const cli::Command<Options> cmd{
+      .name = "slidra",
+      .help = std::string(TOOL_HELP),
+      .epilog = cli::examples_epilog({
+          {"Generate config template:", {"vas-kit slidra --generate-config"}},
+          {"Run with configuration:", {"vas-kit slidra -c config.yaml"}},
+          {"Specify scan directory:", {"vas-kit slidra -d ./presentations"}},
+          {"Interactive config selection (when -c is provided without arguments):",
+           {"vas-kit slidra -c"}},
+          {"Run with default settings (Direct mode):", {"vas-kit slidra"}},
+      }),
+      .options = {
+          cli::yaml_config_option<Options>(),
+          {{"--dir", "-d", "--scan-dir"},
+           &Options::scan_dir,
+           cli::PathCheck{true, false, true},
+           "Specify the directory to scan for PowerPoint files (default: ./)"},
+          cli::generate_config_option<Options>("Generate config_slidra_template.yaml"),
+          cli::debug_option<Options>(),
+      }};
   return cmd;
 }
 
 int cmd_slidra(const Options &options) {
   vaskern::app_logging::debug_switch(options.debug, "Vaskit");
-
-  if (options.generate_config) {
-    // The writer says why a template could not be written; the path is shown as it is.
-    return fileIO::template_written(
-        fileIO::save_yaml_template(DEFAULT_YAML_CONTENT, "config_slidra_template.yaml"),
-        "✅ Success! Template file created at: ", false);
-  }
-
-  fileIO::YamlConfigFlow flow;
-  flow.default_text = DEFAULT_YAML_CONTENT;
-  flow.logger = &log();
-  flow.single = fileIO::SingleCandidate::take;
-  flow.none_chosen =
-      "Error: Please provide a YAML file path using --config or choose one from the list.";
-  flow.missing_path = "Error: Config file '{path}' does not exist.";
-  // The loader has said what was wrong; a run without configuration is no success.
-  flow.unusable_status = 1;
-  auto resolved = fileIO::resolve_yaml_config(options.config, flow);
+  auto resolved = fileIO::start_yaml_command(
+      options.generate_config, options.config,
+      {.default_text = DEFAULT_YAML_CONTENT,
+       .template_file = "config_slidra_template.yaml",
+       .logger = &log(),
+       .single = fileIO::SingleCandidate::take,
+       .none_chosen =
+           "Error: Please provide a YAML file path using --config or choose one from the list.",
+       .missing_path = "Error: Config file '{path}' does not exist."});
   if (!resolved.config)
     return resolved.status;
   json &loaded_cfg = resolved.config->mapping;
   // A file without content (empty, or comments only) asks for nothing.
   if (loaded_cfg.is_null())
     return 0;
-  try {
-    config::require_mapping(loaded_cfg, "");
-    config::mapping_or_empty(loaded_cfg["config"], "config");
-  } catch (const config::ConfigError &) {
+  if (!fileIO::settings_with_config_section(loaded_cfg))
     return cli::fail("❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。");
-  }
   if (options.scan_dir)
     loaded_cfg["config"]["scan_dir"] = *options.scan_dir;
 

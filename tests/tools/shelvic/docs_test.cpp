@@ -50,11 +50,11 @@ TEST(DocumentList, ValuesThatAreNotTextAreRefusedByKey) {
   try {
     extract_docs_and_find_actual_files(json{{"document1_file", json::array({"a", "b"})}});
     FAIL() << "a list was taken as a path";
-  } catch (const ConfigValueError &e) {
+  } catch (const vaskit::config::ConfigError &e) {
     EXPECT_NE(std::string(e.what()).find("document1_file"), std::string::npos);
   }
   EXPECT_THROW(extract_docs_and_find_actual_files(json{{"download_link", {{"a", 1}}}}),
-               ConfigValueError);
+               vaskit::config::ConfigError);
   auto [docs, files] = extract_docs_and_find_actual_files(
       json{{"document1_title", nullptr}, {"document1_file", true}, {"download_link", ""}});
   EXPECT_EQ(docs.entries.at(0).second.title, "");
