@@ -107,6 +107,14 @@ struct YamlConfigFlow {
   std::string missing_path = "❌ Error: Config file '{path}' does not exist.";
   // The status when the loader cannot use the text or file (it has printed why).
   int unusable_status = 1;
+  // What content that loads as nothing (an empty file, comments only) does: ends the command
+  // with status 0 when set (it asks for nothing), else it runs as an empty mapping.
+  bool empty_asks_nothing = false;
+  // Content that is not a mapping, or (with `config_section`) whose "config" key holds neither a
+  // mapping nor nothing, ends the command before anything is read: one line on standard error
+  // that says which levels must be mappings, status 1. With `config_section`, a "config" key
+  // without a value becomes an empty mapping.
+  bool config_section = false;
 };
 
 struct YamlConfig {
@@ -128,15 +136,10 @@ YamlConfigResult resolve_yaml_config(const std::optional<std::string> &config_ar
 
 // How a YAML tool's command starts: with `generate_config` the built-in text is written to
 // `flow.template_file` in the current folder and the result holds the status the command ends
-// with ("✅ Success! Template file created at: " and the path on standard output); else as
-// resolve_yaml_config.
+// with ("✅ Success! Template file created at: " and the path on standard output); else the
+// configuration as resolve_yaml_config gives it, a mapping as `flow` asks for it, or the status.
 YamlConfigResult start_yaml_command(bool generate_config,
                                     const std::optional<std::string> &config_arg,
                                     const YamlConfigFlow &flow);
-
-// Makes `loaded` a mapping of settings whose "config" section, when present, is a mapping too:
-// null at either level (an empty file, a key without a value) becomes an empty mapping. False,
-// `loaded` unchanged, when either level is something else.
-bool settings_with_config_section(json &loaded);
 
 } // namespace vaskern::fileIO

@@ -67,27 +67,34 @@ YamlConfigResult resolve_yaml_config(const std::optional<std::string> &config_ar
 YamlConfigResult start_yaml_command(bool generate_config,
                                     const std::optional<std::string> &config_arg,
                                     const YamlConfigFlow &flow) {
-  if (!generate_config)
-    return resolve_yaml_config(config_arg, flow);
-  // The writer says why a template could not be written; the path is shown as it is.
-  return {std::nullopt,
-          template_written(save_yaml_template(flow.default_text, flow.template_file),
-                           "✅ Success! Template file created at: ", false)};
-}
-
-bool settings_with_config_section(json &loaded) {
-  if (!loaded.is_null() && !loaded.is_object())
-    return false;
-  if (loaded.is_object() && loaded.contains("config")) {
-    const json &section = loaded["config"];
-    if (!section.is_null() && !section.is_object())
-      return false;
+  if (generate_config) {
+    // The writer says why a template could not be written; the path is shown as it is.
+    return {std::nullopt,
+            template_written(save_yaml_template(flow.default_text, flow.template_file),
+                             "✅ Success! Template file created at: ", false)};
   }
-  if (loaded.is_null())
+  auto resolved = resolve_yaml_config(config_arg, flow);
+  if (!resolved.config)
+    return resolved;
+  json &loaded = resolved.config->mapping;
+  if (loaded.is_null()) {
+    if (flow.empty_asks_nothing)
+      return {std::nullopt, 0};
     loaded = json::object();
-  if (loaded.contains("config") && loaded["config"].is_null())
+  }
+  const bool usable = loaded.is_object() && (!flow.config_section || !loaded.contains("config") ||
+                                             loaded["config"].is_null() ||
+                                             loaded["config"].is_object());
+  if (!usable) {
+    vaskit::cli::echo(flow.config_section
+                          ? "❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。"
+                          : "❌ Error: 設定檔的內容必須是對應表 (mapping)。",
+                      true);
+    return {std::nullopt, 1};
+  }
+  if (flow.config_section && loaded.contains("config") && loaded["config"].is_null())
     loaded["config"] = json::object();
-  return true;
+  return resolved;
 }
 
 } // namespace vaskern::fileIO

@@ -125,7 +125,23 @@ file(WRITE ${WORK_DIR}/run/config.yaml "config: [1, 2]\n")
 run_tool(-c config.yaml)
 expect_equal("status of a bad configuration" "${status}" "1")
 expect_equal("bad configuration" "${out}" "")
-expect_equal("bad configuration" "${err}" "❌ Error: config must be a mapping, got [1,2]\n")
+expect_equal("bad configuration" "${err}"
+  "❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。\n")
+
+# A folder that is not text reaches the app, whose ConfigError names the key.
+file(WRITE ${WORK_DIR}/run/config.yaml "config:\n  folder: [notes]\n")
+run_tool(-c config.yaml)
+expect_equal("status of a folder list" "${status}" "1")
+expect_equal("folder list" "${err}"
+  "❌ Error: config.folder must be text (a folder path), got [\"notes\"]\n")
+
+# The template is the built-in configuration, written where the command runs.
+run_tool(--generate-config)
+expect_equal("--generate-config status" "${status}" "0")
+expect_contains("--generate-config" "${out}" "✅ Success! Template file created at: ")
+file(READ ${WORK_DIR}/run/config_tallyn_template.yaml template)
+expect_equal("template" "${template}" "config:\n  folder: \"./\"\n")
+file(REMOVE ${WORK_DIR}/run/config_tallyn_template.yaml)
 
 # A bare -c takes the one configuration file of the folder; -d is checked before the command.
 file(WRITE ${WORK_DIR}/run/config.yaml "config:\n  folder: notes\n")

@@ -18,35 +18,6 @@ vaskern::app_logging::Logger &log() {
 
 namespace {
 
-json make_default_config() {
-  json layout = json::object();
-  layout["cols"] = 2;
-  layout["rows"] = 2;
-  layout["landscape"] = false;
-
-  json mapping = json::object();
-  mapping["ZVT(松山)"] = json::array({"敦化北路", "民生東路", "Minsheng E. Rd", "松山車站"});
-  mapping["Brannor(內湖)"] = "瑞光路188號";
-  mapping["Norvale(內湖)"] = "洲子街12號";
-  mapping["Tessik(深坑)"] = "北深路三段";
-  mapping["Quelby(內湖)"] = "港墘路221號";
-
-  json cfg = json::object();
-  cfg["input_folder"] = "./data_folvane";
-  cfg["output_folder"] = "./data_folvane";
-  cfg["layout"] = layout;
-  cfg["page_size"] = "A4";
-  cfg["margin"] = 20;
-  cfg["debug_grid"] = false;
-  cfg["address_mapping"] = mapping;
-  cfg["default_expense_type"] = "Transportation_Taxi_Limo";
-  cfg["description_suffix"] = "radar support";
-
-  json root = json::object();
-  root["config"] = cfg;
-  return root;
-}
-
 // A4 in points; landscape swaps the sides, so the shorter side is always the width.
 constexpr double kA4Width = 595;
 constexpr double kA4Height = 842;
@@ -78,7 +49,25 @@ void check_count(const json &layout, const char *key) {
 
 } // namespace
 
-const json DEFAULT_CONFIG = make_default_config();
+const json DEFAULT_CONFIG = config::parse_json(R"json({
+  "config": {
+    "input_folder": "./data_folvane",
+    "output_folder": "./data_folvane",
+    "layout": {"cols": 2, "rows": 2, "landscape": false},
+    "page_size": "A4",
+    "margin": 20,
+    "debug_grid": false,
+    "address_mapping": {
+      "ZVT(松山)": ["敦化北路", "民生東路", "Minsheng E. Rd", "松山車站"],
+      "Brannor(內湖)": "瑞光路188號",
+      "Norvale(內湖)": "洲子街12號",
+      "Tessik(深坑)": "北深路三段",
+      "Quelby(內湖)": "港墘路221號"
+    },
+    "default_expense_type": "Transportation_Taxi_Limo",
+    "description_suffix": "radar support"
+  }
+})json");
 
 std::string text_or_none(const std::optional<std::string> &v) {
   return v ? *v : "None";

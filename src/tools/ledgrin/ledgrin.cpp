@@ -12,18 +12,12 @@ vaskern::app_logging::Logger &log() {
   return logger;
 }
 
-namespace {
+const json DEFAULT_CONFIG = config::parse_json(R"json({
+  "config": {"path": "./data_ledgrin", "dry_run": false},
+  "excel_in": {"name_cell": "D6", "amount_cell": "P56"}
+})json");
 
-json make_default_config() {
-  json config = json::object();
-  config["config"] = json::object();
-  config["config"]["path"] = "./data_ledgrin";
-  config["config"]["dry_run"] = false;
-  config["excel_in"] = json::object();
-  config["excel_in"]["name_cell"] = "D6";
-  config["excel_in"]["amount_cell"] = "P56";
-  return config;
-}
+namespace {
 
 std::string make_help_text() {
   struct Param {
@@ -50,7 +44,7 @@ std::string make_help_text() {
     text += "* " + key + ": " + p.description + "\n";
   }
   text += "\n\b\n[Default config.json Template]:\n";
-  return text + make_default_config().dump(4) + "\n";
+  return text + DEFAULT_CONFIG.dump(4) + "\n";
 }
 
 // The file's text as the configuration: UTF-8 JSON, without a byte-order mark.
@@ -73,7 +67,6 @@ json load_config(const std::string &path) {
 
 } // namespace
 
-const json DEFAULT_CONFIG = make_default_config();
 const std::string HELP_TEXT = make_help_text();
 
 const cli::Command<Options> &ledgrin_command() {

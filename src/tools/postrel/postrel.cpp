@@ -93,9 +93,7 @@ int cmd_postrel(const Options &options) {
                                               .single = fileIO::SingleCandidate::ask});
   if (!resolved.config)
     return resolved.status;
-  json &loaded_cfg = resolved.config->mapping;
-  if (loaded_cfg.is_null())
-    loaded_cfg = json::object();
+  const json &loaded_cfg = resolved.config->mapping;
   if (auto problem = configuration_problem(loaded_cfg))
     return cli::fail(*problem);
 

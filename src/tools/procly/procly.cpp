@@ -12,26 +12,22 @@ vaskern::app_logging::Logger &log() {
 }
 
 json default_cfg_template() {
-  json cells_sys = json::object();
-  cells_sys["po_cell"] = "H2";
-  cells_sys["so_cell"] = "I2";
-  cells_sys["so_pos_cell"] = "J2";
-  cells_sys["so_suffix_cell"] = "K2";
-  cells_sys["qty_cell"] = "L2";
-  cells_sys["rdd_cell"] = "Q2";
-  json cells_cus = json::object();
-  cells_cus["po_cell"] = "F3";
-  cells_cus["qty_cell"] = "O3";
-  cells_cus["rdd_cell"] = "R3";
-  json config = json::object();
-  config["system_data_path"] = "./data_procly/system_data.csv";
-  config["customer_data_path"] = "./data_procly/customer_data.xlsx";
-  config["output_dir"] = "./data_procly/out";
-  config["system_data"] = cells_sys;
-  config["customer_data"] = cells_cus;
-  json root = json::object();
-  root["config"] = config;
-  return root;
+  return config::parse_json(R"json({
+  "config": {
+    "system_data_path": "./data_procly/system_data.csv",
+    "customer_data_path": "./data_procly/customer_data.xlsx",
+    "output_dir": "./data_procly/out",
+    "system_data": {
+      "po_cell": "H2",
+      "so_cell": "I2",
+      "so_pos_cell": "J2",
+      "so_suffix_cell": "K2",
+      "qty_cell": "L2",
+      "rdd_cell": "Q2"
+    },
+    "customer_data": {"po_cell": "F3", "qty_cell": "O3", "rdd_cell": "R3"}
+  }
+})json");
 }
 
 namespace {
@@ -55,17 +51,23 @@ Procly::Procly(const json &config) {
   system_data_path = setting(cfg, "system_data_path", "");
   customer_data_path = setting(cfg, "customer_data_path", "");
   output_dir = setting(cfg, "output_dir", "out");
-  const json sys = subsection(cfg, "system_data");
-  sys_po_cell = setting(sys, "po_cell", "H2");
-  sys_so_cell = setting(sys, "so_cell", "I2");
-  sys_so_pos_cell = setting(sys, "so_pos_cell", "J2");
-  sys_so_suffix_cell = setting(sys, "so_suffix_cell", "K2");
-  sys_qty_cell = setting(sys, "qty_cell", "L2");
-  sys_rdd_cell = setting(sys, "rdd_cell", "Q2");
-  const json cus = subsection(cfg, "customer_data");
-  po_cell = setting(cus, "po_cell", "F3");
-  qty_cell = setting(cus, "qty_cell", "O3");
-  rdd_cell = setting(cus, "rdd_cell", "R3");
+  // A cell a section leaves out is the template's cell.
+  const json defaults = default_cfg_template().at("config");
+  using Cell = std::pair<std::string Procly::*, const char *>;
+  const auto read_cells = [&](const char *section, std::initializer_list<Cell> cells) {
+    const json given = subsection(cfg, section);
+    for (const auto &[member, key] : cells)
+      this->*member = setting(given, key, defaults.at(section).at(key).get<std::string>());
+  };
+  read_cells("system_data", {{&Procly::sys_po_cell, "po_cell"},
+                             {&Procly::sys_so_cell, "so_cell"},
+                             {&Procly::sys_so_pos_cell, "so_pos_cell"},
+                             {&Procly::sys_so_suffix_cell, "so_suffix_cell"},
+                             {&Procly::sys_qty_cell, "qty_cell"},
+                             {&Procly::sys_rdd_cell, "rdd_cell"}});
+  read_cells("customer_data", {{&Procly::po_cell, "po_cell"},
+                               {&Procly::qty_cell, "qty_cell"},
+                               {&Procly::rdd_cell, "rdd_cell"}});
 }
 
 const cli::Command<Options> &procly_command() {

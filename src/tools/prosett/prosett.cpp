@@ -438,17 +438,16 @@ const cli::Command<Options> &prosett_command() {
 
 int cmd_prosett(const Options &options) {
   vaskern::app_logging::debug_switch(options.debug, "VasAgy");
-  auto resolved = fileIO::start_yaml_command(options.generate_config, options.config,
-                                             {.default_text = DEFAULT_YAML_CONTENT,
-                                              .template_file = "config_prosett_template.yaml",
-                                              .logger = &log()});
+  // An empty file, or a "config" key without a value, asks for the defaults.
+  auto resolved = fileIO::start_yaml_command(
+      options.generate_config, options.config,
+      {.default_text = DEFAULT_YAML_CONTENT,
+       .template_file = "config_prosett_template.yaml",
+       .logger = &log(),
+       .config_section = true});
   if (!resolved.config)
     return resolved.status;
   json &loaded_cfg = resolved.config->mapping;
-  // An empty file, or a "config" key without a value, asks for the defaults.
-  if (!fileIO::settings_with_config_section(loaded_cfg))
-    return cli::fail("❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。");
-
   if (options.output_dir) {
     const std::string dir = options.output_dir->empty() ? "./" : *options.output_dir;
     loaded_cfg["config"]["output_path"] = dir;

@@ -66,16 +66,11 @@ int cmd_shelvic(const Options &options) {
                                              {.default_text = DEFAULT_YAML_CONTENT,
                                               .template_file = "config_shelvic_template.yaml",
                                               .logger = &log(),
-                                              .single = fileIO::SingleCandidate::take});
+                                              .single = fileIO::SingleCandidate::take,
+                                              .empty_asks_nothing = true});
   if (!resolved.config)
     return resolved.status;
-  json &loaded_cfg = resolved.config->mapping;
-  // A file without content (empty, or comments only) asks for nothing.
-  if (loaded_cfg.is_null())
-    return 0;
-  if (!loaded_cfg.is_object())
-    return cli::fail("❌ Error: 設定檔的內容必須是對應表 (mapping)。");
-  ShelvicApp app(loaded_cfg, resolved.config->path);
+  ShelvicApp app(resolved.config->mapping, resolved.config->path);
   return cli::finish(Outcome::of(app.run()));
 }
 

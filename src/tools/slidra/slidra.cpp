@@ -343,15 +343,12 @@ int cmd_slidra(const Options &options) {
        .single = fileIO::SingleCandidate::take,
        .none_chosen =
            "Error: Please provide a YAML file path using --config or choose one from the list.",
-       .missing_path = "Error: Config file '{path}' does not exist."});
+       .missing_path = "Error: Config file '{path}' does not exist.",
+       .empty_asks_nothing = true,
+       .config_section = true});
   if (!resolved.config)
     return resolved.status;
   json &loaded_cfg = resolved.config->mapping;
-  // A file without content (empty, or comments only) asks for nothing.
-  if (loaded_cfg.is_null())
-    return 0;
-  if (!fileIO::settings_with_config_section(loaded_cfg))
-    return cli::fail("❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。");
   if (options.scan_dir)
     loaded_cfg["config"]["scan_dir"] = *options.scan_dir;
 
