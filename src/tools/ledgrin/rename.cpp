@@ -20,23 +20,21 @@ std::chrono::system_clock::time_point now() {
   return g_clock ? g_clock() : std::chrono::system_clock::now();
 }
 
-// A value's type as the configuration's users know it from their JSON files.
-std::string type_name(const json &v) {
+// What kind of value stands in the file, in the words of a JSON file's user.
+std::string kind_of(const json &v) {
   switch (v.type()) {
   case json::value_t::null:
-    return "NoneType";
+    return "null";
   case json::value_t::boolean:
-    return "bool";
+    return "true or false";
   case json::value_t::string:
-    return "str";
+    return "text";
   case json::value_t::array:
-    return "list";
+    return "a list";
   case json::value_t::object:
-    return "dict";
-  case json::value_t::number_float:
-    return "float";
+    return "a mapping";
   default:
-    return "int";
+    return "a number";
   }
 }
 
@@ -45,8 +43,8 @@ json section(const json &config_dict, const std::string &name) {
   const json value = config::get_or(config_dict, name, json::object());
   if (!value.is_object())
     throw config::ConfigError::worded(name, "the \"" + name +
-                                                "\" section must be a mapping (dict); got " +
-                                                type_name(value) + " instead");
+                                                "\" section must be a mapping; got " +
+                                                kind_of(value) + " instead");
   return value;
 }
 
@@ -107,14 +105,14 @@ std::size_t process_expense_rename(const json &config_dict) {
   if (!config_dict.is_object())
     throw config::ConfigError::worded(
         "", "the configuration file's top level must be a mapping of sections; got " +
-                type_name(config_dict) + " instead");
+                kind_of(config_dict) + " instead");
   const json cfg_main = section(config_dict, "config");
   const json cfg_excel = section(config_dict, "excel_in");
 
   const json path_value = config::get_or(cfg_main, "path", "./data_ledgrin");
   if (!path_value.is_string())
     throw config::ConfigError::worded("config.path", "config.path must be text; got " +
-                                                         type_name(path_value) + " instead");
+                                                         kind_of(path_value) + " instead");
   const std::string input_path = path_value.get<std::string>();
   const bool dry_run =
       text::lower(config::to_text(config::get_or(cfg_main, "dry_run", "False"))) == "true";

@@ -333,6 +333,20 @@ TEST_F(LedgrinPass, DefaultsAndConfigurationsThePassRefuses) {
               std::string::npos);
     EXPECT_NE(std::string(e.what()).find("list"), std::string::npos);
   }
+  // Each line names the key and what stands there in the file's own terms.
+  const std::pair<const char *, const char *> worded[] = {
+      {R"({"excel_in": "D6"})", "the \"excel_in\" section must be a mapping; got text instead"},
+      {R"({"config": {"path": 5}})", "config.path must be text; got a number instead"},
+      {R"({"config": {"path": null}})", "config.path must be text; got null instead"},
+  };
+  for (const auto &[text, line] : worded) {
+    try {
+      ledgrin::process_expense_rename(json::parse(text));
+      ADD_FAILURE() << text;
+    } catch (const ledgrin::ConfigError &e) {
+      EXPECT_EQ(std::string(e.what()), line);
+    }
+  }
 }
 
 } // namespace
