@@ -225,6 +225,19 @@ void check_path(const CommandSpec &cmd, const std::string &prog, const OptionSpe
 
 } // namespace
 
+Example generate_config_example(std::string_view tool) {
+  return {"Generate config template:", {"vas-kit " + std::string(tool) + " --generate-config"}};
+}
+
+Example run_with_config_example(std::string_view tool) {
+  return {"Run with configuration:", {"vas-kit " + std::string(tool) + " -c config.yaml"}};
+}
+
+Example choose_config_example(std::string_view tool) {
+  return {"Interactive config selection (when -c is provided without arguments):",
+          {"vas-kit " + std::string(tool) + " -c"}};
+}
+
 std::string examples_epilog(const std::vector<Example> &examples, std::string_view between) {
   std::string out = "\b\nExamples:\n";
   for (std::size_t k = 0; k < examples.size(); ++k) {

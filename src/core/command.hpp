@@ -107,6 +107,12 @@ struct Example {
   std::vector<std::string> lines;
 };
 
+// The examples the YAML tools share, for the tool `tool`: writing the template, a run with a
+// configuration file, and the choice among the current folder's files.
+Example generate_config_example(std::string_view tool);
+Example run_with_config_example(std::string_view tool);
+Example choose_config_example(std::string_view tool);
+
 // An "Examples:" epilog: "  <n>. <title>" and each command line indented by five, every example
 // a paragraph that keeps its line breaks, `between` standing between two examples.
 std::string examples_epilog(const std::vector<Example> &examples, std::string_view between = "\b\n");

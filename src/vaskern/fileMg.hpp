@@ -39,8 +39,9 @@ struct JsonConfigFlow {
   json template_mapping{};
   std::string template_file{};
   std::string template_line = "Success! Template file created at: ";
-  // Standard output, status 1: -c absent or empty.
-  std::vector<std::string> missing_lines{};
+  // Standard output, status 1: -c absent or empty (`missing_hint` after it unless empty).
+  std::string missing_line = "Error: Please provide a JSON file path using --config or -c.";
+  std::string missing_hint{};
   // The status when the loader cannot use the file (it has printed why).
   int unusable_status = 1;
   std::vector<std::string> required_keys = {"config"};

@@ -7,8 +7,9 @@ namespace vaskern::fileMg {
 JsonConfigResult resolve_json_config(const std::optional<std::string> &config_arg,
                                      const JsonConfigFlow &flow) {
   if (!config_arg || config_arg->empty()) {
-    for (const auto &line : flow.missing_lines)
-      vaskit::cli::echo(line);
+    vaskit::cli::echo(flow.missing_line);
+    if (!flow.missing_hint.empty())
+      vaskit::cli::echo(flow.missing_hint);
     return {std::nullopt, 1};
   }
   if (flow.read)

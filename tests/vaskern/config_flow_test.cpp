@@ -192,7 +192,8 @@ JsonRun resolve_json(const std::optional<std::string> &arg, const fileMg::JsonCo
 TEST(JsonConfigFlow, RequiredOptionLoadsTheSectionOrEndsWithTheToolsStatus) {
   TempDir dir;
   fileMg::JsonConfigFlow flow;
-  flow.missing_lines = {"Error: Please provide a JSON config file using -c.", "Hint: run it."};
+  flow.missing_line = "Error: Please provide a JSON config file using -c.";
+  flow.missing_hint = "Hint: run it.";
   flow.unusable_status = 0;
 
   for (const auto &arg : {std::optional<std::string>{}, std::optional<std::string>{""}}) {

@@ -43,8 +43,7 @@ int cmd_chartwyn(const Options &options) {
       options.generate_config, options.config,
       {.template_mapping = DEFAULT_CONFIG,
        .template_file = "config_chartwyn_template.json",
-       .missing_lines = {"Error: Please provide a JSON file path using --config or -c.",
-                         "Hint: Run 'vas-kit chartwyn --generate-config' to get a template."}});
+       .missing_hint = "Hint: Run 'vas-kit chartwyn --generate-config' to get a template."});
   if (!resolved.section)
     return resolved.status;
   // Every closing line goes to standard output; the pass words it with its tag.

@@ -226,8 +226,7 @@ int cmd_folvane(const Options &options) {
       options.generate_config, options.config,
       {.template_mapping = DEFAULT_CONFIG,
        .template_file = "config_folvane_template.json",
-       .missing_lines = {"Error: Please provide a JSON file path using --config or -c.",
-                         "Hint: Run 'vaskit folvane --generate-config' to get a template."}});
+       .missing_hint = "Hint: Run 'vaskit folvane --generate-config' to get a template."});
   if (!resolved.section)
     return resolved.status;
   // The command's own lines go to standard output; a script must see a save that failed, though

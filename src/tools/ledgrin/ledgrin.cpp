@@ -85,8 +85,7 @@ int cmd_ledgrin(const Options &options) {
       options.generate_config, options.config,
       {.template_mapping = DEFAULT_CONFIG,
        .template_file = "config_expense_template.json",
-       .missing_lines = {"Error: Please provide a JSON file path using --config or -c.",
-                         "Hint: Run 'vas-kit ledgrin --help' to see the template."},
+       .missing_hint = "Hint: Run 'vas-kit ledgrin --help' to see the template.",
        .read = load_config});
   if (!resolved.section)
     return resolved.status;

@@ -35,16 +35,15 @@ const cli::Command<Options> &postrel_command() {
       .help = std::string(TOOL_HELP),
       .epilog =
           cli::examples_epilog({
-              {"Generate config template:", {"vas-kit postrel --generate-config"}},
+              cli::generate_config_example("postrel"),
               {"List all available recipient groups:",
                {"vas-kit postrel -l", "vas-kit postrel -c config.yaml -l"}},
-              {"Run with configuration:", {"vas-kit postrel -c config.yaml"}},
+              cli::run_with_config_example("postrel"),
               {"Run with specified group:", {"vas-kit postrel -c config.yaml -g management"}},
               {"Specify a Markdown file directly:", {"vas-kit postrel -f ./data_postrel/report.md"}},
               {"Specify attachment file(s):",
                {"vas-kit postrel -f ./data_postrel/report.md -a ./data_postrel/attachment.pdf"}},
-              {"Interactive config selection (when -c is provided without arguments):",
-               {"vas-kit postrel -c"}},
+              cli::choose_config_example("postrel"),
               {"Run without AI polishing:", {"vas-kit postrel -f ./data_postrel/report.md --no-ai"}},
           }) +
           "\n"

@@ -85,7 +85,7 @@ int cmd_procly(const Options &options) {
       {.template_mapping = default_cfg_template(),
        .template_file = "config_procly_template.json",
        .template_line = "Template created: ",
-       .missing_lines = {"Error: Please provide a JSON config file using -c."}});
+       .missing_line = "Error: Please provide a JSON config file using -c."});
   if (!resolved.section)
     return resolved.status;
   Procly app(*resolved.section);

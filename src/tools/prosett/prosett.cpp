@@ -408,11 +408,10 @@ const cli::Command<Options> &prosett_command() {
       .name = "prosett",
       .help = std::string(TOOL_HELP),
       .epilog = cli::examples_epilog({
-          {"Generate config template:", {"vas-kit prosett --generate-config"}},
-          {"Run with configuration:", {"vas-kit prosett -c config.yaml"}},
+          cli::generate_config_example("prosett"),
+          cli::run_with_config_example("prosett"),
           {"Run with default settings (Default mode):", {"vas-kit prosett"}},
-          {"Interactive config selection (when -c is provided without arguments):",
-           {"vas-kit prosett -c"}},
+          cli::choose_config_example("prosett"),
           {"Specify the output directory (when -o is provided without arguments, it defaults to "
            "current directory):",
            {"vas-kit prosett -o"}},

@@ -45,11 +45,10 @@ const cli::Command<Options> &shelvic_command() {
       .help = std::string(TOOL_HELP),
       .epilog = cli::examples_epilog(
           {
-              {"Generate config template:", {"vas-kit shelvic --generate-config"}},
-              {"Run with configuration:", {"vas-kit shelvic -c config.yaml"}},
+              cli::generate_config_example("shelvic"),
+              cli::run_with_config_example("shelvic"),
               {"Run with default settings (Default mode):", {"vas-kit shelvic"}},
-              {"Interactive config selection (when -c is provided without arguments):",
-               {"vas-kit shelvic -c"}},
+              cli::choose_config_example("shelvic"),
           },
           "\n\b\n"),
       .options = {

@@ -314,11 +314,10 @@ const cli::Command<Options> &slidra_command() {
       .name = "slidra",
       .help = std::string(TOOL_HELP),
       .epilog = cli::examples_epilog({
-          {"Generate config template:", {"vas-kit slidra --generate-config"}},
-          {"Run with configuration:", {"vas-kit slidra -c config.yaml"}},
+          cli::generate_config_example("slidra"),
+          cli::run_with_config_example("slidra"),
           {"Specify scan directory:", {"vas-kit slidra -d ./presentations"}},
-          {"Interactive config selection (when -c is provided without arguments):",
-           {"vas-kit slidra -c"}},
+          cli::choose_config_example("slidra"),
           {"Run with default settings (Direct mode):", {"vas-kit slidra"}},
       }),
       .options = {
