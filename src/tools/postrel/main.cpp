@@ -1,11 +1,9 @@
 // vaskit-postrel: run by the host as "vas-kit postrel", or directly.
 #include "core/command.hpp"
 #include "tools/postrel/postrel.hpp"
-#include "vaskern/app_logging.hpp"
 
 namespace tool = vaskit::postrel;
 
 int main(int argc, char **argv) {
-  vaskern::app_logging::setup_logging("Postrel", false);
   return vaskit::cli::run_tool(argc, argv, tool::postrel_command, tool::cmd_postrel);
 }

@@ -1,11 +1,9 @@
 // vaskit-shelvic: run by the host as "vas-kit shelvic", or directly.
 #include "core/command.hpp"
 #include "tools/shelvic/shelvic.hpp"
-#include "vaskern/app_logging.hpp"
 
 namespace tool = vaskit::shelvic;
 
 int main(int argc, char **argv) {
-  vaskern::app_logging::setup_logging("Vaskit", false);
   return vaskit::cli::run_tool(argc, argv, tool::shelvic_command, tool::cmd_shelvic);
 }

@@ -1,11 +1,9 @@
 // vaskit-slidra: run by the host as "vas-kit slidra", or directly.
 #include "core/command.hpp"
 #include "tools/slidra/slidra.hpp"
-#include "vaskern/app_logging.hpp"
 
 namespace tool = vaskit::slidra;
 
 int main(int argc, char **argv) {
-  vaskern::app_logging::setup_logging("Vaskit", false);
   return vaskit::cli::run_tool(argc, argv, tool::slidra_command, tool::cmd_slidra);
 }
