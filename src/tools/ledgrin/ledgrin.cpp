@@ -89,9 +89,8 @@ int cmd_ledgrin(const Options &options) {
        .read = load_config});
   if (!resolved.section)
     return resolved.status;
-  // A workbook left unmoved is a failure the caller's script must see; a skipped one is not.
-  // The pass has logged each failure, so the outcome prints nothing more.
-  return cli::finish(Outcome::items_failed(process_expense_rename(*resolved.section)));
+  // A workbook left unmoved is a failure the caller's script must see.
+  return cli::finish(process_expense_rename(*resolved.section));
 }
 
 } // namespace vaskit::ledgrin

@@ -6,8 +6,8 @@
 // it prints why and ends with status 1. A file that cannot be read or parsed, or a configuration
 // the pass cannot use at all, is a config::ConfigError thrown before any workbook is touched; it
 // reaches cli::run_main, which prints one "❌" line with status 1. The pass logs each workbook it
-// skips or cannot move and goes on; the command hands the count of unmoved workbooks to
-// cli::finish as an Outcome's failed items (status 1 when any), skipped ones do not count.
+// skips or cannot move and goes on; its Outcome's failed items are the unmoved workbooks, which
+// cli::finish turns into status 1 when there are any (skipped ones do not count).
 #pragma once
 
 #include "core/command.hpp"
@@ -58,8 +58,9 @@ using ConfigError = config::ConfigError;
 
 // The renaming pass over the workbooks directly in the configured folder. `config_dict` must be
 // a mapping (ConfigError otherwise, before anything is done). Each workbook's failure is logged
-// and the pass goes on. Returns how many workbooks could not be moved.
-std::size_t process_expense_rename(const json &config_dict);
+// and the pass goes on. Its outcome's failed items are the workbooks that could not be moved (a
+// skipped one is no failure); it prints nothing more.
+Outcome process_expense_rename(const json &config_dict);
 
 // The values of the cells named by `cell_locations` ("D6", "$p$56") on the workbook's active
 // sheet, in the same order: the result cached for a formula, std::monostate for an empty cell.

@@ -101,7 +101,7 @@ std::vector<CellValue> get_excel_cell_value(const std::string &file_path,
   }
 }
 
-std::size_t process_expense_rename(const json &config_dict) {
+Outcome process_expense_rename(const json &config_dict) {
   if (!config_dict.is_object())
     throw config::ConfigError::worded(
         "", "the configuration file's top level must be a mapping of sections; got " +
@@ -176,7 +176,8 @@ std::size_t process_expense_rename(const json &config_dict) {
       ++failed_moves;
     }
   }
-  return failed_moves;
+  // Each failure has been logged, so the outcome carries no line of its own.
+  return Outcome::items_failed(failed_moves);
 }
 
 } // namespace vaskit::ledgrin

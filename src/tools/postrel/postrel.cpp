@@ -101,7 +101,7 @@ int cmd_postrel(const Options &options) {
     return 0;
   }
   const PostrelApp app(loaded_cfg, options.group, true);
-  return cli::finish(Outcome::of(app.run(options.input_file, options.attachments, options.no_ai)));
+  return cli::finish(app.run(options.input_file, options.attachments, options.no_ai));
 }
 
 } // namespace vaskit::postrel

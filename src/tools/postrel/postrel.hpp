@@ -8,9 +8,9 @@
 // command with one "❌ Error:" line (configuration_problem words it) and status 1 before anything
 // is read. PostrelApp::run() reports a source it cannot read, an agent that failed or ended
 // abnormally, an attachment that is there but cannot be attached and a draft that was not
-// written or opened as a false Result, after logging it; a missing attachment or a summary that
-// cannot be read is logged and the draft made without it. The command prints
-// the Result as one "Done:" or "Error:" line (cli::finish). What the command does not catch
+// written or opened as a failed run's Outcome, after logging it; a missing attachment or a
+// summary that cannot be read is logged and the draft made without it. The command prints the
+// Outcome as one "Done:" or "Error:" line (cli::finish). What the command does not catch
 // reaches cli::run_main: one "❌" line, status 1.
 #pragma once
 
@@ -99,8 +99,8 @@ public:
                                  const std::string &source = "") const;
 
   // The whole pass: source, optional AI rewrite, subject, attachments, draft.
-  Result run(const std::optional<std::string> &input_file = std::nullopt,
-             const std::vector<std::string> &attachments = {}, bool no_ai = false) const;
+  Outcome run(const std::optional<std::string> &input_file = std::nullopt,
+              const std::vector<std::string> &attachments = {}, bool no_ai = false) const;
 
   json config;
   json groups;

@@ -229,15 +229,15 @@ void add_weekly_summary(MailRun &run, const PostrelApp &app) {
 
 } // namespace
 
-Result PostrelApp::run(const std::optional<std::string> &input_file,
-                       const std::vector<std::string> &attachments, bool no_ai) const {
+Outcome PostrelApp::run(const std::optional<std::string> &input_file,
+                        const std::vector<std::string> &attachments, bool no_ai) const {
   log().info("✅ 🚀 開始 Postrel 處理程序。");
   MailRun run;
   if (Stop stop = load_source(run, input_file, mail_content))
-    return *stop;
+    return Outcome::of(*stop);
   if (const AiOption *option = choose_ai_option(no_ai))
     if (Stop stop = polish_with_ai(run, *option))
-      return *stop;
+      return Outcome::of(*stop);
   take_subject(run);
   run.attachments = _format_attachments(json(attachments));
   add_weekly_summary(run, *this);
@@ -245,9 +245,9 @@ Result PostrelApp::run(const std::optional<std::string> &input_file,
   const Result draft =
       create_and_display_mail(run.body, run.subject, "", "", run.attachments, run.source);
   if (!draft.ok)
-    return {false, draft.message};
+    return Outcome::run_failed(draft.message);
   log().info("🎉 成功完成處理！已根據檔案建立郵件草稿：" + run.file_name);
-  return {true, "成功建立郵件草稿: " + run.file_name};
+  return Outcome::done("成功建立郵件草稿: " + run.file_name);
 }
 
 } // namespace vaskit::postrel

@@ -89,10 +89,10 @@ int cmd_procly(const Options &options) {
   if (!resolved.section)
     return resolved.status;
   Procly app(*resolved.section);
-  Result result = app.run();
-  result.message = text::printable(result.message);
+  Outcome outcome = app.run();
+  outcome.message = text::printable(outcome.message);
   // Both lines go to standard output; scripts and schedulers see a failed run in the status.
-  return cli::finish(Outcome::of(result), {"Success: ", "Failed: ", false});
+  return cli::finish(outcome, {"Success: ", "Failed: ", false});
 }
 
 } // namespace vaskit::procly

@@ -5,9 +5,9 @@
 // or with a file the loader cannot use (it prints why), the command ends with status 1 before
 // anything is read. Settings are never refused: an absent key takes its default, a subsection
 // that is not a mapping counts as empty. Procly::run() reports a missing input, an empty
-// extraction or an unwritable result as a false Result with its message; the command turns it
-// into an Outcome for cli::finish: "Success: " or "Failed: " and the message on standard output,
-// status 1 for a failed run. What the command does not catch reaches cli::run_main: one "❌" line,
+// extraction or an unwritable result as a failed run's Outcome with its message; cli::finish
+// prints "Success: " or "Failed: " and the message on standard output, status 1 for a failed
+// run. What the command does not catch reaches cli::run_main: one "❌" line,
 // status 1.
 #pragma once
 
@@ -54,7 +54,7 @@ public:
   explicit Procly(const json &config);
 
   // One matching run; the message says what happened.
-  vaskit::Result run();
+  vaskit::Outcome run();
 
   std::string system_data_path;
   std::string customer_data_path;
@@ -67,7 +67,7 @@ public:
   std::optional<Table> system_df, customer_df, result_df;
 
 private:
-  vaskit::Result run_steps();
+  vaskit::Outcome run_steps();
 };
 
 // The monthly summary of a joined table: rows "SYS_RDD" and "CUS_RDD", one column per month of

@@ -33,20 +33,20 @@ Table monthly_summary(const Table &result) {
                              {"SYS_RDD", "CUS_RDD"});
 }
 
-Result Procly::run() {
+Outcome Procly::run() {
   log().info("Starting Procly process on system data: " + shown(system_data_path));
   if (!fileMg::check_file_exists(system_data_path, {".csv"}))
-    return {false, "System data file not found at: " + system_data_path};
+    return Outcome::run_failed("System data file not found at: " + system_data_path);
   log().info("Loading System data from: " + shown(system_data_path));
   try {
     return run_steps();
   } catch (const std::exception &e) {
     log().error("Error during data processing");
-    return {false, e.what()};
+    return Outcome::run_failed(e.what());
   }
 }
 
-Result Procly::run_steps() {
+Outcome Procly::run_steps() {
   const excel::CellMapping sys_mapping = {
       {"PO", sys_po_cell},         {"SO", sys_so_cell},
       {"SO_POS", sys_so_pos_cell}, {"SO_SUFFIX", sys_so_suffix_cell},
@@ -56,7 +56,7 @@ Result Procly::run_steps() {
   log().info("Successfully loaded system CSV with " + std::to_string(system_df->rows()) + " rows.");
 
   if (!fileMg::check_file_exists(customer_data_path, {".xlsx", ".xls"}))
-    return {false, "Customer data file not found at: " + customer_data_path};
+    return Outcome::run_failed("Customer data file not found at: " + customer_data_path);
   log().info("Loading customer data from: " + shown(customer_data_path));
   const excel::CellMapping cell_mapping = {{"PO", po_cell}, {"QTY", qty_cell}, {"RDD", rdd_cell}};
   customer_df = excel::read_excel_by_cells(customer_data_path, cell_mapping);
@@ -75,14 +75,14 @@ Result Procly::run_steps() {
 
   if (system_df->empty() || customer_df->empty()) {
     log().error("System or Customer data is missing/empty. Cannot proceed with matching.");
-    return {false, "Data extraction failed or data is empty."};
+    return Outcome::run_failed("Data extraction failed or data is empty.");
   }
 
   log().info("Matching System and Customer data by PO and QTY...");
   result_df = excel::merge_exact_match(*system_df, *customer_df, {"PO", "QTY"}, {"_SYS", "_CUST"});
   if (result_df->empty()) {
     log().warning("Merge resulted in an empty dataframe. No matching records found.");
-    return {true, "Process completed, but no matching records found."};
+    return Outcome::done("Process completed, but no matching records found.");
   }
   result_df->rename({{"RDD_SYS", "SYSTEM_RDD"}, {"RDD_CUST", "CUSTOMER_RDD"}});
   result_df =
@@ -106,9 +106,9 @@ Result Procly::run_steps() {
                                      {"byRDD_SYS", {{&result_by_rdd, false, 0}}}};
   if (excel::write_formatted_excel(result_path, sheets_data, log())) {
     log().info("✅ Result Excel saved and formatted at: " + shown(result_path));
-    return {true, "Processed System & Customer Data and generated Result successfully."};
+    return Outcome::done("Processed System & Customer Data and generated Result successfully.");
   }
-  return {false, "Failed to save result excel file."};
+  return Outcome::run_failed("Failed to save result excel file.");
 }
 
 } // namespace vaskit::procly

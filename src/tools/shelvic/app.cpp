@@ -219,14 +219,14 @@ void settle_document_keys(json &config, const Docs &docs) {
 ShelvicApp::ShelvicApp(json &config, std::optional<std::string> config_path)
     : config_(config), config_path_(std::move(config_path)) {}
 
-Result ShelvicApp::run() {
+Outcome ShelvicApp::run() {
   log().info("✅ 開始 HTML 索引生成程序。");
   Docs docs;
   std::vector<std::string> actual_files;
   try {
     read_configuration(config_, docs, actual_files);
   } catch (const config::ConfigError &e) {
-    return {false, e.what()};
+    return Outcome::run_failed(e.what());
   }
   const DownloadPin pin = pack_download(config_, docs, actual_files);
   const std::vector<std::string> unlisted_files =
@@ -242,9 +242,9 @@ Result ShelvicApp::run() {
   const Result page = write_index_page(docs, config_);
   // The page may be fine, yet a configuration that was not saved is no success.
   if (page.ok && !saved.ok)
-    return {false, "The index page was written, but the configuration file was not saved: " +
-                       saved.message};
-  return page;
+    return Outcome::run_failed(
+        "The index page was written, but the configuration file was not saved: " + saved.message);
+  return Outcome::of(page);
 }
 
 } // namespace vaskit::shelvic

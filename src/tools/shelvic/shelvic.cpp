@@ -70,7 +70,7 @@ int cmd_shelvic(const Options &options) {
   if (!resolved.config)
     return resolved.status;
   ShelvicApp app(resolved.config->mapping, resolved.config->path);
-  return cli::finish(Outcome::of(app.run()));
+  return cli::finish(app.run());
 }
 
 } // namespace vaskit::shelvic

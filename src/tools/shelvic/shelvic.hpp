@@ -7,9 +7,9 @@
 // configuration whose content is not a mapping ends the command with one "❌ Error:" line and
 // status 1; one without content ends it quietly with status 0. ShelvicApp::run() reports a
 // document key or download link that is not text (config::ConfigError), an index page that was
-// not written and a configuration file that was not saved as a false Result; a package that
-// could not be written is logged and the page keeps its earlier download link. The command prints
-// the Result as one "Done:" or "Error:" line (cli::finish). What the command does not catch (the
+// not written and a configuration file that was not saved as a failed run's Outcome; a package
+// that could not be written is logged and the page keeps its earlier download link. The command
+// prints the Outcome as one "Done:" or "Error:" line (cli::finish). What the command does not catch (the
 // user ending input at a prompt) reaches cli::run_main.
 #pragma once
 
@@ -166,7 +166,7 @@ class ShelvicApp {
 public:
   // `config` is changed in place by the run and written back to `config_path` (when set).
   ShelvicApp(json &config, std::optional<std::string> config_path);
-  Result run();
+  Outcome run();
 
 private:
   json &config_;

@@ -258,7 +258,7 @@ TEST_F(LedgrinPass, SameNameTwiceWithinOneHundredthKeepsBoth) {
   claim(data / "one.xlsx", std::string("Eve"), 50.0);
   claim(data / "two.xlsx", std::string("Eve"), 50.0);
   LogCapture logs;
-  EXPECT_EQ(ledgrin::process_expense_rename(config(data.string(), false)), 0u);
+  EXPECT_EQ(ledgrin::process_expense_rename(config(data.string(), false)).count, 0u);
   EXPECT_TRUE(fs::exists(data / "results/Eve_50_1207_23165512.xlsx"));
   EXPECT_TRUE(fs::exists(data / "results/Eve_50_1207_23165512 (1).xlsx"));
   // Each line names the file that was written.
@@ -276,7 +276,7 @@ TEST_F(LedgrinPass, AFailedMoveIsReportedAndTheFileStays) {
   claim(data / "long.xlsx", std::string(300, 'n'), 1.0);
   const std::string bytes = read_file(data / "long.xlsx");
   LogCapture logs;
-  EXPECT_EQ(ledgrin::process_expense_rename(config(data.string(), false)), 1u);
+  EXPECT_EQ(ledgrin::process_expense_rename(config(data.string(), false)).count, 1u);
   const auto errors = logs.texts("ERROR");
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(errors[0].rfind("Failed to move " + (data / "long.xlsx").string() + ": ", 0), 0u)

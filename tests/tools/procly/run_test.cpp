@@ -89,7 +89,7 @@ TEST_F(ProclyRun, MatchedRowsSortedBothWaysWithTheMonthlySummary) {
   LogCapture logs;
   procly::Procly app(config());
   const auto result = app.run();
-  EXPECT_TRUE(result.ok) << result.message;
+  EXPECT_TRUE(result.ok()) << result.message;
   EXPECT_EQ(result.message, "Processed System & Customer Data and generated Result successfully.");
   EXPECT_EQ(logs.leveled(),
             (std::vector<std::string>{
@@ -149,7 +149,7 @@ TEST_F(ProclyRun, EachSideReadsItsDatesInTheOrderItsColumnShows) {
             {3, 3, std::string("21/05/2015")},
             {4, 4, std::string("...TBD")}});
   const auto result = procly::Procly(config()).run();
-  ASSERT_TRUE(result.ok) << result.message;
+  ASSERT_TRUE(result.ok()) << result.message;
   auto book = vaskit::xlsx::Workbook::open(dir / "out/result.xlsx");
   auto &by_po = book.sheet("byPO");
   const std::vector<V> sys = {V{std::string("2015-05-06")}, V{std::string("2016-12-31")}, V{},
@@ -174,7 +174,7 @@ TEST_F(ProclyRun, ATextLongerThanACellHoldsIsCutAndTheResultWritten) {
   customer({{1, 1, BookDate{2024, 3, 5}}, {2, 2, BookDate{2024, 3, 6}}});
   LogCapture logs;
   const auto result = procly::Procly(config()).run();
-  ASSERT_TRUE(result.ok) << result.message;
+  ASSERT_TRUE(result.ok()) << result.message;
   const std::string cut = vaskit::text::prefix(reference, 32767);
   auto book = vaskit::xlsx::Workbook::open(dir / "out/result.xlsx");
   EXPECT_EQ(book.sheet("byPO").value("B3"), V{cut});
@@ -191,7 +191,7 @@ TEST_F(ProclyRun, EarlyEndsAndTheirMessages) {
   {
     LogCapture logs;
     const auto r = procly::Procly(json::object()).run();
-    EXPECT_FALSE(r.ok);
+    EXPECT_FALSE(r.ok());
     EXPECT_EQ(r.message, "System data file not found at: ");
     EXPECT_EQ(logs.leveled(),
               std::vector<std::string>{"INFO Starting Procly process on system data: "});
@@ -207,7 +207,7 @@ TEST_F(ProclyRun, EarlyEndsAndTheirMessages) {
   {
     LogCapture logs;
     const auto r = procly::Procly(config()).run();
-    EXPECT_FALSE(r.ok);
+    EXPECT_FALSE(r.ok());
     EXPECT_EQ(r.message, "Data extraction failed or data is empty.");
     EXPECT_TRUE(logs.has(
         "ERROR", "System or Customer data is missing/empty. Cannot proceed with matching."));
@@ -216,7 +216,7 @@ TEST_F(ProclyRun, EarlyEndsAndTheirMessages) {
   {
     LogCapture logs;
     const auto r = procly::Procly(config()).run();
-    EXPECT_TRUE(r.ok);
+    EXPECT_TRUE(r.ok());
     EXPECT_EQ(r.message, "Process completed, but no matching records found.");
     EXPECT_TRUE(
         logs.has("WARNING", "Merge resulted in an empty dataframe. No matching records found."));
@@ -226,7 +226,7 @@ TEST_F(ProclyRun, EarlyEndsAndTheirMessages) {
   {
     LogCapture logs;
     const auto r = procly::Procly(config()).run();
-    EXPECT_FALSE(r.ok);
+    EXPECT_FALSE(r.ok());
     EXPECT_NE(r.message.find(path("c.xlsx")), std::string::npos) << r.message;
     EXPECT_TRUE(logs.has("ERROR", "Error during data processing"));
   }
@@ -250,7 +250,7 @@ TEST_F(ProclyRun, SummaryLeftOutOrNotWritableAndTheDebugWorkbook) {
     setenv("VAS", value, 1);
     LogCapture logs;
     const auto r = procly::Procly(config()).run();
-    EXPECT_TRUE(r.ok) << r.message;
+    EXPECT_TRUE(r.ok()) << r.message;
     EXPECT_TRUE(logs.has("WARNING", "Failed to create summary table: "));
     EXPECT_EQ(fs::exists(dir / "out/debug_data.xlsx"), std::string(value) == "1");
     auto book = vaskit::xlsx::Workbook::open(dir / "out/result.xlsx");
@@ -269,7 +269,7 @@ TEST_F(ProclyRun, SummaryLeftOutOrNotWritableAndTheDebugWorkbook) {
   c["output_dir"] = path("blocked") + "/out";
   LogCapture logs;
   const auto r = procly::Procly(c).run();
-  EXPECT_FALSE(r.ok);
+  EXPECT_FALSE(r.ok());
   EXPECT_EQ(r.message, "Failed to save result excel file.");
   EXPECT_TRUE(logs.has("ERROR", "Failed to write workbook"));
 }
