@@ -115,7 +115,8 @@ Example choose_config_example(std::string_view tool);
 
 // An "Examples:" epilog: "  <n>. <title>" and each command line indented by five, every example
 // a paragraph that keeps its line breaks, `between` standing between two examples.
-std::string examples_epilog(const std::vector<Example> &examples, std::string_view between = "\b\n");
+std::string examples_epilog(const std::vector<Example> &examples,
+                            std::string_view between = "\b\n");
 
 // Parses `args` (without the program name) into one list per option of `cmd`, in declaration
 // order: every value given, or one empty entry per time a flag was given. `prog` is the name

@@ -96,8 +96,8 @@ enum class SingleCandidate {
 
 // One YAML tool's texts and rules for resolve_yaml_config.
 struct YamlConfigFlow {
-  std::string default_text{};  // the built-in configuration, loaded when -c is absent
-  std::string template_file{}; // where --generate-config writes `default_text`
+  std::string default_text{};     // the built-in configuration, loaded when -c is absent
+  std::string template_file{};    // where --generate-config writes `default_text`
   const Logger *logger = nullptr; // the tool's logger: the line of a single candidate taken
   SingleCandidate single = SingleCandidate::ask;
   std::string single_taken = "💬 偵測到僅有單一設定檔，已自動選用：";

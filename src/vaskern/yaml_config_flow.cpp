@@ -82,14 +82,15 @@ YamlConfigResult start_yaml_command(bool generate_config,
       return {std::nullopt, 0};
     loaded = json::object();
   }
-  const bool usable = loaded.is_object() && (!flow.config_section || !loaded.contains("config") ||
-                                             loaded["config"].is_null() ||
-                                             loaded["config"].is_object());
+  const bool usable =
+      loaded.is_object() && (!flow.config_section || !loaded.contains("config") ||
+                             loaded["config"].is_null() || loaded["config"].is_object());
   if (!usable) {
-    vaskit::cli::echo(flow.config_section
-                          ? "❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。"
-                          : "❌ Error: 設定檔的內容必須是對應表 (mapping)。",
-                      true);
+    vaskit::cli::echo(
+        flow.config_section
+            ? "❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。"
+            : "❌ Error: 設定檔的內容必須是對應表 (mapping)。",
+        true);
     return {std::nullopt, 1};
   }
   if (flow.config_section && loaded.contains("config") && loaded["config"].is_null())

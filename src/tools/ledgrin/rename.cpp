@@ -42,8 +42,7 @@ std::string kind_of(const json &v) {
 json section(const json &config_dict, const std::string &name) {
   const json value = config::get_or(config_dict, name, json::object());
   if (!value.is_object())
-    throw config::ConfigError::worded(name, "the \"" + name +
-                                                "\" section must be a mapping; got " +
+    throw config::ConfigError::worded(name, "the \"" + name + "\" section must be a mapping; got " +
                                                 kind_of(value) + " instead");
   return value;
 }

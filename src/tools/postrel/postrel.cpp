@@ -40,11 +40,13 @@ const cli::Command<Options> &postrel_command() {
                {"vas-kit postrel -l", "vas-kit postrel -c config.yaml -l"}},
               cli::run_with_config_example("postrel"),
               {"Run with specified group:", {"vas-kit postrel -c config.yaml -g management"}},
-              {"Specify a Markdown file directly:", {"vas-kit postrel -f ./data_postrel/report.md"}},
+              {"Specify a Markdown file directly:",
+               {"vas-kit postrel -f ./data_postrel/report.md"}},
               {"Specify attachment file(s):",
                {"vas-kit postrel -f ./data_postrel/report.md -a ./data_postrel/attachment.pdf"}},
               cli::choose_config_example("postrel"),
-              {"Run without AI polishing:", {"vas-kit postrel -f ./data_postrel/report.md --no-ai"}},
+              {"Run without AI polishing:",
+               {"vas-kit postrel -f ./data_postrel/report.md --no-ai"}},
           }) +
           "\n"
           "\b\n"
@@ -52,8 +54,8 @@ const cli::Command<Options> &postrel_command() {
           "  - Converts Markdown content to formatted HTML email body.\n"
           "  - Automatically creates Outlook draft and displays it for review.\n"
           "  - Supports configurable recipient groups (mail_to, mail_cc) and mail_content.\n"
-          "  - Reads email subject from the first line of Markdown (`subject:{subject_content}`) or "
-          "auto-generates via AI.\n",
+          "  - Reads email subject from the first line of Markdown (`subject:{subject_content}`) "
+          "or auto-generates via AI.\n",
       .options = {
           cli::yaml_config_option<Options>(),
           {{"-f", "--file"},

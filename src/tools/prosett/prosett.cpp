@@ -438,12 +438,11 @@ const cli::Command<Options> &prosett_command() {
 int cmd_prosett(const Options &options) {
   vaskern::app_logging::debug_switch(options.debug, "VasAgy");
   // An empty file, or a "config" key without a value, asks for the defaults.
-  auto resolved = fileIO::start_yaml_command(
-      options.generate_config, options.config,
-      {.default_text = DEFAULT_YAML_CONTENT,
-       .template_file = "config_prosett_template.yaml",
-       .logger = &log(),
-       .config_section = true});
+  auto resolved = fileIO::start_yaml_command(options.generate_config, options.config,
+                                             {.default_text = DEFAULT_YAML_CONTENT,
+                                              .template_file = "config_prosett_template.yaml",
+                                              .logger = &log(),
+                                              .config_section = true});
   if (!resolved.config)
     return resolved.status;
   json &loaded_cfg = resolved.config->mapping;

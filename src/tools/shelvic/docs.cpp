@@ -88,7 +88,7 @@ std::string text_value(const json &value, const std::string &key) {
     return "";
   if (value.is_array() || value.is_object())
     throw config::ConfigError::worded(key, "設定值 " + key + " 必須是文字，不能是" +
-                                                (value.is_array() ? "清單" : "對應表"));
+                                               (value.is_array() ? "清單" : "對應表"));
   return config::to_text(value);
 }
 

@@ -9,8 +9,8 @@
 // document key or download link that is not text (config::ConfigError), an index page that was
 // not written and a configuration file that was not saved as a failed run's Outcome; a package
 // that could not be written is logged and the page keeps its earlier download link. The command
-// prints the Outcome as one "Done:" or "Error:" line (cli::finish). What the command does not catch (the
-// user ending input at a prompt) reaches cli::run_main.
+// prints the Outcome as one "Done:" or "Error:" line (cli::finish). What the command does not catch
+// (the user ending input at a prompt) reaches cli::run_main.
 #pragma once
 
 #include "core/command.hpp"
