@@ -178,6 +178,59 @@ TEST(YamlConfigFlow, MissingPathUsesTheToolsTextAndAFolderReachesTheLoader) {
   EXPECT_EQ(good.result.config->path, "mine.yaml");
 }
 
+// The command's start: the template, or the file's content as the tool takes it.
+TEST(YamlConfigFlow, StartWritesTheTemplateOrGivesTheMappingTheToolAsksFor) {
+  TempDir dir;
+  CurrentDir cwd(dir.path());
+  auto flow = asking_flow();
+  flow.template_file = "config_flowtest_template.yaml";
+  const auto start = [&](bool generate, const std::string &arg, const fileIO::YamlConfigFlow &f) {
+    YamlRun run;
+    run.console = with_console("", [&] {
+      run.result = fileIO::start_yaml_command(generate, std::optional<std::string>(arg), f);
+    });
+    return run;
+  };
+
+  const auto made = start(true, "ignored.yaml", flow);
+  EXPECT_FALSE(made.result.config);
+  EXPECT_EQ(made.result.status, 0);
+  EXPECT_TRUE(contains(made.console.out, "✅ Success! Template file created at: "));
+  EXPECT_EQ(vaskit::testing::read_file(dir / "config_flowtest_template.yaml"), flow.default_text);
+
+  // Content that loads as nothing: an empty mapping, or a quiet end where it asks for nothing.
+  write_file(dir / "empty.yaml", "# nothing here\n");
+  const auto empty = start(false, "empty.yaml", flow);
+  ASSERT_TRUE(empty.result.config);
+  EXPECT_EQ(empty.result.config->mapping, fileIO::json::object());
+  auto quiet = flow;
+  quiet.empty_asks_nothing = true;
+  const auto ended = start(false, "empty.yaml", quiet);
+  EXPECT_FALSE(ended.result.config);
+  EXPECT_EQ(ended.result.status, 0);
+  EXPECT_EQ(ended.console.out + ended.console.err, "");
+
+  // The "config" section is checked only where the tool asks for it; without a value it is empty.
+  auto sectioned = flow;
+  sectioned.config_section = true;
+  write_file(dir / "bare.yaml", "config:\n");
+  const auto bare = start(false, "bare.yaml", sectioned);
+  ASSERT_TRUE(bare.result.config);
+  EXPECT_EQ(bare.result.config->mapping.at("config"), fileIO::json::object());
+  write_file(dir / "list.yaml", "config: [1]\n");
+  EXPECT_TRUE(start(false, "list.yaml", flow).result.config);
+  const auto refused = start(false, "list.yaml", sectioned);
+  EXPECT_FALSE(refused.result.config);
+  EXPECT_EQ(refused.result.status, 1);
+  EXPECT_EQ(refused.console.err,
+            "❌ Error: 設定檔的內容必須是對應表 (mapping)，且 config 區段也必須是對應表。\n");
+  write_file(dir / "top.yaml", "- a\n- b\n");
+  const auto top = start(false, "top.yaml", flow);
+  EXPECT_FALSE(top.result.config);
+  EXPECT_EQ(top.result.status, 1);
+  EXPECT_EQ(top.console.err, "❌ Error: 設定檔的內容必須是對應表 (mapping)。\n");
+}
+
 struct JsonRun {
   fileMg::JsonConfigResult result;
   Console console;
