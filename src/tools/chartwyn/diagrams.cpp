@@ -1,6 +1,7 @@
 #include "tools/chartwyn/diagrams.hpp"
 
 #include "core/fs.hpp"
+#include "core/interrupt.hpp"
 #include "core/text.hpp"
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -68,10 +70,13 @@ std::size_t bounded(std::size_t wanted, std::size_t cap, std::uint64_t fits) {
 // One renderer run's own temporary folder "vaskit-chartwyn-<pid>-XXXXXX" in the user's
 // temporary folder, its TMPDIR: the browser's profile and whatever else the run leaves there
 // goes with it. The run's keeper removes it once the renderer and all it started have ended;
-// this object removes it too, for a run that never started.
+// this object removes it too, for a run that never started, and so does an interrupt that comes
+// before the keeper is there to do it.
 class RendererTemp {
 public:
   RendererTemp() {
+    // Registered before an interrupt can act on the folder just made.
+    const interrupt::Hold hold;
     // Also removes the folders of earlier runs that were killed outright (so that not even
     // their renderer's keeper could remove them).
     // The browser makes a socket in its profile folder under this one, and a socket's path
@@ -84,7 +89,11 @@ public:
       root = "/tmp";
     try {
       path_ = fs::make_run_temp_dir("vaskit-chartwyn-", root).string();
+      on_interrupt_.emplace(std::vector<stdfs::path>{path_}, interrupt::Removal::tree);
     } catch (const std::system_error &) {
+    } catch (...) {
+      remove();
+      throw;
     }
   }
   ~RendererTemp() { remove(); }
@@ -94,11 +103,14 @@ public:
   // Empty when no folder could be made: the renderer then uses the user's temporary folder.
   const std::string &path() const { return path_; }
   void remove() noexcept {
-    if (path_.empty())
-      return;
-    std::error_code ec;
-    stdfs::remove_all(path_, ec);
-    path_.clear();
+    // Removed whole before it is forgotten: an interrupt meanwhile waits.
+    const interrupt::Hold hold;
+    if (!path_.empty()) {
+      std::error_code ec;
+      stdfs::remove_all(path_, ec);
+      path_.clear();
+    }
+    on_interrupt_.reset();
   }
   // Options for a renderer run in this folder.
   void give_to(process::Options &o) const {
@@ -110,6 +122,7 @@ public:
 
 private:
   std::string path_;
+  std::optional<interrupt::RemoveOnInterrupt> on_interrupt_;
 };
 
 struct Slot {
