@@ -1,5 +1,7 @@
 #include "core/interrupt.hpp"
 
+#include "core/fs.hpp"
+
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -192,6 +194,29 @@ Hold::Hold() {
 
 Hold::~Hold() {
   ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
+
+RunTempDir::RunTempDir(const std::string &prefix, const std::filesystem::path &root) {
+  const Hold hold;
+  path_ = fs::make_run_temp_dir(prefix, root);
+  try {
+    on_interrupt_.emplace(std::vector<std::filesystem::path>{path_}, Removal::tree);
+  } catch (...) {
+    remove();
+    throw;
+  }
+}
+
+RunTempDir::~RunTempDir() { remove(); }
+
+void RunTempDir::remove() noexcept {
+  const Hold hold;
+  if (!path_.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+    path_.clear();
+  }
+  on_interrupt_.reset();
 }
 
 } // namespace vaskit::interrupt

@@ -22,6 +22,8 @@
 
 #include <csignal>
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace vaskit::interrupt {
@@ -64,6 +66,26 @@ public:
 
 private:
   sigset_t previous_;
+};
+
+// A run's own temporary folder, fs::make_run_temp_dir(prefix, root): removed whole when the
+// object ends or remove() is called, and by an interrupt meanwhile. It is made and registered,
+// and later removed and forgotten, each inside a Hold, so that no interrupt falls between the two
+// steps. Throws std::system_error when the folder cannot be made.
+class RunTempDir {
+public:
+  explicit RunTempDir(const std::string &prefix, const std::filesystem::path &root = {});
+  ~RunTempDir();
+  RunTempDir(const RunTempDir &) = delete;
+  RunTempDir &operator=(const RunTempDir &) = delete;
+
+  // Empty once removed.
+  const std::filesystem::path &path() const noexcept { return path_; }
+  void remove() noexcept;
+
+private:
+  std::filesystem::path path_;
+  std::optional<RemoveOnInterrupt> on_interrupt_;
 };
 
 } // namespace vaskit::interrupt

@@ -75,10 +75,6 @@ std::size_t bounded(std::size_t wanted, std::size_t cap, std::uint64_t fits) {
 class RendererTemp {
 public:
   RendererTemp() {
-    // Registered before an interrupt can act on the folder just made.
-    const interrupt::Hold hold;
-    // Also removes the folders of earlier runs that were killed outright (so that not even
-    // their renderer's keeper could remove them).
     // The browser makes a socket in its profile folder under this one, and a socket's path
     // holds at most 107 bytes ("org.chromium.Chromium.XXXXXX/SingletonSocket" and our own
     // folder take 75 of them): under a longer TMPDIR the browser would not start, so such a
@@ -88,29 +84,20 @@ public:
     if (ec || root.native().size() > 107 - 75)
       root = "/tmp";
     try {
-      path_ = fs::make_run_temp_dir("vaskit-chartwyn-", root).string();
-      on_interrupt_.emplace(std::vector<stdfs::path>{path_}, interrupt::Removal::tree);
+      // Also removes the folders of earlier runs that were killed outright (so that not even
+      // their renderer's keeper could remove them).
+      dir_.emplace("vaskit-chartwyn-", root);
+      path_ = dir_->path().string();
     } catch (const std::system_error &) {
-    } catch (...) {
-      remove();
-      throw;
     }
   }
-  ~RendererTemp() { remove(); }
-  RendererTemp(const RendererTemp &) = delete;
-  RendererTemp &operator=(const RendererTemp &) = delete;
 
   // Empty when no folder could be made: the renderer then uses the user's temporary folder.
   const std::string &path() const { return path_; }
   void remove() noexcept {
-    // Removed whole before it is forgotten: an interrupt meanwhile waits.
-    const interrupt::Hold hold;
-    if (!path_.empty()) {
-      std::error_code ec;
-      stdfs::remove_all(path_, ec);
-      path_.clear();
-    }
-    on_interrupt_.reset();
+    if (dir_)
+      dir_->remove();
+    path_.clear();
   }
   // Options for a renderer run in this folder.
   void give_to(process::Options &o) const {
@@ -121,8 +108,8 @@ public:
   }
 
 private:
+  std::optional<interrupt::RunTempDir> dir_;
   std::string path_;
-  std::optional<interrupt::RemoveOnInterrupt> on_interrupt_;
 };
 
 struct Slot {

@@ -56,47 +56,6 @@ const char *kPdfFilter =
 
 void quiet_poppler(const std::string &, void *) {}
 
-// A folder of our own under the temporary folder, removed with the object however the run
-// ends, an interrupt included.
-class ScratchDir {
-public:
-  ScratchDir() {
-    // Registered before an interrupt can act on the folder just made. Folders of earlier runs
-    // that were killed outright go first.
-    const interrupt::Hold hold;
-    try {
-      path_ = fs::make_run_temp_dir("vaskit-slidra-");
-    } catch (const std::system_error &e) {
-      throw std::runtime_error("無法建立暫存資料夾: " +
-                               std::string(std::strerror(e.code().value())));
-    }
-    try {
-      on_interrupt_.emplace(std::vector<stdfs::path>{path_}, interrupt::Removal::tree);
-    } catch (...) {
-      remove();
-      throw;
-    }
-  }
-  ~ScratchDir() {
-    // Removed whole before it is forgotten: an interrupt meanwhile waits, rather than ending the
-    // process half way through.
-    const interrupt::Hold hold;
-    remove();
-    on_interrupt_.reset();
-  }
-  void remove() {
-    std::error_code ec;
-    stdfs::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir &) = delete;
-  ScratchDir &operator=(const ScratchDir &) = delete;
-  const stdfs::path &path() const { return path_; }
-
-private:
-  stdfs::path path_;
-  std::optional<interrupt::RemoveOnInterrupt> on_interrupt_;
-};
-
 // MD5 of `data` (RFC 1321).
 std::array<unsigned char, 16> md5(std::string_view data) {
   static const std::uint32_t k[64] = {
@@ -368,9 +327,16 @@ public:
       throw std::runtime_error("找不到簡報應用程式 (LibreOffice 的 soffice)");
     const std::size_t expected_pages = pptx::Presentation::open(pptx_path).slide_count();
 
-    ScratchDir scratch;
-    const stdfs::path in_dir = scratch.path() / "in";
-    const stdfs::path out_dir = scratch.path() / "out";
+    // The scratch folder of this run; those of runs killed outright go first.
+    std::optional<interrupt::RunTempDir> scratch;
+    try {
+      scratch.emplace("vaskit-slidra-");
+    } catch (const std::system_error &e) {
+      throw std::runtime_error("無法建立暫存資料夾: " +
+                               std::string(std::strerror(e.code().value())));
+    }
+    const stdfs::path in_dir = scratch->path() / "in";
+    const stdfs::path out_dir = scratch->path() / "out";
     stdfs::create_directories(in_dir);
     stdfs::create_directories(out_dir);
     // A fixed input name gives a known output name whatever the deck is called.
@@ -379,17 +345,17 @@ public:
 
     process::Options opts;
     opts.timeout = kConvertTimeout;
-    opts.cwd = scratch.path().string();
+    opts.cwd = scratch->path().string();
     opts.in = process::Stream::null;
     opts.out = process::Stream::capture;
     opts.err = process::Stream::capture;
     // LibreOffice's own temporary files go into the scratch folder, and so go with it.
-    const stdfs::path office_tmp = scratch.path() / "tmp";
+    const stdfs::path office_tmp = scratch->path() / "tmp";
     stdfs::create_directories(office_tmp);
     opts.env.emplace_back("TMPDIR", office_tmp.string());
     // A profile of our own: a running LibreOffice of the user's neither takes the job over nor
     // is disturbed. Its pipe is ours alone too, and goes once the office has ended.
-    const std::string profile = file_url(scratch.path() / "profile");
+    const std::string profile = file_url(scratch->path() / "profile");
     const interrupt::RemoveOnInterrupt pipe({office_pipe(profile)}, interrupt::Removal::file);
     // Ctrl-C while LibreOffice works ends the run without unwinding: what the run has made goes
     // first, this folder and the pipe included.
