@@ -207,7 +207,9 @@ RunTempDir::RunTempDir(const std::string &prefix, const std::filesystem::path &r
   }
 }
 
-RunTempDir::~RunTempDir() { remove(); }
+RunTempDir::~RunTempDir() {
+  remove();
+}
 
 void RunTempDir::remove() noexcept {
   const Hold hold;
