@@ -571,30 +571,11 @@ bool has_children() {
   ::_exit(0);
 }
 
-// The paths a PATH search tries for `name`, in order.
-std::vector<std::string> search_candidates(const std::string &name) {
-  if (name.find('/') != std::string::npos)
-    return {name};
-  const char *path = std::getenv("PATH");
-  const std::string dirs = path ? path : "/bin:/usr/bin";
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  while (start <= dirs.size()) {
-    std::size_t end = dirs.find(':', start);
-    if (end == std::string::npos)
-      end = dirs.size();
-    const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
-    out.push_back(dir + "/" + name);
-    start = end + 1;
-  }
-  return out;
-}
-
 // Starts argv under a keeper. Returns the keeper's pid (the program's in `program`) and the
 // read end of the keeper's report pipe, or -errno when the program could not be started.
 pid_t spawn_kept(const std::vector<std::string> &argv, const Options &o, int out_w, int err_w,
                  Fd &report_r, pid_t &program) {
-  std::vector<std::string> candidates = search_candidates(argv[0]);
+  std::vector<std::string> candidates = path_candidates(argv[0]);
   std::vector<std::string> args(argv);
   std::vector<std::string> env = child_environment(o);
   auto argp = pointers(args);

@@ -1,6 +1,7 @@
 #include "core/fs.hpp"
 #include "support/fifo.hpp"
 #include "support/process.hpp"
+#include "support/stopped_write.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -29,37 +30,8 @@ std::vector<std::string> listing(const std::filesystem::path &dir) {
 // `after_bytes` bytes; returns its pid once it has stopped there.
 pid_t child_stopped_in_save(const std::filesystem::path &target, const std::string &data,
                             WriteStage stage, std::size_t after_bytes) {
-  int ready[2];
-  if (::pipe(ready) != 0)
-    throw std::runtime_error("pipe failed");
-  const pid_t pid = ::fork();
-  if (pid < 0)
-    throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    ::close(ready[0]);
-    const ScopedWriteHook stop([&](WriteStage s, std::size_t written) {
-      if (s == stage && written >= after_bytes) {
-        const char byte = 1;
-        [[maybe_unused]] const auto n = ::write(ready[1], &byte, 1);
-        while (true)
-          ::pause();
-      }
-    });
-    try {
-      write_file_atomic(target, data);
-    } catch (...) {
-    }
-    ::_exit(3); // never stopped: the parent sees no byte
-  }
-  ::close(ready[1]);
-  char byte = 0;
-  const auto n = ::read(ready[0], &byte, 1);
-  ::close(ready[0]);
-  if (n != 1) {
-    ::waitpid(pid, nullptr, 0);
-    throw std::runtime_error("the child finished its save without stopping");
-  }
-  return pid;
+  return vaskit::testing::child_stopped_in_write(stage, after_bytes,
+                                                 [&] { write_file_atomic(target, data); });
 }
 
 void kill_and_reap(pid_t pid) {
@@ -256,11 +228,7 @@ TEST(RunTempDir, RemovesTheFoldersOfDeadRunsOnly) {
   const char *old = std::getenv("TMPDIR");
   const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
   ::setenv("TMPDIR", dir.path().c_str(), 1);
-  const pid_t dead = ::fork();
-  if (dead == 0)
-    ::_exit(0);
-  ::waitpid(dead, nullptr, 0);
-  const std::string d = std::to_string(dead);
+  const std::string d = std::to_string(vaskit::testing::ended_process_id());
   const std::string live = std::to_string(::getppid());
   std::filesystem::create_directories(dir / ("run-" + d + "-Ab3xYz") / "profile");
   write_file_atomic(dir / ("run-" + d + "-Ab3xYz") / "profile" / "big", "x");
@@ -285,12 +253,7 @@ TEST(RunTempDir, RemovesTheFoldersOfDeadRunsOnly) {
 
 TEST(AtomicWrite, RemovesOnlyTheTemporariesOfDeadProcesses) {
   TempDir dir;
-  // A pid that surely ran and ended: a child already reaped.
-  const pid_t dead = ::fork();
-  if (dead == 0)
-    ::_exit(0);
-  ::waitpid(dead, nullptr, 0);
-  const std::string d = std::to_string(dead);
+  const std::string d = std::to_string(vaskit::testing::ended_process_id());
   const std::string live = std::to_string(::getppid());
   const std::string self = std::to_string(::getpid());
   const std::vector<std::string> stale = {".page.html.tmp-" + d + "-Ab3xYz"};

@@ -167,4 +167,16 @@ inline bool process_gone(pid_t pid) {
   return false;
 }
 
+// The id of a process that surely ran and has ended: a child already reaped. The names of
+// temporaries "left by a killed run" are made with it.
+inline pid_t ended_process_id() {
+  const pid_t pid = fork();
+  if (pid < 0)
+    throw std::runtime_error("fork failed");
+  if (pid == 0)
+    _exit(0);
+  waitpid(pid, nullptr, 0);
+  return pid;
+}
+
 } // namespace vaskit::testing

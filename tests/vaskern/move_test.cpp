@@ -1,5 +1,6 @@
 #include "core/fs.hpp"
 #include "support/files.hpp"
+#include "support/process.hpp"
 #include "vaskern/fileMg.hpp"
 
 #include <gtest/gtest.h>
@@ -150,11 +151,8 @@ TEST(FileMgMove, AKilledBackupLeavesNoPartialCopyUnderARealName) {
 
 TEST(FileMgMove, TemporariesOfProcessesThatNoLongerRunAreRemoved) {
   TempDir dir;
-  const pid_t dead = ::fork();
-  if (dead == 0)
-    ::_exit(0);
-  ::waitpid(dead, nullptr, 0);
-  const std::string d = std::to_string(dead), live = std::to_string(::getppid());
+  const std::string d = std::to_string(vaskit::testing::ended_process_id());
+  const std::string live = std::to_string(::getppid());
   // Left by killed runs, for this workbook and for another; one of a process still running.
   write_file(dir / ("backup/.a.xlsx.tmp-" + d + "-Ab3xYz"), "part");
   write_file(dir / ("backup/.old.xlsx.tmp-" + d + "-Qw9eRt"), "part");

@@ -87,29 +87,27 @@ public:
       // Also removes the folders of earlier runs that were killed outright (so that not even
       // their renderer's keeper could remove them).
       dir_.emplace("vaskit-chartwyn-", root);
-      path_ = dir_->path().string();
     } catch (const std::system_error &) {
     }
   }
 
   // Empty when no folder could be made: the renderer then uses the user's temporary folder.
-  const std::string &path() const { return path_; }
+  std::string path() const { return dir_ ? dir_->path().string() : std::string(); }
   void remove() noexcept {
     if (dir_)
       dir_->remove();
-    path_.clear();
   }
   // Options for a renderer run in this folder.
   void give_to(process::Options &o) const {
-    if (path_.empty())
+    const std::string folder = path();
+    if (folder.empty())
       return;
-    o.env.emplace_back("TMPDIR", path_);
-    o.remove_when_done = path_;
+    o.env.emplace_back("TMPDIR", folder);
+    o.remove_when_done = folder;
   }
 
 private:
   std::optional<interrupt::RunTempDir> dir_;
-  std::string path_;
 };
 
 struct Slot {

@@ -1,6 +1,7 @@
 // The download package.
 #include "core/fs.hpp"
 #include "support.hpp"
+#include "support/stopped_write.hpp"
 #include "tools/shelvic/shelvic.hpp"
 
 #include <algorithm>
@@ -216,39 +217,6 @@ TEST(DownloadPackage, AnInterruptedPackLeavesNoVisibleFileBehind) {
   EXPECT_EQ(listing(), (Strings{"big.bin", "package.zip"}));
 }
 
-// A child process that packs `files` into package.zip and stops for good at `stage` of the
-// package's write; its pid once it has stopped there.
-pid_t child_stopped_in_pack(const Strings &files, vaskit::fs::WriteStage stage) {
-  int ready[2];
-  if (::pipe(ready) != 0)
-    throw std::runtime_error("pipe failed");
-  const pid_t pid = ::fork();
-  if (pid < 0)
-    throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    ::close(ready[0]);
-    const vaskit::fs::ScopedWriteHook stop([&](vaskit::fs::WriteStage s, std::size_t) {
-      if (s == stage) {
-        const char byte = 1;
-        [[maybe_unused]] const auto n = ::write(ready[1], &byte, 1);
-        while (true)
-          ::pause();
-      }
-    });
-    zip_latest_version_files(files, "package.zip");
-    ::_exit(3); // never stopped: the parent sees no byte
-  }
-  ::close(ready[1]);
-  char byte = 0;
-  const auto n = ::read(ready[0], &byte, 1);
-  ::close(ready[0]);
-  if (n != 1) {
-    ::waitpid(pid, nullptr, 0);
-    throw std::runtime_error("the packer finished without stopping");
-  }
-  return pid;
-}
-
 // Killed while the archive is written, a packer leaves nothing at all, hidden files included;
 // killed once the archive is complete and named, just before it takes the package's place, it
 // leaves a temporary file that the next pack removes, its process being gone.
@@ -262,7 +230,9 @@ TEST(DownloadPackage, AKilledPackLeavesNoTemporaryFile) {
   dir.file("b.txt", "b");
   for (const auto stage :
        {vaskit::fs::WriteStage::wrote_block, vaskit::fs::WriteStage::before_rename}) {
-    const pid_t pid = child_stopped_in_pack({"a.bin", "b.txt"}, stage);
+    const pid_t pid = vaskit::testing::child_stopped_in_write(stage, 0, [] {
+      zip_latest_version_files({"a.bin", "b.txt"}, "package.zip");
+    });
     ::kill(pid, SIGKILL);
     int status = 0;
     ::waitpid(pid, &status, 0);
